@@ -1,0 +1,70 @@
+// The engine's public interface: the eight entry points the control dialog binds by name,
+// and the window services the engine needs from whoever hands it a window.
+#ifndef ZEBDLL_H
+#define ZEBDLL_H
+
+#ifdef __cplusplus
+
+// Window services. The window handle that GetHWND receives is a pointer to the caller's
+// implementation of this interface for its dialog. The engine never owns a window and
+// never links a GUI toolkit; it only calls these.
+struct ZebWindow {
+    // The child control of this window with the given identifier (the message board is
+    // 1008), or nullptr when there is none.
+    virtual ZebWindow* ChildWindow(int id) = 0;
+    // Replace the window's whole text. The text is bytes: UTF-8 where valid, else Latin-1.
+    virtual void SetText(const char* text) = 0;
+    // Enable or disable the window's mouse and keyboard input; painting goes on.
+    virtual void EnableInput(bool enable) = 0;
+    // Dispatch every pending window event and return as soon as none is left; never waits.
+    virtual void DispatchPendingEvents() = 0;
+    // An application-modal message box with no owner window, a caption, a text and one OK
+    // button; returns when the operator dismisses it.
+    virtual void ShowMessageBox(const char* caption, const char* text) = 0;
+
+  protected:
+    ~ZebWindow() = default;
+};
+
+extern "C" {
+#else
+typedef struct ZebWindow ZebWindow;
+#endif
+
+// The message board is this child control of the dialog.
+#define ZEB_BOARD_ID 1008
+
+// Result codes: no failure posted since load, and at least one failure.
+#define ZEB_RESULT_PASSED 3
+#define ZEB_RESULT_FAILED 2
+
+// Switches appending every posted text to report.txt (1) or not (0). Returns the flag.
+int PassSaveResult(int flag);
+// Switches showing every posted text on the message board (1) or not (0). Returns the flag.
+int PassDynaResult(int flag);
+// Hands over the dialog window before a test; returns the same handle.
+ZebWindow* GetHWND(ZebWindow* dialog);
+// The last summary text (level 100); owned by the engine, copy it at once.
+char* GetMsgBuffer(void);
+// 3 while no failure was posted since the library was loaded, 2 after any failure.
+int GetRetCode(void);
+
+// One file I/O stress pass over the test file at path with buffer size `buffer` (odd sizes
+// are lowered by one). upper and increment are the caller's sweep, shown in the heading.
+// mode is the access pattern 0-8, iterations the number of operations. Returns 100 when the
+// test file cannot be opened (stop the sweep), else 0.
+int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment, int mode,
+             unsigned iterations);
+
+// NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes.
+// Returns 1 when a session ran, 10 when no receiver answered, 0 when the name was not added.
+unsigned short SSendMain(int blocks, unsigned size);
+// NetBIOS session stress: this station as receiver, until the sender hangs up. Returns 0 when
+// the name could not be added, else the return code of deleting it (0 when deleted).
+unsigned char SRecvMain(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
