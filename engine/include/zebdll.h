@@ -31,6 +31,12 @@ extern "C" {
 typedef struct ZebWindow ZebWindow;
 #endif
 
+#if defined(__GNUC__)
+#define ZEB_EXPORT __attribute__((visibility("default")))
+#else
+#define ZEB_EXPORT
+#endif
+
 // The message board is this child control of the dialog.
 #define ZEB_BOARD_ID 1008
 
@@ -39,29 +45,29 @@ typedef struct ZebWindow ZebWindow;
 #define ZEB_RESULT_FAILED 2
 
 // Switches appending every posted text to report.txt (1) or not (0). Returns the flag.
-int PassSaveResult(int flag);
+ZEB_EXPORT int PassSaveResult(int flag);
 // Switches showing every posted text on the message board (1) or not (0). Returns the flag.
-int PassDynaResult(int flag);
+ZEB_EXPORT int PassDynaResult(int flag);
 // Hands over the dialog window before a test; returns the same handle.
-ZebWindow* GetHWND(ZebWindow* dialog);
+ZEB_EXPORT ZebWindow* GetHWND(ZebWindow* dialog);
 // The last summary text (level 100); owned by the engine, copy it at once.
-char* GetMsgBuffer(void);
+ZEB_EXPORT char* GetMsgBuffer(void);
 // 3 while no failure was posted since the library was loaded, 2 after any failure.
-int GetRetCode(void);
+ZEB_EXPORT int GetRetCode(void);
 
 // One file I/O stress pass over the test file at path with buffer size `buffer` (odd sizes
 // are lowered by one). upper and increment are the caller's sweep, shown in the heading.
 // mode is the access pattern 0-8, iterations the number of operations. Returns 100 when the
 // test file cannot be opened (stop the sweep), else 0.
-int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment, int mode,
+ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment, int mode,
              unsigned iterations);
 
 // NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes.
 // Returns 1 when a session ran, 10 when no receiver answered, 0 when the name was not added.
-unsigned short SSendMain(int blocks, unsigned size);
+ZEB_EXPORT unsigned short SSendMain(int blocks, unsigned size);
 // NetBIOS session stress: this station as receiver, until the sender hangs up. Returns 0 when
 // the name could not be added, else the return code of deleting it (0 when deleted).
-unsigned char SRecvMain(void);
+ZEB_EXPORT unsigned char SRecvMain(void);
 
 #ifdef __cplusplus
 }
