@@ -127,7 +127,9 @@ struct TestFile {
     }
 };
 
-bool IsShort(ssize_t n, unsigned size) { return n < 0 || static_cast<std::size_t>(n) < size; }
+bool IsShort(ssize_t n, unsigned size) {
+    return n < 0 || static_cast<std::size_t>(n) < size;
+}
 
 // One pass's loop over the iterations in the given mode.
 void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iterations) {
@@ -232,7 +234,9 @@ bool IsReadOnlyMode(unsigned mode) {
 
 } // namespace
 
-void SeedRandom(std::uint32_t seed) { RandomState = seed; }
+void SeedRandom(std::uint32_t seed) {
+    RandomState = seed;
+}
 
 unsigned DrawRandom() {
     RandomState = RandomState * 214013u + 2531011u;
@@ -350,7 +354,8 @@ int PrepareTestFile(const char* path) {
     FillPairPattern(CREATION_CHUNK);
     off_t at = 0;
     for (unsigned chunk = 0; chunk < CREATION_CHUNKS; ++chunk) {
-        ssize_t n = fd >= 0 ? WriteAt(fd, PatternBuffer, CREATION_CHUNK, at) : (errno = EBADF, ssize_t{-1});
+        ssize_t n =
+            fd >= 0 ? WriteAt(fd, PatternBuffer, CREATION_CHUNK, at) : (errno = EBADF, ssize_t{-1});
         if (n > 0) {
             at += n;
         }
@@ -380,8 +385,8 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
     const unsigned b = (buffer & 1u) != 0 ? buffer - 1 : buffer;
     if (b == 0 || b > MAX_BUFFER) {
         // No whole block of this size fits the pattern buffer or the test region.
-        FormatMessage("Buffer size %u can not be tested: the buffer size must be 2 to %u",
-                      buffer, MAX_BUFFER);
+        FormatMessage("Buffer size %u can not be tested: the buffer size must be 2 to %u", buffer,
+                      MAX_BUFFER);
         PostFailure(MessageBuffer);
         MessageBuffer[0] = '\0';
         PumpMessages();

@@ -102,8 +102,12 @@ ZebWindow* GetHWND(ZebWindow* dialog) {
     return dialog;
 }
 
-char* GetMsgBuffer(void) { return SummaryBuffer; }
+char* GetMsgBuffer(void) {
+    return SummaryBuffer;
+}
 
-int GetRetCode(void) { return RetCode; }
+int GetRetCode(void) {
+    return RetCode;
+}
 
 } // extern "C"

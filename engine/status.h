@@ -31,7 +31,9 @@ extern unsigned char PatternBuffer[PATTERN_BUFFER_SIZE];
 void FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 void PostStatus(const char* text, std::uint16_t level);
-inline void PostFailure(const char* text) { PostStatus(text, LEVEL_FAILURE); }
+inline void PostFailure(const char* text) {
+    PostStatus(text, LEVEL_FAILURE);
+}
 
 // Dispatches every pending event of the dialog with its input disabled; never waits.
 // No effect without a dialog.

@@ -59,8 +59,8 @@ ZEB_EXPORT int GetRetCode(void);
 // are lowered by one). upper and increment are the caller's sweep, shown in the heading.
 // mode is the access pattern 0-8, iterations the number of operations. Returns 100 when the
 // test file cannot be opened (stop the sweep), else 0.
-ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment, int mode,
-             unsigned iterations);
+ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment,
+                        int mode, unsigned iterations);
 
 // NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes.
 // Returns 1 when a session ran, 10 when no receiver answered, 0 when the name was not added.

@@ -1,0 +1,141 @@
+// The compatibility log's records, byte for byte, and how the writer behaves when the log
+// cannot be written.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+
+#include "compatlog.h"
+#include "engine_test_util.h"
+
+using zebtest::DecodeLog;
+using zebtest::ReadAll;
+using zebtest::Scratch;
+
+TEST(CompatLogRecord, AbcIsEightExactBytes) {
+    Scratch scratch;
+    CompatLogPrintf("%s", "abc");
+    const std::string expected("\x07\x05\x00\x61\x63\x61\x0E\x0E", 8);
+    EXPECT_EQ(ReadAll(scratch.Log()), expected);
+}
+
+TEST(CompatLogRecord, EveryRecordRestartsItsKeyAtZero) {
+    Scratch scratch;
+    CompatLogPrintf("%s", "abc");
+    CompatLogPrintf("%s\n", "xyz");
+    const std::string raw = ReadAll(scratch.Log());
+    ASSERT_EQ(raw.size(), 8u + 9u);
+    // Second record: 6 bytes "xyz\n\r\n", keys 0..5.
+    EXPECT_EQ(raw.substr(8, 3), std::string("\x07\x06\x00", 3));
+    EXPECT_EQ(static_cast<unsigned char>(raw[11]), 'x' ^ 0);
+    EXPECT_EQ(static_cast<unsigned char>(raw[12]), 'y' ^ 1);
+    EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"abc\r\n", "xyz\n\r\n"}));
+}
+
+TEST(CompatLogRecord, KeyWrapsAfter256Bytes) {
+    Scratch scratch;
+    const std::string text(300, 'A');
+    CompatLogWrite(text.c_str());
+    const std::string raw = ReadAll(scratch.Log());
+    ASSERT_EQ(raw.size(), 303u);
+    EXPECT_EQ(static_cast<unsigned char>(raw[1]), 300 & 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(raw[2]), 300 >> 8);
+    for (std::size_t k = 0; k < 300; ++k) {
+        ASSERT_EQ(static_cast<unsigned char>(raw[3 + k]), ('A' ^ (k % 256))) << k;
+    }
+}
+
+TEST(CompatLogRecord, LongTextSplitsAt65535) {
+    Scratch scratch;
+    std::string text(65535 + 10, 'q');
+    text[65535] = 'Z'; // first byte of the second record: key 0 again
+    CompatLogWrite(text.c_str());
+    const std::string raw = ReadAll(scratch.Log());
+    ASSERT_EQ(raw.size(), 3u + 65535u + 3u + 10u);
+    EXPECT_EQ(raw.substr(0, 3), std::string("\x07\xFF\xFF", 3));
+    EXPECT_EQ(raw.substr(65538, 3), std::string("\x07\x0A\x00", 3));
+    EXPECT_EQ(raw[65541], 'Z');
+    auto texts = DecodeLog(scratch.Log());
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0] + texts[1], text);
+}
+
+TEST(CompatLogRecord, EmptyTextWritesNothing) {
+    Scratch scratch;
+    CompatLogWrite("");
+    EXPECT_FALSE(std::filesystem::exists(scratch.Log()));
+}
+
+TEST(CompatLogRecord, OverlongFormattedTextIsCutAndStillEndsInCrLf) {
+    Scratch scratch;
+    const std::string text(1000, 'x');
+    CompatLogPrintf("%s\n", text.c_str());
+    auto texts = DecodeLog(scratch.Log());
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_GE(texts[0].size(), 303u + 3u);
+    EXPECT_LT(texts[0].size(), 1000u);
+    EXPECT_EQ(texts[0].substr(texts[0].size() - 2), "\r\n");
+    EXPECT_EQ(texts[0].find_first_not_of('x'), texts[0].size() - 2);
+}
+
+TEST(CompatLogFile, ExistingLogOnlyGrowsAtItsEnd) {
+    Scratch scratch;
+    const std::string earlier = "anything at all, not even records\x01\x02";
+    { std::ofstream(scratch.Log(), std::ios::binary) << earlier; }
+    CompatLogPrintf("%s", "abc");
+    const std::string raw = ReadAll(scratch.Log());
+    ASSERT_EQ(raw.size(), earlier.size() + 8);
+    EXPECT_EQ(raw.substr(0, earlier.size()), earlier);
+    EXPECT_EQ(raw.substr(earlier.size()), std::string("\x07\x05\x00\x61\x63\x61\x0E\x0E", 8));
+}
+
+TEST(CompatLogFile, MissingCtlogsDirectoryIsNeverCreated) {
+    Scratch scratch(/*withCtlogs=*/false);
+    CompatLogPrintf("%s", "dropped");
+    EXPECT_FALSE(std::filesystem::exists(scratch.Log().parent_path()));
+}
+
+TEST(CompatLogFile, LogHeldByAnotherOpenerDropsTheRecordAndKeepsAlignment) {
+    Scratch scratch;
+    CompatLogPrintf("%s", "first");
+    int holder = open(scratch.Log().c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    CompatLogPrintf("%s", "while held");
+    close(holder);
+    CompatLogPrintf("%s", "after");
+    EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"first\r\n", "after\r\n"}));
+}
+
+TEST(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
+    Scratch scratch;
+    CompatLogPrintf("%s", "kept");
+    const auto keptSize = std::filesystem::file_size(scratch.Log());
+    // In a child, the file size limit lets only part of the next record through.
+    int status = zebtest::InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{static_cast<rlim_t>(keptSize + 5), static_cast<rlim_t>(keptSize + 5)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        CompatLogPrintf("%s", "this record does not fit");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::filesystem::file_size(scratch.Log()), keptSize);
+    CompatLogPrintf("%s", "aligned");
+    EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"kept\r\n", "aligned\r\n"}));
+}
+
+TEST(CompatLogPath, WindowsDirectoryFromEnvironmentOrVarLog) {
+    char path[256];
+    setenv("WINDIR", "/some/dir", 1);
+    ASSERT_TRUE(CompatLogPath(path, sizeof path));
+    EXPECT_STREQ(path, "/some/dir/ctlogs/PLV.log");
+    setenv("WINDIR", "", 1);
+    ASSERT_TRUE(CompatLogPath(path, sizeof path));
+    EXPECT_STREQ(path, "/var/log/ctlogs/PLV.log");
+    unsetenv("WINDIR");
+    ASSERT_TRUE(CompatLogPath(path, sizeof path));
+    EXPECT_STREQ(path, "/var/log/ctlogs/PLV.log");
+    // A Windows directory that does not fit its 200 characters drops the text.
+    setenv("WINDIR", std::string(200, 'd').c_str(), 1);
+    EXPECT_FALSE(CompatLogPath(path, sizeof path));
+}

@@ -1,0 +1,151 @@
+// Helpers shared by the engine's tests: a scratch directory that is the current directory
+// and the Windows directory, readers for report.txt and the compatibility log, a recording
+// window, and running a check in a child process with a freshly initialised engine state.
+#ifndef ZEB_ENGINE_TEST_UTIL_H
+#define ZEB_ENGINE_TEST_UTIL_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "zebdll.h"
+
+namespace zebtest {
+
+// A directory of its own for each test: the current directory (report.txt) and $WINDIR
+// (ctlogs/PLV.log). Removed at the end.
+class Scratch {
+  public:
+    explicit Scratch(bool withCtlogs = true) {
+        char pattern[] = "/tmp/zebtest.XXXXXX";
+        dir_ = mkdtemp(pattern);
+        if (withCtlogs) {
+            std::filesystem::create_directory(dir_ / "ctlogs");
+        }
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+        setenv("WINDIR", dir_.c_str(), 1);
+    }
+    ~Scratch() {
+        std::filesystem::current_path(old_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::filesystem::path Path(const std::string& name) const { return dir_ / name; }
+    std::filesystem::path Log() const { return dir_ / "ctlogs" / "PLV.log"; }
+
+  private:
+    std::filesystem::path dir_;
+    std::filesystem::path old_;
+};
+
+inline std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadAll(path));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Decodes the compatibility log into its record texts; fails the test on a malformed log.
+inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
+    std::string raw = ReadAll(path);
+    std::vector<std::string> texts;
+    std::size_t at = 0;
+    while (at < raw.size()) {
+        EXPECT_GE(raw.size() - at, 3u) << "cut header at " << at;
+        if (raw.size() - at < 3) {
+            break;
+        }
+        EXPECT_EQ(raw[at], 7) << "record type at " << at;
+        std::size_t n = static_cast<unsigned char>(raw[at + 1]) |
+                        (static_cast<std::size_t>(static_cast<unsigned char>(raw[at + 2])) << 8);
+        EXPECT_LE(at + 3 + n, raw.size()) << "cut payload at " << at;
+        if (at + 3 + n > raw.size()) {
+            break;
+        }
+        std::string text = raw.substr(at + 3, n);
+        for (std::size_t k = 0; k < n; ++k) {
+            text[k] = static_cast<char>(text[k] ^ static_cast<char>(k & 0xFF));
+        }
+        texts.push_back(text);
+        at += 3 + n;
+    }
+    return texts;
+}
+
+// Runs body in a child process, where the engine's static state is as at load time unless
+// the parent changed it; returns the child's exit status. Failed expectations in the child
+// make it exit with 100.
+inline int InChild(const std::function<void()>& body) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 100 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A window that records what the engine asks of it, in order.
+class RecordingWindow : public ZebWindow {
+  public:
+    explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true)
+        : calls_(calls), hasBoard_(hasBoard) {}
+    ZebWindow* ChildWindow(int id) override {
+        calls_->push_back("child " + std::to_string(id));
+        if (id != ZEB_BOARD_ID || !hasBoard_) {
+            return nullptr;
+        }
+        if (!board_) {
+            board_ = std::make_unique<RecordingWindow>(calls_, false);
+            board_->name_ = "board";
+        }
+        return board_.get();
+    }
+    void SetText(const char* text) override {
+        text_ = text;
+        calls_->push_back(name_ + " text " + text);
+    }
+    void EnableInput(bool enable) override {
+        calls_->push_back(name_ + (enable ? " enable" : " disable"));
+    }
+    void DispatchPendingEvents() override { calls_->push_back(name_ + " dispatch"); }
+    void ShowMessageBox(const char* caption, const char* text) override {
+        calls_->push_back(std::string("box ") + caption + ": " + text);
+    }
+    RecordingWindow* Board() { return board_.get(); }
+    const std::string& Text() const { return text_; }
+
+  private:
+    std::vector<std::string>* calls_;
+    bool hasBoard_;
+    std::string name_ = "dialog";
+    std::string text_;
+    std::unique_ptr<RecordingWindow> board_;
+};
+
+} // namespace zebtest
+
+#endif

@@ -1,0 +1,127 @@
+// Faults during a pass: reads of the test file pass through a seam here that can flip a byte
+// of what was read or cut a read short, as a failing drive or network would.
+#include <dlfcn.h>
+#include <regex>
+
+#include "engine_test_util.h"
+#include "fileio.h"
+
+using zebtest::InChild;
+using zebtest::ReadLines;
+using zebtest::Scratch;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// Only reads of exactly this many bytes are touched, so that the file's preparation
+// (65534-byte chunks) sees good data.
+std::size_t FaultSize = 0;
+long CorruptFileOffset = -1; // flip the byte read from this file offset
+long CorruptIndex = -1;      // flip this index of every read buffer
+bool CutShort = false;       // return half of what was read
+
+} // namespace
+
+extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
+    using Fn = ssize_t (*)(int, void*, size_t, off_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread"));
+    ssize_t n = real(fd, buf, count, offset);
+    if (n <= 0 || count != FaultSize) {
+        return n;
+    }
+    auto* bytes = static_cast<unsigned char*>(buf);
+    if (CorruptFileOffset >= offset && CorruptFileOffset < offset + n) {
+        bytes[CorruptFileOffset - offset] ^= 0x01;
+    }
+    if (CorruptIndex >= 0 && CorruptIndex < n) {
+        bytes[CorruptIndex] ^= 0x01;
+    }
+    return CutShort ? n / 2 : n;
+}
+
+namespace {
+
+Lines RunPass(Scratch& scratch, unsigned b, int mode, unsigned iterations, int* status = nullptr) {
+    const std::string path = scratch.Path("f").string();
+    int s = InChild([&] {
+        PassSaveResult(1);
+        PrepareTestFile(path.c_str()); // a good file first, without faults
+        std::remove("report.txt");
+        FaultSize = b;
+        SQL_Test(path.c_str(), b, b, 2, mode, iterations);
+    });
+    if (status != nullptr) {
+        *status = s;
+    }
+    return ReadLines(scratch.Path("report.txt"));
+}
+
+std::string HeadingFor(Scratch& scratch, unsigned b, int mode, unsigned it) {
+    return "Test File: " + scratch.Path("f").string() + ", Buffer: " + std::to_string(b) +
+           ", I/O Mode: " + std::to_string(mode) + ", Iteration: " + std::to_string(it);
+}
+
+} // namespace
+
+TEST(FaultDuringPass, PairGoneBadInSequentialReadIsReportedAtItsFileOffset) {
+    Scratch scratch;
+    CorruptFileOffset = 100;
+    const Lines lines = RunPass(scratch, 64, 0, 2);
+    CorruptFileOffset = -1;
+    // The block at 64 holds the pair at index 36; the report carries 64 + 37.
+    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed", HeadingFor(scratch, 64, 0, 2),
+                            "BYTES_DO_NOT_MISMATCH S expected \xAC actual \xAD", "",
+                            "VERIFY_ERROR at offset 101", "", "File I/O Failed"}));
+}
+
+TEST(FaultDuringPass, BadReadBackInSequentialReadWriteEndsTheProcess) {
+    Scratch scratch;
+    CorruptFileOffset = 100;
+    int status = 0;
+    const Lines lines = RunPass(scratch, 64, 2, 10, &status);
+    CorruptFileOffset = -1;
+    EXPECT_EQ(status, 1);
+    // What was read back is the pass's own pattern: pair 18 of the buffer, at byte 36.
+    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed", HeadingFor(scratch, 64, 2, 10),
+                            "BYTES_DO_NOT_MISMATCH 3 expected \xCC actual \xCD", "",
+                            "VERIFY_ERROR at offset 101", "", ""}));
+}
+
+struct DetailCase {
+    int mode;
+    bool shortRead;
+    const char* pattern; // the report's lines after the heading, each followed by '|'
+};
+
+class FaultDetails : public ::testing::TestWithParam<DetailCase> {};
+
+TEST_P(FaultDetails, EachModeUsesItsOwnDetailText) {
+    const DetailCase c = GetParam();
+    Scratch scratch;
+    CorruptIndex = c.shortRead ? -1 : 10;
+    CutShort = c.shortRead;
+    const Lines lines = RunPass(scratch, 512, c.mode, 1);
+    CorruptIndex = -1;
+    CutShort = false;
+    std::string joined;
+    for (std::size_t i = 3; i < lines.size(); ++i) {
+        joined += lines[i] + "|";
+    }
+    EXPECT_TRUE(std::regex_match(joined, std::regex(c.pattern))) << joined;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, FaultDetails,
+    ::testing::Values(
+        DetailCase{0, false,
+                   R"(BYTES_DO_NOT_MISMATCH .*\|\|VERIFY_ERROR at offset 11\|\|File I/O Failed\|)"},
+        DetailCase{0, true, R"(READ_ERROR at offset 0\|\|File I/O Failed\|)"},
+        DetailCase{3, false,
+                   R"(BYTES_DO_NOT_MISMATCH .*\|\|VERIFY_ERROR at offerset [0-9]+ \|\|)"
+                   R"(File I/O Failed\|)"},
+        DetailCase{3, true, R"(READ_ERROR at offset [0-9]+\|\|\|File I/O Failed\|)"},
+        DetailCase{5, true, R"(READ_ERROR at offset [0-9]+\|\|\|Passed\|File I/O Failed\|)"},
+        DetailCase{6, false,
+                   R"(BYTES_DO_NOT_MISMATCH .*\|\|VERIFY_ERROR at offerset 524267 \|\|)"
+                   R"(File I/O Failed\|)"},
+        DetailCase{8, true, R"(READ_ERROR at offset 524256\|\|\|Passed\|File I/O Failed\|)"}));

@@ -1,0 +1,379 @@
+// The file I/O stress on real files: creation, the checks, the rebuild of a corrupt file,
+// the nine modes, the random placement and the failures around opening the file.
+#include <regex>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include "engine_test_util.h"
+#include "fileio.h"
+#include "status.h"
+
+using zebtest::DecodeLog;
+using zebtest::InChild;
+using zebtest::ReadAll;
+using zebtest::ReadLines;
+using zebtest::RecordingWindow;
+using zebtest::Scratch;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+std::string Heading(const std::string& path, unsigned b, int mode, unsigned iterations) {
+    return "Test File: " + path + ", Buffer: " + std::to_string(b) +
+           ", I/O Mode: " + std::to_string(mode) + ", Iteration: " + std::to_string(iterations);
+}
+
+// A good test file, as the engine writes it.
+std::string GoodFile() {
+    std::string chunk(65534, '\0');
+    for (unsigned i = 0; i < 65534 / 2; ++i) {
+        chunk[2 * i] = static_cast<char>(32 + i % 200);
+        chunk[2 * i + 1] = static_cast<char>(255 - (32 + i % 200));
+    }
+    std::string file;
+    for (int k = 0; k < 16; ++k) {
+        file += chunk;
+    }
+    return file;
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Runs one pass in a fresh engine with report.txt on; returns the child's exit status.
+int Pass(const std::string& path, unsigned b, int mode, unsigned iterations, int expectResult = 0) {
+    return InChild([&] {
+        PassSaveResult(1);
+        EXPECT_EQ(SQL_Test(path.c_str(), b, b, 2, mode, iterations), expectResult);
+    });
+}
+
+} // namespace
+
+TEST(FileIoPass, FirstPassCreatesTheFileAndWritesTheRangeHeading) {
+    Scratch scratch;
+    const std::string path = scratch.Path("TESTFILE").string();
+    EXPECT_EQ(InChild([&] {
+                  PassSaveResult(1);
+                  EXPECT_EQ(SQL_Test(path.c_str(), 4097, 8000, 512, 0, 10), 0);
+                  EXPECT_EQ(SQL_Test(path.c_str(), 4609, 8000, 512, 0, 10), 0);
+                  EXPECT_EQ(GetRetCode(), 3);
+              }),
+              0);
+    EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
+    EXPECT_EQ(ReadAll(path), GoodFile());
+    EXPECT_EQ(
+        ReadLines(scratch.Path("report.txt")),
+        (Lines{"Creating TESTFILE..", "Passed", Heading(path, 4096, 0, 10), "File I/O Passed",
+               "Checking test file..", "Passed", Heading(path, 4608, 0, 10), "File I/O Passed"}));
+    // Only the first pass after load writes the range heading, with the lowered size.
+    EXPECT_EQ(DecodeLog(scratch.Log()),
+              (Lines{"Test File: " + path +
+                     ", Buffer: 4096 To 8000 With Inc. 512 I/O Mode: 0, Iteration: 10\r\n"}));
+}
+
+struct ModeCase {
+    int mode;
+    bool checksWholeFile;
+};
+
+class EveryMode : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(EveryMode, PassesOnAGoodFileAndChecksItAfterWriting) {
+    const ModeCase c = GetParam();
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    WriteFile(path, GoodFile());
+    EXPECT_EQ(Pass(path, 512, c.mode, 3000), 0);
+    Lines expected{"Checking test file..", "Passed", Heading(path, 512, c.mode, 3000)};
+    if (c.checksWholeFile) {
+        expected.push_back("Passed");
+    }
+    expected.push_back("File I/O Passed");
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), expected);
+    EXPECT_EQ(ReadAll(path).size(), 1048544u);
+    EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u); // the range heading only
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EveryMode,
+                         ::testing::Values(ModeCase{0, false}, ModeCase{1, true}, ModeCase{2, true},
+                                           ModeCase{3, false}, ModeCase{4, true}, ModeCase{5, true},
+                                           ModeCase{6, false}, ModeCase{7, true}, ModeCase{8, true},
+                                           ModeCase{9, true}, ModeCase{-1, true}));
+
+TEST(FileIoPass, SequentialReadRunsThroughTheShortFinalBlockAndStartsOver) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    WriteFile(path, GoodFile());
+    // 32 full blocks of 32000 and one of 24,544 bytes per round; three rounds and a bit.
+    EXPECT_EQ(Pass(path, 32000, 0, 3 * 33 + 5), 0);
+    const Lines lines = ReadLines(scratch.Path("report.txt"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "File I/O Passed");
+    EXPECT_EQ(lines.size(), 4u);
+}
+
+TEST(FileIoPass, OverlayWriteTouchesOnlyTheOverlayBlock) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    const std::string before = GoodFile();
+    WriteFile(path, before);
+    EXPECT_EQ(Pass(path, 1000, 7, 20), 0);
+    const std::string after = ReadAll(path);
+    ASSERT_EQ(after.size(), before.size());
+    std::size_t first = std::string::npos, last = 0;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (after[i] != before[i]) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    ASSERT_NE(first, std::string::npos) << "the overlay block was never written";
+    EXPECT_GE(first, 524256u);
+    EXPECT_LT(last, 524256u + 1000u);
+}
+
+struct RangeCase {
+    unsigned b;
+    unsigned blocks; // blocks the random modes can reach
+};
+
+class RandomPlacement : public ::testing::TestWithParam<RangeCase> {};
+
+// The block count is used through its low 16 bits, and a draw is at most 32767.
+TEST_P(RandomPlacement, RandomWriteStaysInsideTheReachableBlocks) {
+    const RangeCase c = GetParam();
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    const std::string before = GoodFile();
+    WriteFile(path, before);
+    EXPECT_EQ(Pass(path, c.b, 4, 200000), 0);
+    const std::string after = ReadAll(path);
+    ASSERT_EQ(after.size(), before.size());
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (after[i] != before[i]) {
+            last = i;
+        }
+    }
+    EXPECT_LT(last, static_cast<std::size_t>(c.blocks) * c.b);
+    EXPECT_GT(last, static_cast<std::size_t>(c.blocks) * c.b * 95 / 100);
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")).back(), "File I/O Passed");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RandomPlacement,
+                         ::testing::Values(RangeCase{14, 9357}, RangeCase{2, 32768},
+                                           RangeCase{32000, 32}));
+
+TEST(RandomGenerator, FifteenBitDrawsOfTheLinearCongruence) {
+    SeedRandom(1);
+    const unsigned expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
+    for (unsigned e : expected) {
+        EXPECT_EQ(DrawRandom(), e);
+    }
+    SeedRandom(0xFFFFFFFFu);
+    for (int i = 0; i < 1000; ++i) {
+        EXPECT_LE(DrawRandom(), 32767u);
+    }
+}
+
+TEST(PairPattern, FillAndCheckAtEveryKindOfPosition) {
+    EXPECT_EQ(InChild([] {
+                  FillPairPattern(65534);
+                  EXPECT_EQ(PatternBuffer[0], 32);
+                  EXPECT_EQ(PatternBuffer[1], 223);
+                  EXPECT_EQ(PatternBuffer[400], 32); // pair 200 starts over
+                  EXPECT_EQ(PatternBuffer[65534], 0);
+                  EXPECT_EQ(CheckPairs(65534), 0u);
+                  // Bad pairs in the vector part, its edges and the tail, first byte or second.
+                  for (unsigned at : {0u, 1u, 62u, 63u, 64u, 100u, 101u, 126u, 65408u, 65533u}) {
+                      FillPairPattern(65534);
+                      PatternBuffer[at] ^= 0x41;
+                      const unsigned pair = at & ~1u;
+                      EXPECT_EQ(CheckPairs(65534), pair + 1) << at;
+                      char expect[80];
+                      std::snprintf(
+                          expect, sizeof expect, "BYTES_DO_NOT_MISMATCH %c expected %c actual %c\n",
+                          PatternBuffer[pair], static_cast<unsigned char>(~PatternBuffer[pair]),
+                          PatternBuffer[pair + 1]);
+                      EXPECT_STREQ(MessageBuffer, expect) << at;
+                  }
+                  // Only the checked length counts, and only the complement property.
+                  FillPairPattern(100);
+                  PatternBuffer[100] = 7;
+                  PatternBuffer[101] = 7;
+                  EXPECT_EQ(CheckPairs(100), 0u);
+                  PatternBuffer[10] = 0;
+                  PatternBuffer[11] = 255;
+                  EXPECT_EQ(CheckPairs(100), 0u);
+                  // Only the first bad pair of a buffer is reported.
+                  PassSaveResult(1);
+                  PatternBuffer[20] ^= 1;
+                  PatternBuffer[40] ^= 1;
+                  EXPECT_EQ(CheckPairs(100), 21u);
+              }),
+              0);
+}
+
+TEST(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
+    for (unsigned at : {100u, 101u}) {
+        Scratch scratch;
+        const std::string path = scratch.Path("f").string();
+        std::string bytes = GoodFile();
+        bytes[at] = 'x';
+        WriteFile(path, bytes);
+        EXPECT_EQ(InChild([&] { EXPECT_EQ(VerifyTestFile(path.c_str()), 101); }), 0);
+        EXPECT_EQ(Pass(path, 64, 0, 4), 0);
+        const std::string bad =
+            at == 100 ? "x expected \x87 actual \xAD" : "R expected \xAD actual x";
+        EXPECT_EQ(ReadLines(scratch.Path("report.txt")),
+                  (Lines{"Checking test file..", "BYTES_DO_NOT_MISMATCH " + bad, "",
+                         "VERIFY_ERROR TESTFILE corrupted, Reconstructing ..", "", "Passed",
+                         Heading(path, 64, 0, 4), "File I/O Failed"}))
+            << at;
+        EXPECT_EQ(ReadAll(path), GoodFile());
+        // Failures reach the compatibility log (the direct check's report first).
+        const Lines log = DecodeLog(scratch.Log());
+        ASSERT_EQ(log.size(), 5u);
+        EXPECT_EQ(log[3].rfind("Test File: ", 0), 0u);
+        EXPECT_EQ(log[4], "File I/O Failed\n\r\n");
+    }
+}
+
+TEST(TestFileCheck, WrongSizeIsRebuiltToTheRightSize) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    WriteFile(path, GoodFile().substr(0, 70000));
+    EXPECT_EQ(Pass(path, 2048, 3, 100), 0);
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")),
+              (Lines{"Checking test file..", "READ_ERROR buffer size mismatch", "",
+                     "READ_ERROR read past EOF, TESTFILE size invalid", "",
+                     "VERIFY_ERROR TESTFILE corrupted, Reconstructing ..", "", "Passed",
+                     Heading(path, 2048, 3, 100), "File I/O Failed"}));
+    EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
+}
+
+TEST(TestFileCheck, EmptyFileIsAcceptedAsItIs) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    WriteFile(path, "");
+    EXPECT_EQ(Pass(path, 512, 0, 10), 0);
+    EXPECT_EQ(
+        ReadLines(scratch.Path("report.txt")),
+        (Lines{"Checking test file..", "Passed", Heading(path, 512, 0, 10), "File I/O Passed"}));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+}
+
+TEST(TestFileCheck, FileThatCannotBeReadIsNeverPassed) {
+    Scratch scratch;
+    const std::string path = scratch.Path("fifo").string();
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(InChild([&] {
+                  PassSaveResult(1);
+                  EXPECT_NE(VerifyTestFile(path.c_str()), 0);
+              }),
+              0);
+    const Lines lines = ReadLines(scratch.Path("report.txt"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("READ_ERROR TESTFILE can not be opened", 0), 0u) << lines[0];
+}
+
+TEST(FileIoFailures, IoFailedStaysSetForLaterPasses) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    std::string bytes = GoodFile();
+    bytes[5000] ^= 0x10;
+    WriteFile(path, bytes);
+    EXPECT_EQ(InChild([&] {
+                  PassSaveResult(1);
+                  SQL_Test(path.c_str(), 512, 512, 1, 1, 10);
+                  SQL_Test(path.c_str(), 512, 512, 1, 1, 10);
+              }),
+              0);
+    const Lines lines = ReadLines(scratch.Path("report.txt"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Failed"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Passed"), 0);
+}
+
+TEST(FileIoFailures, PathThatCannotBeOpenedStopsTheSweepAndCountsAsFailure) {
+    Scratch scratch;
+    const std::string path = scratch.Path("no/such/dir/f").string();
+    EXPECT_EQ(InChild([&] {
+                  PassSaveResult(1);
+                  std::vector<std::string> calls;
+                  RecordingWindow dialog(&calls);
+                  GetHWND(&dialog);
+                  EXPECT_EQ(SQL_Test(path.c_str(), 512, 1024, 512, 0, 10), 100);
+                  EXPECT_NE(std::find(calls.begin(), calls.end(),
+                                      "box Error: FILEIO: _open() fails, check file path. "
+                                      "Program is terminated"),
+                            calls.end());
+                  EXPECT_EQ(GetRetCode(), 2);
+              }),
+              0);
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), (Lines{"Can not open " + path}));
+}
+
+TEST(FileIoFailures, FifoInPlaceOfTheTestFileNeitherHangsNorIsTruncated) {
+    Scratch scratch;
+    const std::string path = scratch.Path("fifo").string();
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Pass(path, 512, 0, 10, 100), 0);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                  "Error: FILEIO: _open() fails, check file path. Program is terminated"),
+              std::string::npos);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    const Lines lines = ReadLines(scratch.Path("report.txt"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "WRITE_ERROR file handle invalid"), 16);
+    EXPECT_EQ(lines.back(), "Can not open " + path);
+}
+
+TEST(FileIoFailures, BufferSizesWithNoWholeBlockRunNoIo) {
+    for (unsigned size : {0u, 1u, 65535u + 1, 1000000u}) {
+        Scratch scratch;
+        const std::string path = scratch.Path("f").string();
+        EXPECT_EQ(InChild([&] {
+                      PassSaveResult(1);
+                      EXPECT_EQ(SQL_Test(path.c_str(), size, 32000, 1, 0, 10), 0);
+                      EXPECT_EQ(GetRetCode(), 2);
+                  }),
+                  0);
+        EXPECT_FALSE(std::filesystem::exists(path)) << size;
+        const Lines lines = ReadLines(scratch.Path("report.txt"));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("Buffer size " + std::to_string(size)), std::string::npos);
+    }
+    // The largest size that fits is still tested.
+    Scratch scratch;
+    EXPECT_EQ(Pass(scratch.Path("f").string(), 65535, 4, 10), 0);
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")).back(), "File I/O Passed");
+}
+
+TEST(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
+    Scratch scratch;
+    const auto mnt = scratch.Path("small");
+    std::filesystem::create_directory(mnt);
+    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    }
+    const std::string full = (mnt / "f").string();
+    const std::string good = scratch.Path("g").string();
+    int status = InChild([&] {
+        PassSaveResult(1);
+        EXPECT_EQ(SQL_Test(full.c_str(), 4096, 4096, 1, 1, 50), 0);
+        EXPECT_EQ(SQL_Test(good.c_str(), 4096, 4096, 1, 1, 50), 0);
+    });
+    umount2(mnt.c_str(), MNT_DETACH);
+    EXPECT_EQ(status, 0);
+    const Lines lines = ReadLines(scratch.Path("report.txt"));
+    EXPECT_GE(std::count(lines.begin(), lines.end(), "WRITE_ERROR out of space"), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "VERIFY_ERROR testfile corrupt, file creation failed"),
+              lines.end());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Failed"), 2);
+    EXPECT_EQ(std::filesystem::file_size(good), 1048544u);
+}

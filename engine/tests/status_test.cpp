@@ -1,0 +1,176 @@
+// The status output: what each level does, in which order, and what the exports keep.
+#include "engine_test_util.h"
+#include "status.h"
+
+using zebtest::DecodeLog;
+using zebtest::InChild;
+using zebtest::ReadLines;
+using zebtest::RecordingWindow;
+using zebtest::Scratch;
+
+TEST(EngineAtLoad, ResultThreeEmptySummaryNoOutputs) {
+    Scratch scratch;
+    EXPECT_EQ(InChild([] {
+                  EXPECT_EQ(GetRetCode(), 3);
+                  EXPECT_STREQ(GetMsgBuffer(), "");
+                  PostStatus("not saved", LEVEL_PROGRESS); // both switches start off
+              }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(scratch.Path("report.txt")));
+}
+
+struct LevelCase {
+    std::uint16_t level;
+    bool failure;
+    bool summary;
+};
+
+class LevelTable : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(LevelTable, EffectsOfEachLevel) {
+    const LevelCase c = GetParam();
+    Scratch scratch;
+    EXPECT_EQ(InChild([&] {
+                  PostStatus("summary before", LEVEL_SUMMARY);
+                  std::vector<std::string> calls;
+                  RecordingWindow dialog(&calls);
+                  GetHWND(&dialog);
+                  PassDynaResult(1);
+                  PassSaveResult(1);
+                  PostStatus("the text", c.level);
+                  EXPECT_EQ(GetRetCode(), c.failure ? 2 : 3);
+                  EXPECT_STREQ(GetMsgBuffer(), c.summary ? "the text" : "summary before");
+                  // Board text first, then the drain with the dialog's input off.
+                  EXPECT_EQ(calls, (std::vector<std::string>{"child 1008", "board text the text",
+                                                             "dialog disable", "dialog dispatch",
+                                                             "dialog enable"}));
+              }),
+              0);
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), (std::vector<std::string>{"the text"}));
+    if (c.failure) {
+        EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"the text\n\r\n"}));
+    } else {
+        EXPECT_FALSE(std::filesystem::exists(scratch.Log()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, LevelTable,
+                         ::testing::Values(LevelCase{0, false, false}, LevelCase{1, false, false},
+                                           LevelCase{5, false, false}, LevelCase{9, true, false},
+                                           LevelCase{99, false, false}, LevelCase{100, false, true},
+                                           LevelCase{101, true, false},
+                                           LevelCase{200, false, false},
+                                           LevelCase{65535, false, false}));
+
+TEST(StatusOutput, FailureWithBothSwitchesOffStillCountsAndLogs) {
+    Scratch scratch;
+    EXPECT_EQ(InChild([] {
+                  std::vector<std::string> calls;
+                  RecordingWindow dialog(&calls);
+                  GetHWND(&dialog);
+                  calls.clear();
+                  PostFailure("bad");
+                  EXPECT_EQ(GetRetCode(), 2);
+                  EXPECT_EQ(calls, (std::vector<std::string>{"dialog disable", "dialog dispatch",
+                                                             "dialog enable"}));
+                  EXPECT_EQ(dialog.Board()->Text(), "");
+              }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(scratch.Path("report.txt")));
+    EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u);
+}
+
+TEST(StatusOutput, ResultCodeStaysFailedThroughLaterCleanTests) {
+    Scratch scratch;
+    EXPECT_EQ(InChild([] {
+                  PostFailure("one failure");
+                  for (int i = 0; i < 5; ++i) {
+                      PostStatus("File I/O Passed", LEVEL_PROGRESS);
+                      PostStatus("rate", LEVEL_SUMMARY);
+                  }
+                  EXPECT_EQ(GetRetCode(), 2);
+              }),
+              0);
+}
+
+TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
+    Scratch scratch;
+    EXPECT_EQ(InChild([] {
+                  PassSaveResult(1);
+                  PostStatus("Passed", LEVEL_PROGRESS);
+                  PostStatus("ends in newline\n", LEVEL_PROGRESS);
+                  PostStatus("\nbegins with one", LEVEL_PROGRESS);
+                  PassSaveResult(0);
+                  PostStatus("not appended", LEVEL_PROGRESS);
+              }),
+              0);
+    EXPECT_EQ(zebtest::ReadAll(scratch.Path("report.txt")),
+              "Passed\nends in newline\n\n\nbegins with one\n");
+}
+
+TEST(StatusOutput, UnwritableReportDropsTheRecordButPostingGoesOn) {
+    Scratch scratch;
+    std::filesystem::create_directory(scratch.Path("report.txt")); // cannot be opened as a file
+    EXPECT_EQ(InChild([] {
+                  PassSaveResult(1);
+                  std::vector<std::string> calls;
+                  RecordingWindow dialog(&calls);
+                  GetHWND(&dialog);
+                  PassDynaResult(1);
+                  PostFailure("still shown");
+                  EXPECT_EQ(GetRetCode(), 2);
+                  EXPECT_EQ(dialog.Board()->Text(), "still shown");
+              }),
+              0);
+    EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u);
+}
+
+TEST(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
+    Scratch scratch;
+    EXPECT_EQ(InChild([] {
+                  PassDynaResult(1);
+                  std::vector<std::string> calls;
+                  RecordingWindow dialog(&calls);
+                  GetHWND(&dialog);
+                  PostStatus("first", LEVEL_PROGRESS);
+                  PostFailure("second");
+                  PostStatus("third", 42);
+                  EXPECT_EQ(dialog.Board()->Text(), "third");
+
+                  std::vector<std::string> calls2;
+                  RecordingWindow noBoard(&calls2, /*hasBoard=*/false);
+                  EXPECT_EQ(GetHWND(&noBoard), &noBoard);
+                  PostStatus("nowhere to show", LEVEL_PROGRESS);
+                  EXPECT_EQ(calls2, (std::vector<std::string>{"child 1008", "dialog disable",
+                                                              "dialog dispatch", "dialog enable"}));
+                  // Without any window, posting and pumping go on without effect.
+                  GetHWND(nullptr);
+                  PostStatus("headless", LEVEL_SUMMARY);
+                  EXPECT_STREQ(GetMsgBuffer(), "headless");
+              }),
+              0);
+}
+
+TEST(StatusOutput, SummaryIsCutToItsBuffer) {
+    Scratch scratch;
+    EXPECT_EQ(InChild([] {
+                  const std::string longText(500, 's');
+                  PostStatus(longText.c_str(), LEVEL_SUMMARY);
+                  EXPECT_EQ(std::string(GetMsgBuffer()), std::string(119, 's'));
+              }),
+              0);
+}
+
+TEST(StatusOutput, MessageBufferFormattingIsBounded) {
+    const std::string longText(1000, 'm');
+    FormatMessage("Test File: %s", longText.c_str());
+    EXPECT_EQ(std::strlen(MessageBuffer), MESSAGE_BUFFER_SIZE - 1);
+    EXPECT_EQ(std::string(MessageBuffer, 11), "Test File: ");
+}
+
+TEST(StatusOutput, MessageBoxWithoutWindowGoesToStandardError) {
+    GetHWND(nullptr);
+    ::testing::internal::CaptureStderr();
+    ShowMessageBox("Error", "the text");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: the text\n");
+}
