@@ -1,0 +1,154 @@
+#include "qtwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStringDecoder>
+
+namespace {
+
+constexpr const char* kControlIdProperty = "zebControlId";
+
+// Whether widget is window itself or lies inside it, popups of its controls included.
+bool IsInside(const QObject* object, const QWidget* window) {
+    if (!object || !object->isWidgetType()) {
+        return false;
+    }
+    for (const QWidget* w = static_cast<const QWidget*>(object); w; w = w->parentWidget()) {
+        if (w == window) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsInputEvent(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::Close:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::InputMethod:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// Discards input aimed at one window for as long as it exists. Not setEnabled(false), which
+// would grey every control at every message and drop the focus, and not deferring input,
+// which would replay a click on Start after the test.
+class InputBlocker : public QObject {
+  public:
+    explicit InputBlocker(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return IsInputEvent(event->type()) && IsInside(watched, m_window);
+    }
+
+  private:
+    QPointer<QWidget> m_window;
+};
+
+QtWindow::QtWindow(QWidget* widget) : m_widget(widget) {}
+
+QtWindow::~QtWindow() = default;
+
+ZebWindow* QtWindow::ChildWindow(int id) {
+    QWidget* control = m_widget ? FindControl(m_widget, id) : nullptr;
+    if (!control) {
+        return nullptr;
+    }
+    auto& child = m_children[id];
+    if (!child || child->m_widget != control) {
+        child = std::make_unique<QtWindow>(control);
+    }
+    return child.get();
+}
+
+void QtWindow::SetText(const char* text) {
+    if (!m_widget || !text) {
+        return;
+    }
+    const QString decoded = DecodeText(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(m_widget)) {
+        edit->setText(decoded);
+        // Show the beginning of a long text, as a one-line board should.
+        edit->setCursorPosition(0);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(m_widget)) {
+        button->setText(decoded);
+    } else if (auto* label = qobject_cast<QLabel*>(m_widget)) {
+        label->setText(decoded);
+    } else if (auto* group = qobject_cast<QGroupBox*>(m_widget)) {
+        group->setTitle(decoded);
+    } else {
+        m_widget->setWindowTitle(decoded);
+    }
+}
+
+void QtWindow::EnableInput(bool enable) {
+    if (enable) {
+        m_blocker.reset();
+    } else if (!m_blocker && m_widget) {
+        m_blocker = std::make_unique<InputBlocker>(m_widget);
+    }
+}
+
+void QtWindow::DispatchPendingEvents() {
+    // Without WaitForMoreEvents this returns as soon as nothing is pending.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtWindow::ShowMessageBox(const char* caption, const char* text) {
+    ShowOwnerlessBox(DecodeText(caption ? caption : ""), DecodeText(text ? text : ""),
+                     QMessageBox::NoIcon);
+}
+
+void SetControlId(QWidget* control, int id) { control->setProperty(kControlIdProperty, id); }
+
+QWidget* FindControl(const QWidget* window, int id) {
+    const auto controls = window->findChildren<QWidget*>();
+    for (QWidget* control : controls) {
+        bool ok = false;
+        if (control->property(kControlIdProperty).toInt(&ok) == id && ok) {
+            return control;
+        }
+    }
+    return nullptr;
+}
+
+QString DecodeText(const char* text) {
+    const QByteArray bytes(text);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(bytes);
+    if (!decoder.hasError()) {
+        return decoded;
+    }
+    return QString::fromLatin1(bytes);
+}
+
+void ShowOwnerlessBox(const QString& caption, const QString& text, QMessageBox::Icon icon) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
