@@ -261,9 +261,8 @@ Bytes MakeRegistrationRequest(std::uint16_t trn_id, const WireName& name, bool g
     p.trn_id = trn_id;
     p.flags = static_cast<std::uint16_t>((OPCODE_REGISTRATION << 11) | FLAG_RD | FLAG_BROADCAST);
     p.questions.push_back({name, RR_TYPE_NB, RR_CLASS_IN});
-    p.additional.push_back(
-        NbRecord(name, 0, {static_cast<std::uint16_t>((group ? NB_FLAG_GROUP : 0) | NB_ONT_B),
-                           address}));
+    p.additional.push_back(NbRecord(
+        name, 0, {static_cast<std::uint16_t>((group ? NB_FLAG_GROUP : 0) | NB_ONT_B), address}));
     return BuildNamePacket(p, true);
 }
 
@@ -273,9 +272,8 @@ Bytes MakeReleaseRequest(std::uint16_t trn_id, const WireName& name, bool group,
     p.trn_id = trn_id;
     p.flags = static_cast<std::uint16_t>((OPCODE_RELEASE << 11) | FLAG_BROADCAST);
     p.questions.push_back({name, RR_TYPE_NB, RR_CLASS_IN});
-    p.additional.push_back(
-        NbRecord(name, 0, {static_cast<std::uint16_t>((group ? NB_FLAG_GROUP : 0) | NB_ONT_B),
-                           address}));
+    p.additional.push_back(NbRecord(
+        name, 0, {static_cast<std::uint16_t>((group ? NB_FLAG_GROUP : 0) | NB_ONT_B), address}));
     return BuildNamePacket(p, true);
 }
 
@@ -287,8 +285,8 @@ Bytes MakeQueryRequest(std::uint16_t trn_id, const WireName& name, bool broadcas
     return BuildNamePacket(p, false);
 }
 
-Bytes MakePositiveQueryResponse(std::uint16_t trn_id, bool recursion_desired,
-                                const WireName& name, bool group, std::uint32_t address) {
+Bytes MakePositiveQueryResponse(std::uint16_t trn_id, bool recursion_desired, const WireName& name,
+                                bool group, std::uint32_t address) {
     NamePacket p;
     p.trn_id = trn_id;
     p.flags = static_cast<std::uint16_t>(FLAG_RESPONSE | FLAG_AA | FLAG_RA |

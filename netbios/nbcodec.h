@@ -137,8 +137,8 @@ Bytes MakeRegistrationRequest(std::uint16_t trn_id, const WireName& name, bool g
 Bytes MakeReleaseRequest(std::uint16_t trn_id, const WireName& name, bool group,
                          std::uint32_t address);
 Bytes MakeQueryRequest(std::uint16_t trn_id, const WireName& name, bool broadcast);
-Bytes MakePositiveQueryResponse(std::uint16_t trn_id, bool recursion_desired,
-                                const WireName& name, bool group, std::uint32_t address);
+Bytes MakePositiveQueryResponse(std::uint16_t trn_id, bool recursion_desired, const WireName& name,
+                                bool group, std::uint32_t address);
 // A negative registration response, as a defending node sends it: the requested name with
 // TTL 0 and the requester's own address entry.
 Bytes MakeNegativeRegistrationResponse(std::uint16_t trn_id, const WireName& name,

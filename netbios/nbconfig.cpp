@@ -47,10 +47,14 @@ std::uint32_t PrefixMask(unsigned prefix) {
     return prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
 }
 
-bool IsLoopback(std::uint32_t address) { return (address >> 24) == 127; }
+bool IsLoopback(std::uint32_t address) {
+    return (address >> 24) == 127;
+}
 
 // The limited broadcast address is never used: the provider broadcasts to its subnet only.
-bool IsLimitedBroadcast(std::uint32_t address) { return address == INADDR_BROADCAST; }
+bool IsLimitedBroadcast(std::uint32_t address) {
+    return address == INADDR_BROADCAST;
+}
 
 bool ParseHexByte(std::string_view s, unsigned char& out) {
     unsigned long v = 0;
@@ -84,6 +88,7 @@ bool ParseStaticName(std::string_view token, StaticEntry& entry) {
             entry.name[n++] = b;
         }
         entry.any_suffix = false;
+        entry.exact = true;
         return n > 0;
     }
     std::string_view base = token;
@@ -99,7 +104,8 @@ bool ParseStaticName(std::string_view token, StaticEntry& entry) {
         return false;
     }
     for (std::size_t i = 0; i < base.size(); ++i) {
-        entry.name[i] = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(base[i])));
+        entry.name[i] =
+            static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(base[i])));
     }
     return true;
 }
@@ -137,8 +143,7 @@ std::string DefaultRouteInterface(std::string_view table) {
         std::string use;
         std::string metric;
         std::string mask;
-        if (fields >> iface >> destination >> gateway >> flags >> refcnt >> use >> metric >>
-                mask &&
+        if (fields >> iface >> destination >> gateway >> flags >> refcnt >> use >> metric >> mask &&
             destination == "00000000" && mask == "00000000") {
             return iface;
         }
@@ -334,8 +339,11 @@ void ParseStaticTable(std::string_view text, std::vector<StaticEntry>& out,
 }
 
 bool StaticEntryMatches(const StaticEntry& entry, const Name& name) {
-    if (!entry.any_suffix) {
+    if (entry.exact) {
         return entry.name == name;
+    }
+    if (!entry.any_suffix && entry.name[15] != name[15]) {
+        return false;
     }
     for (std::size_t i = 0; i < 15; ++i) {
         // A bare entry is space padded; the names asked for may be padded with zeros instead.
@@ -375,9 +383,8 @@ Config LoadConfig() {
         text << in.rdbuf();
         routes = text.str();
     }
-    Config config =
-        ParseConfig([](const char* n) { return std::getenv(n); }, interfaces,
-                    DefaultRouteInterface(routes));
+    Config config = ParseConfig([](const char* n) { return std::getenv(n); }, interfaces,
+                                DefaultRouteInterface(routes));
     if (!config.lmhosts_path.empty()) {
         std::ifstream in(config.lmhosts_path);
         if (!in) {

@@ -24,14 +24,15 @@ constexpr std::uint16_t DEFAULT_SESSION_PORT = 139;
 constexpr std::size_t MAX_LANAS = 33;
 
 struct Binding {
-    bool configured = false;    // false: nothing behind this LANA number
-    std::uint32_t address = 0;  // host byte order
+    bool configured = false;   // false: nothing behind this LANA number
+    std::uint32_t address = 0; // host byte order
     std::uint32_t broadcast = 0;
 };
 
 struct StaticEntry {
     Name name{};
     bool any_suffix = false; // a bare name: matches whatever its 16th byte is
+    bool exact = false;      // a quoted name: all 16 bytes as given
     std::uint32_t address = 0;
 };
 

@@ -58,7 +58,8 @@ Bytes BuildNegativeSessionResponse(std::uint8_t error) {
 SessionPacketReader::Status SessionPacketReader::Feed(ByteSpan data, std::size_t& consumed) {
     consumed = 0;
     while (consumed < data.size()) {
-        std::size_t want = have_header_ ? SESSION_HEADER_SIZE + header_.length : SESSION_HEADER_SIZE;
+        std::size_t want =
+            have_header_ ? SESSION_HEADER_SIZE + header_.length : SESSION_HEADER_SIZE;
         if (buffer_.size() < want) {
             std::size_t take = want - buffer_.size();
             if (take > data.size() - consumed) {

@@ -69,7 +69,9 @@ Name NameOf(const unsigned char* field) {
     return n;
 }
 
-WireName Wire(const Name& name) { return WireName{name, {}}; }
+WireName Wire(const Name& name) {
+    return WireName{name, {}};
+}
 
 sockaddr_in SockAddr(std::uint32_t address, std::uint16_t port) {
     sockaddr_in sa{};
@@ -177,8 +179,7 @@ class Stack {
     void EndListenLocked(Lana& lana, Listen* listen, unsigned char code);
     std::optional<unsigned char> FreeLsnLocked(const Lana& lana) const;
     std::shared_ptr<Session> FindSession(Lana& lana, unsigned char lsn);
-    void SendName(const Lana& lana, const Bytes& packet, std::uint32_t address,
-                  std::uint16_t port);
+    void SendName(const Lana& lana, const Bytes& packet, std::uint32_t address, std::uint16_t port);
     std::uint16_t NewTrnId();
     unsigned char Connect(Lana& lana, std::uint32_t address, std::uint16_t port, NCB* ncb,
                           int& retarget_left);
@@ -219,8 +220,8 @@ int OpenUdp(std::uint32_t address, std::uint16_t port, std::string& why) {
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     sockaddr_in sa = SockAddr(address, port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        why = "UDP " + FormatIpv4(address) + ":" + std::to_string(port) + ": " +
-              std::strerror(errno);
+        why =
+            "UDP " + FormatIpv4(address) + ":" + std::to_string(port) + ": " + std::strerror(errno);
         close(fd);
         return -1;
     }
@@ -237,8 +238,8 @@ int OpenTcpListener(std::uint32_t address, std::uint16_t port, std::string& why)
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sa = SockAddr(address, port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 32) != 0) {
-        why = "TCP " + FormatIpv4(address) + ":" + std::to_string(port) + ": " +
-              std::strerror(errno);
+        why =
+            "TCP " + FormatIpv4(address) + ":" + std::to_string(port) + ": " + std::strerror(errno);
         close(fd);
         return -1;
     }
@@ -411,8 +412,7 @@ unsigned char Stack::Run(NCB* ncb) {
     if (command == NCBLISTEN) {
         return PostListen(lana, ncb, async);
     }
-    std::atomic_ref<unsigned char>(ncb->ncb_cmd_cplt).store(NRC_PENDING,
-                                                            std::memory_order_relaxed);
+    std::atomic_ref<unsigned char>(ncb->ncb_cmd_cplt).store(NRC_PENDING, std::memory_order_relaxed);
     unsigned char code = NRC_ILLCMD;
     switch (command) {
     case NCBRESET:
@@ -545,7 +545,8 @@ unsigned char Stack::DeleteName(Lana& lana, NCB* ncb) {
         EndListenLocked(lana, l, NRC_NAMERR);
     }
     if (!entry->registering) {
-        SendName(lana, MakeReleaseRequest(NewTrnId(), Wire(name), entry->group, lana.binding.address),
+        SendName(lana,
+                 MakeReleaseRequest(NewTrnId(), Wire(name), entry->group, lana.binding.address),
                  lana.binding.broadcast, config_.name_port);
     }
     bool in_use = std::any_of(lana.sessions.begin(), lana.sessions.end(),
@@ -711,7 +712,8 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
         if (type == RETARGET_SESSION_RESPONSE && trailer.size() == 6 && retarget_left > 0) {
             --retarget_left;
             close(fd);
-            std::uint32_t to = (std::uint32_t{trailer[0]} << 24) | (std::uint32_t{trailer[1]} << 16) |
+            std::uint32_t to = (std::uint32_t{trailer[0]} << 24) |
+                               (std::uint32_t{trailer[1]} << 16) |
                                (std::uint32_t{trailer[2]} << 8) | trailer[3];
             std::uint16_t to_port = static_cast<std::uint16_t>((trailer[4] << 8) | trailer[5]);
             return Connect(lana, to, to_port, ncb, retarget_left);
@@ -775,8 +777,7 @@ unsigned char Stack::PostListen(Lana& lana, NCB* ncb, bool async) {
         return NRC_NOWILD;
     }
     ncb->ncb_retcode = NRC_PENDING;
-    std::atomic_ref<unsigned char>(ncb->ncb_cmd_cplt).store(NRC_PENDING,
-                                                            std::memory_order_release);
+    std::atomic_ref<unsigned char>(ncb->ncb_cmd_cplt).store(NRC_PENDING, std::memory_order_release);
     Listen* l = listen.release(); // owned by lana.listens until it ends
     lana.listens.push_back(l);
     if (async) {
@@ -946,8 +947,8 @@ unsigned char Stack::Reset(Lana& lana, NCB* ncb) {
     }
     for (const NameEntry& e : lana.names) {
         if (!e.registering) {
-            SendName(lana, MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group,
-                                              lana.binding.address),
+            SendName(lana,
+                     MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group, lana.binding.address),
                      lana.binding.broadcast, config_.name_port);
         }
     }
@@ -1046,7 +1047,8 @@ void Stack::ServeNameSocket(Lana& lana, int fd) {
         unsigned char buffer[1500];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ssize_t n =
+            recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0) {
             return;
         }
@@ -1085,15 +1087,14 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
                 std::vector<StatusName> names;
                 for (const NameEntry& n : lana.names) {
                     if (n.Active()) {
-                        names.push_back({n.name, static_cast<std::uint16_t>(
-                                                     NAME_FLAG_ACTIVE |
-                                                     (n.group ? NB_FLAG_GROUP : 0))});
+                        names.push_back(
+                            {n.name, static_cast<std::uint16_t>(NAME_FLAG_ACTIVE |
+                                                                (n.group ? NB_FLAG_GROUP : 0))});
                     }
                 }
                 SendName(lana, MakeNodeStatusResponse(p.trn_id, q.name, names), source, port);
             }
-        } else if ((p.GetOpcode() == OPCODE_REGISTRATION ||
-                    p.GetOpcode() == OPCODE_MULTIHOMED) &&
+        } else if ((p.GetOpcode() == OPCODE_REGISTRATION || p.GetOpcode() == OPCODE_MULTIHOMED) &&
                    p.additional.size() == 1) {
             // Defend a name we hold (RFC 1001 15.2.2.2): a unique name against anyone, a group
             // name against a unique registration.
@@ -1105,10 +1106,10 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
             }
             bool wants_group = (entries[0].flags & NB_FLAG_GROUP) != 0;
             if (!e->group || !wants_group) {
-                SendName(lana,
-                         MakeNegativeRegistrationResponse(p.trn_id, q.name, RCODE_ACT_ERR,
-                                                          entries[0]),
-                         source, port);
+                SendName(
+                    lana,
+                    MakeNegativeRegistrationResponse(p.trn_id, q.name, RCODE_ACT_ERR, entries[0]),
+                    source, port);
             }
         }
         return;
@@ -1129,8 +1130,7 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
                 e.conflict = true; // name conflict demand: only a delete is left
             }
         }
-    } else if (p.GetOpcode() == OPCODE_QUERY && p.GetRcode() == RCODE_OK &&
-               rr.type == RR_TYPE_NB) {
+    } else if (p.GetOpcode() == OPCODE_QUERY && p.GetRcode() == RCODE_OK && rr.type == RR_TYPE_NB) {
         std::vector<AddrEntry> entries;
         if (!ParseAddrEntries(rr.rdata, entries)) {
             return;

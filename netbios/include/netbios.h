@@ -11,21 +11,21 @@ extern "C" {
 #endif
 
 typedef struct NCB {
-    unsigned char ncb_command;  // command code; ASYNCH asks for asynchronous completion
-    unsigned char ncb_retcode;  // final return code; NRC_PENDING while outstanding
-    unsigned char ncb_lsn;      // local session number
-    unsigned char ncb_num;      // name number
-    unsigned char* ncb_buffer;  // data buffer; the target NCB for NCBCANCEL
-    unsigned short ncb_length;  // buffer size in, bytes transferred out
+    unsigned char ncb_command; // command code; ASYNCH asks for asynchronous completion
+    unsigned char ncb_retcode; // final return code; NRC_PENDING while outstanding
+    unsigned char ncb_lsn;     // local session number
+    unsigned char ncb_num;     // name number
+    unsigned char* ncb_buffer; // data buffer; the target NCB for NCBCANCEL
+    unsigned short ncb_length; // buffer size in, bytes transferred out
     unsigned char ncb_callname[NCBNAMSZ];
     unsigned char ncb_name[NCBNAMSZ];
-    unsigned char ncb_rto;      // receive time-out of a session, 500 ms units, 0 = none
-    unsigned char ncb_sto;      // send time-out of a session, 500 ms units, 0 = none
+    unsigned char ncb_rto;         // receive time-out of a session, 500 ms units, 0 = none
+    unsigned char ncb_sto;         // send time-out of a session, 500 ms units, 0 = none
     void (*ncb_post)(struct NCB*); // not supported: must be null
     unsigned char ncb_lana_num;
     unsigned char ncb_cmd_cplt; // NRC_PENDING while outstanding, then the final code
     unsigned char ncb_reserve[18];
-    void* ncb_event;            // not supported: must be null
+    void* ncb_event; // not supported: must be null
 } NCB, *PNCB;
 
 // Command codes.

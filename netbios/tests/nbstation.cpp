@@ -117,8 +117,7 @@ std::string Run(const std::string& line) {
         }
         std::string caller(reinterpret_cast<char*>(ListenNcb.ncb_callname),
                            strnlen(reinterpret_cast<char*>(ListenNcb.ncb_callname), NCBNAMSZ));
-        return Hex(ListenNcb.ncb_retcode) + " " + std::to_string(ListenNcb.ncb_lsn) + " " +
-               caller;
+        return Hex(ListenNcb.ncb_retcode) + " " + std::to_string(ListenNcb.ncb_lsn) + " " + caller;
     }
     if (cmd == "cancel") {
         NCB ncb = Fresh(NCBCANCEL);
@@ -156,7 +155,8 @@ std::string Run(const std::string& line) {
                 ++good;
             }
         }
-        return Hex(rc) + " " + std::to_string(good) + (cmd == "recv" ? " " + std::to_string(bad) : "");
+        return Hex(rc) + " " + std::to_string(good) +
+               (cmd == "recv" ? " " + std::to_string(bad) : "");
     }
     if (cmd == "recv1") {
         unsigned lsn = 0;
