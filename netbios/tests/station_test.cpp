@@ -22,6 +22,14 @@ class TwoStations : public ::testing::Test {
         b_ = MakeStation("127.0.0.3");
     }
 
+    // In a sanitizer build a report from either station fails the test.
+    void TearDown() override {
+        for (Station* s : {a_.get(), b_.get()}) {
+            std::string errors = s->Errors();
+            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+        }
+    }
+
     std::unique_ptr<Station> MakeStation(const std::string& address,
                                          std::vector<std::string> extra = {}) {
         StationSettings s;
