@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,52 +37,57 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
     if (options.pipeSize > 0) {
         fcntl(fds[1], F_SETPIPE_SZ, options.pipeSize);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (options.closeStandardOutput) {
-        posix_spawn_file_actions_addclose(&actions, 1);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    }
-    if (!options.cwd.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-    }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t mask;
-    sigemptyset(&mask);
-    if (options.blockStopSignals) {
-        sigaddset(&mask, SIGINT);
-        sigaddset(&mask, SIGTERM);
-        sigaddset(&mask, SIGHUP);
-    }
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGHUP);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &mask);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> argv;
+    // Everything the child needs is prepared before fork: after it only async-signal-safe
+    // calls are made.
     std::string program = VOR32_BINARY;
-    argv.push_back(program.data());
     std::vector<std::string> copies(args);
+    std::vector<char*> argv;
+    argv.push_back(program.data());
     for (std::string& arg : copies) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    int error = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    std::string cwd = options.cwd.string();
+    sigset_t mask;
+    sigemptyset(&mask);
+    if (!options.pendingSignals.empty()) {
+        sigaddset(&mask, SIGINT);
+        sigaddset(&mask, SIGTERM);
+        sigaddset(&mask, SIGHUP);
+    }
+    std::vector<int> defaults = {SIGTERM, SIGHUP, SIGPIPE};
+    if (!options.keepIgnoredSigint) {
+        defaults.push_back(SIGINT);
+    }
+
+    pid_ = fork();
+    if (pid_ < 0) {
+        throw std::runtime_error("fork");
+    }
+    if (pid_ == 0) {
+        if (options.closeStandardOutput) {
+            close(1);
+        } else {
+            dup2(fds[1], 1);
+        }
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+            _exit(126);
+        }
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        for (int signal : defaults) {
+            sigaction(signal, &standard, nullptr);
+        }
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        for (int signal : options.pendingSignals) {
+            kill(getpid(), signal); // blocked: stays pending across exec
+        }
+        execve(program.c_str(), argv.data(), environ);
+        _exit(127);
+    }
     close(fds[1]);
     readFd_ = fds[0];
-    if (error != 0) {
-        close(readFd_);
-        throw std::runtime_error("posix_spawn of " + program);
-    }
 }
 
 Vor32Process::~Vor32Process() {

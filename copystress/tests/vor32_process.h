@@ -20,13 +20,14 @@ struct Outcome {
 
 struct SpawnOptions {
     std::filesystem::path cwd;
-    // Start with SIGINT, SIGTERM and SIGHUP blocked, so that signals sent right after the
-    // start stay pending until the program unblocks them.
-    bool blockStopSignals = false;
+    // Start with SIGINT, SIGTERM and SIGHUP blocked and these signals already pending, so
+    // that the program receives them as soon as it takes over their handling.
+    std::vector<int> pendingSignals;
     // Capacity of the output pipe (0 keeps the default); a small pipe that the test does not
     // read makes the program wait in the middle of its run.
     int pipeSize = 0;
     bool closeStandardOutput = false; // start with descriptor 1 closed (output not captured)
+    bool keepIgnoredSigint = false;   // leave an ignored SIGINT ignored in the program
 };
 
 class Vor32Process {

@@ -1,0 +1,266 @@
+// Failures of the real binary: data broken on purpose in the middle of a run, files that
+// cannot be opened, written or read, and the exact report of each.
+#include "test_support.h"
+#include "vor32_process.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace vor32_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A run over A and B that the test holds up in the middle: the output pipe is one page and
+// nobody reads it, so the program waits in the console write of a transfer line. The data
+// file at the target it stands at is then complete, closed and the larger of the two.
+class HeldUpRun {
+  public:
+    HeldUpRun(const TempDir& dir, std::vector<std::string> extra = {}) : dir_(dir) {
+        dir.Make({"A", "B"});
+        std::vector<std::string> args = {"400", "100000", "4", "A", "B", "/t"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        SpawnOptions options;
+        options.cwd = dir.path();
+        options.pipeSize = 4096;
+        process_ = std::make_unique<Vor32Process>(args, options);
+        held_ = process_->WaitBlockedOnOutput();
+        std::uintmax_t a = fs::file_size(dir / "A" / kDataName);
+        std::uintmax_t b = fs::file_size(dir / "B" / kDataName);
+        current_ = a > b ? "A" : "B";
+        next_ = a > b ? "B" : "A";
+        size_ = static_cast<std::uint32_t>(std::max(a, b));
+    }
+    bool held() const { return held_; }
+    fs::path CurrentFile() const { return dir_ / current_ / kDataName; }
+    // The path the next transfer copies to, as the program names it.
+    std::string NextPath() const { return next_ + "/" + kDataName; }
+    std::uint32_t size() const { return size_; }
+    Outcome Finish() { return process_->Finish(); }
+
+  private:
+    const TempDir& dir_;
+    std::unique_ptr<Vor32Process> process_;
+    bool held_ = false;
+    std::string current_;
+    std::string next_;
+    std::uint32_t size_ = 0;
+};
+
+void OverwriteCell(const fs::path& path, std::uint32_t index, std::uint32_t value) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(4 * static_cast<std::streamoff>(index));
+    char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
+                     static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+    file.write(bytes, 4);
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
+    TempDir dir;
+    HeldUpRun run(dir);
+    ASSERT_TRUE(run.held());
+    OverwriteCell(run.CurrentFile(), 31, 0xDEADBEEF);
+    Outcome outcome = run.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    std::string report = "\nData Corruption: Cell# 1F (31d) in '" + run.NextPath() +
+                         "' [Cell=4bytes]\nExpected: 1F,  Found: DEADBEEF\n";
+    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n" + report)) << outcome.output.substr(4000);
+    // Without /v the report is on the console only: the log ends with the start-up block.
+    std::string log = MaskTimes(ReadFile(dir / "VOR32.LOG"));
+    EXPECT_EQ(log, LoggedStartUpBlock("VOR32.LOG", kDataName, 400, 100000, 4, {"A", "B"}, 100000));
+}
+
+TEST(Failure, WrongCellIsInTheLogWithSwitchV) {
+    TempDir dir;
+    HeldUpRun run(dir, {"/v"});
+    ASSERT_TRUE(run.held());
+    OverwriteCell(run.CurrentFile(), 31, 7);
+    Outcome outcome = run.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    std::string report = "\nData Corruption: Cell# 1F (31d) in '" + run.NextPath() +
+                         "' [Cell=4bytes]\r\nExpected: 1F,  Found: 7\r\n";
+    EXPECT_TRUE(EndsWith(log, "Secs\r\n" + report)) << log.substr(log.size() - 300);
+}
+
+TEST(Failure, LastCellWrongIsFoundToo) {
+    TempDir dir;
+    HeldUpRun run(dir);
+    ASSERT_TRUE(run.held());
+    std::uint32_t last = run.size() / 4 - 1;
+    OverwriteCell(run.CurrentFile(), last, last + 1);
+    Outcome outcome = run.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    char expected[200];
+    std::snprintf(expected, sizeof expected, "Cell# %X (%ud) in '%s' [Cell=4bytes]\nExpected: %X,  Found: %X\n",
+                  last, last, run.NextPath().c_str(), last, last + 1);
+    EXPECT_TRUE(EndsWith(outcome.output, expected)) << outcome.output.substr(4000);
+}
+
+TEST(Failure, OneCellTooManyIsReportedBySize) {
+    TempDir dir;
+    HeldUpRun run(dir);
+    ASSERT_TRUE(run.held());
+    std::uint32_t size = run.size();
+    {
+        std::ofstream file(run.CurrentFile(), std::ios::binary | std::ios::app);
+        file << Cells(size + 4).substr(size);
+    }
+    Outcome outcome = run.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" + std::to_string(size + 4) +
+                                             ") != Expected file size(" + std::to_string(size) +
+                                             ")\n"))
+        << outcome.output.substr(4000);
+}
+
+TEST(Failure, OneCellTooFewIsReportedBySize) {
+    TempDir dir;
+    HeldUpRun run(dir);
+    ASSERT_TRUE(run.held());
+    std::uint32_t size = run.size();
+    fs::resize_file(run.CurrentFile(), size - 4);
+    Outcome outcome = run.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" + std::to_string(size - 4) +
+                                             ") != Expected file size(" + std::to_string(size) +
+                                             ")\n"))
+        << outcome.output.substr(4000);
+}
+
+TEST(Failure, FailedReadEndsTheCopyShortAndVerificationTellsBySize) {
+    TempDir dir;
+    HeldUpRun run(dir);
+    ASSERT_TRUE(run.held());
+    std::uint32_t size = run.size();
+    // A directory in place of the data file opens for reading, but every read fails.
+    fs::remove(run.CurrentFile());
+    fs::create_directory(run.CurrentFile());
+    Outcome outcome = run.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_TRUE(EndsWith(outcome.output,
+                         "Secs\nReadFile returns FALSE, gle = 21 TransBufSize=100000 dwBytesRead=0\n"
+                         "\nActual file size (0) != Expected file size(" +
+                             std::to_string(size) + ")\n"))
+        << outcome.output.substr(4000);
+}
+
+TEST(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
+    TempDir dir;
+    dir.Make({"A"});
+    Outcome outcome = RunVor32({"8", "16", "4", "A", "A/", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_TRUE(EndsWith(outcome.output, kSeparators + "Unable to open 'A/" + kDataName +
+                                             "' for writing.\n"))
+        << outcome.output;
+    // The refused open left the source untouched.
+    EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8));
+}
+
+TEST(Failure, InitialFileThatCannotBeCreatedIsLogged) {
+    TempDir dir;
+    dir.Make({"B"});
+    Outcome outcome = RunVor32({"8", "16", "4", "missing", "B", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    std::string message = "Unable to create initial file 'missing/" + kDataName + "'.\n";
+    EXPECT_TRUE(EndsWith(outcome.output, "Transfer Buffer.\n" + message)) << outcome.output;
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    EXPECT_TRUE(EndsWith(log, "Transfer Buffer.\r\nUnable to create initial file 'missing/" +
+                                  kDataName + "'.\r\n"))
+        << log;
+}
+
+TEST(Failure, DestinationThatCannotBeCreated) {
+    TempDir dir;
+    dir.Make({"A"});
+    Outcome outcome = RunVor32({"8", "16", "4", "A", "missing", "/t", "/v"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    std::string message = "Unable to open 'missing/" + kDataName + "' for writing.\n";
+    EXPECT_TRUE(EndsWith(outcome.output, message)) << outcome.output;
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    EXPECT_TRUE(EndsWith(log, "Unable to open 'missing/" + kDataName + "' for writing.\r\n"));
+}
+
+TEST(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    WriteFile(dir / "VOR32.LOG", "keep");
+    int held = open((dir / "VOR32.LOG").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
+    close(held);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_EQ(outcome.output, "Unable to create log file 'VOR32.LOG'.\n");
+    EXPECT_EQ(ReadFile(dir / "VOR32.LOG"), "keep");
+    EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
+}
+
+TEST(Failure, LogInAMissingDirectory) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/l", "none/x.log"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_EQ(outcome.output, "Unable to create log file 'none/x.log'.\n");
+}
+
+// Writes that fail with a full disk, all in one test: /dev/full is one file, which the
+// program opens exclusively.
+TEST(Failure, WritesToAFullDisk) {
+    {
+        TempDir dir;
+        dir.Make({"A", "B"});
+        Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/l", "/dev/full"}, dir.path());
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.code, 2);
+        EXPECT_EQ(outcome.output,
+                  "\nData Copy Stress Test (Win32 Version)\nWrite to log file failed.\n");
+    }
+    {
+        TempDir dir;
+        dir.Make({"A", "B"});
+        fs::create_symlink("/dev/full", dir / "A" / kDataName);
+        Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.code, 1);
+        EXPECT_TRUE(EndsWith(outcome.output,
+                             "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
+            << outcome.output;
+        // The console-only line is not in the log; the report is (start-up logs everything).
+        EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"),
+                             "Transfer Buffer.\r\ndwBytesWritten (0) != dwCount (8)\r\n"));
+    }
+    {
+        TempDir dir;
+        dir.Make({"A", "B"});
+        fs::create_symlink("/dev/full", dir / "B" / kDataName);
+        Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.code, 1);
+        EXPECT_TRUE(EndsWith(outcome.output, kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
+            << outcome.output;
+    }
+}
+
+} // namespace
+} // namespace vor32_test

@@ -1,0 +1,214 @@
+// Whole runs of the real binary on temporary directories: output, log and data files.
+#include "test_support.h"
+#include "vor32_process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace vor32_test {
+namespace {
+
+// The lines of the console output that begin with "#", each with its line feed.
+std::string TransferLines(const std::string& output, bool logged) {
+    std::string lines;
+    std::size_t at = 0;
+    while ((at = output.find("\n#", at)) != std::string::npos) {
+        std::size_t end = output.find('\n', at + 1);
+        lines += output.substr(at + 1, end - at - 1) + (logged ? "\r\n" : "\n");
+        at = end;
+    }
+    return lines;
+}
+
+TEST(Run, FiftyToTwoHundredThousandByHundredsLogs1950Transfers) {
+    TempDir dir;
+    dir.Make({"A", "B", "C"});
+    Outcome outcome = RunVor32({"5000", "200000", "100", "A", "B", "C", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0) << outcome.output.substr(0, 2000);
+
+    std::vector<Transfer> transfers = Transfers(outcome.output);
+    ASSERT_EQ(transfers.size(), 1950u);
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        EXPECT_EQ(transfers[i].number, static_cast<long>(i + 1));
+        EXPECT_EQ(transfers[i].size, 5100 + 100 * static_cast<long>(i));
+        EXPECT_NE(transfers[i].source, transfers[i].destination);
+        if (i > 0) {
+            EXPECT_EQ(transfers[i].source, transfers[i - 1].destination);
+        }
+    }
+    EXPECT_EQ(transfers.back().size, 200000);
+    std::regex first("\n#001 {20}A/ -> {19}C/ {6}5100 Bytes +[0-9]+ Secs\n");
+    EXPECT_TRUE(std::regex_search(outcome.output, first));
+
+    TotalsFacts totals{5000, 200000, 100, 1950, 1950, 199972500, true};
+    std::string expected = StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
+                                        {"A", "B", "C"}, 200000) +
+                           kSeparators + TransferLines(outcome.output, false) +
+                           Totals(totals, false);
+    EXPECT_EQ(MaskRunTimes(outcome.output), expected);
+
+    // Without /v the log holds the start-up block and the totals.
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    EXPECT_EQ(MaskRunTimes(log), LoggedStartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
+                                                    {"A", "B", "C"}, 200000) +
+                                     Totals(totals, true));
+
+    // The last destination holds the full file; the unlogged last copy went on from it.
+    std::string last = transfers.back().destination;
+    EXPECT_EQ(ReadFile(dir / last / kDataName), Cells(200000));
+}
+
+TEST(Run, ExitCodeThreeWithSwitchH) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/th"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 3);
+}
+
+struct SequenceRow {
+    int targets;
+    std::vector<int> destinations;
+};
+
+class DestinationSequence : public ::testing::TestWithParam<SequenceRow> {};
+
+TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
+    TempDir dir;
+    std::vector<std::string> args = {"0", "32", "4"};
+    for (int t = 0; t < GetParam().targets; ++t) {
+        dir.Make({"T" + std::to_string(t)});
+        args.push_back("T" + std::to_string(t));
+    }
+    args.push_back("/t");
+    Outcome outcome = RunVor32(args, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    std::vector<Transfer> transfers = Transfers(outcome.output);
+    ASSERT_EQ(transfers.size(), GetParam().destinations.size());
+    std::string source = "T0/";
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        EXPECT_EQ(transfers[i].source, source);
+        EXPECT_EQ(transfers[i].destination, "T" + std::to_string(GetParam().destinations[i]) + "/");
+        source = transfers[i].destination;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, DestinationSequence,
+                         ::testing::Values(SequenceRow{2, {1, 0, 1, 0, 1, 0, 1, 0}},
+                                           SequenceRow{3, {2, 0, 1, 2, 0, 1, 0, 1}},
+                                           SequenceRow{4, {1, 3, 2, 0, 1, 0, 2, 3}}));
+
+TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"8", "8", "4", "A", "B", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0);
+    EXPECT_EQ(outcome.output.find("Bytes/Sec"), std::string::npos);
+    EXPECT_NE(outcome.output.find("  Time Copying:           00 Hours  00 Minutes 00 Seconds\n\r"),
+              std::string::npos);
+    TotalsFacts totals{8, 8, 4, 0, 0, 0, true};
+    EXPECT_EQ(MaskRunTimes(outcome.output),
+              StartUpBlock("VOR32.LOG", kDataName, 8, 8, 4, {"A", "B"}, 8) + kSeparators +
+                  Totals(totals, false));
+    EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(8));
+}
+
+TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"20004", "20000", "4", "A", "B", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0);
+    EXPECT_NE(outcome.output.find("  Total number of transfers needed to reach MaxSize: 000000\n\r"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(20004));
+    EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(20004));
+}
+
+TEST(Run, DataFileOfZeroBytes) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"0", "4", "4", "A", "B", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    std::vector<Transfer> transfers = Transfers(outcome.output);
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_EQ(transfers[0].size, 4);
+    EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(4));
+    EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(4));
+}
+
+TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"5000", "5100", "100", "A", "B", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    std::string grown = ReadFile(dir / "B" / kDataName);
+    ASSERT_EQ(grown.size(), 5100u);
+    EXPECT_EQ(grown, Cells(5100));
+    // cell 1250 at offset 5000: E2 04 00 00; cell 1274 at offset 5096: FA 04 00 00
+    EXPECT_EQ(grown.substr(5000, 4), std::string("\xE2\x04\x00\x00", 4));
+    EXPECT_EQ(grown.substr(5096, 4), std::string("\xFA\x04\x00\x00", 4));
+}
+
+TEST(Run, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    Outcome outcome = RunVor32({"0", "10", "12", "A", "B", "/t"}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(12));
+}
+
+class VerboseSwitches : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    std::vector<std::string> args = {"8", "16", "4", "A", "B"};
+    args.insert(args.end(), GetParam().begin(), GetParam().end());
+    Outcome outcome = RunVor32(args, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    ASSERT_EQ(Transfers(outcome.output).size(), 2u);
+    TotalsFacts totals{8, 16, 4, 2, 2, 12 + 16, true};
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    EXPECT_EQ(MaskRunTimes(log),
+              LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16) +
+                  "_______________________________________________________\r\n"
+                  "-------------------------------------------------------\n\r\n" +
+                  TransferLines(outcome.output, true) + Totals(totals, true));
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, VerboseSwitches,
+                         ::testing::Values(std::vector<std::string>{"/TV"},
+                                           std::vector<std::string>{"-tv"},
+                                           std::vector<std::string>{"/t", "/v"}));
+
+TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    SpawnOptions options;
+    options.cwd = dir.path();
+    options.closeStandardOutput = true;
+    Vor32Process process({"8", "16", "4", "A", "B", "/t", "/v"}, options);
+    Outcome outcome = process.Finish();
+    ASSERT_TRUE(outcome.exited);
+    ASSERT_EQ(outcome.code, 0);
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    EXPECT_EQ(MaskTimes(log).rfind(LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4,
+                                                      {"A", "B"}, 16),
+                                   0),
+              0u)
+        << log;
+    EXPECT_EQ(Transfers(log).size(), 2u);
+}
+
+} // namespace
+} // namespace vor32_test

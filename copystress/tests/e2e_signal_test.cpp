@@ -1,0 +1,138 @@
+// The operator's end of the real binary: the first SIGINT, SIGTERM or SIGHUP ends the run
+// after the transfer under way, with totals and exit code 0; a second one ends it at once.
+#include "test_support.h"
+#include "vor32_process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+
+#include <sys/wait.h>
+
+namespace vor32_test {
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+class FirstSignal : public ::testing::TestWithParam<int> {};
+
+// The signal waits, blocked, until the program takes over its handling at start: it is the
+// ScrollLock that was on before the first transfer.
+TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    SpawnOptions options;
+    options.cwd = dir.path();
+    options.pendingSignals = {GetParam()};
+    Vor32Process process({"0", "4000000", "4", "A", "B", "/h"}, options);
+    Outcome outcome = process.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 0); // even with /h
+    std::vector<Transfer> transfers = Transfers(outcome.output);
+    ASSERT_EQ(transfers.size(), 1u) << outcome.output;
+    TotalsFacts totals{0, 4000000, 4, 1000000, 1, 4, false};
+    std::string expected =
+        StartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000) + kSeparators;
+    std::string masked = MaskRunTimes(outcome.output);
+    ASSERT_EQ(masked.rfind(expected, 0), 0u) << masked;
+    std::string after = masked.substr(masked.find("Secs\n") + 5);
+    EXPECT_EQ(after, "\n\nTerminated by user.\n" + Totals(totals, false));
+    // "Terminated by user." is for the console only.
+    EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
+              LoggedStartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000) +
+                  Totals(totals, true));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
+TEST(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
+    TempDir dir;
+    dir.Make({"A", "B", "C"});
+    SpawnOptions options;
+    options.cwd = dir.path();
+    Vor32Process process({"100000", "400000000", "100000", "A", "B", "C", "/v"}, options);
+    ASSERT_TRUE(process.ReadUntil("\n#001 "));
+    process.Signal(SIGINT);
+    Outcome outcome = process.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 0);
+    std::vector<Transfer> transfers = Transfers(outcome.output);
+    ASSERT_GE(transfers.size(), 1u);
+    std::size_t terminated = outcome.output.find("Secs\n\n\nTerminated by user.\n");
+    ASSERT_NE(terminated, std::string::npos);
+    EXPECT_EQ(outcome.output.find("\n#", terminated), std::string::npos);
+    char count[64];
+    std::snprintf(count, sizeof count, "  Current Transfer#: %06ld\n\r", transfers.back().number);
+    EXPECT_NE(outcome.output.find(count), std::string::npos);
+    EXPECT_TRUE(EndsWith(MaskRunTimes(outcome.output), "Time Copying:           <copying>\n\r"));
+    // The data file where the run stopped is whole.
+    std::string last = transfers.back().destination;
+    EXPECT_EQ(ReadFile(dir / last / kDataName), Cells(static_cast<std::uint32_t>(transfers.back().size)));
+}
+
+TEST(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    SpawnOptions options;
+    options.cwd = dir.path();
+    options.pendingSignals = {SIGINT, SIGTERM};
+    Vor32Process process({"0", "4000000", "4", "A", "B"}, options);
+    Outcome outcome = process.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 130);
+    EXPECT_EQ(outcome.output, "");
+}
+
+// The second signal comes while the program sits in the middle of writing a transfer line:
+// the line is finished on the console and in the log before the end.
+TEST(OperatorEnd, SecondSignalNeverLeavesAHalfLine) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    SpawnOptions options;
+    options.cwd = dir.path();
+    options.pipeSize = 4096;
+    Vor32Process process({"400", "4000000", "4", "A", "B", "/v"}, options);
+    ASSERT_TRUE(process.WaitBlockedOnOutput());
+    process.Signal(SIGINT);
+    process.Signal(SIGTERM);
+    Outcome outcome = process.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 130);
+    EXPECT_TRUE(EndsWith(outcome.output, " Secs\n")) << outcome.output.substr(4000);
+    EXPECT_EQ(outcome.output.find("Terminated by user."), std::string::npos);
+    std::string log = ReadFile(dir / "VOR32.LOG");
+    ASSERT_TRUE(EndsWith(log, " Secs\r\n")) << log.substr(log.size() - 200);
+    // Console and log end with the same transfer.
+    std::vector<Transfer> onConsole = Transfers(outcome.output);
+    std::vector<Transfer> inLog = Transfers(log);
+    ASSERT_FALSE(inLog.empty());
+    EXPECT_EQ(onConsole.back().number, inLog.back().number);
+}
+
+TEST(OperatorEnd, IgnoredSigintStaysIgnored) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    // A shell starts background jobs with SIGINT ignored; SIGTERM still ends the run.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    sigaction(SIGINT, &ignore, &previous);
+    SpawnOptions options;
+    options.cwd = dir.path();
+    options.keepIgnoredSigint = true;
+    options.pendingSignals = {SIGINT};
+    Vor32Process process({"0", "8", "4", "A", "B"}, options);
+    sigaction(SIGINT, &previous, nullptr);
+    ASSERT_TRUE(process.ReadUntil("\n#003 "));
+    process.Signal(SIGTERM);
+    Outcome outcome = process.Finish();
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_NE(outcome.output.find("Terminated by user."), std::string::npos);
+}
+
+} // namespace
+} // namespace vor32_test

@@ -1,0 +1,86 @@
+// Shared helpers of the vor32 tests: temporary directories, files of cells, the texts the
+// program prints, and the pieces of its output.
+#ifndef VOR32_TESTS_SUPPORT_H
+#define VOR32_TESTS_SUPPORT_H
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vor32_test {
+
+inline const std::string kDataName = "VOR32's data file.DATA";
+
+// A fresh directory under the system's temporary folder, removed with its content.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // Makes the subdirectories named.
+    void Make(const std::vector<std::string>& names) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// The bytes of a data file of size bytes: cell k holds k, least significant byte first.
+std::string Cells(std::uint32_t size);
+
+// Replaces each time text "Www Mmm dd hh:mm:ss yyyy" by "<time>" after checking its shape.
+std::string MaskTimes(const std::string& text);
+// The banner with its build date replaced by "<build>"; empty when the shape is wrong.
+std::string MaskBanner(const std::string& text);
+
+// Expected texts, written out here apart from the program's own.
+extern const std::string kBanner;      // with "<build>" for the build date and time
+extern const std::string kDescription; // as printed for the question-mark form
+extern const std::string kUsage;       // the usage text proper
+std::string UsageOutput(bool describe);
+
+struct Transfer {
+    long number = 0;
+    std::string source;      // target part, as shown
+    std::string destination; // target part, as shown
+    long size = 0;
+};
+// The per-transfer lines found in a text, in order.
+std::vector<Transfer> Transfers(const std::string& text);
+
+// The start-up block as the console shows it (times masked).
+std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
+                         long maxSize, long increment, const std::vector<std::string>& targets,
+                         unsigned long bufferSize);
+// The start-up block as the log holds it: each text's last character turned into CR LF.
+std::string LoggedStartUpBlock(const std::string& logName, const std::string& dataName,
+                               long minSize, long maxSize, long increment,
+                               const std::vector<std::string>& targets, unsigned long bufferSize);
+
+struct TotalsFacts {
+    long minSize = 0;
+    long maxSize = 0;
+    long increment = 0;
+    long needed = 0;           // transfers needed to reach MaxSize
+    unsigned long transfers = 0;
+    unsigned long bytesCopied = 0;
+    bool maxSizeReached = true;
+};
+// The totals block, the run times written as "<elapsed>" and "<copying>" and without the
+// Bytes/Sec line (see MaskRunTimes); logged gives the log's line ends.
+std::string Totals(const TotalsFacts& facts, bool logged);
+// MaskTimes, then the run times of the totals masked and the Bytes/Sec line left out.
+std::string MaskRunTimes(const std::string& text);
+
+// The separator lines that end the start-up block on the console.
+inline const std::string kSeparators = "_______________________________________________________\n"
+                                       "-------------------------------------------------------\n\n";
+
+} // namespace vor32_test
+
+#endif
