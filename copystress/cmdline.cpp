@@ -30,7 +30,9 @@ bool IsSwitchGroup(std::string_view arg) {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-ParseResult Refuse(ParseResult result, ParseOutcome outcome, std::string subject = {}) {
+// Takes the result by reference: a subject may point into it, and is copied before the result
+// moves.
+ParseResult Refuse(ParseResult&& result, ParseOutcome outcome, std::string subject = {}) {
     result.outcome = outcome;
     result.subject = std::move(subject);
     return result;

@@ -186,6 +186,19 @@ TEST(ParseCommandLine, RefusalTexts) {
     EXPECT_EQ(vor32::RefusalText(Parse({"/?"})), "");
 }
 
+// The refused name used to be read from the result after the result had been moved away
+// (seen with clang), leaving an empty name in the message.
+TEST(ParseCommandLine, RefusalNamesTheLongName_SubjectReadAfterMove) {
+    std::string name(236, 'n');
+    auto result = Parse({"4", "8", "4", "A", "B", "/d", name});
+    EXPECT_EQ(result.outcome, ParseOutcome::NameTooLong);
+    EXPECT_EQ(result.subject, name);
+    EXPECT_EQ(vor32::RefusalText(result), "Max file name length is 235; too long: '" + name + "'\n");
+    auto path = Parse({"4", "8", "4", "A", std::string(60, 't'), "/d", std::string(20, 'n')});
+    EXPECT_EQ(path.outcome, ParseOutcome::DataPathTooLong);
+    EXPECT_EQ(path.subject, std::string(60, 't'));
+}
+
 TEST(ParseCommandLine, CheckedInCommandLineOrder) {
     // The first fault met is the one reported.
     EXPECT_EQ(Parse({"4", "8", "4", k68, "/x"}).outcome, ParseOutcome::TargetTooLong);

@@ -84,6 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(refusal.empty());
         Require(vor32::ShowsUsage(result.outcome));
         break;
+    case vor32::ParseOutcome::NameTooLong:
+    case vor32::ParseOutcome::TargetTooLong:
+        // the refusal names what it refuses
+        Require(result.subject.size() > vor32::kMaxFileNameLength ||
+                result.subject.size() >= vor32::kMaxTargetLength);
+        Require(!refusal.empty() && refusal.back() == '\n');
+        break;
     default:
         Require(!refusal.empty() && refusal.back() == '\n');
         break;
