@@ -61,10 +61,6 @@ void OverwriteCell(const fs::path& path, std::uint32_t index, std::uint32_t valu
     file.write(bytes, 4);
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
     TempDir dir;
     HeldUpRun run(dir);

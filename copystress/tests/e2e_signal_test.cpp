@@ -13,10 +13,6 @@
 namespace vor32_test {
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 class FirstSignal : public ::testing::TestWithParam<int> {};
 
 // The signal waits, blocked, until the program takes over its handling at start: it is the

@@ -29,6 +29,7 @@ class TempDir {
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+bool EndsWith(const std::string& text, const std::string& end);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 // The bytes of a data file of size bytes: cell k holds k, least significant byte first.
 std::string Cells(std::uint32_t size);
