@@ -8,9 +8,13 @@ namespace vor32 {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::int32_t RoundToCell(std::int32_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) & ~std::uint32_t{3});
@@ -28,7 +32,9 @@ bool IsSwitchGroup(std::string_view arg) {
     return arg.front() == '/' && arg.find('/', 1) == std::string_view::npos;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Takes the result by reference: a subject may point into it, and is copied before the result
 // moves.
@@ -84,9 +90,8 @@ std::int32_t ReadNumber32(std::string_view text) {
         magnitude = std::min(magnitude * 10 + (text[i] - '0'), kLimit);
     }
     std::int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                                 std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 ParseResult ParseCommandLine(std::span<const std::string_view> args) {

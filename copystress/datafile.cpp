@@ -95,7 +95,8 @@ std::time_t CopyDataFile(const char* source, const char* destination) {
     std::time_t start = std::time(nullptr);
     int from = OpenOrReport(source, OpenMode::ReadExisting, "Unable to open '%s' for reading.\n");
     // The source stays open meanwhile, so a destination that is the same file is refused.
-    int to = OpenOrReport(destination, OpenMode::WriteTruncate, "Unable to open '%s' for writing.\n");
+    int to =
+        OpenOrReport(destination, OpenMode::WriteTruncate, "Unable to open '%s' for writing.\n");
     std::uint32_t bytesRead;
     do {
         IoResult read = ReadBlock(from, TransferBuffer, TransBufSize);

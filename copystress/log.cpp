@@ -41,7 +41,6 @@ void CloseLogFile() {
     }
 }
 
-
 void LogPrintf(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
@@ -78,6 +77,8 @@ void ConsolePrintf(const char* format, ...) {
     va_end(args);
 }
 
-void EndProgram(int exitCode) { std::exit(exitCode); }
+void EndProgram(int exitCode) {
+    std::exit(exitCode);
+}
 
 } // namespace vor32

@@ -96,7 +96,9 @@ int OpenExclusive(const char* path, OpenMode mode) {
     return fd;
 }
 
-void CloseFile(int fd) { close(fd); }
+void CloseFile(int fd) {
+    close(fd);
+}
 
 IoResult ReadBlock(int fd, void* buffer, std::uint32_t size) {
     ssize_t n;
@@ -122,7 +124,9 @@ IoResult WriteBlock(int fd, const void* buffer, std::uint32_t size) {
     return {true, written, written == size ? 0 : ENOSPC};
 }
 
-std::int64_t SeekToEnd(int fd) { return lseek(fd, 0, SEEK_END); }
+std::int64_t SeekToEnd(int fd) {
+    return lseek(fd, 0, SEEK_END);
+}
 
 bool LockRange(int fd, std::int64_t offset, std::uint32_t length) {
     return SetRangeLock(fd, F_WRLCK, offset, length);
@@ -194,7 +198,9 @@ void InstallStopSignals() {
     sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 }
 
-bool StopRequested() { return stopRequested != 0; }
+bool StopRequested() {
+    return stopRequested != 0;
+}
 
 void BeginOutput() {
     inOutput = 1;

@@ -31,12 +31,22 @@ std::time_t StartTime = 0;
 std::uint32_t RandomSeed = 1;
 
 // Values named 32-bit are printed through their 32-bit type, as on the original platform.
-long Signed(std::uint32_t value) { return static_cast<std::int32_t>(value); }
-unsigned long Unsigned(std::uint32_t value) { return value; }
+long Signed(std::uint32_t value) {
+    return static_cast<std::int32_t>(value);
+}
+unsigned long Unsigned(std::uint32_t value) {
+    return value;
+}
 
-std::uint32_t MinSize() { return static_cast<std::uint32_t>(RunSettings.MinSize); }
-std::uint32_t MaxSize() { return static_cast<std::uint32_t>(RunSettings.MaxSize); }
-std::uint32_t Increment() { return static_cast<std::uint32_t>(RunSettings.Increment); }
+std::uint32_t MinSize() {
+    return static_cast<std::uint32_t>(RunSettings.MinSize);
+}
+std::uint32_t MaxSize() {
+    return static_cast<std::uint32_t>(RunSettings.MaxSize);
+}
+std::uint32_t Increment() {
+    return static_cast<std::uint32_t>(RunSettings.Increment);
+}
 
 // Tries sizes from the smaller of MaxSize and 1,200,000 down in steps of 10,000, never below
 // the smaller of MaxSize and 20,000.
@@ -182,7 +192,8 @@ int RunCopyStress(const Settings& settings) {
         auto seconds = static_cast<std::int32_t>(CopyDataFile(previousPath, currentPath));
         VerifyCells(currentPath, CurrentSize);
         if (CurrentSize < MaxSize()) {
-            seconds += static_cast<std::int32_t>(AppendCells(currentPath, CurrentSize, Increment()));
+            seconds +=
+                static_cast<std::int32_t>(AppendCells(currentPath, CurrentSize, Increment()));
             CurrentSize += Increment();
         } else if (RunSettings.StopAtMaxSize) {
             break; // this last copy is verified but neither counted nor logged

@@ -26,8 +26,7 @@ void Usage(bool describe) {
         ConsolePrintf("Maximum file size is reached.\n");
     }
     ConsolePrintf("Usage:\n");
-    ConsolePrintf("%s [/?] MinSize MaxSize Increment Target Target ... [options]\n",
-                  kProgramName);
+    ConsolePrintf("%s [/?] MinSize MaxSize Increment Target Target ... [options]\n", kProgramName);
     ConsolePrintf("Where:\n");
     ConsolePrintf("  /?:        for a description of the test.\n");
     ConsolePrintf("  MinSize:   is the initial data file size in bytes.\n");
@@ -40,8 +39,7 @@ void Usage(bool describe) {
     ConsolePrintf("                   otherwise, test will run until ScrollLock is turned ON.\n");
     ConsolePrintf("    /v:          if specified, all screen output will also be in log file.\n");
     ConsolePrintf("                   otherwise, only test summary is in log file\n");
-    ConsolePrintf("    /l logfile:  specify log file name; default is '%s'\n",
-                  kDefaultLogFileName);
+    ConsolePrintf("    /l logfile:  specify log file name; default is '%s'\n", kDefaultLogFileName);
     ConsolePrintf("    /d datafile: specify data file name; default is '%s'\n\n",
                   kDefaultDataFileName);
     ConsolePrintf("Example:\n");

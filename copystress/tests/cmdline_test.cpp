@@ -91,8 +91,8 @@ TEST(ParseCommandLine, LargestSizeRoundsToACell) {
 }
 
 TEST(ParseCommandLine, SwitchGroupsInAnyCaseAndSpelling) {
-    for (const auto& switches : std::vector<std::vector<std::string>>{
-             {"/TV"}, {"-tv"}, {"/t", "/v"}, {"-V", "/T"}}) {
+    for (const auto& switches :
+         std::vector<std::vector<std::string>>{{"/TV"}, {"-tv"}, {"/t", "/v"}, {"-V", "/T"}}) {
         std::vector<std::string> args = {"4", "8", "4", "A", "B"};
         args.insert(args.end(), switches.begin(), switches.end());
         auto result = Parse(args);
@@ -193,7 +193,8 @@ TEST(ParseCommandLine, RefusalNamesTheLongName_SubjectReadAfterMove) {
     auto result = Parse({"4", "8", "4", "A", "B", "/d", name});
     EXPECT_EQ(result.outcome, ParseOutcome::NameTooLong);
     EXPECT_EQ(result.subject, name);
-    EXPECT_EQ(vor32::RefusalText(result), "Max file name length is 235; too long: '" + name + "'\n");
+    EXPECT_EQ(vor32::RefusalText(result),
+              "Max file name length is 235; too long: '" + name + "'\n");
     auto path = Parse({"4", "8", "4", "A", std::string(60, 't'), "/d", std::string(20, 'n')});
     EXPECT_EQ(path.outcome, ParseOutcome::DataPathTooLong);
     EXPECT_EQ(path.subject, std::string(60, 't'));

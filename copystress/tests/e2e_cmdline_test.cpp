@@ -29,7 +29,8 @@ TEST_P(CommandLineStage, PrintsExactlyAndEndsWithOne) {
     } else {
         std::size_t banner = outcome.output.find("VOR32.EXE\t[");
         std::string head = outcome.output.substr(0, banner);
-        std::string rest = banner == std::string::npos ? "" : MaskBanner(outcome.output.substr(banner));
+        std::string rest =
+            banner == std::string::npos ? "" : MaskBanner(outcome.output.substr(banner));
         EXPECT_EQ(head + rest, expected);
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
@@ -45,9 +46,12 @@ INSTANTIATE_TEST_SUITE_P(
         ConsoleRow{{"x?"}, UsageOutput(true)}, ConsoleRow{{}, UsageOutput(false)},
         ConsoleRow{{"5000", "6000", "100", "A"}, UsageOutput(false)},
         ConsoleRow{{"/?", "A"}, UsageOutput(false)},
-        ConsoleRow{{"5000", "6000", "100", "A", "B", "/x"}, "Invalid switch: x\n" + UsageOutput(false)},
-        ConsoleRow{{"5000", "6000", "100", "A", "/?", "B"}, "Invalid switch: ?\n" + UsageOutput(false)},
-        ConsoleRow{{"5000", "6000", "100", "A", "B", "-tQ"}, "Invalid switch: Q\n" + UsageOutput(false)},
+        ConsoleRow{{"5000", "6000", "100", "A", "B", "/x"},
+                   "Invalid switch: x\n" + UsageOutput(false)},
+        ConsoleRow{{"5000", "6000", "100", "A", "/?", "B"},
+                   "Invalid switch: ?\n" + UsageOutput(false)},
+        ConsoleRow{{"5000", "6000", "100", "A", "B", "-tQ"},
+                   "Invalid switch: Q\n" + UsageOutput(false)},
         ConsoleRow{{"5000", "6000", "100", "A", "/t", "/v"},
                    "You must have more than 1 target to run this test.\n" + UsageOutput(false)},
         ConsoleRow{{"5000", "6000", "100", "A", k68, "/x"}, "Max target path length is 68\n"},
@@ -55,8 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         ConsoleRow{{"5000", "-6000", "100", "A", "B"}, "MaxSize must not be negative.\n"},
         ConsoleRow{{"5000", "6000", "-100", "A", "B"}, "Increment must not be negative.\n"},
         ConsoleRow{{"0", "3", "0", "A", "B"}, "MaxSize must be at least 4 bytes.\n"},
-        ConsoleRow{{"0", "8", "0", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M",
-                    "N", "O", "P", "Q", "R", "S", "T", "U"},
+        ConsoleRow{{"0", "8", "0", "A", "B", "C", "D", "E", "F", "G", "H", "I",
+                    "J", "K", "L", "M", "N", "O", "P", "Q", "R", "S", "T", "U"},
                    "Max number of targets is 20\n"},
         ConsoleRow{{"0", "8", "0", "A", "B", "/d", std::string(236, 'd')},
                    "Max file name length is 235; too long: '" + std::string(236, 'd') + "'\n"},
@@ -82,20 +86,22 @@ TEST(CommandLine, RoundingOf5001And5003And1) {
     Outcome outcome = RunVor32({"5001", "5003", "1", "A", "B", "/t"}, dir.path());
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 0);
-    EXPECT_NE(outcome.output.find("\tMinSize: 5000\tMaxSize:5000\tIncrement:4\n"), std::string::npos)
+    EXPECT_NE(outcome.output.find("\tMinSize: 5000\tMaxSize:5000\tIncrement:4\n"),
+              std::string::npos)
         << outcome.output;
 }
 
 TEST(CommandLine, LetterGroupLdNamesLogAndDataFile) {
     TempDir dir;
     dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"}, dir.path());
+    Outcome outcome =
+        RunVor32({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"}, dir.path());
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 0) << outcome.output;
     EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
-    EXPECT_EQ(MaskTimes(log).rfind(LoggedStartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12), 0),
-              0u)
+    EXPECT_EQ(
+        MaskTimes(log).rfind(LoggedStartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12), 0), 0u)
         << log;
     EXPECT_EQ(ReadFile(dir / "A" / "b.dat"), Cells(12));
     EXPECT_EQ(ReadFile(dir / "B" / "b.dat"), Cells(12));

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/file.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -101,8 +101,9 @@ TEST(Failure, LastCellWrongIsFoundToo) {
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 1);
     char expected[200];
-    std::snprintf(expected, sizeof expected, "Cell# %X (%ud) in '%s' [Cell=4bytes]\nExpected: %X,  Found: %X\n",
-                  last, last, run.NextPath().c_str(), last, last + 1);
+    std::snprintf(expected, sizeof expected,
+                  "Cell# %X (%ud) in '%s' [Cell=4bytes]\nExpected: %X,  Found: %X\n", last, last,
+                  run.NextPath().c_str(), last, last + 1);
     EXPECT_TRUE(EndsWith(outcome.output, expected)) << outcome.output.substr(4000);
 }
 
@@ -150,10 +151,10 @@ TEST(Failure, FailedReadEndsTheCopyShortAndVerificationTellsBySize) {
     Outcome outcome = run.Finish();
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 1);
-    EXPECT_TRUE(EndsWith(outcome.output,
-                         "Secs\nReadFile returns FALSE, gle = 21 TransBufSize=100000 dwBytesRead=0\n"
-                         "\nActual file size (0) != Expected file size(" +
-                             std::to_string(size) + ")\n"))
+    EXPECT_TRUE(EndsWith(
+        outcome.output, "Secs\nReadFile returns FALSE, gle = 21 TransBufSize=100000 dwBytesRead=0\n"
+                        "\nActual file size (0) != Expected file size(" +
+                            std::to_string(size) + ")\n"))
         << outcome.output.substr(4000);
 }
 
@@ -163,8 +164,8 @@ TEST(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
     Outcome outcome = RunVor32({"8", "16", "4", "A", "A/", "/t"}, dir.path());
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 1);
-    EXPECT_TRUE(EndsWith(outcome.output, kSeparators + "Unable to open 'A/" + kDataName +
-                                             "' for writing.\n"))
+    EXPECT_TRUE(EndsWith(outcome.output,
+                         kSeparators + "Unable to open 'A/" + kDataName + "' for writing.\n"))
         << outcome.output;
     // The refused open left the source untouched.
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8));
@@ -239,8 +240,9 @@ TEST(Failure, WritesToAFullDisk) {
         Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
         ASSERT_TRUE(outcome.exited);
         EXPECT_EQ(outcome.code, 1);
-        EXPECT_TRUE(EndsWith(outcome.output,
-                             "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
+        EXPECT_TRUE(
+            EndsWith(outcome.output,
+                     "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
             << outcome.output;
         // The console-only line is not in the log; the report is (start-up logs everything).
         EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"),
@@ -253,7 +255,8 @@ TEST(Failure, WritesToAFullDisk) {
         Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
         ASSERT_TRUE(outcome.exited);
         EXPECT_EQ(outcome.code, 1);
-        EXPECT_TRUE(EndsWith(outcome.output, kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
+        EXPECT_TRUE(
+            EndsWith(outcome.output, kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
             << outcome.output;
     }
 }

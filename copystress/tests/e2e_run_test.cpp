@@ -44,10 +44,9 @@ TEST(Run, FiftyToTwoHundredThousandByHundredsLogs1950Transfers) {
     EXPECT_TRUE(std::regex_search(outcome.output, first));
 
     TotalsFacts totals{5000, 200000, 100, 1950, 1950, 199972500, true};
-    std::string expected = StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
-                                        {"A", "B", "C"}, 200000) +
-                           kSeparators + TransferLines(outcome.output, false) +
-                           Totals(totals, false);
+    std::string expected =
+        StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100, {"A", "B", "C"}, 200000) +
+        kSeparators + TransferLines(outcome.output, false) + Totals(totals, false);
     EXPECT_EQ(MaskRunTimes(outcome.output), expected);
 
     // Without /v the log holds the start-up block and the totals.
@@ -124,8 +123,9 @@ TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
     Outcome outcome = RunVor32({"20004", "20000", "4", "A", "B", "/t"}, dir.path());
     ASSERT_TRUE(outcome.exited);
     ASSERT_EQ(outcome.code, 0);
-    EXPECT_NE(outcome.output.find("  Total number of transfers needed to reach MaxSize: 000000\n\r"),
-              std::string::npos);
+    EXPECT_NE(
+        outcome.output.find("  Total number of transfers needed to reach MaxSize: 000000\n\r"),
+        std::string::npos);
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(20004));
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(20004));
 }
@@ -202,9 +202,8 @@ TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
     ASSERT_TRUE(outcome.exited);
     ASSERT_EQ(outcome.code, 0);
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskTimes(log).rfind(LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4,
-                                                      {"A", "B"}, 16),
-                                   0),
+    EXPECT_EQ(MaskTimes(log).rfind(
+                  LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16), 0),
               0u)
         << log;
     EXPECT_EQ(Transfers(log).size(), 2u);

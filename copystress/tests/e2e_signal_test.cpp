@@ -66,7 +66,8 @@ TEST(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
     EXPECT_TRUE(EndsWith(MaskRunTimes(outcome.output), "Time Copying:           <copying>\n\r"));
     // The data file where the run stopped is whole.
     std::string last = transfers.back().destination;
-    EXPECT_EQ(ReadFile(dir / last / kDataName), Cells(static_cast<std::uint32_t>(transfers.back().size)));
+    EXPECT_EQ(ReadFile(dir / last / kDataName),
+              Cells(static_cast<std::uint32_t>(transfers.back().size)));
 }
 
 TEST(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {

@@ -73,7 +73,8 @@ std::string Describe(const std::vector<Call>& calls) {
         if (c.name == "fcntl") {
             text += "lock " + c.detail + "\n";
         } else {
-            text += c.name + " " + std::to_string(c.asked) + " = " + std::to_string(c.result) + "\n";
+            text +=
+                c.name + " " + std::to_string(c.asked) + " = " + std::to_string(c.result) + "\n";
         }
     }
     return text;
@@ -87,26 +88,25 @@ TEST(Blocks, FileOfTransBufSizePlusFour) {
     if (!traced) {
         GTEST_SKIP() << "strace is not available here";
     }
-    EXPECT_EQ(Describe(calls),
-              "mmap 20000 = 0\n"
-              // the initial file: one full buffer, then one write of 4 bytes
-              "write 20000 = 20000\n"
-              "write 4 = 4\n"
-              // its verification
-              "read 20000 = 20000\n"
-              "read 20000 = 4\n"
-              // the copy: lock, write and unlock for each block
-              "read 20000 = 20000\n"
-              "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-              "write 20000 = 20000\n"
-              "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-              "read 20000 = 4\n"
-              "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
-              "write 4 = 4\n"
-              "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
-              // the verification of the copy
-              "read 20000 = 20000\n"
-              "read 20000 = 4\n");
+    EXPECT_EQ(Describe(calls), "mmap 20000 = 0\n"
+                               // the initial file: one full buffer, then one write of 4 bytes
+                               "write 20000 = 20000\n"
+                               "write 4 = 4\n"
+                               // its verification
+                               "read 20000 = 20000\n"
+                               "read 20000 = 4\n"
+                               // the copy: lock, write and unlock for each block
+                               "read 20000 = 20000\n"
+                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+                               "write 20000 = 20000\n"
+                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+                               "read 20000 = 4\n"
+                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
+                               "write 4 = 4\n"
+                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
+                               // the verification of the copy
+                               "read 20000 = 20000\n"
+                               "read 20000 = 4\n");
 }
 
 TEST(Blocks, FileOfExactlyTransBufSize) {
@@ -117,18 +117,17 @@ TEST(Blocks, FileOfExactlyTransBufSize) {
     if (!traced) {
         GTEST_SKIP() << "strace is not available here";
     }
-    EXPECT_EQ(Describe(calls),
-              "mmap 20000 = 0\n"
-              "write 20000 = 20000\n"
-              "read 20000 = 20000\n"
-              "read 20000 = 0\n"
-              "read 20000 = 20000\n"
-              "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-              "write 20000 = 20000\n"
-              "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-              "read 20000 = 0\n"
-              "read 20000 = 20000\n"
-              "read 20000 = 0\n");
+    EXPECT_EQ(Describe(calls), "mmap 20000 = 0\n"
+                               "write 20000 = 20000\n"
+                               "read 20000 = 20000\n"
+                               "read 20000 = 0\n"
+                               "read 20000 = 20000\n"
+                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+                               "write 20000 = 20000\n"
+                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+                               "read 20000 = 0\n"
+                               "read 20000 = 20000\n"
+                               "read 20000 = 0\n");
 }
 
 TEST(Blocks, EmptyFileCopiesWithOneReadOfNothing) {

@@ -36,7 +36,8 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

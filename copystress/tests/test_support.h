@@ -67,7 +67,7 @@ struct TotalsFacts {
     long minSize = 0;
     long maxSize = 0;
     long increment = 0;
-    long needed = 0;           // transfers needed to reach MaxSize
+    long needed = 0; // transfers needed to reach MaxSize
     unsigned long transfers = 0;
     unsigned long bytesCopied = 0;
     bool maxSizeReached = true;
@@ -79,8 +79,9 @@ std::string Totals(const TotalsFacts& facts, bool logged);
 std::string MaskRunTimes(const std::string& text);
 
 // The separator lines that end the start-up block on the console.
-inline const std::string kSeparators = "_______________________________________________________\n"
-                                       "-------------------------------------------------------\n\n";
+inline const std::string kSeparators =
+    "_______________________________________________________\n"
+    "-------------------------------------------------------\n\n";
 
 } // namespace vor32_test
 

@@ -141,7 +141,9 @@ bool Vor32Process::WaitBlockedOnOutput(int timeoutMs) {
     return false;
 }
 
-void Vor32Process::Signal(int signal) { kill(pid_, signal); }
+void Vor32Process::Signal(int signal) {
+    kill(pid_, signal);
+}
 
 Outcome Vor32Process::Finish(int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
