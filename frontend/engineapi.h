@@ -14,7 +14,7 @@ struct EngineApi {
     int (*SQL_Test)(const char* path, unsigned buffer, unsigned upper, unsigned increment,
                     int mode, unsigned iterations);
     unsigned short (*SSendMain)(int blocks, unsigned size);
-    unsigned char (*SRecvMain)();
+    int (*SRecvMain)();
 };
 
 // The entry points of the engine library this program is linked against.

@@ -62,12 +62,15 @@ ZEB_EXPORT int GetRetCode(void);
 ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment,
                         int mode, unsigned iterations);
 
-// NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes.
-// Returns 1 when a session ran, 10 when no receiver answered, 0 when the name was not added.
+// NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes (the low
+// 16 bits count; at most 64000, lowered to even). Returns 1 when a session ran (send errors
+// are in the summary, GetMsgBuffer), 10 when no receiver answered within 20 seconds, 0 when
+// the name was not added.
 ZEB_EXPORT unsigned short SSendMain(int blocks, unsigned size);
-// NetBIOS session stress: this station as receiver, until the sender hangs up. Returns 0 when
-// the name could not be added, else the return code of deleting it (0 when deleted).
-ZEB_EXPORT unsigned char SRecvMain(void);
+// NetBIOS session stress: this station as receiver, waiting up to 20 seconds for the sender
+// and then receiving until it hangs up. Returns 0 when the name could not be added, else the
+// return code of deleting it (0 when deleted).
+ZEB_EXPORT int SRecvMain(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,30 @@
+// The engine's clocks.
+#include "clocks.h"
+
+#include <ctime>
+
+namespace {
+
+std::int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Read once as the library is loaded.
+const std::int64_t StartNanoseconds = MonotonicNanoseconds();
+
+} // namespace
+
+SecondsClockFn SecondsClock = &MonotonicSeconds;
+MillisecondClockFn MillisecondClock = &ProcessMilliseconds;
+
+std::int64_t MonotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec);
+}
+
+std::int64_t ProcessMilliseconds() {
+    return (MonotonicNanoseconds() - StartNanoseconds) / 1000000;
+}

@@ -1,0 +1,22 @@
+// The engine's two clocks: whole seconds for the 20-second waits for the partner station,
+// and milliseconds since the process started for the session rates. Both come from
+// CLOCK_MONOTONIC, so a step of the wall clock neither stretches a wait nor spoils a rate.
+#ifndef ZEB_ENGINE_CLOCKS_H
+#define ZEB_ENGINE_CLOCKS_H
+
+#include <cstdint>
+
+using SecondsClockFn = std::int64_t (*)();
+using MillisecondClockFn = std::int64_t (*)();
+
+// Whole seconds of CLOCK_MONOTONIC.
+std::int64_t MonotonicSeconds();
+// Milliseconds since the process started (since the engine was loaded, which for a program
+// linked against it is its start-up).
+std::int64_t ProcessMilliseconds();
+
+// The clocks the session stress reads; tests put their own time here.
+extern SecondsClockFn SecondsClock;
+extern MillisecondClockFn MillisecondClock;
+
+#endif

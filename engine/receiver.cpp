@@ -1,0 +1,147 @@
+// The session receiver.
+#include "receiver.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "clocks.h"
+#include "compatlog.h"
+#include "netreq.h"
+#include "sender.h"
+#include "status.h"
+#include "zebdll.h"
+
+// Every 16-bit size a header can state, odd ones with the byte behind them, lies inside
+// PatternBuffer: a damaged header cannot make the check read past it.
+static_assert(PATTERN_BUFFER_SIZE >= 0xFFFF + 1, "the check buffer holds any stated size");
+// The copy of a block's data takes at most the bytes behind the header, the zero included.
+static_assert(BLOCK_BUFFER_SIZE - 2 <= PATTERN_BUFFER_SIZE, "a block's data fits the check");
+
+namespace {
+
+// Copies the block's data, from offset 2 up to and including its first zero byte, into
+// PatternBuffer. BlockBuffer always holds a zero just behind its 64002 bytes, so a full block
+// brings all its 64000 data bytes and that zero; the search never leaves BlockBuffer.
+void CopyBlockData() {
+    const unsigned char* data = BlockBuffer + 2;
+    const std::size_t room = BLOCK_BUFFER_SIZE - 2;
+    const void* zero = std::memchr(data, 0, room);
+    const std::size_t length =
+        zero != nullptr
+            ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - data) + 1
+            : room;
+    std::memcpy(PatternBuffer, data, length);
+}
+
+} // namespace
+
+unsigned VerifyPairs(unsigned length) {
+    for (unsigned i = 0; i < length; i += 2) {
+        const unsigned char first = PatternBuffer[i];
+        const unsigned char second = PatternBuffer[i + 1];
+        if (static_cast<unsigned char>(~first) != second) {
+            FormatMessage("\nExpected %2Xh,%2Xh but read %2Xh,%2Xh", first,
+                          static_cast<unsigned char>(~first), first, second);
+            PostStatus(MessageBuffer, LEVEL_DATA_FAILURE);
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+int ListenForSender() {
+    PostStatus("Listening for Sender..", LEVEL_PROGRESS);
+    NetListen(SENDER_NAME, RECEIVER_NAME, &SessionNcb);
+    const std::int64_t start = SecondsClock();
+    bool timedOut = false;
+    while (CommandComplete(&SessionNcb) == NRC_PENDING && !timedOut) {
+        PumpMessages();
+        if (SecondsClock() - start > PARTNER_WAIT_SECONDS) {
+            timedOut = true;
+        }
+    }
+    // A listen that completed in the very poll that ran out of time is taken, not dropped:
+    // the sender would otherwise be left with an open session that nobody reads.
+    const unsigned char code = CommandComplete(&SessionNcb);
+    if (code == NRC_PENDING) {
+        return 10;
+    }
+    if (code == NRC_GOODRET) {
+        PostStatus("Sender Identified ", LEVEL_PROGRESS);
+        CompatLogPrintf("%s", "Sender Identified ");
+        SessionLsn = SessionNcb.ncb_lsn;
+        return 1;
+    }
+    FormatMessage("Error: Session not Created..%d", SessionNcb.ncb_retcode);
+    PostStatus(MessageBuffer, LEVEL_FAILURE);
+    return 0;
+}
+
+void RunReceiveSession() {
+    bool receiving = true;
+    std::uint16_t block = 0;
+    std::uint32_t total = 0;
+    PostStatus("RECEIVE SESSION BEGIN ", LEVEL_PROGRESS);
+    const std::int64_t start = MillisecondClock();
+    while (receiving) {
+        if (NetReceive(&DataNcb) != NRC_GOODRET) {
+            if (DataNcb.ncb_retcode == NRC_SCLOSED) {
+                FormatMessage("Session closed by Sender");
+            } else {
+                FormatMessage("Netbios Error Return %2X", DataNcb.ncb_retcode);
+            }
+            PostStatus(MessageBuffer, LEVEL_PROGRESS);
+            NetHangup(&SessionNcb, SessionLsn); // after the sender's hang-up, already gone
+            receiving = false;
+            continue;
+        }
+        ++block;
+        const unsigned size = BlockBuffer[0] | static_cast<unsigned>(BlockBuffer[1]) << 8;
+        if (size == MAX_BLOCK_DATA) {
+            FormatMessage("Received block %3u Size = 64K Bytes", static_cast<unsigned>(block));
+        } else {
+            FormatMessage("Received block %3u Size = %d Bytes", static_cast<unsigned>(block),
+                          static_cast<int>(size));
+        }
+        PostStatus(MessageBuffer, LEVEL_PROGRESS);
+        CompatLogPrintf("%s", MessageBuffer);
+        CopyBlockData();
+        if (const unsigned bad = VerifyPairs(size); bad != 0) {
+            FormatMessage("\nRead verify failed at TESTFILE offset %X\n", bad - 1);
+            PostStatus(MessageBuffer, LEVEL_FAILURE);
+        }
+        total += size; // counted whether or not the check passed
+    }
+    const std::int64_t end = MillisecondClock();
+    PostStatus("RECEIVE SESSION END ", LEVEL_PROGRESS);
+
+    FormatMessage("%lu Bytes received.", static_cast<unsigned long>(total));
+    PostStatus(MessageBuffer, LEVEL_PROGRESS);
+    CompatLogPrintf("%s", MessageBuffer);
+
+    // Bytes per millisecond, shown as KB/s.
+    const double rate =
+        static_cast<double>(total) * 1000.0 / ((static_cast<double>(end - start) + 0.1) * 1000.0);
+    FormatMessage("%5.1f KB/s", rate);
+    PostStatus(MessageBuffer, LEVEL_PROGRESS);
+    CompatLogPrintf("%s", MessageBuffer);
+}
+
+extern "C" int SRecvMain(void) {
+    PostStatus("NETBIOS RECEIVE ", LEVEL_PROGRESS);
+    if (NetAddUniqueName(RECEIVER_NAME) == 0) {
+        return 0;
+    }
+    switch (ListenForSender()) {
+    case 10:
+        PostStatus("Receiver Timeout: please start again.", LEVEL_PROGRESS);
+        break;
+    case 1:
+        RunReceiveSession();
+        break;
+    default:
+        break; // the failure has been posted
+    }
+    // After a timed-out wait the listen is still outstanding: deleting the name ends it.
+    return NetDeleteName(RECEIVER_NAME);
+}

@@ -1,0 +1,209 @@
+// The session stress end to end: two stations as two processes on 127.0.0.2 and 127.0.0.3,
+// each loading the real engine and the real provider, on a test LAN of their own ports.
+#include "engine_test_util.h"
+#include "station_runner.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+using zebtest::DecodeLog;
+using zebtest::Loopback;
+using zebtest::ReadAll;
+using zebtest::ReadLines;
+using zebtest::StationProcess;
+
+namespace {
+
+class SessionStress : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        port_ = zebtest::FreeLoopbackPorts();
+        ASSERT_NE(port_, 0) << "no free loopback ports";
+    }
+
+    // Starts the receiver, waits until it listens, then runs the sender with args to its end.
+    void Run(const std::vector<std::string>& senderArgs) {
+        receiver_ = std::make_unique<StationProcess>(Loopback("127.0.0.2", port_),
+                                                     std::vector<std::string>{"recv"});
+        ASSERT_TRUE(receiver_->WaitFor("post Listening for Sender..")) << "receiver not listening";
+        sender_ = std::make_unique<StationProcess>(Loopback("127.0.0.3", port_), senderArgs);
+        senderStatus_ = sender_->Finish();
+        receiverStatus_ = receiver_->Finish();
+    }
+
+    std::uint16_t port_ = 0;
+    std::unique_ptr<StationProcess> receiver_;
+    std::unique_ptr<StationProcess> sender_;
+    int senderStatus_ = -1;
+    int receiverStatus_ = -1;
+};
+
+bool Matches(const std::string& text, const std::string& pattern) {
+    return std::regex_match(text, std::regex(pattern));
+}
+
+// The sender's report with its calling attempts checked and folded into one line: each
+// attempt is "calling receiver", preceded by "The system did not find the reciver" when the
+// receiver did not answer.
+std::vector<std::string> FoldCalls(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    bool calling = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == "The system did not find the reciver") {
+            EXPECT_TRUE(i + 1 < lines.size() && lines[i + 1] == "calling receiver") << i;
+            continue;
+        }
+        if (lines[i] == "calling receiver") {
+            if (!calling) {
+                out.push_back("<calls>");
+            }
+            calling = true;
+            continue;
+        }
+        calling = false;
+        out.push_back(lines[i]);
+    }
+    return out;
+}
+
+// Receiver's lines of a clean session of blocks of one size, before the rate line.
+std::vector<std::string> CleanReceive(int blocks, const std::string& sizeText,
+                                      unsigned long total) {
+    std::vector<std::string> lines = {"NETBIOS RECEIVE ", "Listening for Sender..",
+                                      "Sender Identified ", "RECEIVE SESSION BEGIN "};
+    for (int b = 1; b <= blocks; ++b) {
+        char line[80];
+        std::snprintf(line, sizeof line, "Received block %3d Size = %s", b, sizeText.c_str());
+        lines.push_back(line);
+    }
+    lines.push_back("Session closed by Sender");
+    lines.push_back("RECEIVE SESSION END ");
+    lines.push_back(std::to_string(total) + " Bytes received.");
+    return lines;
+}
+
+TEST_F(SessionStress, ThreeBlocksOf1000FromSenderToReceiver) {
+    Run({"send", "3", "1000"});
+    EXPECT_EQ(senderStatus_, 3) << ReadAll(sender_->Report());
+    EXPECT_EQ(receiverStatus_, 3) << ReadAll(receiver_->Report());
+    EXPECT_EQ(sender_->Value("result"), "1");
+    EXPECT_EQ(receiver_->Value("result"), "0") << "the receiver's name was deleted";
+
+    auto received = ReadLines(receiver_->Report());
+    ASSERT_EQ(received.size(), 11u);
+    EXPECT_TRUE(Matches(received.back(), " *[0-9]+\\.[0-9] KB/s")) << received.back();
+    const std::string rate = received.back();
+    received.pop_back();
+    EXPECT_EQ(received, CleanReceive(3, "1000 Bytes", 3000));
+    EXPECT_EQ(receiver_->Posts().back(), rate) << "the board shows every text too";
+    EXPECT_EQ(DecodeLog(receiver_->Log()),
+              (std::vector<std::string>{"Sender Identified \r\n",
+                                        "Received block   1 Size = 1000 Bytes\r\n",
+                                        "Received block   2 Size = 1000 Bytes\r\n",
+                                        "Received block   3 Size = 1000 Bytes\r\n",
+                                        "3000 Bytes received.\r\n", rate + "\r\n"}));
+
+    auto sent = FoldCalls(ReadLines(sender_->Report()));
+    ASSERT_EQ(sent.size(), 6u);
+    const std::string summary = sent.back();
+    EXPECT_TRUE(Matches(summary, " *[0-9]+\\.[0-9] KB/s 3000 bytes transfered")) << summary;
+    EXPECT_EQ(sender_->Value("summary"), summary) << "the summary is the level-100 text";
+    sent.pop_back();
+    EXPECT_EQ(sent, (std::vector<std::string>{"Sending 3 Blocks of 1000 Byte", "Calling Receiver..",
+                                              "<calls>", " Receiver identified",
+                                              "SEND SESSION BEGIN Transfering [3] blocks of "
+                                              "[1000] bytes "}));
+    EXPECT_EQ(
+        DecodeLog(sender_->Log()),
+        (std::vector<std::string>{"SEND SESSION BEGIN Transfering [3] blocks of [1000] bytes \r\n",
+                                  summary + "\r\n"}));
+}
+
+// Requested sizes and what travels: the low 16 bits, at most 64000, lowered to even.
+TEST_F(SessionStress, OddTinyAndOversizedSizesTravelAsTheirWorkingSize) {
+    struct Case {
+        const char* requested;
+        const char* announced;
+        unsigned long total; // of two blocks
+    };
+    for (const Case& c : {Case{"1", "0 Bytes", 0}, Case{"3", "2 Bytes", 4},
+                          Case{"401", "400 Bytes", 800}, Case{"65535", "64K Bytes", 128000}}) {
+        SCOPED_TRACE(c.requested);
+        Run({"send", "2", c.requested});
+        EXPECT_EQ(senderStatus_, 3);
+        EXPECT_EQ(receiverStatus_, 3) << "every pair of every block good";
+        auto received = ReadLines(receiver_->Report());
+        ASSERT_FALSE(received.empty());
+        received.pop_back();
+        EXPECT_EQ(received, CleanReceive(2, c.announced, c.total));
+        auto sent = ReadLines(sender_->Report());
+        EXPECT_EQ(sent.front(), std::string("Sending 2 Blocks of ") + c.requested + " Byte");
+        EXPECT_TRUE(Matches(sent.back(), " *[0-9]+\\.[0-9] KB/s " + std::to_string(c.total) +
+                                             " bytes transfered"))
+            << sent.back();
+        if (c.total == 0) {
+            EXPECT_EQ(sent.back(), "  0.0 KB/s 0 bytes transfered");
+        }
+    }
+}
+
+TEST_F(SessionStress, HundredFullBlocks) {
+    Run({"send", "100", "64000"});
+    EXPECT_EQ(senderStatus_, 3);
+    EXPECT_EQ(receiverStatus_, 3);
+    auto received = ReadLines(receiver_->Report());
+    ASSERT_EQ(received.size(), 108u);
+    received.pop_back();
+    EXPECT_EQ(received, CleanReceive(100, "64K Bytes", 6400000));
+    EXPECT_TRUE(
+        Matches(sender_->Value("summary"), " *[0-9]+\\.[0-9] KB/s 6400000 bytes transfered"))
+        << sender_->Value("summary");
+}
+
+// A sender at the provider level sends what the engine never would: damaged pairs.
+TEST_F(SessionStress, DamagedPairsAreReportedAndTheSessionGoesOn) {
+    Run({"raw", "1000@10=28,00", "1000", "1000@20=41,42@30=00,00", "64000@F9FE=20,20"});
+    EXPECT_EQ(sender_->Value("raw"), "sent 4");
+    EXPECT_EQ(receiverStatus_, 2) << "a failed pair check marks the run failed";
+    auto lines = ReadLines(receiver_->Report());
+    ASSERT_FALSE(lines.empty());
+    lines.pop_back();
+    EXPECT_EQ(lines, (std::vector<std::string>{"NETBIOS RECEIVE ",
+                                               "Listening for Sender..",
+                                               "Sender Identified ",
+                                               "RECEIVE SESSION BEGIN ",
+                                               "Received block   1 Size = 1000 Bytes",
+                                               "",
+                                               "Expected 28h,D7h but read 28h, 0h",
+                                               "",
+                                               "Read verify failed at TESTFILE offset 10",
+                                               "",
+                                               "Received block   2 Size = 1000 Bytes",
+                                               "Received block   3 Size = 1000 Bytes",
+                                               "",
+                                               "Expected 41h,BEh but read 41h,42h",
+                                               "",
+                                               "Read verify failed at TESTFILE offset 20",
+                                               "",
+                                               "Received block   4 Size = 64K Bytes",
+                                               "",
+                                               "Expected 20h,DFh but read 20h,20h",
+                                               "",
+                                               "Read verify failed at TESTFILE offset F9FE",
+                                               "",
+                                               "Session closed by Sender",
+                                               "RECEIVE SESSION END ",
+                                               "67000 Bytes received."}));
+    auto log = DecodeLog(receiver_->Log());
+    ASSERT_EQ(log.size(), 13u);
+    EXPECT_EQ(log[2], "\nExpected 28h,D7h but read 28h, 0h\n\r\n");
+    EXPECT_EQ(log[3], "\nRead verify failed at TESTFILE offset 10\n\n\r\n");
+    EXPECT_EQ(log[4], "Received block   2 Size = 1000 Bytes\r\n");
+    EXPECT_EQ(log[6], "\nExpected 41h,BEh but read 41h,42h\n\r\n");
+    EXPECT_EQ(log[11], "67000 Bytes received.\r\n");
+}
+
+} // namespace

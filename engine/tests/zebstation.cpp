@@ -1,0 +1,240 @@
+// One station of the NetBIOS session stress as a console program, for the two-process tests
+// and the benchmark. It links the real engine and the real provider, runs one side of the
+// stress, and prints every text the engine posts to its message board, one line each, with
+// line ends shown as \n:
+//   post <text>
+// then
+//   result <what the entry point returned>
+//   summary <GetMsgBuffer>
+// and exits with GetRetCode (3 clean, 2 after a failure).
+//
+//   zebstation [options] recv
+//   zebstation [options] send COUNT SIZE
+//   zebstation [options] raw BLOCK...     a sender at the provider level, for damaged blocks
+//   zebstation [options] claim NAME       adds NAME; prints "claim <rc>"
+// options: --quiet (Show Data off: nothing posted is printed), --nosave (Save Results off),
+//          --hold (after the run, wait for standard input to close before exiting).
+// A raw BLOCK is SIZE, the genuine block of that working size, followed by any number of
+// @OFF=HH,HH,... that overwrite data bytes from data offset OFF (hexadecimal, as are HH).
+// The provider takes its settings (NETBIOS_LANAS, ports, ...) from the environment.
+#include "netbios.h"
+#include "zebdll.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void PrintEscaped(const char* prefix, const char* text) {
+    std::string line = prefix;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '\n') {
+            line += "\\n";
+        } else if (*p == '\r') {
+            line += "\\r";
+        } else {
+            line += *p;
+        }
+    }
+    line += '\n';
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// The board prints what the engine shows on it; the dialog has nothing to dispatch.
+class ConsoleBoard : public ZebWindow {
+  public:
+    ZebWindow* ChildWindow(int) override { return nullptr; }
+    void SetText(const char* text) override { PrintEscaped("post ", text); }
+    void EnableInput(bool) override {}
+    void DispatchPendingEvents() override {}
+    void ShowMessageBox(const char* caption, const char* text) override {
+        std::fprintf(stderr, "%s: %s\n", caption, text);
+    }
+};
+
+class ConsoleDialog : public ConsoleBoard {
+  public:
+    ZebWindow* ChildWindow(int id) override { return id == ZEB_BOARD_ID ? &board_ : nullptr; }
+    void SetText(const char*) override {}
+
+  private:
+    ConsoleBoard board_;
+};
+
+void SetName(unsigned char* field, const char* name) {
+    std::memset(field, 0, NCBNAMSZ);
+    std::memcpy(field, name, strnlen(name, NCBNAMSZ - 1));
+}
+
+NCB Fresh(unsigned char command) {
+    NCB ncb;
+    std::memset(&ncb, 0, sizeof ncb);
+    ncb.ncb_command = command;
+    return ncb;
+}
+
+// Builds block text like "1000@10=28,00" into a 64002-byte block; false when it does not parse
+// or reaches past the block.
+bool BuildBlock(const char* spec, std::vector<unsigned char>& block) {
+    block.assign(64003, 0);
+    char* end = nullptr;
+    unsigned long size = std::strtoul(spec, &end, 10);
+    if (end == spec || size > 64000) {
+        return false;
+    }
+    block[0] = static_cast<unsigned char>(size & 0xFF);
+    block[1] = static_cast<unsigned char>(size >> 8);
+    for (unsigned long k = 0; k < size / 2; ++k) {
+        block[2 + 2 * k] = static_cast<unsigned char>(32 + k % 200);
+        block[3 + 2 * k] = static_cast<unsigned char>(255 - (32 + k % 200));
+    }
+    while (*end == '@') {
+        const char* at = end + 1;
+        unsigned long offset = std::strtoul(at, &end, 16);
+        if (end == at || *end != '=') {
+            return false;
+        }
+        do {
+            at = end + 1;
+            unsigned long value = std::strtoul(at, &end, 16);
+            if (end == at || value > 0xFF || 2 + offset >= 64002) {
+                return false;
+            }
+            block[2 + offset++] = static_cast<unsigned char>(value);
+        } while (*end == ',');
+    }
+    block.resize(64002);
+    return *end == '\0';
+}
+
+// A sender that speaks to the receiver through the provider only, so that it can send blocks
+// the engine never would.
+int RawSend(int count, char** specs) {
+    std::vector<std::vector<unsigned char>> blocks(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (!BuildBlock(specs[i], blocks[static_cast<std::size_t>(i)])) {
+            std::fprintf(stderr, "bad block: %s\n", specs[i]);
+            return 64;
+        }
+    }
+    NCB add = Fresh(NCBADDNAME);
+    SetName(add.ncb_name, "ZEBSTRESSSENDER");
+    Netbios(&add);
+    if (add.ncb_retcode != NRC_GOODRET) {
+        std::printf("raw add 0x%02X\n", add.ncb_retcode);
+        return 1;
+    }
+    NCB call;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    do {
+        call = Fresh(NCBCALL);
+        SetName(call.ncb_name, "ZEBSTRESSSENDER");
+        SetName(call.ncb_callname, "ZEBSTRESSRECVER");
+        call.ncb_rto = 60;
+        call.ncb_sto = 60;
+        Netbios(&call);
+    } while (call.ncb_retcode != NRC_GOODRET && std::chrono::steady_clock::now() < until);
+    if (call.ncb_retcode != NRC_GOODRET) {
+        std::printf("raw call 0x%02X\n", call.ncb_retcode);
+        return 1;
+    }
+    int sent = 0;
+    for (auto& block : blocks) {
+        NCB send = Fresh(NCBSEND);
+        send.ncb_lsn = call.ncb_lsn;
+        send.ncb_buffer = block.data();
+        send.ncb_length = static_cast<unsigned short>(block.size());
+        Netbios(&send);
+        if (send.ncb_retcode != NRC_GOODRET) {
+            break;
+        }
+        ++sent;
+    }
+    NCB hangup = Fresh(NCBHANGUP);
+    hangup.ncb_lsn = call.ncb_lsn;
+    Netbios(&hangup);
+    NCB del = Fresh(NCBDELNAME);
+    SetName(del.ncb_name, "ZEBSTRESSSENDER");
+    Netbios(&del);
+    std::printf("raw sent %d\n", sent);
+    return sent == count ? 0 : 1;
+}
+
+int Claim(const char* name) {
+    NCB add = Fresh(NCBADDNAME);
+    SetName(add.ncb_name, name);
+    Netbios(&add);
+    std::printf("claim 0x%02X\n", add.ncb_retcode);
+    return 0;
+}
+
+void Hold() {
+    char buffer[64];
+    while (read(0, buffer, sizeof buffer) > 0) {
+    }
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: zebstation [--quiet] [--nosave] [--hold] recv | send COUNT SIZE"
+                         " | raw BLOCK... | claim NAME\n");
+    return 64;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool quiet = false;
+    bool save = true;
+    bool hold = false;
+    int at = 1;
+    for (; at < argc && std::strncmp(argv[at], "--", 2) == 0; ++at) {
+        if (std::strcmp(argv[at], "--quiet") == 0) {
+            quiet = true;
+        } else if (std::strcmp(argv[at], "--nosave") == 0) {
+            save = false;
+        } else if (std::strcmp(argv[at], "--hold") == 0) {
+            hold = true;
+        } else {
+            return Usage();
+        }
+    }
+    if (at >= argc) {
+        return Usage();
+    }
+    const std::string mode = argv[at];
+    int status = 0;
+    if (mode == "raw" && argc - at >= 2) {
+        status = RawSend(argc - at - 1, argv + at + 1);
+    } else if (mode == "claim" && argc - at == 2) {
+        status = Claim(argv[at + 1]);
+    } else if (mode == "recv" || (mode == "send" && argc - at == 3)) {
+        static ConsoleDialog dialog;
+        GetHWND(&dialog);
+        PassDynaResult(quiet ? 0 : 1);
+        PassSaveResult(save ? 1 : 0);
+        int result = 0;
+        if (mode == "recv") {
+            result = SRecvMain();
+        } else {
+            result = SSendMain(std::atoi(argv[at + 1]),
+                               static_cast<unsigned>(std::strtoul(argv[at + 2], nullptr, 10)));
+        }
+        std::printf("result %d\n", result);
+        PrintEscaped("summary ", GetMsgBuffer());
+        status = GetRetCode();
+    } else {
+        return Usage();
+    }
+    std::fflush(stdout);
+    if (hold) {
+        Hold();
+    }
+    return status;
+}
