@@ -1,0 +1,537 @@
+// The session sender and receiver against a scripted provider and scripted clocks: the block
+// format byte for byte, the working sizes, the 20-second waits at their boundary, the send
+// and receive error paths, the pair check and the block numbering.
+#include "clocks.h"
+#include "engine_test_util.h"
+#include "netreq.h"
+#include "receiver.h"
+#include "sender.h"
+#include "status.h"
+
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using zebtest::DecodeLog;
+using zebtest::InChild;
+using zebtest::ReadLines;
+using zebtest::Scratch;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A station at the other end, as the engine sees it through Netbios.
+struct ScriptedPeer {
+    std::vector<unsigned char> requests;    // command codes of every request but the probe's
+    std::vector<unsigned char> lsns;        // ncb_lsn of each request
+    std::deque<unsigned char> callAnswers;  // for successive calls; NRC_NOCALL when empty
+    std::vector<Bytes> sent;                // every send's bytes, as long as ncb_length said
+    std::vector<int> sendFailures;          // send number (from 0) that fails...
+    unsigned char sendFailure = NRC_SABORT; // ...with this code
+    std::deque<Bytes> toReceive;            // the blocks the receives take, in order
+    unsigned char endOfSession = NRC_SCLOSED;
+    NCB* listen = nullptr; // the outstanding listen
+    unsigned char deleteEndsListenWith = NRC_CMDCAN;
+};
+
+ScriptedPeer* Peer = nullptr;
+
+unsigned char Answer(NCB* ncb, unsigned char code) {
+    ncb->ncb_retcode = code;
+    ncb->ncb_cmd_cplt = code;
+    return code;
+}
+
+unsigned char Script(NCB* ncb) {
+    const unsigned char command = ncb->ncb_command & 0x7f;
+    if (command == 0x7f) {
+        return Answer(ncb, ncb->ncb_lana_num == 0 ? NRC_ILLCMD : NRC_BRIDGE);
+    }
+    if (command == NCBRESET) {
+        return Answer(ncb, NRC_GOODRET);
+    }
+    Peer->requests.push_back(command);
+    Peer->lsns.push_back(ncb->ncb_lsn);
+    switch (command) {
+    case NCBADDNAME:
+        ncb->ncb_num = 2;
+        return Answer(ncb, NRC_GOODRET);
+    case NCBDELNAME:
+        if (Peer->listen != nullptr) {
+            Answer(Peer->listen, Peer->deleteEndsListenWith);
+            Peer->listen = nullptr;
+        }
+        return Answer(ncb, NRC_GOODRET);
+    case NCBCALL: {
+        unsigned char code = NRC_NOCALL;
+        if (!Peer->callAnswers.empty()) {
+            code = Peer->callAnswers.front();
+            Peer->callAnswers.pop_front();
+        }
+        ncb->ncb_lsn = code == NRC_GOODRET ? 7 : 0;
+        return Answer(ncb, code);
+    }
+    case NCBLISTEN:
+        Peer->listen = ncb;
+        ncb->ncb_retcode = NRC_PENDING;
+        ncb->ncb_cmd_cplt = NRC_PENDING;
+        return NRC_GOODRET;
+    case NCBSEND: {
+        const int index = static_cast<int>(Peer->sent.size());
+        Peer->sent.emplace_back(ncb->ncb_buffer, ncb->ncb_buffer + ncb->ncb_length);
+        for (int f : Peer->sendFailures) {
+            if (f == index) {
+                return Answer(ncb, Peer->sendFailure);
+            }
+        }
+        return Answer(ncb, NRC_GOODRET);
+    }
+    case NCBRECV: {
+        if (Peer->toReceive.empty()) {
+            return Answer(ncb, Peer->endOfSession);
+        }
+        const Bytes& block = Peer->toReceive.front();
+        std::copy(block.begin(), block.end(), ncb->ncb_buffer);
+        ncb->ncb_length = static_cast<unsigned short>(block.size());
+        Peer->toReceive.pop_front();
+        return Answer(ncb, NRC_GOODRET);
+    }
+    default:
+        return Answer(ncb, NRC_GOODRET);
+    }
+}
+
+// Completes the outstanding listen as the provider's thread would.
+void CompleteListen(unsigned char code, unsigned char lsn) {
+    Peer->listen->ncb_lsn = lsn;
+    Peer->listen->ncb_retcode = code;
+    Peer->listen->ncb_cmd_cplt = code;
+    Peer->listen = nullptr;
+}
+
+// Scripted clocks: every reading of the seconds clock calls Tick with the number of readings
+// so far and returns what it returns; the millisecond clock reads 1000, then 1500.
+std::function<std::int64_t(int)> Tick;
+int SecondsReadings = 0;
+int MillisecondReadings = 0;
+
+std::int64_t ScriptedSeconds() {
+    return Tick(SecondsReadings++);
+}
+std::int64_t ScriptedMilliseconds() {
+    return MillisecondReadings++ == 0 ? 1000 : 1500;
+}
+
+// Keeps every text shown on the board.
+class Board : public ZebWindow {
+  public:
+    ZebWindow* ChildWindow(int id) override { return id == ZEB_BOARD_ID ? this : nullptr; }
+    void SetText(const char* text) override { texts.emplace_back(text); }
+    void EnableInput(bool) override {}
+    void DispatchPendingEvents() override { ++drains; }
+    void ShowMessageBox(const char*, const char*) override {}
+    std::vector<std::string> texts;
+    int drains = 0;
+};
+
+class Session : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Peer = &peer_;
+        NetbiosCall = &Script;
+        SecondsClock = &ScriptedSeconds;
+        MillisecondClock = &ScriptedMilliseconds;
+        SecondsReadings = 0;
+        MillisecondReadings = 0;
+        Tick = [](int n) { return std::int64_t{100 + n}; }; // a second per reading
+        GetHWND(&board_);
+        PassDynaResult(1);
+        PassSaveResult(1);
+    }
+    void TearDown() override {
+        GetHWND(nullptr);
+        PassDynaResult(0);
+        PassSaveResult(0);
+        NetbiosCall = &Netbios;
+        SecondsClock = &MonotonicSeconds;
+        MillisecondClock = &ProcessMilliseconds;
+    }
+    // The texts between two others (exclusive), or everything after `from` when `to` is "".
+    std::vector<std::string> Between(const std::string& from, const std::string& to) const {
+        std::vector<std::string> out;
+        bool in = false;
+        for (const auto& t : board_.texts) {
+            if (in && t == to) {
+                break;
+            }
+            if (in) {
+                out.push_back(t);
+            }
+            in = in || t == from;
+        }
+        return out;
+    }
+
+    Scratch scratch_;
+    ScriptedPeer peer_;
+    Board board_;
+};
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes Block(unsigned size, const Bytes& data) {
+    Bytes block = {static_cast<unsigned char>(size & 0xFF), static_cast<unsigned char>(size >> 8)};
+    block.insert(block.end(), data.begin(), data.end());
+    return block;
+}
+
+Bytes Pattern(unsigned size) {
+    Bytes p;
+    for (unsigned k = 0; k < size / 2; ++k) {
+        p.push_back(static_cast<unsigned char>(32 + k % 200));
+        p.push_back(static_cast<unsigned char>(255 - (32 + k % 200)));
+    }
+    return p;
+}
+
+TEST(WorkingSize, LowSixteenBitsAtMost64000AndEven) {
+    const unsigned cases[][2] = {{1, 0},         {2, 2},         {3, 2},         {401, 400},
+                                 {63999, 63998}, {64000, 64000}, {64001, 64000}, {65535, 64000},
+                                 {65536, 0},     {65537 + 2, 2}, {0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(WorkingSize(c[0]), c[1]) << c[0];
+    }
+}
+
+TEST_F(Session, BlocksCarryTheSizeThePatternAndTheTerminatorByteForByte) {
+    peer_.callAnswers = {NRC_GOODRET, NRC_GOODRET, NRC_GOODRET};
+    EXPECT_EQ(SSendMain(2, 65535), 1);
+    EXPECT_EQ(SSendMain(1, 3), 1);
+    EXPECT_EQ(SSendMain(1, 0x10000 + 401), 1); // only the low 16 bits count
+    ASSERT_EQ(peer_.sent.size(), 4u);
+    for (const Bytes& b : peer_.sent) {
+        EXPECT_EQ(b.size(), 64002u) << "every block travels at full length";
+    }
+    // 64000: header FA00 little-endian, the whole pattern, no terminator on the wire.
+    EXPECT_EQ(peer_.sent[0], Block(64000, Pattern(64000)));
+    EXPECT_EQ(peer_.sent[1], peer_.sent[0]);
+    EXPECT_EQ(BlockBuffer[BLOCK_LENGTH], 0) << "the terminator lands behind the block";
+    // 3 -> 2: 02 00 20 DF 00, then whatever the buffer held: the longer pattern before.
+    const Bytes& small = peer_.sent[2];
+    EXPECT_EQ(Bytes(small.begin(), small.begin() + 5), (Bytes{0x02, 0x00, 0x20, 0xDF, 0x00}));
+    EXPECT_TRUE(std::equal(small.begin() + 5, small.end(), peer_.sent[0].begin() + 5));
+    // 401 -> 400: one period of the pattern, pair 199 is E7 18, then the terminator.
+    const Bytes& period = peer_.sent[3];
+    EXPECT_EQ(Bytes(period.begin(), period.begin() + 403), Block(400, Pattern(400)) + Bytes{0});
+    EXPECT_EQ(period[400], 0xE7);
+    EXPECT_EQ(period[401], 0x18);
+}
+
+TEST_F(Session, CleanSendPostsItsTextsInOrderAndTheSummaryAtLevel100) {
+    peer_.callAnswers = {NRC_NOCALL, NRC_GOODRET};
+    EXPECT_EQ(SSendMain(2, 1000), 1);
+    EXPECT_EQ(board_.texts, (std::vector<std::string>{
+                                "Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
+                                "The system did not find the reciver", "calling receiver",
+                                "calling receiver", " Receiver identified",
+                                "SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes ",
+                                "  4.0 KB/s 2000 bytes transfered"}));
+    EXPECT_STREQ(GetMsgBuffer(), "  4.0 KB/s 2000 bytes transfered");
+    // Delete before add, add, two calls, two sends on the call's session, hang-up, delete.
+    EXPECT_EQ(peer_.requests,
+              (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME, NCBCALL, NCBCALL, NCBSEND,
+                                          NCBSEND, NCBHANGUP, NCBDELNAME}));
+    EXPECT_EQ(peer_.lsns[4], 7);
+    EXPECT_EQ(peer_.lsns[6], 7);
+    EXPECT_EQ(
+        DecodeLog(scratch_.Log()),
+        (std::vector<std::string>{"SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes \r\n",
+                                  "  4.0 KB/s 2000 bytes transfered\r\n"}));
+}
+
+TEST_F(Session, SendErrorStopsTheBlocksAndMarksTheSummary) {
+    EXPECT_EQ(InChild([&] {
+                  peer_.callAnswers = {NRC_GOODRET};
+                  peer_.sendFailures = {2};
+                  EXPECT_EQ(SSendMain(10, 1000), 1) << "a session ran";
+                  EXPECT_EQ(peer_.sent.size(), 3u) << "nothing sent after the failed block";
+                  EXPECT_EQ(GetRetCode(), 2);
+                  // Only the two blocks that went out count.
+                  EXPECT_STREQ(GetMsgBuffer(), "  4.0 KB/s 2000 bytes transfered  Data Corrupted!");
+                  EXPECT_EQ(
+                      Between("SEND SESSION BEGIN Transfering [10] blocks of [1000] bytes ", ""),
+                      (std::vector<std::string>{
+                          "Send Error 18", "  4.0 KB/s 2000 bytes transfered  Data Corrupted!"}));
+                  EXPECT_EQ(peer_.requests.back(), NCBDELNAME);
+                  EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
+              }),
+              0);
+    auto log = DecodeLog(scratch_.Log());
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "Send Error 18\n\r\n");
+    EXPECT_EQ(log[2], "  4.0 KB/s 2000 bytes transfered  Data Corrupted!\r\n");
+}
+
+TEST_F(Session, SendErrorOnTheFirstBlockCountsNothing) {
+    EXPECT_EQ(InChild([&] {
+                  peer_.callAnswers = {NRC_GOODRET};
+                  peer_.sendFailures = {0};
+                  peer_.sendFailure = NRC_SCLOSED;
+                  EXPECT_EQ(SSendMain(10, 1000), 1);
+                  EXPECT_EQ(peer_.sent.size(), 1u);
+                  EXPECT_STREQ(GetMsgBuffer(), "  0.0 KB/s 0 bytes transfered  Data Corrupted!");
+                  EXPECT_EQ(board_.texts[board_.texts.size() - 2], "Send Error 0A");
+              }),
+              0);
+}
+
+TEST_F(Session, ACountOfZeroOrLessSendsNothing) {
+    peer_.callAnswers = {NRC_GOODRET, NRC_GOODRET};
+    EXPECT_EQ(SSendMain(0, 1000), 1);
+    EXPECT_EQ(SSendMain(-1, 1000), 1);
+    EXPECT_TRUE(peer_.sent.empty());
+    EXPECT_STREQ(GetMsgBuffer(), "  0.0 KB/s 0 bytes transfered");
+    EXPECT_EQ(board_.texts[board_.texts.size() - 2],
+              "SEND SESSION BEGIN Transfering [4294967295] blocks of [1000] bytes ");
+}
+
+// The call is repeated until the clock has moved more than 20 seconds: with one second per
+// reading, the 21st call is the last.
+TEST_F(Session, NoReceiverTimesOutAfterMoreThan20Seconds) {
+    EXPECT_EQ(
+        InChild([&] {
+            PostStatus("earlier summary", LEVEL_SUMMARY);
+            EXPECT_EQ(SSendMain(5, 1000), 10);
+            int calls = 0;
+            for (unsigned char r : peer_.requests) {
+                calls += r == NCBCALL;
+            }
+            EXPECT_EQ(calls, 21);
+            auto attempts =
+                Between("Calling Receiver..", "Time out: cannot find receiver.. command cancelled");
+            ASSERT_EQ(attempts.size(), 42u);
+            EXPECT_EQ(attempts[40], "The system did not find the reciver");
+            EXPECT_EQ(attempts[41], "calling receiver");
+            EXPECT_EQ(board_.texts.back(), "Time out: cannot find receiver.. command cancelled");
+            EXPECT_EQ(GetRetCode(), 2);
+            EXPECT_STREQ(GetMsgBuffer(), "earlier summary") << "no summary without a session";
+            EXPECT_EQ(peer_.requests.back(), NCBDELNAME);
+            EXPECT_TRUE(peer_.sent.empty());
+        }),
+        0);
+    EXPECT_EQ(DecodeLog(scratch_.Log()),
+              (std::vector<std::string>{"Time out: cannot find receiver.. command cancelled\n\r\n",
+                                        "Time out: cannot find receiver.. command cancelled\r\n"}));
+}
+
+TEST_F(Session, ACallAnsweredInTheLastSecondIsTaken) {
+    peer_.callAnswers.assign(20, NRC_NOCALL);
+    peer_.callAnswers.push_back(NRC_GOODRET); // the 21st, as the clock runs out
+    EXPECT_EQ(SSendMain(1, 2), 1);
+    EXPECT_EQ(peer_.sent.size(), 1u);
+}
+
+TEST_F(Session, SenderNameThatCannotBeAddedEndsTheRun) {
+    NetbiosCall = [](NCB* ncb) -> unsigned char {
+        if ((ncb->ncb_command & 0x7f) == NCBADDNAME) {
+            Peer->requests.push_back(NCBADDNAME);
+            return Answer(ncb, NRC_DUPNAME);
+        }
+        return Script(ncb);
+    };
+    EXPECT_EQ(InChild([&] {
+                  EXPECT_EQ(SSendMain(5, 1000), 0);
+                  EXPECT_EQ(peer_.requests, (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME}));
+                  EXPECT_EQ(board_.texts.back(), "\n\n0x0D error with add name...");
+              }),
+              0);
+}
+
+TEST_F(Session, ReceiverNumbersChecksAndCountsEveryBlock) {
+    peer_.toReceive = {Block(1000, Pattern(1000) + Bytes{0}), Block(0, {}),
+                       Block(64000, Pattern(64000))};
+    Tick = [](int n) {
+        if (n == 3) {
+            CompleteListen(NRC_GOODRET, 9); // the sender calls after three polls
+        }
+        return std::int64_t{100};
+    };
+    EXPECT_EQ(SRecvMain(), 0);
+    EXPECT_EQ(board_.texts, (std::vector<std::string>{
+                                "NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
+                                "RECEIVE SESSION BEGIN ", "Received block   1 Size = 1000 Bytes",
+                                "Received block   2 Size = 0 Bytes",
+                                "Received block   3 Size = 64K Bytes", "Session closed by Sender",
+                                "RECEIVE SESSION END ", "65000 Bytes received.", "130.0 KB/s"}));
+    EXPECT_GE(board_.drains, 3) << "the wait pumps messages";
+    // Receives and the hang-up go to the listen's session.
+    EXPECT_EQ(peer_.requests,
+              (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBRECV, NCBRECV,
+                                          NCBRECV, NCBRECV, NCBHANGUP, NCBDELNAME}));
+    EXPECT_EQ(peer_.lsns[3], 9);
+    EXPECT_EQ(peer_.lsns[7], 9);
+    EXPECT_EQ(ReadLines(scratch_.Path("report.txt")).size(), 11u);
+    EXPECT_EQ(DecodeLog(scratch_.Log()),
+              (std::vector<std::string>{"Sender Identified \r\n",
+                                        "Received block   1 Size = 1000 Bytes\r\n",
+                                        "Received block   2 Size = 0 Bytes\r\n",
+                                        "Received block   3 Size = 64K Bytes\r\n",
+                                        "65000 Bytes received.\r\n", "130.0 KB/s\r\n"}));
+}
+
+TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
+    EXPECT_EQ(
+        InChild([&] {
+            Bytes damaged = Pattern(1000) + Bytes{0};
+            damaged[0x10] = 0x28;
+            damaged[0x11] = 0x00; // ends the copy: the check sees stale bytes behind
+            Bytes twice = Pattern(1000) + Bytes{0};
+            twice[0x20 + 1] = 0x42;
+            twice[0x40] = 0x01;
+            // A damaged header: an odd size takes the byte at offset 5 into the last
+            // pair, here the terminator.
+            Bytes odd = Block(5, Bytes{0x20, 0xDF, 0x21, 0xDE, 0x22, 0x00});
+            peer_.toReceive = {Block(1000, damaged), Block(1000, twice), odd,
+                               Block(1000, Pattern(1000) + Bytes{0})};
+            Tick = [](int n) {
+                if (n == 1) {
+                    CompleteListen(NRC_GOODRET, 3);
+                }
+                return std::int64_t{0};
+            };
+            EXPECT_EQ(SRecvMain(), 0);
+            EXPECT_EQ(
+                Between("RECEIVE SESSION BEGIN ", "Session closed by Sender"),
+                (std::vector<std::string>{
+                    "Received block   1 Size = 1000 Bytes", "\nExpected 28h,D7h but read 28h, 0h",
+                    "\nRead verify failed at TESTFILE offset 10\n",
+                    "Received block   2 Size = 1000 Bytes", "\nExpected 30h,CFh but read 30h,42h",
+                    "\nRead verify failed at TESTFILE offset 20\n",
+                    "Received block   3 Size = 5 Bytes", "\nExpected 22h,DDh but read 22h, 0h",
+                    "\nRead verify failed at TESTFILE offset 4\n",
+                    "Received block   4 Size = 1000 Bytes"}));
+            EXPECT_EQ(board_.texts[board_.texts.size() - 2], "3005 Bytes received.");
+            EXPECT_EQ(GetRetCode(), 2);
+        }),
+        0);
+}
+
+// A header may state any 16-bit size; the check stays inside the check buffer and reports
+// where the stated data outruns what came.
+TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
+    std::fill(PatternBuffer, PatternBuffer + PATTERN_BUFFER_SIZE, 0);
+    peer_.toReceive = {Block(0xFFFF, Pattern(64000))};
+    Tick = [](int n) {
+        if (n == 0) {
+            CompleteListen(NRC_GOODRET, 3);
+        }
+        return std::int64_t{0};
+    };
+    EXPECT_EQ(InChild([&] {
+                  SRecvMain();
+                  EXPECT_EQ(
+                      Between("Received block   1 Size = 65535 Bytes", "Session closed by Sender"),
+                      (std::vector<std::string>{"\nExpected  0h,FFh but read  0h, 0h",
+                                                "\nRead verify failed at TESTFILE offset FA00\n"}));
+                  EXPECT_EQ(board_.texts[board_.texts.size() - 2], "65535 Bytes received.");
+              }),
+              0);
+}
+
+TEST_F(Session, BlockNumbersWrapAfter65535) {
+    for (int i = 0; i < 65537; ++i) {
+        peer_.toReceive.push_back(Block(0, {}));
+    }
+    Tick = [](int n) {
+        if (n == 0) {
+            CompleteListen(NRC_GOODRET, 3);
+        }
+        return std::int64_t{0};
+    };
+    PassSaveResult(0);
+    SRecvMain();
+    auto blocks = Between("RECEIVE SESSION BEGIN ", "Session closed by Sender");
+    ASSERT_EQ(blocks.size(), 65537u);
+    EXPECT_EQ(blocks[0], "Received block   1 Size = 0 Bytes");
+    EXPECT_EQ(blocks[65534], "Received block 65535 Size = 0 Bytes");
+    EXPECT_EQ(blocks[65535], "Received block   0 Size = 0 Bytes");
+    EXPECT_EQ(blocks[65536], "Received block   1 Size = 0 Bytes");
+}
+
+TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
+    EXPECT_EQ(InChild([&] {
+                  peer_.toReceive = {Block(2, {0x20, 0xDF, 0})};
+                  peer_.endOfSession = NRC_CMDTMO;
+                  Tick = [](int n) {
+                      if (n == 0) {
+                          CompleteListen(NRC_GOODRET, 3);
+                      }
+                      return std::int64_t{0};
+                  };
+                  EXPECT_EQ(SRecvMain(), 0);
+                  EXPECT_EQ(Between("Received block   1 Size = 2 Bytes", "RECEIVE SESSION END "),
+                            (std::vector<std::string>{"Netbios Error Return  5"}));
+                  EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
+                  EXPECT_EQ(GetRetCode(), 3);
+              }),
+              0);
+}
+
+// The wait ends once the clock has moved more than 20 seconds: 21 polls at one second each.
+// Deleting the name then ends the listen that is still outstanding.
+TEST_F(Session, NoSenderTimesOutAndTheNameDeletionEndsTheListen) {
+    EXPECT_EQ(InChild([&] {
+                  EXPECT_EQ(SRecvMain(), 0);
+                  EXPECT_EQ(board_.texts,
+                            (std::vector<std::string>{"NETBIOS RECEIVE ", "Listening for Sender..",
+                                                      "Receiver Timeout: please start again."}));
+                  EXPECT_EQ(SecondsReadings, 22) << "the start and 21 polls";
+                  EXPECT_EQ(peer_.requests, (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME,
+                                                                        NCBLISTEN, NCBDELNAME}));
+                  EXPECT_EQ(peer_.listen, nullptr);
+                  EXPECT_NE(CommandComplete(&SessionNcb), NRC_PENDING);
+                  EXPECT_EQ(GetRetCode(), 3) << "a time-out is no failure";
+              }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(scratch_.Log()));
+}
+
+TEST_F(Session, ASenderInTheLastPollIsTaken) {
+    peer_.toReceive = {Block(2, {0x20, 0xDF, 0})};
+    Tick = [](int n) {
+        if (n == 21) {
+            CompleteListen(NRC_GOODRET, 3); // completes in the poll that runs out of time
+        }
+        return std::int64_t{n};
+    };
+    SRecvMain();
+    EXPECT_EQ(board_.texts[2], "Sender Identified ");
+    EXPECT_EQ(board_.texts[4], "Received block   1 Size = 2 Bytes");
+}
+
+TEST_F(Session, AListenEndedWithAnErrorReceivesNothing) {
+    EXPECT_EQ(InChild([&] {
+                  Tick = [](int n) {
+                      if (n == 2) {
+                          CompleteListen(NRC_SABORT, 0);
+                      }
+                      return std::int64_t{0};
+                  };
+                  EXPECT_EQ(SRecvMain(), 0);
+                  EXPECT_EQ(board_.texts.back(), "Error: Session not Created..24");
+                  EXPECT_EQ(peer_.requests, (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME,
+                                                                        NCBLISTEN, NCBDELNAME}));
+                  EXPECT_EQ(GetRetCode(), 2);
+              }),
+              0);
+    EXPECT_EQ(DecodeLog(scratch_.Log()),
+              (std::vector<std::string>{"Error: Session not Created..24\n\r\n"}));
+}
+
+} // namespace
