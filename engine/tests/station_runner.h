@@ -143,12 +143,12 @@ class StationProcess {
         }
     }
 
-    // Reads all output, waits for the exit and returns its status (-1 when killed at the
-    // time limit).
+    // Closes the station's input (which ends a --hold), reads all output, waits for the exit
+    // and returns its status (-1 when killed at the time limit).
     int Finish(int timeout_ms = 120000) {
+        CloseInput();
         while (!ReadLine(timeout_ms).empty()) {
         }
-        CloseInput();
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         int status = 0;
         while (pid_ > 0) {
