@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the kit and runs its main job. With a display and the control
-# dialog built, that is zebwin; otherwise a short file I/O stress through the engine in all
-# nine access patterns on a test file in a temporary directory, printing its report.
+# Sets up the machine, builds the kit and runs its main job: on a desktop the control dialog
+# zebwin; without a display a short file I/O sweep through the console runner zebcli on a
+# test file in a temporary directory, with its report and JSON summary.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/deps.sh
@@ -11,17 +11,15 @@ cmake --build "$BUILD" -j"$(nproc)"
 if [[ -n ${DISPLAY:-} && -x $BUILD/frontend/zebwin ]]; then
   exec "$BUILD/frontend/zebwin" "$@"
 fi
-BIN=$(realpath "$BUILD/bench/fileio/bench_fileio")
+ZEBCLI=$(realpath "$BUILD/cli/zebcli")
 DIR=$(mktemp -d)
 trap 'rm -rf "$DIR"' EXIT
 cd "$DIR"
-echo "File I/O stress on $DIR/TESTFILE, buffer 4096, 20000 iterations per mode"
-echo "mode buffer operations seconds ops/s"
+echo "No display: a file I/O sweep through zebcli on $DIR/TESTFILE.TST"
 status=0
-for mode in 0 1 2 3 4 5 6 7 8; do
-  "$BIN" "$DIR/TESTFILE" "$mode" 4096 20000 | tail -n 1 || status=2
-done
-# The report of every pass, as report.txt holds it.
-echo "--- report.txt"
-cat report.txt 2>/dev/null || true
-exit "$status"
+"$ZEBCLI" fileio "$DIR/TESTFILE.TST" --from 4096 --to 32000 --inc 4096 --iterations 200 \
+  --mode "Random R & W" --save --json "$DIR/summary.json" "$@" || status=$?
+echo "--- summary.json"
+cat summary.json 2>/dev/null || true
+echo "Exit status $status (3: no failure, 2: a failure was posted)"
+[[ $status -eq 3 ]]

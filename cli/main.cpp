@@ -1,0 +1,85 @@
+// zebcli: the ZEB LAN stress tests without a window, for file servers, test hosts and
+// scripts. The console is the message board; the exit status is the engine's result code.
+#include "console.h"
+#include "options.h"
+#include "runner.h"
+#include "summary.h"
+#include "zebdll.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kUsageError = 64;
+constexpr int kSummaryNotWritten = 1;
+
+// A closed standard descriptor would be handed to the next file opened, and the test file
+// would then receive what the engine prints on standard output.
+void ReopenClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDWR);
+            if (opened != fd && opened >= 0) {
+                close(opened);
+            }
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ReopenClosedStandardDescriptors();
+    std::setlocale(LC_NUMERIC, "C");
+    // Each message is a line, and a line is out as soon as it is printed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const zebcli::ParseResult parsed = zebcli::ParseArguments(args);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "zebcli: %s\n", parsed.error.c_str());
+        return kUsageError;
+    }
+    const zebcli::Options& options = parsed.options;
+    if (options.command == zebcli::Command::Help) {
+        const std::string_view usage = zebcli::UsageText();
+        std::fwrite(usage.data(), 1, usage.size(), stdout);
+        return 0;
+    }
+
+    zebcli::ConsoleBoard board(stdout);
+    PassDynaResult(1);
+    PassSaveResult(options.save ? 1 : 0);
+
+    std::vector<zebcli::RunRecord> runs;
+    switch (options.command) {
+    case zebcli::Command::FileIo:
+        runs = zebcli::RunFileIoSweep(options, board);
+        break;
+    case zebcli::Command::Send:
+        runs = zebcli::RunSender(options, board);
+        break;
+    case zebcli::Command::Receive:
+        runs = zebcli::RunReceiver(board);
+        break;
+    case zebcli::Command::Help:
+        break;
+    }
+
+    const int resultCode = GetRetCode();
+    if (!options.jsonPath.empty()) {
+        const std::string error = zebcli::WriteWholeFile(
+            options.jsonPath, zebcli::SummaryJson(options, runs, resultCode));
+        if (!error.empty()) {
+            std::fprintf(stderr, "zebcli: %s\n", error.c_str());
+            return kSummaryNotWritten;
+        }
+    }
+    return resultCode;
+}

@@ -1,0 +1,36 @@
+// The three runs of zebcli, each driving the engine exactly as the control dialog's Start
+// does, with the console as the message board.
+#ifndef ZEBCLI_RUNNER_H
+#define ZEBCLI_RUNNER_H
+
+#include "console.h"
+#include "options.h"
+#include "summary.h"
+
+#include <vector>
+
+namespace zebcli {
+
+// The buffer-size sweep: one file I/O pass per size from fromSize while not above toSize,
+// stopping when a pass reports that the test file cannot be opened.
+std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board);
+
+// This station as the NetBIOS sender.
+std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board);
+
+// This station as the NetBIOS receiver.
+std::vector<RunRecord> RunReceiver(ConsoleBoard& board);
+
+// The outcome of a file I/O pass, from what the engine returned and posted.
+std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts);
+
+// The outcome of a receive run, from what the engine posted.
+std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts);
+
+// The board text the dialog shows after a send: the engine's summary directly followed by
+// the pointer to the report, cut to the board's 120 characters, or the time-out text.
+std::string SenderBoardText(int engineResult, const char* summary);
+
+} // namespace zebcli
+
+#endif
