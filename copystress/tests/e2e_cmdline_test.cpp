@@ -80,6 +80,21 @@ TEST(CommandLine, TargetOfSixtySevenCharactersRuns) {
     EXPECT_EQ(ReadFile(dir / "B" / "x"), Cells(8));
 }
 
+// The longest log file name accepted fills the message buffer exactly: its start-up line
+// reaches the log whole, with its CR LF.
+TEST(CommandLine, LongestLogFileNameIsLoggedWhole) {
+    TempDir dir;
+    dir.Make({"A", "B"});
+    std::string name(235, 'n');
+    Outcome outcome = RunVor32({"8", "8", "4", "A", "B", "/t", "/l", name}, dir.path());
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 0) << outcome.output.substr(0, 400);
+    std::string log = ReadFile(dir / name);
+    EXPECT_EQ(MaskTimes(log).rfind(LoggedStartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8), 0),
+              0u)
+        << log.substr(0, 400);
+}
+
 TEST(CommandLine, RoundingOf5001And5003And1) {
     TempDir dir;
     dir.Make({"A", "B"});

@@ -47,6 +47,15 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> added(options.environment);
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        envp.push_back(*entry);
+    }
+    for (std::string& entry : added) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     std::string cwd = options.cwd.string();
     sigset_t mask;
     sigemptyset(&mask);
@@ -83,7 +92,7 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
         for (int signal : options.pendingSignals) {
             kill(getpid(), signal); // blocked: stays pending across exec
         }
-        execve(program.c_str(), argv.data(), environ);
+        execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(fds[1]);

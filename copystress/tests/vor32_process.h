@@ -26,8 +26,9 @@ struct SpawnOptions {
     // Capacity of the output pipe (0 keeps the default); a small pipe that the test does not
     // read makes the program wait in the middle of its run.
     int pipeSize = 0;
-    bool closeStandardOutput = false; // start with descriptor 1 closed (output not captured)
-    bool keepIgnoredSigint = false;   // leave an ignored SIGINT ignored in the program
+    bool closeStandardOutput = false;     // start with descriptor 1 closed (output not captured)
+    bool keepIgnoredSigint = false;       // leave an ignored SIGINT ignored in the program
+    std::vector<std::string> environment; // "NAME=value" entries added to the program's
 };
 
 class Vor32Process {
