@@ -1,9 +1,12 @@
 #include "vor32_process.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -33,6 +36,13 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
+    }
+    errorFd_ =
+        open(std::filesystem::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (errorFd_ < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        throw std::runtime_error("temporary file");
     }
     if (options.pipeSize > 0) {
         fcntl(fds[1], F_SETPIPE_SZ, options.pipeSize);
@@ -79,6 +89,7 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
         } else {
             dup2(fds[1], 1);
         }
+        dup2(errorFd_, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
             _exit(126);
         }
@@ -106,6 +117,9 @@ Vor32Process::~Vor32Process() {
     }
     if (readFd_ >= 0) {
         close(readFd_);
+    }
+    if (errorFd_ >= 0) {
+        close(errorFd_);
     }
 }
 
@@ -172,6 +186,13 @@ Outcome Vor32Process::Finish(int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     reaped_ = true;
+    std::string errors;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = pread(errorFd_, chunk, sizeof chunk, static_cast<off_t>(errors.size()))) > 0) {
+        errors.append(chunk, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(errors, "") << "vor32 wrote to standard error";
     outcome.exited = WIFEXITED(status);
     outcome.code = outcome.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     outcome.output = output_;

@@ -47,7 +47,8 @@ class Vor32Process {
     // holds up; it can do nothing else meanwhile.
     bool WaitBlockedOnOutput(int timeoutMs = 30000);
     void Signal(int signal);
-    // Reads to the end of output and waits for the end of the program.
+    // Reads to the end of output and waits for the end of the program. The program never
+    // writes to standard error: anything there (a sanitizer's report, say) fails the test.
     Outcome Finish(int timeoutMs = 120000);
 
   private:
@@ -55,6 +56,7 @@ class Vor32Process {
 
     pid_t pid_ = -1;
     int readFd_ = -1;
+    int errorFd_ = -1; // the program's standard error, a temporary file
     bool reaped_ = false;
     std::string output_;
 };
