@@ -191,10 +191,31 @@ Config ParseConfig(const EnvLookup& env, std::span<const Interface> interfaces,
         if (ok && colon != std::string_view::npos) {
             ok = ParsePort(text.substr(colon + 1), ns.port);
         }
-        if (ok) {
+        if (ok && (ns.address == 0 || IsLimitedBroadcast(ns.address))) {
+            problem(std::string("NETBIOS_WINS=\"") + v + "\": a name server has a unicast address");
+            usable = false;
+        } else if (ok) {
             config.name_server = ns;
+            config.node_type = NodeType::H;
         } else {
             problem(std::string("NETBIOS_WINS=\"") + v + "\" is not address[:port]");
+            usable = false;
+        }
+    }
+    if (const char* v = env("NETBIOS_NODE_TYPE"); v != nullptr && *v != '\0') {
+        std::string_view text = Trim(v);
+        if (text == "B" || text == "b") {
+            config.node_type = NodeType::B;
+        } else if (text == "P" || text == "p" || text == "H" || text == "h") {
+            config.node_type = (text == "P" || text == "p") ? NodeType::P : NodeType::H;
+            if (!config.name_server) {
+                problem(std::string("NETBIOS_NODE_TYPE=") + v +
+                        " needs a name server (NETBIOS_WINS)");
+                usable = false;
+            }
+        } else {
+            problem(std::string("NETBIOS_NODE_TYPE=\"") + v + "\" is not B, P or H");
+            usable = false;
         }
     }
 
@@ -394,10 +415,6 @@ Config LoadConfig() {
             text << in.rdbuf();
             ParseStaticTable(text.str(), config.static_names, config.problems);
         }
-    }
-    if (config.name_server) {
-        config.problems.push_back("NETBIOS_WINS: this provider has no name server client yet; "
-                                  "names are found by the static table and broadcast");
     }
     return config;
 }

@@ -36,6 +36,10 @@ struct StaticEntry {
     std::uint32_t address = 0;
 };
 
+// How names are registered and found (RFC 1001 10): B by broadcast only, P through the name
+// server only (no broadcasts at all), H through the name server first, then by broadcast.
+enum class NodeType { B, P, H };
+
 struct NameServer {
     std::uint32_t address = 0;
     std::uint16_t port = DEFAULT_NAME_PORT;
@@ -48,6 +52,7 @@ struct Config {
     std::string lmhosts_path;
     std::vector<StaticEntry> static_names;
     std::optional<NameServer> name_server;
+    NodeType node_type = NodeType::B;  // H when a name server is given, unless set otherwise
     std::vector<std::string> problems; // one line each, for standard error
 };
 

@@ -1,4 +1,6 @@
-// The NetBIOS stack over TCP/IP, B-node style (RFC 1001 / RFC 1002).
+// The NetBIOS stack over TCP/IP (RFC 1001 / RFC 1002): a B-node, or with a name server a
+// P-node or H-node (names registered, refreshed, released and found through the server; see
+// nbwins.h).
 //
 // Synchronous commands run on the caller's thread: name registration broadcasts and waits
 // for objections, a call resolves the name and connects, sends and receives move data
@@ -12,6 +14,7 @@
 #include "nbcodec.h"
 #include "nbconfig.h"
 #include "nbsession.h"
+#include "nbwins.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -95,8 +98,13 @@ struct NameEntry {
     bool registering = true; // registration broadcasts still under way
     bool refused = false;    // another node objected during registration
     bool deleted = false;    // deleted while sessions remained; removed with the last one
-    bool conflict = false;   // a name conflict demand arrived
+    bool conflict = false;   // a name conflict demand arrived, or the server took it back
     std::uint16_t trn_id = 0;
+    // Name server: whether it granted the name, when it is next refreshed (or, after the
+    // server stayed silent, offered again), and the provider thread's request under way.
+    bool server_registered = false;
+    std::optional<Clock::time_point> server_due;
+    std::unique_ptr<ServerRequest> server_request;
 
     bool Active() const { return !registering && !deleted && !conflict; }
 };
@@ -172,7 +180,21 @@ class Stack {
     unsigned char Reset(Lana& lana, NCB* ncb);
 
     // Helpers; the ones named ...Locked expect mutex_ held.
-    std::optional<std::uint32_t> Resolve(const Name& name);
+    std::optional<std::uint32_t> Resolve(Lana& lana, const Name& name);
+    bool UsesServer() const {
+        return config_.name_server.has_value() && config_.node_type != NodeType::B;
+    }
+    bool Broadcasts() const { return config_.node_type != NodeType::P; }
+    std::uint16_t Ont() const { return config_.node_type == NodeType::P ? NB_ONT_P : NB_ONT_H; }
+    // Sends request from the LANA's name socket and waits (lock released meanwhile) for its
+    // answer; nullopt when none came.
+    std::optional<ServerAnswer> Exchange(Lana& lana, ServerRequest& request,
+                                         std::unique_lock<std::mutex>& lock);
+    std::optional<ServerAnswer> RegisterWithServer(Lana& lana, const Name& name, bool group,
+                                                   std::unique_lock<std::mutex>& lock);
+    void SendServerReleaseLocked(const Lana& lana, const NameEntry& e);
+    // Refreshes and re-registrations that are due; returns when the next one is.
+    std::optional<Clock::time_point> ServeServerTimersLocked(Clock::time_point now);
     NameEntry* FindNameLocked(Lana& lana, const Name& name);
     void RemoveSessionLocked(Lana& lana, unsigned char lsn);
     void AbortSession(Lana& lana, const std::shared_ptr<Session>& s);
@@ -199,6 +221,7 @@ class Stack {
     Config config_;
     std::vector<Lana> lanas_;
     std::vector<Query*> queries_;
+    std::vector<ServerRequest*> server_requests_; // callers waiting for a name server answer
     std::thread thread_;
     int wake_fd_ = -1;
     std::atomic<bool> stopping_{false};
@@ -377,6 +400,17 @@ void Stack::Stop() {
         }
         thread_.join();
     }
+    // Names the server granted would otherwise stay registered there for days after this
+    // process is gone, and block the same name on another address until the server has
+    // challenged this one. One release each, not waited for.
+    std::lock_guard lock(mutex_);
+    for (const Lana& lana : lanas_) {
+        for (const NameEntry& e : lana.names) {
+            if (lana.installed && e.server_registered) {
+                SendServerReleaseLocked(lana, e);
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -498,20 +532,38 @@ unsigned char Stack::AddName(Lana& lana, NCB* ncb, bool group) {
     entry.number = number;
     entry.group = group;
     entry.trn_id = NewTrnId();
-    lana.names.push_back(entry);
-    Bytes request = MakeRegistrationRequest(entry.trn_id, Wire(name), group, lana.binding.address);
+    lana.names.push_back(std::move(entry));
 
-    // Broadcast the registration and listen for objections (RFC 1001 15.2.2.1).
     bool refused = false;
-    for (int i = 0; i < BCAST_REQ_RETRY_COUNT && !refused; ++i) {
-        SendName(lana, request, lana.binding.broadcast, config_.name_port);
-        auto until = Clock::now() + BCAST_REQ_RETRY_TIMEOUT;
-        changed_.wait_until(lock, until, [&] {
+    bool by_broadcast = !UsesServer();
+    std::optional<std::uint32_t> granted_ttl;
+    if (UsesServer()) {
+        std::optional<ServerAnswer> answer = RegisterWithServer(lana, name, group, lock);
+        if (answer && answer->kind == ServerAnswer::Kind::Positive) {
+            granted_ttl = answer->ttl;
+        } else if (answer) {
+            refused = true; // held by another node, or refused by the server's policy
+        } else if (Broadcasts()) {
+            by_broadcast = true; // the server is silent: an H-node registers by broadcast
+        }
+    }
+    if (by_broadcast) {
+        // Broadcast the registration and listen for objections (RFC 1001 15.2.2.1).
+        std::uint16_t trn_id = 0;
+        if (NameEntry* e = FindNameLocked(lana, name)) {
+            trn_id = e->trn_id;
+        }
+        Bytes request = MakeRegistrationRequest(trn_id, Wire(name), group, lana.binding.address);
+        for (int i = 0; i < BCAST_REQ_RETRY_COUNT && !refused; ++i) {
+            SendName(lana, request, lana.binding.broadcast, config_.name_port);
+            auto until = Clock::now() + BCAST_REQ_RETRY_TIMEOUT;
+            changed_.wait_until(lock, until, [&] {
+                NameEntry* e = FindNameLocked(lana, name);
+                return e != nullptr && e->refused;
+            });
             NameEntry* e = FindNameLocked(lana, name);
-            return e != nullptr && e->refused;
-        });
-        NameEntry* e = FindNameLocked(lana, name);
-        refused = e != nullptr && e->refused;
+            refused = e != nullptr && e->refused;
+        }
     }
     auto it = std::find_if(lana.names.begin(), lana.names.end(),
                            [&](const NameEntry& e) { return e.name == name; });
@@ -522,14 +574,150 @@ unsigned char Stack::AddName(Lana& lana, NCB* ncb, bool group) {
         lana.names.erase(it);
         return NRC_INUSE;
     }
+    if (!by_broadcast && !granted_ttl) {
+        lana.names.erase(it);
+        return NRC_CMDTMO; // a P-node whose server did not answer has no name
+    }
     it->registering = false;
+    if (granted_ttl) {
+        it->server_registered = true;
+        if (auto interval = RefreshInterval(*granted_ttl)) {
+            it->server_due = Clock::now() + *interval;
+        }
+    } else if (UsesServer()) {
+        it->server_due = Clock::now() + SERVER_RETRY_INTERVAL; // offered to the server again
+    }
+    if (it->server_due) {
+        std::uint64_t one = 1;
+        if (write(wake_fd_, &one, sizeof one) < 0) {
+            // The provider thread sees the new timer at its next poll time-out.
+        }
+    }
     ncb->ncb_num = number;
     return NRC_GOODRET;
 }
 
+std::optional<ServerAnswer> Stack::Exchange(Lana& lana, ServerRequest& request,
+                                            std::unique_lock<std::mutex>& lock) {
+    server_requests_.push_back(&request);
+    for (;;) {
+        auto now = Clock::now();
+        if (request.Done(now) || stopping_) {
+            break;
+        }
+        if (request.SendDue(now)) {
+            SendName(lana, request.Packet(), request.Peer(), request.Port());
+        }
+        changed_.wait_until(lock, request.NextEvent(),
+                            [&] { return request.Result().has_value(); });
+    }
+    std::erase(server_requests_, &request);
+    return request.Result();
+}
+
+std::optional<ServerAnswer> Stack::RegisterWithServer(Lana& lana, const Name& name, bool group,
+                                                      std::unique_lock<std::mutex>& lock) {
+    const NameServer& server = *config_.name_server;
+    auto request_to_server = [&](RegistrationKind kind) {
+        std::uint16_t trn_id = NewTrnId();
+        return ServerRequest(
+            trn_id, OPCODE_REGISTRATION,
+            MakeServerRegistration(trn_id, Wire(name), group, Ont(), lana.binding.address, kind),
+            server.address, server.port);
+    };
+    ServerRequest request = request_to_server(RegistrationKind::Register);
+    std::optional<ServerAnswer> answer = Exchange(lana, request, lock);
+    if (!answer || answer->kind != ServerAnswer::Kind::Challenge) {
+        return answer;
+    }
+    // End-node challenge (RFC 1001 15.1.2.2): the server names the current owner and leaves
+    // asking it to us. An owner that still answers keeps the name; otherwise it is ours.
+    std::uint16_t trn_id = NewTrnId();
+    ServerRequest ask(trn_id, OPCODE_QUERY, MakeServerQuery(trn_id, Wire(name)),
+                      answer->entries[0].address, config_.name_port);
+    std::optional<ServerAnswer> owner = Exchange(lana, ask, lock);
+    if (owner && owner->kind == ServerAnswer::Kind::Positive) {
+        ServerAnswer held;
+        held.rcode = RCODE_ACT_ERR;
+        return held;
+    }
+    ServerRequest overwrite = request_to_server(RegistrationKind::Overwrite);
+    answer = Exchange(lana, overwrite, lock);
+    if (answer && answer->kind == ServerAnswer::Kind::Challenge) {
+        answer->kind = ServerAnswer::Kind::Negative; // challenged twice: the server will not say
+        answer->rcode = RCODE_SRV_ERR;
+    }
+    return answer;
+}
+
+void Stack::SendServerReleaseLocked(const Lana& lana, const NameEntry& e) {
+    const NameServer& server = *config_.name_server;
+    SendName(lana,
+             MakeServerRelease(NewTrnId(), Wire(e.name), e.group, Ont(), lana.binding.address),
+             server.address, server.port);
+}
+
+std::optional<Clock::time_point> Stack::ServeServerTimersLocked(Clock::time_point now) {
+    std::optional<Clock::time_point> next;
+    if (!UsesServer()) {
+        return next;
+    }
+    const NameServer& server = *config_.name_server;
+    for (Lana& lana : lanas_) {
+        if (!lana.installed) {
+            continue;
+        }
+        for (NameEntry& e : lana.names) {
+            if (e.registering || e.deleted || e.conflict) {
+                continue;
+            }
+            if (!e.server_request && e.server_due && now >= *e.server_due) {
+                // Refresh a granted name; offer one registered by broadcast again.
+                std::uint16_t trn_id = NewTrnId();
+                RegistrationKind kind =
+                    e.server_registered ? RegistrationKind::Refresh : RegistrationKind::Register;
+                e.server_request = std::make_unique<ServerRequest>(
+                    trn_id, e.server_registered ? OPCODE_REFRESH : OPCODE_REGISTRATION,
+                    MakeServerRegistration(trn_id, Wire(e.name), e.group, Ont(),
+                                           lana.binding.address, kind),
+                    server.address, server.port);
+            }
+            if (e.server_request) {
+                ServerRequest& r = *e.server_request;
+                if (r.SendDue(now)) {
+                    SendName(lana, r.Packet(), r.Peer(), r.Port());
+                }
+                if (r.Done(now)) {
+                    std::optional<ServerAnswer> answer = r.Result();
+                    e.server_request.reset();
+                    e.server_due.reset();
+                    if (answer && answer->kind == ServerAnswer::Kind::Positive) {
+                        e.server_registered = true;
+                        if (auto interval = RefreshInterval(answer->ttl)) {
+                            e.server_due = now + *interval;
+                        }
+                    } else if (answer && answer->kind == ServerAnswer::Kind::Negative) {
+                        // The server gave the name to another node: only a delete is left.
+                        e.server_registered = false;
+                        e.conflict = true;
+                    } else {
+                        e.server_due = now + SERVER_RETRY_INTERVAL; // silent: ask again later
+                    }
+                }
+            }
+            std::optional<Clock::time_point> at =
+                e.server_request ? std::optional(e.server_request->NextEvent()) : e.server_due;
+            if (at && (!next || *at < *next)) {
+                next = at;
+            }
+        }
+    }
+    return next;
+}
+
 unsigned char Stack::DeleteName(Lana& lana, NCB* ncb) {
     Name name = NameOf(ncb->ncb_name);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     NameEntry* entry = FindNameLocked(lana, name);
     if (entry == nullptr || entry->deleted) {
         return NRC_NOWILD;
@@ -544,22 +732,38 @@ unsigned char Stack::DeleteName(Lana& lana, NCB* ncb) {
     for (Listen* l : ending) {
         EndListenLocked(lana, l, NRC_NAMERR);
     }
-    if (!entry->registering) {
+    if (!entry->registering && Broadcasts()) {
         SendName(lana,
                  MakeReleaseRequest(NewTrnId(), Wire(name), entry->group, lana.binding.address),
                  lana.binding.broadcast, config_.name_port);
     }
+    bool group = entry->group;
+    bool at_server = entry->server_registered;
+    entry->server_registered = false;
+    entry->server_request.reset();
+    entry->server_due.reset();
     bool in_use = std::any_of(lana.sessions.begin(), lana.sessions.end(),
                               [&](const auto& s) { return s.second->local == name; });
     if (in_use) {
         entry->deleted = true;
-        return NRC_ACTSES;
+    } else {
+        lana.names.erase(lana.names.begin() + (entry - lana.names.data()));
     }
-    lana.names.erase(lana.names.begin() + (entry - lana.names.data()));
-    return NRC_GOODRET;
+    if (at_server) {
+        // Released at the server too (RFC 1001 15.1.3.1), with retransmissions; the answer
+        // does not change the outcome: the name is gone here either way.
+        const NameServer& server = *config_.name_server;
+        std::uint16_t trn_id = NewTrnId();
+        ServerRequest release(
+            trn_id, OPCODE_RELEASE,
+            MakeServerRelease(trn_id, Wire(name), group, Ont(), lana.binding.address),
+            server.address, server.port);
+        Exchange(lana, release, lock);
+    }
+    return in_use ? NRC_ACTSES : NRC_GOODRET;
 }
 
-std::optional<std::uint32_t> Stack::Resolve(const Name& name) {
+std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name) {
     {
         std::lock_guard lock(mutex_);
         for (const Lana& lana : lanas_) {
@@ -575,7 +779,25 @@ std::optional<std::uint32_t> Stack::Resolve(const Name& name) {
             return s.address;
         }
     }
-    // A name server client (config_.name_server) would be asked here, before broadcasting.
+    if (UsesServer()) {
+        const NameServer& server = *config_.name_server;
+        std::unique_lock lock(mutex_);
+        std::uint16_t trn_id = NewTrnId();
+        ServerRequest query(trn_id, OPCODE_QUERY, MakeServerQuery(trn_id, Wire(name)),
+                            server.address, server.port);
+        std::optional<ServerAnswer> answer = Exchange(lana, query, lock);
+        if (answer && answer->kind == ServerAnswer::Kind::Positive) {
+            for (const AddrEntry& e : answer->entries) {
+                // A group's entry may be the limited broadcast address: no station to call.
+                if (e.address != 0 && e.address != 0xffffffffu) {
+                    return e.address;
+                }
+            }
+        }
+    }
+    if (!Broadcasts()) {
+        return std::nullopt;
+    }
 
     // Broadcast a query on every installed LANA; the first positive answer wins.
     Query query;
@@ -754,7 +976,7 @@ unsigned char Stack::Call(Lana& lana, NCB* ncb) {
     if (called[0] == '*' || called[0] == 0x00) {
         return NRC_NOCALL;
     }
-    std::optional<std::uint32_t> address = Resolve(called);
+    std::optional<std::uint32_t> address = Resolve(lana, called);
     if (!address) {
         return NRC_NOCALL;
     }
@@ -946,10 +1168,13 @@ unsigned char Stack::Reset(Lana& lana, NCB* ncb) {
         RemoveSessionLocked(lana, lana.sessions.begin()->first);
     }
     for (const NameEntry& e : lana.names) {
-        if (!e.registering) {
+        if (!e.registering && Broadcasts()) {
             SendName(lana,
                      MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group, lana.binding.address),
                      lana.binding.broadcast, config_.name_port);
+        }
+        if (!e.registering && e.server_registered) {
+            SendServerReleaseLocked(lana, e); // once: a reset does not wait for the server
         }
     }
     std::erase_if(lana.names, [](const NameEntry& e) { return !e.registering; });
@@ -996,6 +1221,10 @@ void Stack::Loop() {
                         std::chrono::duration_cast<milliseconds>(h->deadline - now).count() + 1;
                     timeout = std::clamp(static_cast<int>(left), 0, timeout);
                 }
+            }
+            if (auto due = ServeServerTimersLocked(now)) {
+                auto left = std::chrono::duration_cast<milliseconds>(*due - now).count() + 1;
+                timeout = std::clamp(static_cast<int>(left), 0, timeout);
             }
         }
         int n = poll(fds.data(), fds.size(), timeout);
@@ -1070,6 +1299,9 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
         if (p.questions.size() != 1 || !p.questions[0].name.scope.empty()) {
             return;
         }
+        if (!Broadcasts() && (p.flags & FLAG_BROADCAST) != 0) {
+            return; // a P-node neither sends nor hears broadcasts
+        }
         const Question& q = p.questions[0];
         if (p.GetOpcode() == OPCODE_QUERY && q.type == RR_TYPE_NB) {
             NameEntry* e = FindNameLocked(lana, q.name.name);
@@ -1113,6 +1345,20 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
             }
         }
         return;
+    }
+    auto now = Clock::now();
+    for (ServerRequest* r : server_requests_) {
+        if (r->Offer(p, source, port, now)) {
+            changed_.notify_all();
+            return;
+        }
+    }
+    for (Lana& l : lanas_) {
+        for (NameEntry& e : l.names) {
+            if (e.server_request && e.server_request->Offer(p, source, port, now)) {
+                return; // taken up by ServeServerTimersLocked after this round
+            }
+        }
     }
     if (p.answers.empty()) {
         return;

@@ -1,0 +1,233 @@
+// Stations with Samba's nmbd as their NetBIOS name server. Each test makes its own network
+// namespace with only a loopback interface, starts nmbd in it as a WINS server on 127.0.0.9
+// (interfaces and bind interfaces only; lock, state, cache, pid, socket and log directories
+// in the test's temporary directory) and runs its stations there on the protocol's ports:
+// nmbd checks a contested name by asking the owner on port 137, so the stations must be
+// there, and a namespace of its own is the one place where that port is free and nmbd sees
+// nothing but the test's own traffic.
+#include "stationharness.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Output {
+    int status = -1;
+    std::string text;
+};
+
+Output Shell(const std::string& command) {
+    Output out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return out;
+    }
+    std::array<char, 4096> buf;
+    std::size_t n = 0;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
+        out.text.append(buf.data(), n);
+    }
+    out.status = pclose(p);
+    return out;
+}
+
+// nmbd lives in /usr/sbin, which a user's PATH may lack.
+std::string FindProgram(const std::string& name) {
+    Output o = Shell("command -v " + name + " || command -v /usr/sbin/" + name);
+    if (o.status != 0) {
+        return "";
+    }
+    std::string path = o.text.substr(0, o.text.find('\n'));
+    return path;
+}
+
+constexpr const char* SERVER = "127.0.0.9";
+
+class Nmbd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        nmbd_ = FindProgram("nmbd");
+        if (nmbd_.empty() || FindProgram("nmblookup").empty()) {
+            GTEST_SKIP() << "nmbd or nmblookup not installed (Debian: samba, samba-common-bin; "
+                            "scripts/deps.sh installs them); name server tests skipped";
+        }
+        if (geteuid() != 0 || FindProgram("ip").empty()) {
+            GTEST_SKIP() << "the name server tests run nmbd in a network namespace of their "
+                            "own, which needs root and iproute2; skipped";
+        }
+        ns_ = "nbw_" + std::to_string(getpid());
+        Output r = Shell("ip netns add " + ns_ + " && ip -n " + ns_ + " link set lo up && ip -n " +
+                         ns_ + " addr add " + SERVER + "/8 dev lo");
+        if (r.status != 0) {
+            GTEST_SKIP() << "cannot create a network namespace here (" << r.text << "); skipped";
+        }
+        char dir[] = "/tmp/nbw-nmbd-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        ASSERT_EQ(Shell("cd " + dir_ + " && mkdir lock state cache pid private sock log").status,
+                  0);
+        conf_ = dir_ + "/smb.conf";
+        std::ofstream conf(conf_);
+        conf << "[global]\n"
+                "netbios name = ZEBWINS\n"
+                "workgroup = ZEBTEST\n"
+                "wins support = yes\n"
+                "interfaces = "
+             << SERVER
+             << "/8\n"
+                "bind interfaces only = yes\n"
+                "local master = no\n"
+                "domain master = no\n"
+                "preferred master = no\n"
+                "os level = 0\n"
+                "dns proxy = no\n"
+                "load printers = no\n"
+                "lock directory = "
+             << dir_ << "/lock\nstate directory = " << dir_ << "/state\ncache directory = " << dir_
+             << "/cache\npid directory = " << dir_ << "/pid\nprivate dir = " << dir_
+             << "/private\nnmbd:socket dir = " << dir_ << "/sock\nncalrpc dir = " << dir_
+             << "/sock\nlog file = " << dir_ << "/log/nmbd.log\nmax log size = 0\n";
+        conf.close();
+        StartNmbd();
+        // Ready once it listens on the server address.
+        for (int i = 0; i < 100; ++i) {
+            Output ss = Shell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
+            if (ss.text.find(std::string(SERVER) + ":137") != std::string::npos) {
+                return;
+            }
+            usleep(100000);
+        }
+        FAIL() << "nmbd did not come up as a name server:\n" << Log();
+    }
+
+    void StartNmbd() {
+        std::string log = dir_ + "/log/stdout";
+        nmbd_pid_ = fork();
+        if (nmbd_pid_ == 0) {
+            // Stopped with the test even if the test dies; at most five minutes in any case.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            std::freopen(log.c_str(), "w", stdout);
+            dup2(1, 2);
+            std::string logbase = dir_ + "/log";
+            execlp("ip", "ip", "netns", "exec", ns_.c_str(), "timeout", "300", nmbd_.c_str(), "-F",
+                   "--no-process-group", "-s", conf_.c_str(), "-l", logbase.c_str(), "-d", "2",
+                   "--debug-stdout", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+
+    void TearDown() override {
+        if (nmbd_pid_ > 0) {
+            kill(nmbd_pid_, SIGTERM); // timeout passes it on to nmbd
+            int status = 0;
+            for (int i = 0; i < 100 && waitpid(nmbd_pid_, &status, WNOHANG) == 0; ++i) {
+                usleep(50000);
+            }
+            if (waitpid(nmbd_pid_, &status, WNOHANG) == 0) {
+                kill(nmbd_pid_, SIGKILL);
+                waitpid(nmbd_pid_, &status, 0);
+            }
+        }
+        if (!ns_.empty()) {
+            Shell("ip netns pids " + ns_ + " | xargs -r kill -KILL; ip netns del " + ns_);
+        }
+        if (!dir_.empty() && !HasFailure()) {
+            Shell("rm -rf " + dir_);
+        }
+    }
+
+    // nmblookup asking the server (recursion desired, as a client of it does).
+    std::string Lookup(const std::string& name) {
+        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " -U " +
+                     SERVER + " --recursion " + name)
+            .text;
+    }
+
+    std::string Log() { return Shell("tail -n 60 " + dir_ + "/log/stdout").text; }
+
+    // A station in the namespace on the protocol's ports, with the server as its name server.
+    std::unique_ptr<Station> MakeStation(const std::string& address, const std::string& node_type) {
+        StationSettings s;
+        s.lanas = address;
+        s.broadcast = "127.255.255.255";
+        s.exec_prefix = {"ip", "netns", "exec", ns_};
+        s.extra_env = {std::string("NETBIOS_WINS=") + SERVER};
+        if (!node_type.empty()) {
+            s.extra_env.push_back("NETBIOS_NODE_TYPE=" + node_type);
+        }
+        return std::make_unique<Station>(s);
+    }
+
+    std::string nmbd_;
+    std::string ns_;
+    std::string dir_;
+    std::string conf_;
+    pid_t nmbd_pid_ = -1;
+};
+
+bool Finds(const std::string& lookup, const std::string& address, const std::string& name) {
+    return lookup.find(address + " " + name + "<00>") != std::string::npos;
+}
+
+TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
+    auto a = MakeStation("127.0.0.2", "");  // H-node: server first
+    auto b = MakeStation("127.0.0.3", "P"); // P-node: server only, no broadcasts
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors() << Log();
+    ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors() << Log();
+    std::string recver = Lookup("ZEBSTRESSRECVER");
+    EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
+    std::string sender = Lookup("ZEBSTRESSSENDER");
+    EXPECT_TRUE(Finds(sender, "127.0.0.3", "ZEBSTRESSSENDER")) << sender;
+
+    // The server asks the owner, which still holds the name: the P-node's add is refused.
+    EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x16 0") << Log();
+    recver = Lookup("ZEBSTRESSRECVER");
+    EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver;
+
+    // Deleted at the owner: released at the server, so the name is free for the other one.
+    ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
+    recver = Lookup("ZEBSTRESSRECVER");
+    EXPECT_FALSE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
+    EXPECT_NE(recver.find("failed to find name"), std::string::npos) << recver;
+    EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x00 2") << Log();
+    recver = Lookup("ZEBSTRESSRECVER");
+    EXPECT_TRUE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+}
+
+TEST_F(Nmbd, PNodeCallsANameKnownOnlyToTheServer) {
+    auto receiver = MakeStation("127.0.0.2", "P");
+    auto sender = MakeStation("127.0.0.3", "P");
+    ASSERT_EQ(receiver->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << receiver->Errors() << Log();
+    ASSERT_EQ(sender->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << sender->Errors();
+
+    // Broadcast cannot find it: the receiver never broadcast and does not answer broadcasts.
+    StationSettings s;
+    s.lanas = "127.0.0.4";
+    s.broadcast = "127.255.255.255";
+    s.exec_prefix = {"ip", "netns", "exec", ns_};
+    Station bnode(s);
+    ASSERT_EQ(bnode.Cmd("add ZEBBNODE"), "0x00 1") << bnode.Errors();
+    EXPECT_EQ(bnode.Cmd("call ZEBBNODE ZEBSTRESSRECVER"), "0x14 0");
+
+    ASSERT_EQ(receiver->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER 60 60"), "0x00 0xFF");
+    ASSERT_EQ(sender->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER 60 60"), "0x00 1") << Log();
+    ASSERT_EQ(receiver->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
+    receiver->Send("recv 1 500 8000");
+    EXPECT_EQ(sender->Cmd("send 1 500 8000", 60000), "0x00 500");
+    EXPECT_EQ(receiver->Read(60000), "0x00 500 0");
+    EXPECT_EQ(sender->Cmd("hangup 1"), "0x00");
+    EXPECT_EQ(receiver->Cmd("recv1 1 8000"), "0x0A 0");
+}
+
+} // namespace
