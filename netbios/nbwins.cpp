@@ -29,10 +29,11 @@ Record NbRecord(const WireName& name, std::uint32_t ttl, bool group, std::uint16
 
 Bytes MakeServerRegistration(std::uint16_t trn_id, const WireName& name, bool group,
                              std::uint16_t ont, std::uint32_t address, RegistrationKind kind) {
+    // Registration 0x2900, overwrite 0x2800, refresh 0x4000 (RFC 1002 4.2.2 to 4.2.4).
     std::uint16_t flags = kind == RegistrationKind::Refresh
                               ? static_cast<std::uint16_t>(OPCODE_REFRESH << 11)
                               : static_cast<std::uint16_t>(OPCODE_REGISTRATION << 11);
-    if (kind != RegistrationKind::Overwrite) {
+    if (kind == RegistrationKind::Register) {
         flags |= FLAG_RD;
     }
     NamePacket p = Request(trn_id, flags, name);

@@ -150,3 +150,41 @@ TEST(StaticTable, FormsOfNamesAndBadLines) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Settings, NameServerMakesAnHNodeAndNodeTypeNeedsIt) {
+    Env env{{{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", "127.0.0.9:41200"}}};
+    nb::Config c = nb::ParseConfig(env.Lookup(), {}, "");
+    EXPECT_TRUE(c.problems.empty());
+    ASSERT_TRUE(c.name_server.has_value());
+    EXPECT_EQ(c.name_server->address, Ip("127.0.0.9"));
+    EXPECT_EQ(c.name_server->port, 41200);
+    EXPECT_EQ(c.node_type, nb::NodeType::H);
+    EXPECT_TRUE(c.lanas[0].configured);
+
+    env.vars["NETBIOS_NODE_TYPE"] = "p";
+    EXPECT_EQ(nb::ParseConfig(env.Lookup(), {}, "").node_type, nb::NodeType::P);
+    env.vars["NETBIOS_NODE_TYPE"] = "B"; // the server is then not used
+    EXPECT_EQ(nb::ParseConfig(env.Lookup(), {}, "").node_type, nb::NodeType::B);
+
+    // Without a name server only a B-node makes sense; the others leave nothing installed.
+    Env bare{{{"NETBIOS_LANAS", "127.0.0.2"}}};
+    EXPECT_EQ(nb::ParseConfig(bare.Lookup(), {}, "").node_type, nb::NodeType::B);
+    for (const char* bad : {"P", "H", "M", "x"}) {
+        bare.vars["NETBIOS_NODE_TYPE"] = bad;
+        c = nb::ParseConfig(bare.Lookup(), {}, "");
+        EXPECT_EQ(c.problems.size(), 1u) << bad;
+        EXPECT_FALSE(c.lanas[0].configured) << bad;
+    }
+    // A name server that is no unicast address, or no address at all, is not guessed at.
+    for (const char* bad : {"255.255.255.255", "0.0.0.0", "127.0.0.9:0", "wins.example"}) {
+        env.vars = {{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", bad}};
+        c = nb::ParseConfig(env.Lookup(), {}, "");
+        EXPECT_EQ(c.problems.size(), 1u) << bad;
+        EXPECT_FALSE(c.name_server.has_value()) << bad;
+        EXPECT_FALSE(c.lanas[0].configured) << bad;
+    }
+}
+
+} // namespace

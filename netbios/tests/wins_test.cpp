@@ -1,18 +1,27 @@
-// Stations with Samba's nmbd as their NetBIOS name server. Each test makes its own network
-// namespace with only a loopback interface, starts nmbd in it as a WINS server on 127.0.0.9
-// (interfaces and bind interfaces only; lock, state, cache, pid, socket and log directories
-// in the test's temporary directory) and runs its stations there on the protocol's ports:
-// nmbd checks a contested name by asking the owner on port 137, so the stations must be
+// Stations with a NetBIOS name server. First a server played by the test on a loopback
+// address, which shows exactly what a station asks and when; then Samba's nmbd. Each nmbd test
+// makes its own network namespace with only a loopback interface, starts nmbd in it as a WINS
+// server on 127.0.0.9 (interfaces and bind interfaces only; lock, state, cache, pid, socket and log
+// directories in the test's temporary directory) and runs its stations there on the protocol's
+// ports: nmbd checks a contested name by asking the owner on port 137, so the stations must be
 // there, and a namespace of its own is the one place where that port is free and nmbd sees
 // nothing but the test's own traffic.
+#include "nbcodec.h"
 #include "stationharness.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -228,6 +237,223 @@ TEST_F(Nmbd, PNodeCallsANameKnownOnlyToTheServer) {
     EXPECT_EQ(receiver->Read(60000), "0x00 500 0");
     EXPECT_EQ(sender->Cmd("hangup 1"), "0x00");
     EXPECT_EQ(receiver->Cmd("recv1 1 8000"), "0x0A 0");
+}
+
+// The test as the name server: a UDP socket on 127.0.0.9 that shows every request and answers
+// as each test decides.
+class FakeServer {
+  public:
+    FakeServer() {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        inet_pton(AF_INET, SERVER, &sa.sin_addr);
+        socklen_t len = sizeof sa;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
+            port_ = ntohs(sa.sin_port);
+        }
+    }
+    ~FakeServer() { close(fd_); }
+    std::uint16_t Port() const { return port_; }
+
+    // The next request within timeout_ms; false when none came.
+    bool Receive(nb::NamePacket& p, int timeout_ms) {
+        pollfd pfd{fd_, POLLIN, 0};
+        if (poll(&pfd, 1, timeout_ms) != 1) {
+            return false;
+        }
+        unsigned char buf[1024];
+        socklen_t len = sizeof from_;
+        ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from_), &len);
+        return n > 0 &&
+               nb::ParseNamePacket({buf, static_cast<std::size_t>(n)}, p) == nb::ParseStatus::Ok;
+    }
+    std::uint16_t FromPort() const { return ntohs(from_.sin_port); }
+    std::string FromAddress() const {
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &from_.sin_addr, text, sizeof text);
+        return text;
+    }
+
+    // Answers the last request: flags, TTL and the request's own NB entry (or none).
+    void Answer(const nb::NamePacket& request, std::uint16_t flags, std::uint32_t ttl,
+                bool with_entry = true) {
+        nb::NamePacket a;
+        a.trn_id = request.trn_id;
+        a.flags = flags;
+        nb::Record rr;
+        rr.name = request.questions.at(0).name;
+        rr.ttl = ttl;
+        if (with_entry && !request.additional.empty()) {
+            rr.rdata = request.additional[0].rdata;
+        } else {
+            rr.type = nb::RR_TYPE_NULL;
+        }
+        a.answers.push_back(rr);
+        nb::Bytes bytes = nb::BuildNamePacket(a, false);
+        sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from_),
+               sizeof from_);
+    }
+
+  private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    sockaddr_in from_{};
+};
+
+class NameServerClient : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(server_.Port(), 0);
+        port_ = FreePortPair();
+        ASSERT_NE(port_, 0);
+    }
+
+    std::unique_ptr<Station> MakeStation(const std::string& address, const std::string& node_type,
+                                         bool with_server = true) {
+        StationSettings s;
+        s.lanas = address;
+        s.broadcast = "127.255.255.255";
+        s.name_port = port_;
+        s.session_port = static_cast<std::uint16_t>(port_ + 1);
+        if (with_server) {
+            s.extra_env = {std::string("NETBIOS_WINS=") + SERVER + ":" +
+                           std::to_string(server_.Port())};
+        }
+        if (!node_type.empty()) {
+            s.extra_env.push_back("NETBIOS_NODE_TYPE=" + node_type);
+        }
+        return std::make_unique<Station>(s);
+    }
+
+    // The next request, checked to be a unicast one of this opcode for that name.
+    nb::NamePacket Expect(std::uint8_t opcode, int timeout_ms,
+                          const std::string& name = "ZEBSTRESSRECVER") {
+        nb::NamePacket p;
+        EXPECT_TRUE(server_.Receive(p, timeout_ms)) << "no request with opcode " << int(opcode);
+        EXPECT_EQ(p.GetOpcode(), opcode);
+        EXPECT_EQ(p.flags & nb::FLAG_BROADCAST, 0);
+        EXPECT_FALSE(p.IsResponse());
+        EXPECT_EQ(server_.FromPort(), port_); // from the station's name socket
+        if (p.questions.size() == 1) {
+            const auto& raw = p.questions[0].name.name;
+            const char* text = reinterpret_cast<const char*>(raw.data());
+            EXPECT_EQ(std::string(text, strnlen(text, raw.size())), name);
+        } else {
+            ADD_FAILURE() << "no question";
+        }
+        return p;
+    }
+
+    FakeServer server_;
+    std::uint16_t port_ = 0;
+};
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+TEST_F(NameServerClient, RegistersRefreshesAtHalfTheGrantAndReleasesOnDelete) {
+    auto a = MakeStation("127.0.0.2", "");
+    a->Send("add ZEBSTRESSRECVER");
+    nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000);
+    EXPECT_NE(reg.flags & nb::FLAG_RD, 0);
+    std::vector<nb::AddrEntry> entries;
+    ASSERT_EQ(reg.additional.size(), 1u);
+    ASSERT_TRUE(nb::ParseAddrEntries(reg.additional[0].rdata, entries));
+    EXPECT_EQ(entries[0].flags, 0x6000);        // unique, H-node
+    EXPECT_EQ(entries[0].address, 0x7F000002u); // 127.0.0.2
+    EXPECT_EQ(server_.FromAddress(), "127.0.0.2");
+    server_.Answer(reg, 0xAD80, 2); // granted for 2 s: refreshed after 1 s
+    auto granted = Clock::now();
+    ASSERT_EQ(a->Read(5000), "0x00 1") << a->Errors();
+
+    for (int i = 0; i < 2; ++i) {
+        nb::NamePacket refresh = Expect(nb::OPCODE_REFRESH, 3000);
+        long long ms = MsSince(granted);
+        EXPECT_GE(ms, 800) << "refresh " << i;
+        EXPECT_LE(ms, 2500) << "refresh " << i;
+        EXPECT_NE(refresh.trn_id, reg.trn_id);
+        server_.Answer(refresh, 0xAD80, 2);
+        granted = Clock::now();
+    }
+    a->Send("del ZEBSTRESSRECVER");
+    nb::NamePacket release = Expect(nb::OPCODE_RELEASE, 3000);
+    ASSERT_TRUE(nb::ParseAddrEntries(release.additional.at(0).rdata, entries));
+    EXPECT_EQ(entries[0].address, 0x7F000002u);
+    server_.Answer(release, 0xB400, 0);
+    EXPECT_EQ(a->Read(5000), "0x00 0");
+    nb::NamePacket none;
+    EXPECT_FALSE(server_.Receive(none, 1500)) << "a deleted name is not refreshed";
+}
+
+TEST_F(NameServerClient, WaitsOutAWackThenTakesTheRefusal) {
+    auto a = MakeStation("127.0.0.2", "P");
+    auto started = Clock::now();
+    a->Send("add ZEBSTRESSRECVER");
+    nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000);
+    server_.Answer(reg, 0xBC00, 10, false);
+    nb::NamePacket again;
+    // Without the WACK the request would come again after 1.5 s.
+    EXPECT_FALSE(server_.Receive(again, 2500)) << "retransmitted after a WACK";
+    server_.Answer(reg, 0xAD86, 0);
+    EXPECT_EQ(a->Read(5000), "0x16 0");
+    EXPECT_GE(MsSince(started), 2500);
+}
+
+TEST_F(NameServerClient, SilentServerHNodeFallsBackToBroadcastPNodeFails) {
+    auto h = MakeStation("127.0.0.2", "");
+    auto p = MakeStation("127.0.0.3", "P");
+    auto started = Clock::now();
+    h->Send("add ZEBSTRESSRECVER");
+    p->Send("add ZEBSTRESSSENDER");
+    // Three sends each, 1.5 s apart, never answered.
+    int requests = 0;
+    nb::NamePacket r;
+    while (server_.Receive(r, 2500)) {
+        ++requests;
+    }
+    EXPECT_EQ(requests, 6);
+    EXPECT_EQ(h->Read(5000), "0x00 1") << h->Errors(); // registered by broadcast
+    EXPECT_EQ(p->Read(5000), "0x05 0");                // a P-node has no other way
+    EXPECT_GE(MsSince(started), 4500);
+
+    // The fallback registration is real: a B-node on the same LAN is refused the name.
+    auto b = MakeStation("127.0.0.4", "", false);
+    EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER"), "0x16 0");
+}
+
+TEST_F(NameServerClient, UnknownAtTheServerEndsAPNodeSearchAndSendsAnHNodeToBroadcast) {
+    auto b = MakeStation("127.0.0.4", "", false); // known by broadcast only
+    ASSERT_EQ(b->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
+    auto p = MakeStation("127.0.0.2", "P");
+    auto h = MakeStation("127.0.0.3", "H");
+    for (Station* s : {p.get(), h.get()}) {
+        s->Send("add ZEBSTRESSSENDER");
+        nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000, "ZEBSTRESSSENDER");
+        server_.Answer(reg, 0xAD80, 0); // for good: no refresh
+        ASSERT_EQ(s->Read(5000), "0x00 1");
+    }
+    for (Station* s : {p.get(), h.get()}) {
+        auto started = Clock::now();
+        if (s == h.get()) {
+            ASSERT_EQ(b->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+        }
+        s->Send("call ZEBSTRESSSENDER ZEBSTRESSRECVER");
+        nb::NamePacket query = Expect(nb::OPCODE_QUERY, 5000);
+        EXPECT_NE(query.flags & nb::FLAG_RD, 0);
+        server_.Answer(query, 0x8583, 0, false);
+        if (s == p.get()) {
+            EXPECT_EQ(s->Read(5000), "0x14 0"); // nowhere else to look
+            EXPECT_LT(MsSince(started), 1400) << "waited for retransmissions after the answer";
+        } else {
+            EXPECT_EQ(s->Read(5000), "0x00 1"); // found by broadcast
+            EXPECT_EQ(b->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
+        }
+    }
 }
 
 } // namespace
