@@ -26,6 +26,31 @@ if ((${#missing[@]})); then
   SUDO=""
   if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
   export DEBIAN_FRONTEND=noninteractive
+  # The samba package starts its daemons on every interface as it installs; the tests only
+  # need the nmbd program and start it themselves in a namespace. Keep the package's own
+  # services from starting (policy-rc.d, for this install only) and from starting at boot.
+  installs_samba=0
+  policy=""
+  if [[ " ${missing[*]} " == *" samba "* ]]; then
+    installs_samba=1
+    if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+      policy=/usr/sbin/policy-rc.d
+      printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+      $SUDO chmod 755 "$policy"
+      trap '$SUDO rm -f "$policy"' EXIT
+    fi
+  fi
   $SUDO apt-get update -qq
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  if ((installs_samba)); then
+    for service in nmbd smbd samba-ad-dc; do
+      if command -v systemctl >/dev/null; then
+        $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
+      fi
+    done
+  fi
+  if [[ -n $policy ]]; then
+    $SUDO rm -f "$policy"
+    trap - EXIT
+  fi
 fi

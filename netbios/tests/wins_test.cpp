@@ -212,6 +212,12 @@ TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
     EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x00 2") << Log();
     recver = Lookup("ZEBSTRESSRECVER");
     EXPECT_TRUE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+
+    // A station that ends releases what it still holds.
+    b.reset();
+    recver = Lookup("ZEBSTRESSRECVER");
+    EXPECT_FALSE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_NE(recver.find("failed to find name"), std::string::npos) << recver;
 }
 
 TEST_F(Nmbd, PNodeCallsANameKnownOnlyToTheServer) {
