@@ -47,8 +47,7 @@ constexpr int kStopSweep = 100;
 constexpr const char* kNetbiosText = "Netbios stress test: select Sender or Receiver";
 constexpr const char* kFileIoText =
     "File I/O Stress: Test Name -> Server File Name, Mode -> I/O mode";
-constexpr const char* kSenderText =
-    "Buffer Size: 2 to 64K.  Number of Transfered Blocks: 1 to 32K";
+constexpr const char* kSenderText = "Buffer Size: 2 to 64K.  Number of Transfered Blocks: 1 to 32K";
 constexpr const char* kReceiverText = "Buffer and Blocks fields are now disabled.";
 constexpr const char* kSaveOnText = "REPORT.TXT will be created";
 constexpr const char* kSaveOffText = "REPORT.TXT will not be created";
@@ -64,9 +63,13 @@ constexpr const char* kDataEntryCaption = "Data Entry Error";
 constexpr const char* kDataEntryText =
     "The buffer size is limited to 2 to 64KB. Select proper sizes and press Start again.";
 
-bool InRange(std::int64_t value, Range range) { return value >= range.low && value <= range.high; }
+bool InRange(std::int64_t value, Range range) {
+    return value >= range.low && value <= range.high;
+}
 
-std::string Bytes(const QString& text) { return text.toUtf8().toStdString(); }
+std::string Bytes(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 // The validation boxes are titled with the program file's name, without directory or
 // extension.
@@ -285,8 +288,8 @@ void ControlDialog::BuildControls() {
 
     // The two radio pairs are separate groups: a click selects its button and clears the
     // other of its pair; none of the role pair is selected until the operator picks one.
-    for (auto [first, second] : {std::pair{m_netbiosStress, m_fileIoStress},
-                                 std::pair{m_sender, m_receiver}}) {
+    for (auto [first, second] :
+         {std::pair{m_netbiosStress, m_fileIoStress}, std::pair{m_sender, m_receiver}}) {
         auto* group = new QButtonGroup(this);
         group->setExclusive(true);
         group->addButton(first);
@@ -303,18 +306,16 @@ void ControlDialog::BuildControls() {
     connect(m_exit, &QPushButton::clicked, this, &ControlDialog::reject);
     connect(m_start, &QPushButton::clicked, this, &ControlDialog::OnStart);
 
-    QWidget* order[] = {m_netbiosStress, m_fileIoStress, m_showData,      m_saveResults,
-                        m_sender,        m_receiver,     m_bufferSize,    m_blocks,
-                        m_testFileName,  m_fromSize,     m_toSize,        m_sizeIncrement,
-                        m_iteration,     m_ioMode,       m_start,         m_help,
-                        m_exit};
+    QWidget* order[] = {m_netbiosStress, m_fileIoStress,  m_showData,  m_saveResults,  m_sender,
+                        m_receiver,      m_bufferSize,    m_blocks,    m_testFileName, m_fromSize,
+                        m_toSize,        m_sizeIncrement, m_iteration, m_ioMode,       m_start,
+                        m_help,          m_exit};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
 }
 
-bool ControlDialog::Accept(QWidget* field, StoreOutcome outcome, Range range,
-                           std::size_t limit) {
+bool ControlDialog::Accept(QWidget* field, StoreOutcome outcome, Range range, std::size_t limit) {
     if (outcome == StoreOutcome::Stored) {
         return true;
     }
@@ -354,10 +355,10 @@ bool ControlDialog::StoreFields() {
                   kIterationRange, 0) &&
            Accept(m_ioMode, StoreText(Bytes(m_ioMode->currentText()), kModeTextLimit, s.modeText),
                   kNoRange, kModeTextLimit) &&
-           Accept(m_sizeIncrement,
-                  StoreUnsigned(Bytes(m_sizeIncrement->text()), kSizeIncrementRange,
-                                s.sizeIncrement),
-                  kSizeIncrementRange, 0) &&
+           Accept(
+               m_sizeIncrement,
+               StoreUnsigned(Bytes(m_sizeIncrement->text()), kSizeIncrementRange, s.sizeIncrement),
+               kSizeIncrementRange, 0) &&
            Accept(m_toSize, StoreUnsigned(Bytes(m_toSize->text()), kToSizeRange, s.toSize),
                   kToSizeRange, 0);
 }
@@ -407,11 +408,10 @@ void ControlDialog::OnNetbiosStress() {
 void ControlDialog::OnFileIoStress() {
     m_fileIoTest = true;
     m_netbiosTest = false;
-    for (QWidget* on :
-         {static_cast<QWidget*>(m_start), static_cast<QWidget*>(m_testFileName),
-          static_cast<QWidget*>(m_fromSize), static_cast<QWidget*>(m_toSize),
-          static_cast<QWidget*>(m_sizeIncrement), static_cast<QWidget*>(m_iteration),
-          static_cast<QWidget*>(m_ioMode)}) {
+    for (QWidget* on : {static_cast<QWidget*>(m_start), static_cast<QWidget*>(m_testFileName),
+                        static_cast<QWidget*>(m_fromSize), static_cast<QWidget*>(m_toSize),
+                        static_cast<QWidget*>(m_sizeIncrement), static_cast<QWidget*>(m_iteration),
+                        static_cast<QWidget*>(m_ioMode)}) {
         on->setEnabled(true);
     }
     for (QWidget* off : {static_cast<QWidget*>(m_sender), static_cast<QWidget*>(m_receiver),
@@ -471,6 +471,9 @@ void ControlDialog::OnStart() {
 }
 
 void ControlDialog::RunNetbiosLaunch() {
+    if (!m_engine.SRecvMain || !m_engine.SSendMain) {
+        return;
+    }
     if (m_receiverRole) {
         SetBoard(kReceiveStartText);
         DrainEvents();

@@ -53,6 +53,9 @@ class ControlDialog : public QDialog {
 
     // Set by every Start; decides the exit status.
     bool TestStarted() const { return m_testStarted; }
+    // The program's exit status once the dialog has closed: the engine's result code after
+    // any Start, else 0.
+    int ExitStatus() const { return m_testStarted ? m_engine.GetRetCode() : 0; }
 
     // Reads and validates every field in order, stopping at the first failure with its
     // message box. Returns whether every field passed.
@@ -60,8 +63,10 @@ class ControlDialog : public QDialog {
     // Writes every stored value back into its field.
     void ShowFields();
 
-  protected:
+    // Exit, Escape and Close; refused while a test runs.
     void reject() override;
+
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 

@@ -11,8 +11,8 @@ struct EngineApi {
     ZebWindow* (*GetHWND)(ZebWindow* dialog);
     char* (*GetMsgBuffer)();
     int (*GetRetCode)();
-    int (*SQL_Test)(const char* path, unsigned buffer, unsigned upper, unsigned increment,
-                    int mode, unsigned iterations);
+    int (*SQL_Test)(const char* path, unsigned buffer, unsigned upper, unsigned increment, int mode,
+                    unsigned iterations);
     unsigned short (*SSendMain)(int blocks, unsigned size);
     int (*SRecvMain)();
 };

@@ -10,9 +10,13 @@ namespace {
 
 constexpr std::int64_t kSaturation = 1'000'000'000'000'000'000;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Stores value into a field whose type holds low..high, clamping what does not fit.
 template <typename T> StoreOutcome StoreNumber(std::string_view text, Range range, T& stored) {

@@ -41,9 +41,8 @@ std::string OutcomeMessage(StoreOutcome outcome, Range range, std::size_t limit)
 
 // The access patterns in index order; IoModeFromText compares with these exactly.
 inline constexpr std::array<std::string_view, 9> kModeNames = {
-    "Sequential Read", "Sequential Write", "Sequential R & W",
-    "Random Read",     "Random Write",     "Random R & W",
-    "Overlay Read",    "Overlay Write",    "Overlay R & W"};
+    "Sequential Read", "Sequential Write", "Sequential R & W", "Random Read",  "Random Write",
+    "Random R & W",    "Overlay Read",     "Overlay Write",    "Overlay R & W"};
 // The pattern that any other text selects ("Random R & W").
 inline constexpr int kDefaultMode = 5;
 

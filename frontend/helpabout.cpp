@@ -40,9 +40,8 @@ std::optional<HelpLaunch> ChooseHelp(const QString& winhelpPath, const QString& 
 }
 
 void StartHelp() {
-    const auto launch =
-        ChooseHelp(QStandardPaths::findExecutable(QStringLiteral("winhelp.exe")),
-                   FindHelpPage(QCoreApplication::applicationDirPath()));
+    const auto launch = ChooseHelp(QStandardPaths::findExecutable(QStringLiteral("winhelp.exe")),
+                                   FindHelpPage(QCoreApplication::applicationDirPath()));
     if (launch) {
         QProcess::startDetached(launch->program, launch->arguments);
     }

@@ -42,5 +42,5 @@ int main(int argc, char** argv) {
     const EngineApi& engine = LinkedEngine();
     ControlDialog dialog(engine, fields::KeywordFromArguments(arguments));
     dialog.exec();
-    return dialog.TestStarted() ? engine.GetRetCode() : 0;
+    return dialog.ExitStatus();
 }

@@ -63,7 +63,12 @@ class InputBlocker : public QObject {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        return IsInputEvent(event->type()) && IsInside(watched, m_window);
+        if (!IsInputEvent(event->type()) || !IsInside(watched, m_window)) {
+            return false;
+        }
+        // A close event arrives accepted: eaten but left so, it would still close the window.
+        event->ignore();
+        return true;
     }
 
   private:
@@ -124,7 +129,9 @@ void QtWindow::ShowMessageBox(const char* caption, const char* text) {
                      QMessageBox::NoIcon);
 }
 
-void SetControlId(QWidget* control, int id) { control->setProperty(kControlIdProperty, id); }
+void SetControlId(QWidget* control, int id) {
+    control->setProperty(kControlIdProperty, id);
+}
 
 QWidget* FindControl(const QWidget* window, int id) {
     const auto controls = window->findChildren<QWidget*>();
