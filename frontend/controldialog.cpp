@@ -471,9 +471,6 @@ void ControlDialog::OnStart() {
 }
 
 void ControlDialog::RunNetbiosLaunch() {
-    if (!m_engine.SRecvMain || !m_engine.SSendMain) {
-        return;
-    }
     if (m_receiverRole) {
         SetBoard(kReceiveStartText);
         DrainEvents();

@@ -91,7 +91,7 @@ class FakeEngine {
         Record("SSendMain(" + std::to_string(blocks) + "," + std::to_string(size) + ")");
         return current->onSend ? current->onSend() : 1;
     }
-    static unsigned char SRecvMain() {
+    static int SRecvMain() {
         Record("SRecvMain");
         if (current->onRecv) {
             current->onRecv();
