@@ -422,6 +422,28 @@ TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
         0);
 }
 
+// Wherever the first bad pair lies, within whole words or in the tail behind them, it is
+// the one reported; a good buffer of any length passes.
+TEST_F(Session, VerifyPairsFindsTheFirstBadPairAnywhere) {
+    EXPECT_EQ(InChild([&] {
+                  for (unsigned length : {0u, 2u, 6u, 8u, 10u, 1002u, 64000u}) {
+                      const Bytes good = Pattern(length);
+                      std::copy(good.begin(), good.end(), PatternBuffer);
+                      EXPECT_EQ(VerifyPairs(length), 0u) << length;
+                      for (unsigned bad : {0u, 6u, 8u, length / 2 & ~1u, length - 2}) {
+                          if (length < 2 || bad > length - 2) {
+                              continue;
+                          }
+                          std::copy(good.begin(), good.end(), PatternBuffer);
+                          PatternBuffer[bad + 1] ^= 0x10;
+                          PatternBuffer[length - 1] ^= length - 2 == bad ? 0 : 0x01; // a later one
+                          EXPECT_EQ(VerifyPairs(length), bad + 1) << length << " " << bad;
+                      }
+                  }
+              }),
+              0);
+}
+
 // A header may state any 16-bit size; the check stays inside the check buffer and reports
 // where the stated data outruns what came.
 TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
