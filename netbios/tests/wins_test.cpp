@@ -1,12 +1,14 @@
-// Stations with a NetBIOS name server. First a server played by the test on a loopback
-// address, which shows exactly what a station asks and when; then Samba's nmbd. Each nmbd test
-// makes its own network namespace with only a loopback interface, starts nmbd in it as a WINS
-// server on 127.0.0.9 (interfaces and bind interfaces only; lock, state, cache, pid, socket and log
-// directories in the test's temporary directory) and runs its stations there on the protocol's
-// ports: nmbd checks a contested name by asking the owner on port 137, so the stations must be
-// there, and a namespace of its own is the one place where that port is free and nmbd sees
-// nothing but the test's own traffic.
+// Stations with a NetBIOS name server: Samba's nmbd, and a server played by the test that
+// shows exactly what a station asks and when.
+//
+// Each nmbd test makes a network namespace with only a loopback interface, runs nmbd in it as
+// a WINS server on 127.0.0.9 (see nmbdserver.h) and its stations there on the protocol's
+// ports: nmbd checks a contested name by asking the owner on port 137, so the stations must
+// be there, and a namespace of the test's own is where that port is free and nmbd sees nothing
+// but the test's traffic. The played server listens on 127.0.0.9 of the host, with stations
+// on unprivileged ports and the loopback broadcast.
 #include "nbcodec.h"
+#include "nmbdserver.h"
 #include "stationharness.h"
 
 #include <gtest/gtest.h>
@@ -17,153 +19,42 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <array>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-struct Output {
-    int status = -1;
-    std::string text;
-};
-
-Output Shell(const std::string& command) {
-    Output out;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return out;
-    }
-    std::array<char, 4096> buf;
-    std::size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
-        out.text.append(buf.data(), n);
-    }
-    out.status = pclose(p);
-    return out;
-}
-
-// nmbd lives in /usr/sbin, which a user's PATH may lack.
-std::string FindProgram(const std::string& name) {
-    Output o = Shell("command -v " + name + " || command -v /usr/sbin/" + name);
-    if (o.status != 0) {
-        return "";
-    }
-    std::string path = o.text.substr(0, o.text.find('\n'));
-    return path;
-}
 
 constexpr const char* SERVER = "127.0.0.9";
 
 class Nmbd : public ::testing::Test {
   protected:
     void SetUp() override {
-        nmbd_ = FindProgram("nmbd");
-        if (nmbd_.empty() || FindProgram("nmblookup").empty()) {
-            GTEST_SKIP() << "nmbd or nmblookup not installed (Debian: samba, samba-common-bin; "
-                            "scripts/deps.sh installs them); name server tests skipped";
-        }
-        if (geteuid() != 0 || FindProgram("ip").empty()) {
-            GTEST_SKIP() << "the name server tests run nmbd in a network namespace of their "
-                            "own, which needs root and iproute2; skipped";
+        if (std::string why = NmbdUnavailable(); !why.empty()) {
+            GTEST_SKIP() << why;
         }
         ns_ = "nbw_" + std::to_string(getpid());
-        Output r = Shell("ip netns add " + ns_ + " && ip -n " + ns_ + " link set lo up && ip -n " +
-                         ns_ + " addr add " + SERVER + "/8 dev lo");
+        ShellOutput r =
+            RunShell("ip netns add " + ns_ + " && ip -n " + ns_ + " link set lo up && ip -n " +
+                     ns_ + " addr add " + SERVER + "/8 dev lo");
         if (r.status != 0) {
             GTEST_SKIP() << "cannot create a network namespace here (" << r.text << "); skipped";
         }
-        char dir[] = "/tmp/nbw-nmbd-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ASSERT_EQ(Shell("cd " + dir_ + " && mkdir lock state cache pid private sock log").status,
-                  0);
-        conf_ = dir_ + "/smb.conf";
-        std::ofstream conf(conf_);
-        conf << "[global]\n"
-                "netbios name = ZEBWINS\n"
-                "workgroup = ZEBTEST\n"
-                "wins support = yes\n"
-                "interfaces = "
-             << SERVER
-             << "/8\n"
-                "bind interfaces only = yes\n"
-                "local master = no\n"
-                "domain master = no\n"
-                "preferred master = no\n"
-                "os level = 0\n"
-                "dns proxy = no\n"
-                "load printers = no\n"
-                "lock directory = "
-             << dir_ << "/lock\nstate directory = " << dir_ << "/state\ncache directory = " << dir_
-             << "/cache\npid directory = " << dir_ << "/pid\nprivate dir = " << dir_
-             << "/private\nnmbd:socket dir = " << dir_ << "/sock\nncalrpc dir = " << dir_
-             << "/sock\nlog file = " << dir_ << "/log/nmbd.log\nmax log size = 0\n";
-        conf.close();
-        StartNmbd();
-        // Ready once it listens on the server address.
-        for (int i = 0; i < 100; ++i) {
-            Output ss = Shell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
-            if (ss.text.find(std::string(SERVER) + ":137") != std::string::npos) {
-                return;
-            }
-            usleep(100000);
-        }
-        FAIL() << "nmbd did not come up as a name server:\n" << Log();
-    }
-
-    void StartNmbd() {
-        std::string log = dir_ + "/log/stdout";
-        nmbd_pid_ = fork();
-        if (nmbd_pid_ == 0) {
-            // Stopped with the test even if the test dies; at most five minutes in any case.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            std::freopen(log.c_str(), "w", stdout);
-            dup2(1, 2);
-            std::string logbase = dir_ + "/log";
-            execlp("ip", "ip", "netns", "exec", ns_.c_str(), "timeout", "300", nmbd_.c_str(), "-F",
-                   "--no-process-group", "-s", conf_.c_str(), "-l", logbase.c_str(), "-d", "2",
-                   "--debug-stdout", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        std::string error = nmbd_.Start(ns_, {std::string(SERVER) + "/8"});
+        ASSERT_EQ(error, "");
     }
 
     void TearDown() override {
-        if (nmbd_pid_ > 0) {
-            kill(nmbd_pid_, SIGTERM); // timeout passes it on to nmbd
-            int status = 0;
-            for (int i = 0; i < 100 && waitpid(nmbd_pid_, &status, WNOHANG) == 0; ++i) {
-                usleep(50000);
-            }
-            if (waitpid(nmbd_pid_, &status, WNOHANG) == 0) {
-                kill(nmbd_pid_, SIGKILL);
-                waitpid(nmbd_pid_, &status, 0);
-            }
-        }
+        nmbd_.Stop();
         if (!ns_.empty()) {
-            Shell("ip netns pids " + ns_ + " | xargs -r kill -KILL; ip netns del " + ns_);
-        }
-        if (!dir_.empty() && !HasFailure()) {
-            Shell("rm -rf " + dir_);
+            RunShell("ip netns pids " + ns_ + " | xargs -r kill -KILL; ip netns del " + ns_);
         }
     }
 
-    // nmblookup asking the server (recursion desired, as a client of it does).
-    std::string Lookup(const std::string& name) {
-        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " -U " +
-                     SERVER + " --recursion " + name)
-            .text;
-    }
-
-    std::string Log() { return Shell("tail -n 60 " + dir_ + "/log/stdout").text; }
+    std::string Lookup(const std::string& name) { return nmbd_.Lookup(name); }
+    std::string Log() { return nmbd_.Log(); }
 
     // A station in the namespace on the protocol's ports, with the server as its name server.
     std::unique_ptr<Station> MakeStation(const std::string& address, const std::string& node_type) {
@@ -178,15 +69,12 @@ class Nmbd : public ::testing::Test {
         return std::make_unique<Station>(s);
     }
 
-    std::string nmbd_;
+    NmbdServer nmbd_;
     std::string ns_;
-    std::string dir_;
-    std::string conf_;
-    pid_t nmbd_pid_ = -1;
 };
 
 bool Finds(const std::string& lookup, const std::string& address, const std::string& name) {
-    return lookup.find(address + " " + name + "<00>") != std::string::npos;
+    return LookupFinds(lookup, address, name);
 }
 
 TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {

@@ -1,0 +1,156 @@
+// nmbd for the name server tests.
+#include "nmbdserver.h"
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+ShellOutput RunShell(const std::string& command) {
+    ShellOutput out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return out;
+    }
+    std::array<char, 4096> buf;
+    std::size_t n = 0;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
+        out.text.append(buf.data(), n);
+    }
+    out.status = pclose(p);
+    return out;
+}
+
+namespace {
+
+// nmbd lives in /usr/sbin, which a user's PATH may lack.
+std::string FindProgram(const std::string& name) {
+    ShellOutput o = RunShell("command -v " + name + " || command -v /usr/sbin/" + name);
+    if (o.status != 0) {
+        return "";
+    }
+    return o.text.substr(0, o.text.find('\n'));
+}
+
+} // namespace
+
+std::string NmbdUnavailable() {
+    if (FindProgram("nmbd").empty() || FindProgram("nmblookup").empty()) {
+        return "nmbd or nmblookup not installed (Debian: samba, samba-common-bin; "
+               "scripts/deps.sh installs them); name server test skipped";
+    }
+    if (geteuid() != 0 || FindProgram("ip").empty()) {
+        return "nmbd runs in a network namespace of the test's own, which needs root and "
+               "iproute2; name server test skipped";
+    }
+    return "";
+}
+
+NmbdServer::~NmbdServer() {
+    Stop();
+}
+
+std::string NmbdServer::Start(const std::string& ns, const std::vector<std::string>& interfaces) {
+    std::string nmbd = FindProgram("nmbd");
+    if (nmbd.empty() || interfaces.empty()) {
+        return "no nmbd";
+    }
+    ns_ = ns;
+    address_ = interfaces[0].substr(0, interfaces[0].find('/'));
+    char dir[] = "/tmp/nbw-nmbd-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        return "mkdtemp failed";
+    }
+    dir_ = dir;
+    if (RunShell("cd " + dir_ + " && mkdir lock state cache pid private sock log").status != 0) {
+        return "cannot make the directories in " + dir_;
+    }
+    std::string list;
+    for (const std::string& i : interfaces) {
+        list += (list.empty() ? "" : " ") + i;
+    }
+    conf_ = dir_ + "/smb.conf";
+    std::ofstream conf(conf_);
+    conf << "[global]\n"
+         << "netbios name = ZEBWINS\n"
+         << "workgroup = ZEBTEST\n"
+         << "wins support = yes\n"
+         << "interfaces = " << list << "\n"
+         << "bind interfaces only = yes\n"
+         << "local master = no\n"
+         << "domain master = no\n"
+         << "preferred master = no\n"
+         << "os level = 0\n"
+         << "dns proxy = no\n"
+         << "load printers = no\n"
+         << "lock directory = " << dir_ << "/lock\n"
+         << "state directory = " << dir_ << "/state\n"
+         << "cache directory = " << dir_ << "/cache\n"
+         << "pid directory = " << dir_ << "/pid\n"
+         << "private dir = " << dir_ << "/private\n"
+         << "nmbd:socket dir = " << dir_ << "/sock\n"
+         << "ncalrpc dir = " << dir_ << "/sock\n"
+         << "log file = " << dir_ << "/log/nmbd.log\n"
+         << "max log size = 0\n";
+    conf.close();
+    std::string out = dir_ + "/log/stdout";
+    std::string logbase = dir_ + "/log";
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Ends with the test process even if that dies; at most five minutes in any case.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (std::freopen(out.c_str(), "w", stdout) == nullptr) {
+            _exit(126);
+        }
+        dup2(1, 2);
+        execlp("ip", "ip", "netns", "exec", ns_.c_str(), "timeout", "300", nmbd.c_str(), "-F",
+               "--no-process-group", "-s", conf_.c_str(), "-l", logbase.c_str(), "-d", "2",
+               "--debug-stdout", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 100; ++i) {
+        ShellOutput ss = RunShell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
+        if (ss.text.find(address_ + ":137") != std::string::npos) {
+            return "";
+        }
+        usleep(100000);
+    }
+    return "nmbd did not come up:\n" + Log();
+}
+
+void NmbdServer::Stop() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM); // timeout passes it on to nmbd
+        int status = 0;
+        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) {
+            usleep(50000);
+        }
+        if (waitpid(pid_, &status, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+    }
+    if (!dir_.empty()) {
+        RunShell("rm -rf " + dir_);
+        dir_.clear();
+    }
+}
+
+std::string NmbdServer::Lookup(const std::string& name) const {
+    return RunShell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " -U " +
+                    address_ + " --recursion " + name)
+        .text;
+}
+
+std::string NmbdServer::Log() const {
+    return RunShell("tail -n 60 " + dir_ + "/log/stdout").text;
+}
+
+bool LookupFinds(const std::string& lookup, const std::string& address, const std::string& name) {
+    return lookup.find(address + " " + name + "<00>") != std::string::npos;
+}
