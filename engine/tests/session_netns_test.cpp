@@ -67,7 +67,7 @@ class TwoHosts : public ::testing::Test {
     }
     // The protocol's own ports inside the namespace; the broadcast of the /24 link.
     static StationPlace Host(const std::string& ns, const std::string& address) {
-        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}};
+        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}, {}};
     }
 
     std::string a_;

@@ -30,6 +30,7 @@ struct StationPlace {
     std::string broadcast;           // NETBIOS_BROADCAST ("" = from the binding)
     std::uint16_t name_port = 0;     // 0 = the protocol's port
     std::vector<std::string> prefix; // e.g. {"ip", "netns", "exec", "ns"}
+    std::vector<std::string> env;    // more NETBIOS_ settings, e.g. "NETBIOS_WINS=127.0.0.9"
 };
 
 class StationProcess {
@@ -53,6 +54,7 @@ class StationProcess {
             env.push_back("NETBIOS_NAME_PORT=" + std::to_string(place.name_port));
             env.push_back("NETBIOS_SESSION_PORT=" + std::to_string(place.name_port + 1));
         }
+        env.insert(env.end(), place.env.begin(), place.env.end());
         std::vector<std::string> argv = place.prefix;
         argv.emplace_back(ZEBSTATION_PATH);
         argv.insert(argv.end(), args.begin(), args.end());
@@ -238,7 +240,7 @@ inline std::uint16_t FreeLoopbackPorts() {
 }
 
 inline StationPlace Loopback(const char* address, std::uint16_t port) {
-    return StationPlace{address, "127.255.255.255", port, {}};
+    return StationPlace{address, "127.255.255.255", port, {}, {}};
 }
 
 } // namespace zebtest
