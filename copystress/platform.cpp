@@ -33,6 +33,24 @@ bool LockWholeFile(int fd, OpenMode mode) {
     return false;
 }
 
+// Standard input, output and error are opens of their files that hold no lock, so the lock
+// cannot see them: a regular file that one of them names (a log that standard output is
+// redirected to) counts as held by another opener.
+bool IsStandardDescriptorFile(int fd) {
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        return false;
+    }
+    for (int standard = 0; standard <= 2; ++standard) {
+        struct stat other {};
+        if (fstat(standard, &other) == 0 && other.st_dev == opened.st_dev &&
+            other.st_ino == opened.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Only regular files have a length to cut; a device or pipe (a log on /dev/stderr) is used as
 // it is.
 bool CutToEmpty(int fd) {
@@ -85,6 +103,11 @@ int OpenExclusive(const char* path, OpenMode mode) {
         fd = open(path, flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        return -1;
+    }
+    if (IsStandardDescriptorFile(fd)) {
+        close(fd);
+        errno = EWOULDBLOCK;
         return -1;
     }
     if (!LockWholeFile(fd, mode) || (mode == OpenMode::WriteTruncate && !CutToEmpty(fd))) {

@@ -16,8 +16,9 @@ enum class OpenMode {
 };
 
 // Opens path without sharing: no other opener, in this process or another, holds it at the
-// same time. Returns the descriptor, or -1 with errno set. A refused open leaves the file as
-// it was (it is cut to length 0 only once the lock is held).
+// same time; the program's own standard input, output and error count as such openers.
+// Returns the descriptor, or -1 with errno set. A refused open leaves the file as it was (it
+// is cut to length 0 only once the lock is held).
 int OpenExclusive(const char* path, OpenMode mode);
 void CloseFile(int fd);
 

@@ -212,6 +212,39 @@ TEST(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
     EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
 }
 
+// A log or data file that standard output is redirected to is already open in the shell's
+// hands; writing it as well used to interleave the two writers into garbage.
+TEST(Failure, FileThatIsStandardOutputIsHeldByAnotherOpener) {
+    {
+        TempDir dir;
+        dir.Make({"A", "B"});
+        SpawnOptions options;
+        options.cwd = dir.path();
+        options.outputFile = dir / "VOR32.LOG";
+        Vor32Process process({"8", "16", "4", "A", "B", "/t", "/v"}, options);
+        Outcome outcome = process.Finish();
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.code, 1);
+        EXPECT_EQ(ReadFile(dir / "VOR32.LOG"), "Unable to create log file 'VOR32.LOG'.\n");
+        EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
+    }
+    {
+        TempDir dir;
+        dir.Make({"A", "B"});
+        SpawnOptions options;
+        options.cwd = dir.path();
+        options.outputFile = dir / "B" / kDataName;
+        Vor32Process process({"8", "16", "4", "A", "B", "/t"}, options);
+        Outcome outcome = process.Finish();
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.code, 1);
+        std::string output = ReadFile(dir / "B" / kDataName);
+        EXPECT_TRUE(
+            EndsWith(output, kSeparators + "Unable to open 'B/" + kDataName + "' for writing.\n"))
+            << output;
+    }
+}
+
 TEST(Failure, LogInAMissingDirectory) {
     TempDir dir;
     dir.Make({"A", "B"});

@@ -67,6 +67,7 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
     }
     envp.push_back(nullptr);
     std::string cwd = options.cwd.string();
+    std::string outputFile = options.outputFile.string();
     sigset_t mask;
     sigemptyset(&mask);
     if (!options.pendingSignals.empty()) {
@@ -86,6 +87,12 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
     if (pid_ == 0) {
         if (options.closeStandardOutput) {
             close(1);
+        } else if (!outputFile.empty()) {
+            int file = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (file < 0 || dup2(file, 1) != 1) {
+                _exit(126);
+            }
+            close(file);
         } else {
             dup2(fds[1], 1);
         }

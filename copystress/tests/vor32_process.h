@@ -27,6 +27,7 @@ struct SpawnOptions {
     // read makes the program wait in the middle of its run.
     int pipeSize = 0;
     bool closeStandardOutput = false;     // start with descriptor 1 closed (output not captured)
+    std::filesystem::path outputFile;     // standard output to this file, created or emptied
     bool keepIgnoredSigint = false;       // leave an ignored SIGINT ignored in the program
     std::vector<std::string> environment; // "NAME=value" entries added to the program's
 };
