@@ -16,6 +16,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -172,14 +173,16 @@ class FakeServer {
 
     // Answers the last request: flags, TTL and the request's own NB entry (or none).
     void Answer(const nb::NamePacket& request, std::uint16_t flags, std::uint32_t ttl,
-                bool with_entry = true) {
+                bool with_entry = true, std::optional<std::uint32_t> owner = std::nullopt) {
         nb::NamePacket a;
         a.trn_id = request.trn_id;
         a.flags = flags;
         nb::Record rr;
         rr.name = request.questions.at(0).name;
         rr.ttl = ttl;
-        if (with_entry && !request.additional.empty()) {
+        if (owner) {
+            rr.rdata = nb::EncodeAddrEntry({nb::NB_ONT_B, *owner});
+        } else if (with_entry && !request.additional.empty()) {
             rr.rdata = request.additional[0].rdata;
         } else {
             rr.type = nb::RR_TYPE_NULL;
@@ -348,6 +351,30 @@ TEST_F(NameServerClient, UnknownAtTheServerEndsAPNodeSearchAndSendsAnHNodeToBroa
             EXPECT_EQ(b->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
         }
     }
+}
+
+TEST_F(NameServerClient, EndNodeChallengeAsksTheOwnerBeforeOverwriting) {
+    // The server names an owner that still holds the name: the add fails, nothing is
+    // overwritten.
+    auto owner = MakeStation("127.0.0.4", "", false);
+    ASSERT_EQ(owner->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
+    auto a = MakeStation("127.0.0.2", "P");
+    a->Send("add ZEBSTRESSRECVER");
+    nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000);
+    server_.Answer(reg, 0xAD00, 0, true, 0x7F000004); // challenge: ask 127.0.0.4
+    EXPECT_EQ(a->Read(8000), "0x16 0");
+    nb::NamePacket none;
+    EXPECT_FALSE(server_.Receive(none, 500)) << "overwrote a name its owner still holds";
+
+    // An owner that no longer answers (three queries) loses the name to an overwrite.
+    a->Send("add ZEBSTRESSRECVER");
+    reg = Expect(nb::OPCODE_REGISTRATION, 5000);
+    server_.Answer(reg, 0xAD00, 0, true, 0x7F000005); // nobody at 127.0.0.5
+    nb::NamePacket overwrite = Expect(nb::OPCODE_REGISTRATION, 8000);
+    EXPECT_EQ(overwrite.flags & nb::FLAG_RD, 0); // an overwrite, not a new request
+    EXPECT_NE(overwrite.trn_id, reg.trn_id);
+    server_.Answer(overwrite, 0xAD80, 0);
+    EXPECT_EQ(a->Read(5000), "0x00 1");
 }
 
 } // namespace
