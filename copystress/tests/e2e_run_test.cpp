@@ -22,7 +22,7 @@ std::string TransferLines(const std::string& output, bool logged) {
     return lines;
 }
 
-TEST(Run, FiftyToTwoHundredThousandByHundredsLogs1950Transfers) {
+TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
     TempDir dir;
     dir.Make({"A", "B", "C"});
     Outcome outcome = RunVor32({"5000", "200000", "100", "A", "B", "C", "/t"}, dir.path());
