@@ -77,6 +77,13 @@ QString ProgramName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
+// The spacing of the dialog's groups: close enough to keep the dialog near 76 by 24
+// character cells of its font, with every label whole.
+void Compact(QLayout* layout, int margin) {
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->setSpacing(4);
+}
+
 QLineEdit* NumberEdit(QWidget* parent, int chars) {
     auto* edit = new QLineEdit(parent);
     edit->setFixedWidth(edit->fontMetrics().averageCharWidth() * chars + 10);
@@ -244,8 +251,13 @@ void ControlDialog::BuildControls() {
     fileIoLayout->addWidget(makeLabel(fileIo, "Iteration", m_iteration), 3, 0);
     fileIoLayout->addWidget(m_iteration, 3, 1);
     fileIoLayout->addWidget(makeLabel(fileIo, "I/O Mode", m_ioMode), 4, 0);
-    fileIoLayout->addWidget(m_ioMode, 4, 1);
+    fileIoLayout->addWidget(m_ioMode, 4, 1, Qt::AlignLeft);
     fileIoLayout->setColumnStretch(1, 1);
+    for (QLayout* group :
+         {static_cast<QLayout*>(worksAsLayout), static_cast<QLayout*>(netbiosLayout),
+          static_cast<QLayout*>(fileIoLayout)}) {
+        Compact(group, 6);
+    }
 
     m_start = new QPushButton(QStringLiteral("Start"), this);
     SetControlId(m_start, kIdStart);
@@ -265,26 +277,31 @@ void ControlDialog::BuildControls() {
     SetControlId(m_board, kIdBoard);
     m_board->setReadOnly(true);
     m_board->setFocusPolicy(Qt::NoFocus);
+    // The board sets the dialog's width: about 76 character cells in all.
+    m_board->setMinimumWidth(m_board->fontMetrics().averageCharWidth() * 74);
 
+    // The test choice and the check boxes on the left of the top row, Start, Help and Exit on
+    // its right; the two test groups below across the whole width, then the board.
     auto* top = new QHBoxLayout;
-    top->addWidget(worksAs);
-    top->addSpacing(16);
+    top->addWidget(worksAs, 0, Qt::AlignTop);
+    top->addSpacing(12);
     top->addLayout(checks);
     top->addStretch(1);
+    top->addLayout(buttons);
     auto* middle = new QHBoxLayout;
     middle->addWidget(netbios);
     middle->addWidget(fileIo, 1);
-    auto* left = new QVBoxLayout;
-    left->addLayout(top);
-    left->addLayout(middle);
-    auto* upper = new QHBoxLayout;
-    upper->addLayout(left, 1);
-    upper->addLayout(buttons);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(upper);
+    layout->addLayout(top);
+    layout->addLayout(middle);
     layout->addWidget(boardLabel);
     layout->addWidget(m_board);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    Compact(layout, 8);
+    for (QLayout* row : {static_cast<QLayout*>(top), static_cast<QLayout*>(middle),
+                         static_cast<QLayout*>(buttons)}) {
+        row->setSpacing(6);
+    }
 
     // The two radio pairs are separate groups: a click selects its button and clears the
     // other of its pair; none of the role pair is selected until the operator picks one.

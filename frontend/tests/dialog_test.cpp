@@ -201,8 +201,8 @@ void DialogTest::appearance() {
     const QFontMetrics metrics(dialog.font());
     const double columns = double(dialog.width()) / metrics.averageCharWidth();
     const double rows = double(dialog.height()) / metrics.height();
-    QVERIFY2(columns > 60 && columns < 95, qPrintable(QString::number(columns)));
-    QVERIFY2(rows > 18 && rows < 30, qPrintable(QString::number(rows)));
+    QVERIFY2(columns > 70 && columns < 82, qPrintable(QString::number(columns)));
+    QVERIFY2(rows > 20 && rows < 28, qPrintable(QString::number(rows)));
 
     // Every label and button text fits its widget whole.
     for (QWidget* widget : dialog.findChildren<QWidget*>()) {
