@@ -48,9 +48,9 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
     const std::size_t digitsStart = at;
     std::int64_t value = 0;
     while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-        if (value < kSaturation) {
-            value = std::min(kSaturation, value * 10 + (text[at] - '0'));
-        }
+        const int digit = text[at] - '0';
+        // Stop at the saturation value before the multiplication could leave 64 bits.
+        value = value > (kSaturation - digit) / 10 ? kSaturation : value * 10 + digit;
         ++at;
     }
     if (at == digitsStart) {

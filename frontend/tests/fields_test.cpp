@@ -48,6 +48,12 @@ void FieldsTest::parseInteger_data() {
     QTest::newRow("newline is not a blank") << QByteArray("12\n") << none;
     QTest::newRow("huge saturates") << QByteArray("123456789012345678901234567890")
                                     << std::optional<std::int64_t>(1'000'000'000'000'000'000);
+    QTest::newRow("one below saturation")
+        << QByteArray("999999999999999999") << std::optional<std::int64_t>(999'999'999'999'999'999);
+    QTest::newRow("saturation exactly") << QByteArray("1000000000000000000")
+                                        << std::optional<std::int64_t>(1'000'000'000'000'000'000);
+    QTest::newRow("nineteen nines") << QByteArray("9999999999999999999")
+                                    << std::optional<std::int64_t>(1'000'000'000'000'000'000);
     QTest::newRow("huge negative") << QByteArray("-99999999999999999999999")
                                    << std::optional<std::int64_t>(-1'000'000'000'000'000'000);
 }
