@@ -43,7 +43,8 @@ unset QT_QPA_PLATFORM
 
 # The default test file name is relative on Linux: the file lands in the scratch directory.
 testfile="$work/M:\\ANYNAME.TST"
-(cd "$work" && exec "$ZEBWIN" FILEIO >"$work/zebwin.log" 2>&1) &
+# The compatibility log would go under $WINDIR/ctlogs: keep it in the scratch directory too.
+(cd "$work" && WINDIR=$work exec "$ZEBWIN" FILEIO >"$work/zebwin.log" 2>&1) &
 zebwin_pid=$!
 
 window=$(timeout 20 xdotool search --sync --onlyvisible --name "Lan NetBios and File I/O Stress Tools" | head -n 1)
