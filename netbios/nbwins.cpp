@@ -101,7 +101,12 @@ std::optional<ServerAnswer> ReadServerAnswer(const NamePacket& p, std::uint8_t r
 
 ServerRequest::ServerRequest(std::uint16_t trn_id, std::uint8_t opcode, Bytes packet,
                              std::uint32_t peer, std::uint16_t port)
-    : trn_id_(trn_id), opcode_(opcode), packet_(std::move(packet)), peer_(peer), port_(port) {}
+    : trn_id_(trn_id), opcode_(opcode), packet_(std::move(packet)), peer_(peer), port_(port) {
+    NamePacket p;
+    if (ParseNamePacket(packet_, p) == ParseStatus::Ok && !p.questions.empty()) {
+        name_ = p.questions[0].name;
+    }
+}
 
 bool ServerRequest::SendDue(WinsClock::time_point now) {
     if (result_ || waiting_ || sends_ >= UCAST_REQ_RETRY_COUNT) {
@@ -122,7 +127,7 @@ bool ServerRequest::Offer(const NamePacket& p, std::uint32_t source, std::uint16
         return false;
     }
     std::optional<ServerAnswer> a = ReadServerAnswer(p, opcode_);
-    if (!a) {
+    if (!a || p.answers[0].name != name_) {
         return false;
     }
     if (result_) {

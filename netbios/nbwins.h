@@ -76,7 +76,8 @@ class ServerRequest {
 
     // True when the packet is to be sent now; counts the send.
     bool SendDue(WinsClock::time_point now);
-    // Offers a packet that came from source:port; true when it was this request's answer.
+    // Offers a packet that came from source:port; true when it was this request's answer
+    // (same transaction, from the peer, about the name asked for).
     bool Offer(const NamePacket& p, std::uint32_t source, std::uint16_t port,
                WinsClock::time_point now);
     // Answered, or no answer is to be expected any more.
@@ -92,6 +93,7 @@ class ServerRequest {
     Bytes packet_;
     std::uint32_t peer_;
     std::uint16_t port_;
+    WireName name_; // the request's question: an answer must be about it
     int sends_ = 0;
     bool started_ = false;
     WinsClock::time_point next_{};

@@ -155,13 +155,19 @@ TEST(ServerRequest, RetransmitsThreeTimesThenGivesUp) {
 
 TEST(ServerRequest, TakesOnlyItsOwnAnswerAndAWackStopsRetransmission) {
     auto t0 = nb::WinsClock::time_point{} + 100s;
-    nb::ServerRequest r(7, nb::OPCODE_REGISTRATION, {1}, SERVER, 137);
+    nb::ServerRequest r(7, nb::OPCODE_REGISTRATION,
+                        nb::MakeServerRegistration(7, Recver(), false, nb::NB_ONT_H, STATION,
+                                                   nb::RegistrationKind::Register),
+                        SERVER, 137);
     nb::NamePacket refused = Answer(7, 0xAD86, 0, {{nb::NB_ONT_H, STATION}});
     EXPECT_FALSE(r.Offer(refused, SERVER, 137, t0)); // nothing sent yet: no answer either
     ASSERT_TRUE(r.SendDue(t0));
     EXPECT_FALSE(r.Offer(Answer(8, 0xAD86, 0, {{nb::NB_ONT_H, STATION}}), SERVER, 137, t0));
     EXPECT_FALSE(r.Offer(refused, SERVER + 1, 137, t0)); // from another host
     EXPECT_FALSE(r.Offer(refused, SERVER, 138, t0));     // from another port
+    nb::NamePacket other = refused;
+    other.answers[0].name.name[0] = 'X';
+    EXPECT_FALSE(r.Offer(other, SERVER, 137, t0)); // about another name
 
     ASSERT_TRUE(r.Offer(Answer(7, 0xBC00, 10, {}, nb::RR_TYPE_NULL), SERVER, 137, t0 + 1s));
     EXPECT_FALSE(r.SendDue(t0 + 1500ms)); // the server is working on it
@@ -177,7 +183,10 @@ TEST(ServerRequest, TakesOnlyItsOwnAnswerAndAWackStopsRetransmission) {
     EXPECT_EQ(r.Result()->kind, ServerAnswer::Kind::Negative);
 
     // A WACK that asks for hours is held to the cap; one without a time gets a short wait.
-    nb::ServerRequest slow(9, nb::OPCODE_REGISTRATION, {1}, SERVER, 137);
+    nb::ServerRequest slow(9, nb::OPCODE_REGISTRATION,
+                           nb::MakeServerRegistration(9, Recver(), false, nb::NB_ONT_H, STATION,
+                                                      nb::RegistrationKind::Register),
+                           SERVER, 137);
     ASSERT_TRUE(slow.SendDue(t0));
     ASSERT_TRUE(slow.Offer(Answer(9, 0xBC00, 86400, {}, nb::RR_TYPE_NULL), SERVER, 137, t0));
     EXPECT_EQ(slow.NextEvent(), t0 + std::chrono::seconds(nb::MAX_WACK_SECONDS));
