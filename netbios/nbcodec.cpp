@@ -286,13 +286,13 @@ Bytes MakeQueryRequest(std::uint16_t trn_id, const WireName& name, bool broadcas
 }
 
 Bytes MakePositiveQueryResponse(std::uint16_t trn_id, bool recursion_desired, const WireName& name,
-                                bool group, std::uint32_t address) {
+                                bool group, std::uint32_t address, std::uint16_t ont) {
     NamePacket p;
     p.trn_id = trn_id;
     p.flags = static_cast<std::uint16_t>(FLAG_RESPONSE | FLAG_AA | FLAG_RA |
                                          (recursion_desired ? FLAG_RD : 0));
     p.answers.push_back(NbRecord(
-        name, 0, {static_cast<std::uint16_t>((group ? NB_FLAG_GROUP : 0) | NB_ONT_B), address}));
+        name, 0, {static_cast<std::uint16_t>((group ? NB_FLAG_GROUP : 0) | ont), address}));
     return BuildNamePacket(p, false);
 }
 

@@ -137,8 +137,9 @@ Bytes MakeRegistrationRequest(std::uint16_t trn_id, const WireName& name, bool g
 Bytes MakeReleaseRequest(std::uint16_t trn_id, const WireName& name, bool group,
                          std::uint32_t address);
 Bytes MakeQueryRequest(std::uint16_t trn_id, const WireName& name, bool broadcast);
+// ont: the answering node's type in NB_FLAGS (B, or P/H with a name server).
 Bytes MakePositiveQueryResponse(std::uint16_t trn_id, bool recursion_desired, const WireName& name,
-                                bool group, std::uint32_t address);
+                                bool group, std::uint32_t address, std::uint16_t ont = NB_ONT_B);
 // A negative registration response, as a defending node sends it: the requested name with
 // TTL 0 and the requester's own address entry.
 Bytes MakeNegativeRegistrationResponse(std::uint16_t trn_id, const WireName& name,

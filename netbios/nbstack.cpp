@@ -185,7 +185,17 @@ class Stack {
         return config_.name_server.has_value() && config_.node_type != NodeType::B;
     }
     bool Broadcasts() const { return config_.node_type != NodeType::P; }
-    std::uint16_t Ont() const { return config_.node_type == NodeType::P ? NB_ONT_P : NB_ONT_H; }
+    // This node's type in NB_FLAGS and NAME_FLAGS.
+    std::uint16_t Ont() const {
+        switch (config_.node_type) {
+        case NodeType::P:
+            return NB_ONT_P;
+        case NodeType::H:
+            return NB_ONT_H;
+        default:
+            return NB_ONT_B;
+        }
+    }
     // Sends request from the LANA's name socket and waits (lock released meanwhile) for its
     // answer; nullopt when none came.
     std::optional<ServerAnswer> Exchange(Lana& lana, ServerRequest& request,
@@ -1308,7 +1318,7 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
             if (e != nullptr && e->Active()) {
                 SendName(lana,
                          MakePositiveQueryResponse(p.trn_id, (p.flags & FLAG_RD) != 0, q.name,
-                                                   e->group, lana.binding.address),
+                                                   e->group, lana.binding.address, Ont()),
                          source, port);
             }
         } else if (p.GetOpcode() == OPCODE_QUERY && q.type == RR_TYPE_NBSTAT) {
@@ -1320,7 +1330,7 @@ void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from)
                 for (const NameEntry& n : lana.names) {
                     if (n.Active()) {
                         names.push_back(
-                            {n.name, static_cast<std::uint16_t>(NAME_FLAG_ACTIVE |
+                            {n.name, static_cast<std::uint16_t>(NAME_FLAG_ACTIVE | Ont() |
                                                                 (n.group ? NB_FLAG_GROUP : 0))});
                     }
                 }

@@ -142,9 +142,11 @@ void NmbdServer::Stop() {
 }
 
 std::string NmbdServer::Lookup(const std::string& name) const {
-    return RunShell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " -U " +
-                    address_ + " --recursion " + name)
-        .text;
+    return Nmblookup("-U " + address_ + " --recursion " + name);
+}
+
+std::string NmbdServer::Nmblookup(const std::string& args) const {
+    return RunShell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " " + args).text;
 }
 
 std::string NmbdServer::Log() const {

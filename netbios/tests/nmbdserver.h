@@ -35,6 +35,8 @@ class NmbdServer {
 
     // nmblookup asking the server for name, from inside the namespace.
     std::string Lookup(const std::string& name) const;
+    // nmblookup with these arguments, from inside the namespace.
+    std::string Nmblookup(const std::string& args) const;
     // The end of nmbd's log, for failure messages.
     std::string Log() const;
     const std::string& Address() const { return address_; }

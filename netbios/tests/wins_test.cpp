@@ -87,6 +87,13 @@ TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
     EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
     std::string sender = Lookup("ZEBSTRESSSENDER");
     EXPECT_TRUE(Finds(sender, "127.0.0.3", "ZEBSTRESSSENDER")) << sender;
+    // Each station tells its node type when asked directly.
+    std::string status = nmbd_.Nmblookup("-A 127.0.0.2");
+    EXPECT_NE(status.find("ZEBSTRESSRECVER <00> -         H <ACTIVE>"), std::string::npos)
+        << status;
+    status = nmbd_.Nmblookup("-A 127.0.0.3");
+    EXPECT_NE(status.find("ZEBSTRESSSENDER <00> -         P <ACTIVE>"), std::string::npos)
+        << status;
 
     // The server asks the owner, which still holds the name: the P-node's add is refused.
     EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x16 0") << Log();
