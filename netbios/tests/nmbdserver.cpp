@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -27,13 +28,29 @@ ShellOutput RunShell(const std::string& command) {
 
 namespace {
 
-// nmbd lives in /usr/sbin, which a user's PATH may lack.
+// An executable program of that name on the PATH, or in /usr/sbin and /sbin (where nmbd lives
+// and which a user's PATH may lack); "" when there is none.
 std::string FindProgram(const std::string& name) {
-    ShellOutput o = RunShell("command -v " + name + " || command -v /usr/sbin/" + name);
-    if (o.status != 0) {
-        return "";
+    std::string dirs = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    dirs += ":/usr/sbin:/sbin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t colon = dirs.find(':', start);
+        std::string dir =
+            dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (!dir.empty()) {
+            std::string path = dir + "/" + name;
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(path, ec) && access(path.c_str(), X_OK) == 0) {
+                return path;
+            }
+        }
+        if (colon == std::string::npos) {
+            break;
+        }
+        start = colon + 1;
     }
-    return o.text.substr(0, o.text.find('\n'));
+    return "";
 }
 
 } // namespace
