@@ -352,6 +352,7 @@ TEST(Package, DebUnpacksAndItsRunnerStarts) {
                                       "usr/share/icons/hicolor/64x64/apps/zebwin.png"};
     if (ZEB_HAS_ZEBWIN) {
         paths.push_back("usr/bin/zebwin");
+        paths.push_back("usr/share/zebwin/zebwin-help.html");
     }
     for (const std::string& path : paths) {
         EXPECT_TRUE(fs::exists(root / path)) << path;
