@@ -3,34 +3,19 @@
 #include "console.h"
 #include "options.h"
 #include "runner.h"
+#include "standardfds.h"
 #include "summary.h"
 #include "zebdll.h"
 
-#include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kUsageError = 64;
 constexpr int kSummaryNotWritten = 1;
-
-// A closed standard descriptor would be handed to the next file opened, and the test file
-// would then receive what the engine prints on standard output.
-void ReopenClosedStandardDescriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            const int opened = open("/dev/null", O_RDWR);
-            if (opened != fd && opened >= 0) {
-                close(opened);
-            }
-        }
-    }
-}
 
 } // namespace
 

@@ -3,32 +3,13 @@
 #include "controldialog.h"
 #include "engineapi.h"
 #include "fields.h"
+#include "standardfds.h"
 
 #include <QApplication>
 
-#include <cerrno>
 #include <clocale>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
-
-namespace {
-
-// A closed standard descriptor would be handed to the next file opened, and the test file
-// would then receive what the engine prints on standard output.
-void ReopenClosedStandardDescriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            const int opened = open("/dev/null", O_RDWR);
-            if (opened != fd && opened >= 0) {
-                close(opened);
-            }
-        }
-    }
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     ReopenClosedStandardDescriptors();
