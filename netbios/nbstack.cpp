@@ -1406,18 +1406,42 @@ void Stack::Accept(Lana& lana) {
         if (fd < 0) {
             return;
         }
-        if (lana.half_open.size() >= MAX_HALF_OPEN) {
-            close(fd); // too many connections that have not said who they are
-            continue;
-        }
         auto h = std::make_unique<HalfOpen>();
         h->fd = fd;
         h->deadline = Clock::now() + SESSION_REQUEST_TIMEOUT;
+        // A caller sends its session request right behind its connection: answer it at once
+        // when it is there.
+        if (!ServeHalfOpen(lana, *h)) {
+            if (h->fd >= 0) {
+                close(h->fd);
+            }
+            continue;
+        }
+        // Too many connections that have not said who they are: the oldest, which has had
+        // the longest time to speak, goes. Refusing the newest instead would let a handful of
+        // silent connections shut every caller out for the whole wait. The entry stays until
+        // the provider loop removes it, as the loop may still hold it.
+        std::size_t waiting = 0;
+        HalfOpen* oldest = nullptr;
+        for (auto& other : lana.half_open) {
+            if (other->fd >= 0) {
+                ++waiting;
+                oldest = oldest == nullptr ? other.get() : oldest;
+            }
+        }
+        if (waiting >= MAX_HALF_OPEN) {
+            close(oldest->fd);
+            oldest->fd = -1;
+            oldest->deadline = Clock::now();
+        }
         lana.half_open.push_back(std::move(h));
     }
 }
 
 bool Stack::ServeHalfOpen(Lana& lana, HalfOpen& h) {
+    if (h.fd < 0) {
+        return false; // dropped to make room
+    }
     unsigned char buffer[MAX_SESSION_REQUEST_TRAILER + SESSION_HEADER_SIZE];
     std::size_t want = std::min(h.reader.Wanted(), sizeof buffer);
     ssize_t n = recv(h.fd, buffer, want, 0);

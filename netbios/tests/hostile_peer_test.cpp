@@ -1,0 +1,269 @@
+// A listening station faced with peers that are not well-behaved NetBIOS stations: a peer that
+// connects to the session port and says nothing, one that sends garbage, one that asks for a
+// name the station does not have, and a flood of a thousand connections. The station must
+// refuse or drop each of them, stay responsive, and still give a real caller its session.
+#include "nbcodec.h"
+#include "nbsession.h"
+#include "stationharness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+nb::WireName NameOf(const char* text) {
+    nb::WireName n;
+    std::memcpy(n.name.data(), text, std::strlen(text));
+    return n;
+}
+
+// How many descriptors a process holds.
+int OpenFiles(pid_t pid) {
+    std::error_code ec;
+    int n = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        ++n;
+    }
+    return n;
+}
+
+class HostilePeers : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        port_ = FreePortPair();
+        ASSERT_NE(port_, 0) << "no free loopback ports";
+        listener_ = MakeStation("127.0.0.2");
+        caller_ = MakeStation("127.0.0.3");
+        ASSERT_EQ(listener_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
+        ASSERT_EQ(caller_->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
+        ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
+        session_.sin_family = AF_INET;
+        session_.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
+        inet_pton(AF_INET, "127.0.0.2", &session_.sin_addr);
+    }
+
+    void TearDown() override {
+        for (Station* s : {listener_.get(), caller_.get()}) {
+            std::string errors = s->Errors();
+            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+        }
+    }
+
+    std::unique_ptr<Station> MakeStation(const std::string& address) {
+        StationSettings s;
+        s.lanas = address;
+        s.broadcast = "127.255.255.255";
+        s.name_port = port_;
+        s.session_port = static_cast<std::uint16_t>(port_ + 1);
+        return std::make_unique<Station>(s);
+    }
+
+    // A connection to the listener's session port from a loopback address of our own.
+    int Connect() {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.9", &local.sin_addr);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&session_), sizeof session_), 0);
+        return fd;
+    }
+
+    // What the station sends before it closes the connection, if it does so within ms;
+    // nullopt while the connection stays open.
+    static std::optional<nb::Bytes> AnswerThenClose(int fd, int ms) {
+        nb::Bytes got;
+        auto until = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            pollfd p{fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) {
+                return std::nullopt;
+            }
+            unsigned char buffer[256];
+            ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return got;
+            }
+            got.insert(got.end(), buffer, buffer + n);
+        }
+    }
+
+    // The listen is still waiting, and the real caller gets its session.
+    void ExpectTheRealCallerGetsItsSession() {
+        EXPECT_EQ(listener_->Cmd("wait 0"), "pending");
+        auto call = Words(caller_->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"));
+        ASSERT_EQ(call.size(), 2u);
+        EXPECT_EQ(call[0], "0x00");
+        auto done = Words(listener_->Cmd("wait 5000"));
+        ASSERT_EQ(done.size(), 3u);
+        EXPECT_EQ(done[0], "0x00");
+        EXPECT_EQ(done[2], "ZEBSTRESSSENDER");
+        EXPECT_EQ(caller_->Cmd("send " + call[1] + " 3 1000"), "0x00 3");
+        EXPECT_EQ(listener_->Cmd("recv " + done[1] + " 3 1000"), "0x00 3 0");
+    }
+
+    std::uint16_t port_ = 0;
+    sockaddr_in session_{};
+    std::unique_ptr<Station> listener_;
+    std::unique_ptr<Station> caller_;
+};
+
+TEST_F(HostilePeers, RequestsForOtherNamesAreRefusedWithTheProtocolsCodes) {
+    struct Case {
+        const char* called;
+        const char* calling;
+        unsigned char code;
+    };
+    // A name the station does not have; its own name, but from a caller it does not listen
+    // for; a name with a scope (the station has none).
+    for (Case c : {Case{"NOSUCHNAME", "ZEBSTRESSSENDER", nb::SESSION_CALLED_NOT_PRESENT},
+                   Case{"ZEBSTRESSRECVER", "INTRUDER", nb::SESSION_NOT_LISTENING_FOR_CALLING}}) {
+        int fd = Connect();
+        nb::Bytes request = nb::BuildSessionRequest(NameOf(c.called), NameOf(c.calling));
+        ASSERT_EQ(send(fd, request.data(), request.size(), 0),
+                  static_cast<ssize_t>(request.size()));
+        auto answer = AnswerThenClose(fd, 3000);
+        ASSERT_TRUE(answer.has_value()) << c.called << " " << c.calling << ": left open";
+        EXPECT_EQ(*answer, nb::BuildNegativeSessionResponse(c.code)) << c.called;
+        close(fd);
+    }
+    nb::WireName scoped = NameOf("ZEBSTRESSRECVER");
+    scoped.scope = "OTHER.SCOPE";
+    int fd = Connect();
+    nb::Bytes request = nb::BuildSessionRequest(scoped, NameOf("ZEBSTRESSSENDER"));
+    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    auto answer = AnswerThenClose(fd, 3000);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(*answer, nb::BuildNegativeSessionResponse(nb::SESSION_CALLED_NOT_PRESENT));
+    close(fd);
+    ExpectTheRealCallerGetsItsSession();
+}
+
+TEST_F(HostilePeers, GarbageAndSilenceAreDroppedWithoutAnswer) {
+    // Data before any session request, a request whose names do not decode, plain noise, and
+    // a header that promises a trailer that never comes.
+    nb::Bytes message(4 + 10, 0x41);
+    nb::EncodeSessionHeader(nb::SESSION_MESSAGE, 10, message.data());
+    nb::Bytes bad_names(4 + 68, 'Z');
+    nb::EncodeSessionHeader(nb::SESSION_REQUEST, 68, bad_names.data());
+    nb::Bytes noise;
+    for (int i = 0; i < 300; ++i) {
+        noise.push_back(static_cast<unsigned char>(i * 37 + 11));
+    }
+    for (const nb::Bytes& bytes : {message, bad_names, noise}) {
+        int fd = Connect();
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        auto answer = AnswerThenClose(fd, 3000);
+        ASSERT_TRUE(answer.has_value()) << "left open";
+        EXPECT_TRUE(answer->empty());
+        close(fd);
+    }
+    // Silence, and a promise not kept: dropped after the station's wait for a request.
+    int silent = Connect();
+    int promise = Connect();
+    unsigned char header[4];
+    nb::EncodeSessionHeader(nb::SESSION_REQUEST, 200, header);
+    ASSERT_EQ(send(promise, header, 4, 0), 4);
+    ExpectTheRealCallerGetsItsSession(); // meanwhile, a real caller is served at once
+    for (int fd : {silent, promise}) {
+        auto answer = AnswerThenClose(fd, 8000);
+        ASSERT_TRUE(answer.has_value()) << "left open";
+        EXPECT_TRUE(answer->empty());
+        close(fd);
+    }
+}
+
+// A thousand connections that say nothing, opened as fast as the station takes them and held
+// open. A real caller calls during the flood, as the sender does (again and again for up to 20
+// seconds), and must get its session within a few seconds: silent connections must not shut
+// it out for the station's whole wait for a session request.
+TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 1100 && files.rlim_max >= 1100) {
+        files.rlim_cur = 1100;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 1100) {
+        GTEST_SKIP() << "cannot hold 1,000 connections with " << files.rlim_cur << " files";
+    }
+    constexpr int kFlood = 1000;
+    std::vector<int> flood;
+    std::atomic<int> opened{0};
+    std::thread flooder([&] {
+        for (int i = 0; i < kFlood; ++i) {
+            int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            inet_pton(AF_INET, "127.0.0.9", &local.sin_addr);
+            bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+            connect(fd, reinterpret_cast<sockaddr*>(&session_), sizeof session_);
+            flood.push_back(fd);
+            opened = i + 1;
+        }
+    });
+    while (opened < 500) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The station answers its own caller at once, flood or not.
+    auto t0 = Clock::now();
+    EXPECT_EQ(listener_->Cmd("probe 0", 2000), "0x03");
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(2));
+    auto first_call = Clock::now();
+    auto until = first_call + std::chrono::seconds(20);
+    std::vector<std::string> call;
+    int attempts = 0;
+    int most_held = 0;
+    do {
+        ++attempts;
+        most_held = std::max(most_held, OpenFiles(listener_->Pid()));
+        call = Words(caller_->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"));
+    } while ((call.size() != 2 || call[0] != "0x00") && Clock::now() < until);
+    const auto served_after = Clock::now() - first_call;
+    while (opened < kFlood) {
+        most_held = std::max(most_held, OpenFiles(listener_->Pid()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    flooder.join();
+    ASSERT_EQ(call.size(), 2u);
+    EXPECT_EQ(call[0], "0x00") << "after " << attempts << " calls";
+    // A dropped connection attempt is retried by the kernel after a second: the bound allows that.
+    EXPECT_LT(served_after, std::chrono::seconds(3))
+        << "served only after " << attempts << " calls";
+    auto done = Words(listener_->Cmd("wait 5000"));
+    ASSERT_EQ(done.size(), 3u);
+    EXPECT_EQ(done[0], "0x00");
+    EXPECT_EQ(caller_->Cmd("send " + call[1] + " 3 1000"), "0x00 3");
+    EXPECT_EQ(listener_->Cmd("recv " + done[1] + " 3 1000"), "0x00 3 0");
+    // No connection of the flood got an answer, and the station never held more than a
+    // bounded number of them at a time.
+    int answered = 0;
+    for (int fd : flood) {
+        auto answer = AnswerThenClose(fd, 0);
+        answered += answer.has_value() && !answer->empty() ? 1 : 0;
+        close(fd);
+    }
+    EXPECT_EQ(answered, 0);
+    EXPECT_LE(most_held, 40) << "descriptors of the listening station during the flood";
+    EXPECT_EQ(listener_->Cmd("probe 0", 2000), "0x03");
+}
+
+} // namespace
