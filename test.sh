@@ -1,9 +1,62 @@
 #!/usr/bin/env bash
-# Sets up the machine (Debian packages), builds the whole kit and runs every test.
+# Sets up the machine (Debian packages), builds the whole kit and runs every test; then, in
+# build directories of their own, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the provider's threaded tests under ThreadSanitizer, and every
+# fuzz target (clang, libFuzzer) for a bounded time. Any sanitizer report, from a test or from
+# any program a test starts, fails the run.
+#   ./test.sh [ctest arguments]      arguments go to the plain and the sanitizer runs
+#   ZEB_STAGES="plain asan tsan fuzz" (the default) picks the stages; FUZZ_SECONDS=30 per target
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/deps.sh
 BUILD=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD" -j"$(nproc)"
-ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)" "$@"
+STAGES=" ${ZEB_STAGES:-plain asan tsan fuzz} "
+JOBS=$(nproc)
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+# ctest with every sanitizer report written to a file of its own and a distinct exit status;
+# a report from a child process whose status no test looks at still fails the stage.
+sanitized_ctest() {
+  local dir=$1
+  shift
+  local reports=$PWD/$dir/sanitizer-reports
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  local common="halt_on_error=1:exitcode=86:log_path=$reports/report"
+  local status=0
+  ASAN_OPTIONS="$common:detect_leaks=1:check_initialization_order=1:strict_init_order=1" \
+    UBSAN_OPTIONS="$common:print_stacktrace=1" \
+    TSAN_OPTIONS="$common:second_deadlock_stack=1" \
+    ctest --test-dir "$dir" --output-on-failure -j"$JOBS" "$@" || status=$?
+  if compgen -G "$reports/report*" >/dev/null; then
+    echo "Sanitizer reports from $dir:" >&2
+    cat "$reports"/report* >&2
+    status=1
+  fi
+  return $status
+}
+
+if [[ $STAGES == *" plain "* ]]; then
+  build "$BUILD"
+  ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" "$@"
+fi
+if [[ $STAGES == *" asan "* ]]; then
+  build "$BUILD-asan" -DZEB_SANITIZE=address,undefined
+  sanitized_ctest "$BUILD-asan" "$@"
+fi
+if [[ $STAGES == *" tsan "* ]]; then
+  build "$BUILD-tsan" -DZEB_SANITIZE=thread
+  sanitized_ctest "$BUILD-tsan" -L netbios "$@"
+fi
+if [[ $STAGES == *" fuzz "* ]]; then
+  cmake -S . -B "$BUILD-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build "$BUILD-fuzz" -j"$JOBS" --target fuzz_all
+  fuzz/run.sh "$BUILD-fuzz" "${FUZZ_SECONDS:-30}"
+fi
