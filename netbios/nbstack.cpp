@@ -115,6 +115,7 @@ struct Session {
     Name local{};
     Name remote{};
     unsigned char rto = 0;
+    unsigned char sto = 0;
     std::mutex send_mutex;
     std::mutex recv_mutex;
     std::uint32_t remaining = 0; // bytes of a message that an NRC_INCOMP receive left
@@ -968,6 +969,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
     s->local = calling;
     s->remote = called;
     s->rto = ncb->ncb_rto;
+    s->sto = ncb->ncb_sto;
     lana.sessions[*lsn] = s;
     ncb->ncb_lsn = *lsn;
     return NRC_GOODRET;
@@ -1059,10 +1061,25 @@ unsigned char Stack::Send(Lana& lana, NCB* ncb) {
     msg.msg_iov = iov;
     msg.msg_iovlen = 2;
     std::size_t left = sizeof header + ncb->ncb_length;
+    // The send time-out bounds the whole message. The socket's own time-out restarts with
+    // every part it takes, so a link that stalls part-way would hold the send for several
+    // time-outs: wait for room here instead, against one deadline.
+    std::optional<Clock::time_point> deadline;
+    if (s->sto != 0) {
+        deadline = Clock::now() + milliseconds(500 * s->sto);
+    }
     while (left > 0) {
-        ssize_t n = sendmsg(s->fd, &msg, MSG_NOSIGNAL);
+        ssize_t n = sendmsg(s->fd, &msg, MSG_NOSIGNAL | (deadline ? MSG_DONTWAIT : 0));
         if (n < 0 && errno == EINTR) {
             continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && deadline) {
+            auto wait = std::chrono::duration_cast<milliseconds>(*deadline - Clock::now()).count();
+            if (wait > 0) {
+                pollfd p{s->fd, POLLOUT, 0};
+                poll(&p, 1, static_cast<int>(std::min<long long>(wait, 1000)));
+                continue;
+            }
         }
         if (n <= 0) {
             bool timed_out = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
@@ -1515,6 +1532,7 @@ void Stack::AnswerSessionRequest(Lana& lana, HalfOpen& h, const WireName& called
     s->local = called.name;
     s->remote = calling.name;
     s->rto = match->rto;
+    s->sto = match->sto;
     lana.sessions[*lsn] = s;
     NCB* ncb = match->ncb;
     ncb->ncb_lsn = *lsn;

@@ -266,4 +266,33 @@ TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) 
     EXPECT_EQ(listener_->Cmd("probe 0", 2000), "0x03");
 }
 
+// A caller that opens its session and then never reads: the station's sends fill the
+// connection and then fail with the command time-out once the session's send time-out (here
+// 4 half-seconds) has passed, however the connection took parts of the last message.
+TEST_F(HostilePeers, PeerThatStopsReadingEndsTheSendWithinItsTimeOut) {
+    ASSERT_EQ(Words(listener_->Cmd("cancel"))[0], "0x00");
+    ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER 0 4"), "0x00 0xFF");
+    int fd = Connect();
+    int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    nb::Bytes request =
+        nb::BuildSessionRequest(NameOf("ZEBSTRESSRECVER"), NameOf("ZEBSTRESSSENDER"));
+    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    unsigned char answer[4];
+    ASSERT_EQ(recv(fd, answer, sizeof answer, MSG_WAITALL), 4);
+    ASSERT_EQ(answer[0], nb::POSITIVE_SESSION_RESPONSE);
+    auto done = Words(listener_->Cmd("wait 5000"));
+    ASSERT_EQ(done.size(), 3u);
+    ASSERT_EQ(done[0], "0x00");
+    auto t0 = Clock::now();
+    auto sent = Words(listener_->Cmd("send " + done[1] + " 10000 64000", 20000));
+    auto took = Clock::now() - t0;
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], "0x05");
+    EXPECT_LT(std::stoi(sent[1]), 10000);
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LT(took, std::chrono::milliseconds(3500)) << "one send time-out, not several";
+    close(fd);
+}
+
 } // namespace
