@@ -5,6 +5,7 @@
 #define ZEB_ENGINE_TEST_UTIL_H
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,8 +13,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sched.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -90,6 +93,22 @@ inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
         at += 3 + n;
     }
     return texts;
+}
+
+// Mounts made by the test process from here on stay in a mount namespace of its own and never
+// reach the host's; false (and why) where that is not permitted.
+inline bool PrivateMounts(std::string* why = nullptr) {
+    static int state = -1; // -1 not tried, 0 refused, 1 done
+    static int error = 0;
+    if (state < 0) {
+        state = unshare(CLONE_NEWNS) == 0 &&
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        error = errno;
+    }
+    if (why != nullptr && state != 1) {
+        *why = std::strerror(error);
+    }
+    return state == 1;
 }
 
 // Runs body in a child process, where the engine's static state is as at load time unless

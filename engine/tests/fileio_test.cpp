@@ -357,6 +357,10 @@ TEST(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
     Scratch scratch;
     const auto mnt = scratch.Path("small");
     std::filesystem::create_directory(mnt);
+    std::string why;
+    if (!zebtest::PrivateMounts(&why)) {
+        GTEST_SKIP() << "no private mount namespace for a small tmpfs here: " << why;
+    }
     if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=256k") != 0) {
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
     }

@@ -1,0 +1,151 @@
+// Faults of the engine's two outputs under a running engine: report.txt in a directory that
+// cannot be written, the compatibility log on a file system that fills up, and the log
+// written by two processes at once. Records are dropped, never cut or interleaved, and the
+// test goes on. Small file systems are tmpfs mounts in a mount namespace of the test
+// process's own (skipped where that is not permitted).
+#include <algorithm>
+#include <sys/mount.h>
+
+#include "compatlog.h"
+#include "engine_test_util.h"
+#include "status.h"
+
+using zebtest::DecodeLog;
+using zebtest::InChild;
+using zebtest::ReadLines;
+using zebtest::Scratch;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// Mounts a tmpfs at path; an empty text when done, else why not.
+std::string MountTmpfs(const std::filesystem::path& path, const char* options,
+                       unsigned long flags = 0) {
+    std::string why;
+    if (!zebtest::PrivateMounts(&why)) {
+        return "no private mount namespace here: " + why;
+    }
+    if (mount("tmpfs", path.c_str(), "tmpfs", flags, options) != 0) {
+        return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(ReportFault, ReadOnlyDirectoryDropsTheRecordsAndThePassGoesOn) {
+    Scratch scratch;
+    const auto ro = scratch.Path("ro");
+    std::filesystem::create_directory(ro);
+    if (std::string why = MountTmpfs(ro, "size=64k", MS_RDONLY); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const std::string testFile = scratch.Path("TESTFILE").string();
+    int status = InChild([&] {
+        std::filesystem::current_path(ro); // report.txt goes here, and cannot be created
+        PassSaveResult(1);
+        EXPECT_EQ(SQL_Test(testFile.c_str(), 4096, 4096, 1, 4, 20), 0);
+        EXPECT_EQ(GetRetCode(), ZEB_RESULT_PASSED) << "a dropped record is no failure";
+        PostFailure("failure while report.txt is out of reach");
+        EXPECT_EQ(GetRetCode(), ZEB_RESULT_FAILED);
+        // Writable again: the next record is appended as usual.
+        EXPECT_EQ(mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT, "size=64k"), 0)
+            << std::strerror(errno);
+        PostStatus("back again", LEVEL_PROGRESS);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadLines(ro / "report.txt"), Lines{"back again"});
+    umount2(ro.c_str(), MNT_DETACH);
+    EXPECT_EQ(std::filesystem::file_size(testFile), 1048544u) << "the pass ran";
+    // The failure still reached the compatibility log, after the pass's range heading.
+    const Lines log = DecodeLog(scratch.Log());
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "failure while report.txt is out of reach\n\r\n");
+}
+
+TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
+    Scratch scratch;
+    const auto ctlogs = scratch.Log().parent_path();
+    if (std::string why = MountTmpfs(ctlogs, "size=8k"); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    // Records of different lengths until the file system is full, and well beyond.
+    Lines written;
+    for (int i = 0; i < 400; ++i) {
+        std::string text = "record " + std::to_string(i) + " " + std::string(i % 97, 'x');
+        CompatLogPrintf("%s", text.c_str());
+        written.push_back(text + "\r\n");
+    }
+    const Lines kept = DecodeLog(scratch.Log()); // fails the test on any cut record
+    ASSERT_GT(kept.size(), 10u);
+    ASSERT_LT(kept.size(), written.size()) << "the file system never filled up";
+    // What was kept are whole records of what was written, in order; a short record may
+    // still fit where a longer one did not.
+    std::size_t at = 0;
+    for (const std::string& k : kept) {
+        while (at < written.size() && written[at] != k) {
+            ++at;
+        }
+        ASSERT_LT(at, written.size()) << "not written, or out of order: " << k;
+        ++at;
+    }
+    // Room again: the next record follows the last whole one.
+    std::filesystem::resize_file(scratch.Log(), 0);
+    CompatLogPrintf("%s", "after");
+    EXPECT_EQ(DecodeLog(scratch.Log()), Lines{"after\r\n"});
+    umount2(ctlogs.c_str(), MNT_DETACH);
+}
+
+TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
+    Scratch scratch;
+    // Each writer starts when the pipe opens, to make their records meet.
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    auto writer = [&](char who) {
+        return [&, who] {
+            char byte;
+            close(go[1]);
+            EXPECT_EQ(read(go[0], &byte, 1), 0);
+            for (int i = 0; i < 500; ++i) {
+                std::string text = std::string(1, who) + " " + std::to_string(i) + " " +
+                                   std::string(static_cast<std::size_t>(i % 250), who);
+                CompatLogPrintf("%s", text.c_str());
+            }
+        };
+    };
+    std::vector<pid_t> children;
+    for (char who : {'A', 'B'}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            writer(who)();
+            _exit(::testing::Test::HasFailure() ? 100 : 0);
+        }
+        children.push_back(pid);
+    }
+    close(go[0]);
+    close(go[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    // Every record whole and one writer's own; each writer's records in order, none twice.
+    // A writer that finds the log busy loses that record, so some may be missing.
+    const Lines records = DecodeLog(scratch.Log());
+    int last[2] = {-1, -1};
+    int count[2] = {0, 0};
+    for (const std::string& r : records) {
+        ASSERT_GE(r.size(), 5u);
+        const char who = r[0];
+        ASSERT_TRUE(who == 'A' || who == 'B') << r;
+        const int i = std::stoi(r.substr(2));
+        const std::string expected = std::string(1, who) + " " + std::to_string(i) + " " +
+                                     std::string(static_cast<std::size_t>(i % 250), who) + "\r\n";
+        EXPECT_EQ(r, expected);
+        EXPECT_GT(i, last[who - 'A']) << r;
+        last[who - 'A'] = i;
+        ++count[who - 'A'];
+    }
+    EXPECT_GT(count[0], 0);
+    EXPECT_GT(count[1], 0);
+}
