@@ -1,0 +1,133 @@
+// Faults of the file system under a running vor32: a target on a file system that fills up in
+// the middle of the run, and a target on a read-only file system. Each ends the run with the
+// failing operation's message and exit code 1; the log holds every line up to the failure,
+// whole; the copy at the other target is intact. The small file systems are tmpfs mounts in a
+// mount namespace of this test process's own (skipped where that is not permitted).
+#include "test_support.h"
+#include "vor32_process.h"
+
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+namespace vor32_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Mounts made from here on stay in this process's own mount namespace.
+bool PrivateMounts(std::string& why) {
+    static int state = -1; // -1 not tried, 0 refused, 1 done
+    static std::string reason;
+    if (state < 0) {
+        state = unshare(CLONE_NEWNS) == 0 &&
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        reason = std::strerror(errno);
+    }
+    why = reason;
+    return state == 1;
+}
+
+// A tmpfs of size bytes at path, read-only when asked; an empty text when mounted, else why not.
+std::string MountSmall(const fs::path& path, const std::string& size, bool readOnly) {
+    std::string why;
+    if (!PrivateMounts(why)) {
+        return "no private mount namespace here (" + why + ")";
+    }
+    const std::string options = "size=" + size;
+    if (mount("tmpfs", path.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) != 0) {
+        return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    }
+    return "";
+}
+
+// The log as lines, each of which must have ended in CR LF (the totals' LF CR endings do not
+// occur in a failed run).
+std::vector<std::string> LogLines(const std::string& log) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < log.size()) {
+        std::size_t end = log.find("\r\n", at);
+        EXPECT_NE(end, std::string::npos) << "log line without its CR LF at byte " << at;
+        if (end == std::string::npos) {
+            break;
+        }
+        lines.push_back(log.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+TEST(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
+    TempDir dir;
+    dir.Make({"A", "small"});
+    if (std::string why = MountSmall(dir / "small", "64k", false); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    Outcome outcome = RunVor32({"4000", "1000000", "4000", "A", "small", "/t", "/v"}, dir.path());
+    umount2((dir / "small").c_str(), MNT_DETACH);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 1) << outcome.output;
+    // The failing write is either a copy onto the full target or the growth of the file there.
+    static const std::regex copyFailed(
+        "dwBytesWritten \\(([0-9]+)\\) != dwBytesRead \\(([0-9]+)\\)");
+    static const std::regex growthFailed("dwBytesWritten \\(([0-9]+)\\) != dwCount \\(([0-9]+)\\)");
+    const std::string log = ReadFile(dir / "VOR32.LOG");
+    std::vector<std::string> lines = LogLines(log);
+    ASSERT_FALSE(lines.empty());
+    std::smatch m;
+    const bool copy = std::regex_match(lines.back(), m, copyFailed);
+    const bool growth = !copy && std::regex_match(lines.back(), m, growthFailed);
+    ASSERT_TRUE(copy || growth) << lines.back();
+    EXPECT_LT(std::stoul(m[1]), std::stoul(m[2]));
+    EXPECT_TRUE(EndsWith(outcome.output, lines.back() + "\n")) << outcome.output;
+    if (growth) {
+        EXPECT_NE(outcome.output.find("gle=28\n"), std::string::npos) << "the disk-full error";
+    }
+    // Every transfer the console showed is in the log, whole and in order, before the failure.
+    std::vector<Transfer> shown = Transfers(outcome.output);
+    std::vector<Transfer> logged = Transfers(log);
+    ASSERT_GE(shown.size(), 2u) << "the file system filled up too early to test anything";
+    ASSERT_EQ(logged.size(), shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(logged[i].number, shown[i].number);
+        EXPECT_EQ(logged[i].size, shown[i].size);
+    }
+    // Nothing lost at the good target: its file holds the cells of the last size it reached.
+    const std::string atA = ReadFile(dir / "A" / kDataName);
+    EXPECT_EQ(atA, Cells(static_cast<std::uint32_t>(atA.size())));
+    EXPECT_GE(atA.size(), 4000u);
+}
+
+TEST(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
+    TempDir dir;
+    dir.Make({"A", "ro"});
+    if (std::string why = MountSmall(dir / "ro", "64k", true); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    // As the destination of the first copy.
+    Outcome copy = RunVor32({"8", "16", "4", "A", "ro", "/t", "/v"}, dir.path());
+    ASSERT_TRUE(copy.exited);
+    EXPECT_EQ(copy.code, 1);
+    const std::string refusal = "Unable to open 'ro/" + kDataName + "' for writing.";
+    EXPECT_TRUE(EndsWith(copy.output, kSeparators + refusal + "\n")) << copy.output;
+    EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), refusal + "\r\n"));
+    EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8)) << "the source is untouched";
+    // As the target of the initial file.
+    Outcome initial = RunVor32({"8", "16", "4", "ro", "A", "/t"}, dir.path());
+    umount2((dir / "ro").c_str(), MNT_DETACH);
+    ASSERT_TRUE(initial.exited);
+    EXPECT_EQ(initial.code, 1);
+    const std::string creation = "Unable to create initial file 'ro/" + kDataName + "'.";
+    EXPECT_TRUE(EndsWith(initial.output, "Transfer Buffer.\n" + creation + "\n")) << initial.output;
+    EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), "Transfer Buffer.\r\n" + creation + "\r\n"));
+}
+
+} // namespace
+} // namespace vor32_test
