@@ -177,6 +177,7 @@ class StationProcess {
         }
     }
 
+    pid_t Pid() const { return pid_; }
     double Seconds() const { return std::chrono::duration<double>(ended_ - started_).count(); }
     const std::vector<std::string>& Lines() const { return lines_; }
     // The texts posted to the board, in order (line ends shown as \n).

@@ -1,0 +1,171 @@
+// The session stress when the other side goes away in the middle of a session: the sender
+// process killed, and the network link between the two hosts cut. The side left behind ends
+// with its receive or send error within its time-out, posts its totals and releases its name,
+// and a new session can start at once.
+#include "engine_test_util.h"
+#include "station_runner.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+using zebtest::Loopback;
+using zebtest::ReadLines;
+using zebtest::StationPlace;
+using zebtest::StationProcess;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The receiver's report after its last block: the end of the session and the totals, whose
+// byte count is that of the blocks it announced.
+void ExpectTotalsAfter(const Lines& lines, const std::string& ending, unsigned long blockSize) {
+    std::size_t blocks = 0;
+    std::size_t at = 0;
+    while (at < lines.size() && lines[at] != ending) {
+        blocks += lines[at].rfind("Received block ", 0) == 0 ? 1 : 0;
+        ++at;
+    }
+    ASSERT_LT(at + 3, lines.size() + 0) << "no " << ending;
+    EXPECT_GT(blocks, 0u);
+    EXPECT_EQ(lines[at + 1], "RECEIVE SESSION END ");
+    EXPECT_EQ(lines[at + 2], std::to_string(blocks * blockSize) + " Bytes received.");
+    EXPECT_NE(lines[at + 3].find(" KB/s"), std::string::npos) << lines[at + 3];
+    EXPECT_EQ(lines.size(), at + 4);
+}
+
+TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
+    std::uint16_t port = zebtest::FreeLoopbackPorts();
+    ASSERT_NE(port, 0);
+    {
+        StationProcess receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
+        ASSERT_TRUE(receiver.WaitFor("post Listening for Sender.."));
+        StationProcess sender(Loopback("127.0.0.3", port), {"--quiet", "send", "30000", "64000"});
+        ASSERT_TRUE(receiver.WaitFor("post Received block  20 Size = 64K Bytes"));
+        kill(sender.Pid(), SIGKILL);
+        // Killed within a block the session was cut (0x18); between two blocks the kernel's
+        // close looks like a hang-up.
+        std::string line;
+        do {
+            line = receiver.ReadLine(40000);
+        } while (line.rfind("post Received block ", 0) == 0);
+        EXPECT_TRUE(line == "post Netbios Error Return 18" ||
+                    line == "post Session closed by Sender")
+            << line;
+        EXPECT_EQ(receiver.ReadLine(), "post RECEIVE SESSION END ");
+        ASSERT_TRUE(receiver.WaitFor("result 0")) << "the receiver's name was deleted";
+        {
+            StationProcess other(Loopback("127.0.0.4", port), {"claim", "ZEBSTRESSRECVER"});
+            EXPECT_EQ(other.Finish(), 0);
+            EXPECT_EQ(other.Value("claim"), "0x00") << "the name is free";
+        }
+        EXPECT_EQ(receiver.Finish(), 3) << "a receive error is no failure";
+        const Lines lines = ReadLines(receiver.Report());
+        ExpectTotalsAfter(lines, line.substr(5), 64000);
+    }
+    // The same station again, at once: a whole clean session.
+    StationProcess receiver(Loopback("127.0.0.2", port), {"recv"});
+    ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..", 5000));
+    StationProcess sender(Loopback("127.0.0.3", port), {"send", "5", "64000"});
+    EXPECT_EQ(sender.Finish(), 3);
+    EXPECT_EQ(receiver.Finish(), 3);
+    EXPECT_EQ(sender.Value("result"), "1");
+    const Lines lines = ReadLines(receiver.Report());
+    ExpectTotalsAfter(lines, "Session closed by Sender", 64000);
+}
+
+int Shell(const std::string& command, std::string* output = nullptr) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    std::array<char, 1024> buf;
+    std::size_t n = 0;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
+        if (output != nullptr) {
+            output->append(buf.data(), n);
+        }
+    }
+    return pclose(p);
+}
+
+// Two hosts in two network namespaces on a veth link of their own (192.0.2.0/24, no route
+// beyond it). Skipped where namespaces cannot be made.
+class LinkCut : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0 || Shell("command -v ip") != 0) {
+            GTEST_SKIP() << "network namespaces need root and iproute2; link cut skipped";
+        }
+        const std::string id = std::to_string(getpid() % 100000);
+        a_ = "zeb_ca_" + id;
+        b_ = "zeb_cb_" + id;
+        vb_ = "vzcb" + id;
+        const std::string va = "vzca" + id;
+        std::string out;
+        int status =
+            Shell("ip netns add " + a_ + " && ip netns add " + b_ + " && ip link add " + va +
+                      " type veth peer name " + vb_ + " && ip link set " + va + " netns " + a_ +
+                      " && ip link set " + vb_ + " netns " + b_ + " && ip -n " + a_ +
+                      " addr add 192.0.2.1/24 dev " + va + " && ip -n " + b_ +
+                      " addr add 192.0.2.2/24 dev " + vb_ + " && ip -n " + a_ +
+                      " link set lo up && ip -n " + b_ + " link set lo up && ip -n " + a_ +
+                      " link set " + va + " up && ip -n " + b_ + " link set " + vb_ + " up",
+                  &out);
+        if (status != 0) {
+            TearDown();
+            GTEST_SKIP() << "cannot create network namespaces here (" << out
+                         << "); link cut skipped";
+        }
+    }
+    void TearDown() override {
+        if (!a_.empty()) {
+            Shell("ip netns del " + a_ + "; ip netns del " + b_);
+            a_.clear();
+        }
+    }
+    static StationPlace Host(const std::string& ns, const std::string& address) {
+        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}};
+    }
+
+    std::string a_;
+    std::string b_;
+    std::string vb_;
+};
+
+TEST_F(LinkCut, BothSidesEndWithinTheirTimeOutsWithTheirErrors) {
+    StationProcess receiver(Host(a_, "192.0.2.1"), {"recv"});
+    ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..")) << "receiver not listening";
+    StationProcess sender(Host(b_, "192.0.2.2"), {"--quiet", "send", "30000", "64000"});
+    ASSERT_TRUE(receiver.WaitFor("post Received block  20 Size = 64K Bytes"));
+    ASSERT_EQ(Shell("ip -n " + b_ + " link set " + vb_ + " down"), 0);
+    const auto cut = Clock::now();
+    // Each side's send or receive time-out is 30 seconds from the start of the request under
+    // way when the link went down.
+    EXPECT_EQ(sender.Finish(60000), 2) << "a send error is a failure";
+    EXPECT_LT(Clock::now() - cut, std::chrono::seconds(40));
+    EXPECT_EQ(receiver.Finish(60000), 3) << "a receive error is not";
+    EXPECT_LT(Clock::now() - cut, std::chrono::seconds(40));
+
+    EXPECT_EQ(sender.Value("result"), "1");
+    const Lines sent = ReadLines(sender.Report());
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2], "Send Error 05");
+    // The blocks that went out before the send failed.
+    const std::string tail = " bytes transfered  Data Corrupted!";
+    ASSERT_GT(sent.back().size(), tail.size());
+    EXPECT_EQ(sent.back().substr(sent.back().size() - tail.size()), tail) << sent.back();
+    const std::size_t kbs = sent.back().find(" KB/s ");
+    ASSERT_NE(kbs, std::string::npos) << sent.back();
+    EXPECT_EQ(std::stoul(sent.back().substr(kbs + 6)) % 64000, 0u) << sent.back();
+    EXPECT_EQ(receiver.Value("result"), "0") << "the receiver's name was deleted";
+    ExpectTotalsAfter(ReadLines(receiver.Report()), "Netbios Error Return  5", 64000);
+}
+
+} // namespace
