@@ -8,13 +8,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-60}
 
-# target binary (under BUILD/fuzz) and its seeds (under fuzz/)
+# target binary (under BUILD/fuzz), its seeds (under fuzz/) and options of its own
 targets=(
   "copystress/fuzz_vor32_cmdline copystress/seeds/cmdline"
   "netbios/fuzz_netbios_namepacket netbios/seeds/namepacket"
   "netbios/fuzz_netbios_session netbios/seeds/session"
   "frontend/fuzz_frontend_fields frontend/seeds/fields"
-  "engine/fuzz_engine_receiver engine/seeds/receiver"
+  "engine/fuzz_session_receiver engine/seeds/session_receiver -max_len=128010"
 )
 
 work=$(mktemp -d)
@@ -23,7 +23,7 @@ findings=$build/fuzz-findings
 mkdir -p "$findings"
 failed=0
 for entry in "${targets[@]}"; do
-  read -r binary seeds <<<"$entry"
+  read -r binary seeds options <<<"$entry"
   name=$(basename "$binary")
   if [[ ! -d $root/fuzz/$(dirname "$binary") ]]; then
     continue # that part has no fuzz target yet
@@ -37,7 +37,7 @@ for entry in "${targets[@]}"; do
   log=$build/fuzz-$name.log
   start=$SECONDS
   if "$build/fuzz/$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$findings/$name-" \
+      -print_final_stats=1 -artifact_prefix="$findings/$name-" ${options:-} \
       "$work/$name" "$root/fuzz/$seeds" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "fuzz: $name: ${runs:-?} runs in $((SECONDS - start)) s, no finding"
