@@ -1287,7 +1287,7 @@ void Stack::Loop() {
         }
         for (auto [lana, half] : finished) {
             auto it = std::find_if(lana->half_open.begin(), lana->half_open.end(),
-                                   [half](const auto& p) { return p.get() == half; });
+                                   [h = half](const auto& p) { return p.get() == h; });
             if (it != lana->half_open.end()) {
                 if ((*it)->fd >= 0) {
                     close((*it)->fd);
