@@ -14,8 +14,11 @@ targets=(
   "netbios/fuzz_netbios_namepacket netbios/seeds/namepacket"
   "netbios/fuzz_netbios_session netbios/seeds/session"
   "frontend/fuzz_frontend_fields frontend/seeds/fields"
-  "engine/fuzz_session_receiver engine/seeds/session_receiver -max_len=128010"
+  "engine/fuzz_session_receiver engine/seeds/session_receiver -max_len=66000"
 )
+
+# Undefined behaviour is a finding too, in every target, whatever it was compiled with.
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
