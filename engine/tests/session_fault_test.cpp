@@ -131,7 +131,7 @@ class LinkCut : public ::testing::Test {
         }
     }
     static StationPlace Host(const std::string& ns, const std::string& address) {
-        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}};
+        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}, {}};
     }
 
     std::string a_;
