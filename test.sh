@@ -31,6 +31,7 @@ sanitized_ctest() {
   local common="halt_on_error=1:exitcode=86:log_path=$reports/report"
   local status=0
   ASAN_OPTIONS="$common:detect_leaks=1:check_initialization_order=1:strict_init_order=1" \
+    LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt:print_suppressions=0" \
     UBSAN_OPTIONS="$common:print_stacktrace=1" \
     TSAN_OPTIONS="$common:second_deadlock_stack=1" \
     ctest --test-dir "$dir" --output-on-failure -j"$JOBS" "$@" || status=$?
