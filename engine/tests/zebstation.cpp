@@ -82,11 +82,11 @@ NCB Fresh(unsigned char command) {
 
 // Builds block text like "1000@10=28,00" into a 64002-byte block; false when it does not parse
 // or reaches past the block.
-bool BuildBlock(const char* spec, std::vector<unsigned char>& block) {
+bool BuildBlock(const char* layout, std::vector<unsigned char>& block) {
     block.assign(64003, 0);
     char* end = nullptr;
-    unsigned long size = std::strtoul(spec, &end, 10);
-    if (end == spec || size > 64000) {
+    unsigned long size = std::strtoul(layout, &end, 10);
+    if (end == layout || size > 64000) {
         return false;
     }
     block[0] = static_cast<unsigned char>(size & 0xFF);
@@ -116,11 +116,11 @@ bool BuildBlock(const char* spec, std::vector<unsigned char>& block) {
 
 // A sender that speaks to the receiver through the provider only, so that it can send blocks
 // the engine never would.
-int RawSend(int count, char** specs) {
+int RawSend(int count, char** layouts) {
     std::vector<std::vector<unsigned char>> blocks(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        if (!BuildBlock(specs[i], blocks[static_cast<std::size_t>(i)])) {
-            std::fprintf(stderr, "bad block: %s\n", specs[i]);
+        if (!BuildBlock(layouts[i], blocks[static_cast<std::size_t>(i)])) {
+            std::fprintf(stderr, "bad block: %s\n", layouts[i]);
             return 64;
         }
     }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -178,7 +181,12 @@ TEST(Settings, NameServerMakesAnHNodeAndNodeTypeNeedsIt) {
         EXPECT_FALSE(c.lanas[0].configured) << bad;
     }
     // A name server that is no unicast address, or no address at all, is not guessed at.
-    for (const char* bad : {"255.255.255.255", "0.0.0.0", "127.0.0.9:0", "wins.example"}) {
+    // The limited broadcast address is written out from its numeric form.
+    char limitedBroadcast[INET_ADDRSTRLEN];
+    const in_addr everyone{htonl(INADDR_BROADCAST)};
+    ASSERT_NE(inet_ntop(AF_INET, &everyone, limitedBroadcast, sizeof limitedBroadcast), nullptr);
+    for (const char* bad :
+         {static_cast<const char*>(limitedBroadcast), "0.0.0.0", "127.0.0.9:0", "wins.example"}) {
         env.vars = {{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", bad}};
         c = nb::ParseConfig(env.Lookup(), {}, "");
         EXPECT_EQ(c.problems.size(), 1u) << bad;
