@@ -146,6 +146,8 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
         last[who - 'A'] = i;
         ++count[who - 'A'];
     }
-    EXPECT_GT(count[0], 0);
-    EXPECT_GT(count[1], 0);
+    // A writer that finds the log held at every one of its attempts loses all its records;
+    // whenever one is refused, the other writer's record is being written, so the log is never
+    // empty.
+    EXPECT_GT(count[0] + count[1], 0);
 }
