@@ -15,8 +15,10 @@
 
 using zebtest::Loopback;
 using zebtest::ReadLines;
+using zebtest::Shell;
 using zebtest::StationPlace;
 using zebtest::StationProcess;
+using zebtest::VethHosts;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -80,21 +82,6 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
     ExpectTotalsAfter(lines, "Session closed by Sender", 64000);
 }
 
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return -1;
-    }
-    std::array<char, 1024> buf;
-    std::size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
-        if (output != nullptr) {
-            output->append(buf.data(), n);
-        }
-    }
-    return pclose(p);
-}
-
 // Two hosts in two network namespaces on a veth link of their own (192.0.2.0/24, no route
 // beyond it). Skipped where namespaces cannot be made.
 class LinkCut : public ::testing::Test {
@@ -103,37 +90,21 @@ class LinkCut : public ::testing::Test {
         if (geteuid() != 0 || Shell("command -v ip") != 0) {
             GTEST_SKIP() << "network namespaces need root and iproute2; link cut skipped";
         }
-        const std::string id = std::to_string(getpid() % 100000);
-        a_ = "zeb_ca_" + id;
-        b_ = "zeb_cb_" + id;
-        vb_ = "vzcb" + id;
-        const std::string va = "vzca" + id;
         std::string out;
-        int status =
-            Shell("ip netns add " + a_ + " && ip netns add " + b_ + " && ip link add " + va +
-                      " type veth peer name " + vb_ + " && ip link set " + va + " netns " + a_ +
-                      " && ip link set " + vb_ + " netns " + b_ + " && ip -n " + a_ +
-                      " addr add 192.0.2.1/24 dev " + va + " && ip -n " + b_ +
-                      " addr add 192.0.2.2/24 dev " + vb_ + " && ip -n " + a_ +
-                      " link set lo up && ip -n " + b_ + " link set lo up && ip -n " + a_ +
-                      " link set " + va + " up && ip -n " + b_ + " link set " + vb_ + " up",
-                  &out);
-        if (status != 0) {
-            TearDown();
+        if (!hosts_.Create("c", &out)) {
             GTEST_SKIP() << "cannot create network namespaces here (" << out
                          << "); link cut skipped";
         }
+        a_ = hosts_.a;
+        b_ = hosts_.b;
+        vb_ = hosts_.linkB;
     }
-    void TearDown() override {
-        if (!a_.empty()) {
-            Shell("ip netns del " + a_ + "; ip netns del " + b_);
-            a_.clear();
-        }
-    }
+    void TearDown() override { hosts_.Remove(); }
     static StationPlace Host(const std::string& ns, const std::string& address) {
-        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}, {}};
+        return VethHosts::Host(ns, address);
     }
 
+    VethHosts hosts_;
     std::string a_;
     std::string b_;
     std::string vb_;

@@ -12,25 +12,12 @@
 #include <string>
 
 using zebtest::ReadLines;
+using zebtest::Shell;
 using zebtest::StationPlace;
 using zebtest::StationProcess;
+using zebtest::VethHosts;
 
 namespace {
-
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return -1;
-    }
-    std::array<char, 1024> buf;
-    std::size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
-        if (output != nullptr) {
-            output->append(buf.data(), n);
-        }
-    }
-    return pclose(p);
-}
 
 class TwoHosts : public ::testing::Test {
   protected:
@@ -38,38 +25,20 @@ class TwoHosts : public ::testing::Test {
         if (geteuid() != 0 || Shell("command -v ip") != 0) {
             GTEST_SKIP() << "network namespaces need root and iproute2; two-host session skipped";
         }
-        const std::string id = std::to_string(getpid() % 100000);
-        a_ = "zeb_a_" + id;
-        b_ = "zeb_b_" + id;
-        const std::string va = "vzba" + id;
-        const std::string vb = "vzbb" + id;
         std::string out;
-        int status =
-            Shell("ip netns add " + a_ + " && ip netns add " + b_ + " && ip link add " + va +
-                      " type veth peer name " + vb + " && ip link set " + va + " netns " + a_ +
-                      " && ip link set " + vb + " netns " + b_ + " && ip -n " + a_ +
-                      " addr add 192.0.2.1/24 dev " + va + " && ip -n " + b_ +
-                      " addr add 192.0.2.2/24 dev " + vb + " && ip -n " + a_ +
-                      " link set lo up && ip -n " + b_ + " link set lo up && ip -n " + a_ +
-                      " link set " + va + " up && ip -n " + b_ + " link set " + vb + " up",
-                  &out);
-        if (status != 0) {
-            TearDown();
+        if (!hosts_.Create("b", &out)) {
             GTEST_SKIP() << "cannot create network namespaces here (" << out
                          << "); two-host session skipped";
         }
+        a_ = hosts_.a;
+        b_ = hosts_.b;
     }
-    void TearDown() override {
-        if (!a_.empty()) {
-            Shell("ip netns del " + a_ + "; ip netns del " + b_);
-            a_.clear();
-        }
-    }
-    // The protocol's own ports inside the namespace; the broadcast of the /24 link.
+    void TearDown() override { hosts_.Remove(); }
     static StationPlace Host(const std::string& ns, const std::string& address) {
-        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}, {}};
+        return VethHosts::Host(ns, address);
     }
 
+    VethHosts hosts_;
     std::string a_;
     std::string b_;
 };

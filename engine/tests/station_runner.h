@@ -5,9 +5,11 @@
 #define ZEB_ENGINE_TESTS_STATION_RUNNER_H
 
 #include <arpa/inet.h>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -243,6 +245,63 @@ inline std::uint16_t FreeLoopbackPorts() {
 inline StationPlace Loopback(const char* address, std::uint16_t port) {
     return StationPlace{address, "127.255.255.255", port, {}, {}};
 }
+
+// Runs a shell command; its output, standard error included, goes to output when given.
+inline int Shell(const std::string& command, std::string* output = nullptr) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    std::array<char, 1024> buf;
+    std::size_t n = 0;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
+        if (output != nullptr) {
+            output->append(buf.data(), n);
+        }
+    }
+    return pclose(p);
+}
+
+// Two hosts in two network namespaces joined by a veth link of their own: 192.0.2.1/24 in
+// the first, 192.0.2.2/24 in the second, no route beyond the link.
+struct VethHosts {
+    std::string a;     // first namespace
+    std::string b;     // second namespace
+    std::string linkB; // the second host's end of the link
+
+    // Creates both, named with tag and this process's id. False, with the commands' output
+    // in why, where this machine cannot make them; nothing is left behind then.
+    bool Create(const std::string& tag, std::string* why) {
+        const std::string id = std::to_string(getpid() % 100000);
+        a = "zeb_" + tag + "a_" + id;
+        b = "zeb_" + tag + "b_" + id;
+        const std::string linkA = "vz" + tag + "a" + id;
+        linkB = "vz" + tag + "b" + id;
+        const int status =
+            Shell("ip netns add " + a + " && ip netns add " + b + " && ip link add " + linkA +
+                      " type veth peer name " + linkB + " && ip link set " + linkA + " netns " + a +
+                      " && ip link set " + linkB + " netns " + b + " && ip -n " + a +
+                      " addr add 192.0.2.1/24 dev " + linkA + " && ip -n " + b +
+                      " addr add 192.0.2.2/24 dev " + linkB + " && ip -n " + a +
+                      " link set lo up && ip -n " + b + " link set lo up && ip -n " + a +
+                      " link set " + linkA + " up && ip -n " + b + " link set " + linkB + " up",
+                  why);
+        if (status != 0) {
+            Remove();
+        }
+        return status == 0;
+    }
+    void Remove() {
+        if (!a.empty()) {
+            Shell("ip netns del " + a + "; ip netns del " + b);
+            a.clear();
+        }
+    }
+    // A station inside namespace ns: the protocol's own ports, the broadcast of the /24 link.
+    static StationPlace Host(const std::string& ns, const std::string& address) {
+        return StationPlace{address + "/24", "", 0, {"ip", "netns", "exec", ns}, {}};
+    }
+};
 
 } // namespace zebtest
 
