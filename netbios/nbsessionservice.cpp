@@ -1,0 +1,434 @@
+// The session service: the session table, calls (connect, session request, retarget),
+// connections accepted by the provider thread that have yet to send their session request and
+// the answer to it, and the data path of an established session, which runs outside the lock.
+#include "nbstackinternal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace nb {
+
+// ---------------------------------------------------------------------------------------
+// Sessions
+
+std::optional<unsigned char> Stack::FreeLsnLocked(const Lana& lana) const {
+    for (unsigned n = 1; n <= MAX_SESSIONS; ++n) {
+        if (lana.sessions.find(static_cast<unsigned char>(n)) == lana.sessions.end()) {
+            return static_cast<unsigned char>(n);
+        }
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<Session> Stack::FindSession(Lana& lana, unsigned char lsn) {
+    std::lock_guard lock(mutex_);
+    auto it = lana.sessions.find(lsn);
+    return it == lana.sessions.end() ? nullptr : it->second;
+}
+
+void Stack::RemoveSessionLocked(Lana& lana, unsigned char lsn) {
+    auto it = lana.sessions.find(lsn);
+    if (it == lana.sessions.end()) {
+        return;
+    }
+    std::shared_ptr<Session> s = it->second;
+    lana.sessions.erase(it);
+    s->closed = true;
+    shutdown(s->fd, SHUT_RDWR); // wakes any receive still blocked on it
+    // A name deleted while this session lived goes with its last session.
+    bool still_used = std::any_of(lana.sessions.begin(), lana.sessions.end(),
+                                  [&](const auto& o) { return o.second->local == s->local; });
+    if (!still_used) {
+        std::erase_if(lana.names,
+                      [&](const NameEntry& e) { return e.name == s->local && e.deleted; });
+    }
+}
+
+void Stack::AbortSession(Lana& lana, const std::shared_ptr<Session>& s) {
+    std::lock_guard lock(mutex_);
+    auto it = lana.sessions.find(s->lsn);
+    if (it != lana.sessions.end() && it->second == s) {
+        RemoveSessionLocked(lana, s->lsn);
+    }
+}
+
+unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t port, NCB* ncb,
+                             int& retarget_left) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return NRC_NORES;
+    }
+    auto fail = [fd](unsigned char code) {
+        close(fd);
+        return code;
+    };
+    sockaddr_in local = SockAddr(lana.binding.address, 0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        return fail(NRC_NORES);
+    }
+    sockaddr_in remote = SockAddr(address, port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        if (errno != EINPROGRESS) {
+            return fail(NRC_NOCALL);
+        }
+        pollfd p{fd, POLLOUT, 0};
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (poll(&p, 1, static_cast<int>(CONNECT_TIMEOUT.count())) != 1 ||
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+            return fail(NRC_NOCALL); // nobody there: no such station to call
+        }
+    }
+    Name called = NameOf(ncb->ncb_callname);
+    Name calling = NameOf(ncb->ncb_name);
+    auto deadline = Clock::now() + SESSION_RESPONSE_TIMEOUT;
+    if (!WriteAll(fd, BuildSessionRequest(Wire(called), Wire(calling)), deadline)) {
+        return fail(NRC_NOCALL);
+    }
+    SessionPacketReader reader(16);
+    for (;;) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) {
+            return fail(NRC_CMDTMO);
+        }
+        unsigned char buffer[32];
+        std::size_t want = std::min(reader.Wanted(), sizeof buffer);
+        ssize_t n = recv(fd, buffer, want, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n <= 0) {
+            return fail(NRC_NOCALL);
+        }
+        std::size_t used = 0;
+        auto status = reader.Feed({buffer, static_cast<std::size_t>(n)}, used);
+        if (status == SessionPacketReader::Status::NeedMore) {
+            continue;
+        }
+        if (status != SessionPacketReader::Status::Complete) {
+            return fail(NRC_NOCALL);
+        }
+        unsigned char type = reader.Header().type;
+        ByteSpan trailer = reader.Trailer();
+        if (type == SESSION_KEEP_ALIVE) {
+            reader.Reset();
+            continue;
+        }
+        if (type == NEGATIVE_SESSION_RESPONSE) {
+            // Insufficient resources may pass; every other refusal means nobody listens.
+            bool busy = trailer.size() == 1 && trailer[0] == SESSION_INSUFFICIENT_RESOURCES;
+            return fail(busy ? NRC_REMTFUL : NRC_NOCALL);
+        }
+        if (type == RETARGET_SESSION_RESPONSE && trailer.size() == 6 && retarget_left > 0) {
+            --retarget_left;
+            close(fd);
+            std::uint32_t to = (std::uint32_t{trailer[0]} << 24) |
+                               (std::uint32_t{trailer[1]} << 16) |
+                               (std::uint32_t{trailer[2]} << 8) | trailer[3];
+            std::uint16_t to_port = static_cast<std::uint16_t>((trailer[4] << 8) | trailer[5]);
+            return Connect(lana, to, to_port, ncb, retarget_left);
+        }
+        if (type != POSITIVE_SESSION_RESPONSE || !trailer.empty()) {
+            return fail(NRC_NOCALL);
+        }
+        break;
+    }
+    SetBlocking(fd);
+    SetSessionOptions(fd, ncb->ncb_rto, ncb->ncb_sto);
+    std::lock_guard lock(mutex_);
+    std::optional<unsigned char> lsn = FreeLsnLocked(lana);
+    if (!lsn) {
+        return fail(NRC_LOCTFUL);
+    }
+    auto s = std::make_shared<Session>();
+    s->fd = fd;
+    s->lsn = *lsn;
+    s->local = calling;
+    s->remote = called;
+    s->rto = ncb->ncb_rto;
+    s->sto = ncb->ncb_sto;
+    lana.sessions[*lsn] = s;
+    ncb->ncb_lsn = *lsn;
+    return NRC_GOODRET;
+}
+
+unsigned char Stack::Call(Lana& lana, NCB* ncb) {
+    Name own = NameOf(ncb->ncb_name);
+    {
+        std::lock_guard lock(mutex_);
+        NameEntry* e = FindNameLocked(lana, own);
+        if (e == nullptr || !e->Active()) {
+            return NRC_NOWILD;
+        }
+    }
+    Name called = NameOf(ncb->ncb_callname);
+    if (called[0] == '*' || called[0] == 0x00) {
+        return NRC_NOCALL;
+    }
+    std::optional<std::uint32_t> address = Resolve(lana, called);
+    if (!address) {
+        return NRC_NOCALL;
+    }
+    int retargets = SSN_RETRY_COUNT;
+    return Connect(lana, *address, config_.session_port, ncb, retargets);
+}
+
+unsigned char Stack::Hangup(Lana& lana, NCB* ncb) {
+    std::lock_guard lock(mutex_);
+    if (lana.sessions.find(ncb->ncb_lsn) == lana.sessions.end()) {
+        return NRC_SNUMOUT;
+    }
+    RemoveSessionLocked(lana, ncb->ncb_lsn);
+    return NRC_GOODRET;
+}
+
+unsigned char Stack::Send(Lana& lana, NCB* ncb) {
+    std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
+    if (!s) {
+        return NRC_SNUMOUT;
+    }
+    if (ncb->ncb_buffer == nullptr && ncb->ncb_length != 0) {
+        return NRC_BUFLEN;
+    }
+    std::lock_guard io(s->send_mutex);
+    // One session message: header and payload in one scatter-gather write, no copy.
+    unsigned char header[SESSION_HEADER_SIZE];
+    EncodeSessionHeader(SESSION_MESSAGE, ncb->ncb_length, header);
+    iovec iov[2] = {{header, sizeof header}, {ncb->ncb_buffer, ncb->ncb_length}};
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 2;
+    std::size_t left = sizeof header + ncb->ncb_length;
+    // The send time-out bounds the whole message. The socket's own time-out restarts with
+    // every part it takes, so a link that stalls part-way would hold the send for several
+    // time-outs: wait for room here instead, against one deadline.
+    std::optional<Clock::time_point> deadline;
+    if (s->sto != 0) {
+        deadline = Clock::now() + milliseconds(500 * s->sto);
+    }
+    while (left > 0) {
+        ssize_t n = sendmsg(s->fd, &msg, MSG_NOSIGNAL | (deadline ? MSG_DONTWAIT : 0));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && deadline) {
+            auto wait = std::chrono::duration_cast<milliseconds>(*deadline - Clock::now()).count();
+            if (wait > 0) {
+                pollfd p{s->fd, POLLOUT, 0};
+                poll(&p, 1, static_cast<int>(std::min<long long>(wait, 1000)));
+                continue;
+            }
+        }
+        if (n <= 0) {
+            bool timed_out = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            bool hung_up_here = s->closed;
+            // Part of a message may be out: the stream cannot carry on.
+            AbortSession(lana, s);
+            return hung_up_here ? NRC_SCLOSED : timed_out ? NRC_CMDTMO : NRC_SABORT;
+        }
+        left -= static_cast<std::size_t>(n);
+        std::size_t done = static_cast<std::size_t>(n);
+        while (msg.msg_iovlen > 0 && done >= msg.msg_iov[0].iov_len) {
+            done -= msg.msg_iov[0].iov_len;
+            ++msg.msg_iov;
+            --msg.msg_iovlen;
+        }
+        if (msg.msg_iovlen > 0) {
+            msg.msg_iov[0].iov_base = static_cast<unsigned char*>(msg.msg_iov[0].iov_base) + done;
+            msg.msg_iov[0].iov_len -= done;
+        }
+    }
+    return NRC_GOODRET;
+}
+
+unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
+    std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
+    if (!s) {
+        return NRC_SNUMOUT;
+    }
+    if (ncb->ncb_buffer == nullptr && ncb->ncb_length != 0) {
+        return NRC_BUFLEN;
+    }
+    std::lock_guard io(s->recv_mutex);
+    std::optional<Clock::time_point> deadline;
+    if (s->rto != 0) {
+        deadline = Clock::now() + milliseconds(500 * s->rto);
+    }
+    std::size_t capacity = ncb->ncb_length;
+    ncb->ncb_length = 0;
+    std::size_t got = 0;
+    if (s->remaining == 0) {
+        // Next message; keep-alives in between are dropped.
+        for (;;) {
+            unsigned char header[SESSION_HEADER_SIZE];
+            ReadResult r = ReadExactly(s->fd, header, sizeof header, got, deadline);
+            if (r == ReadResult::TimedOut && got == 0) {
+                return NRC_CMDTMO; // nothing arrived: the session stays up
+            }
+            if (r == ReadResult::Closed && got == 0) {
+                AbortSession(lana, s);
+                return NRC_SCLOSED;
+            }
+            if (r != ReadResult::Ok) {
+                AbortSession(lana, s);
+                return r == ReadResult::TimedOut ? NRC_CMDTMO : NRC_SABORT;
+            }
+            SessionHeader h;
+            if (!DecodeSessionHeader(header, h)) {
+                AbortSession(lana, s);
+                return NRC_SABORT;
+            }
+            if (h.type == SESSION_KEEP_ALIVE && h.length == 0) {
+                continue;
+            }
+            if (h.type != SESSION_MESSAGE) {
+                AbortSession(lana, s);
+                return NRC_SABORT;
+            }
+            s->remaining = h.length;
+            break;
+        }
+    }
+    std::size_t take = std::min<std::size_t>(s->remaining, capacity);
+    ReadResult r = ReadExactly(s->fd, ncb->ncb_buffer, take, got, deadline);
+    ncb->ncb_length = static_cast<unsigned short>(got);
+    if (r != ReadResult::Ok) {
+        // Mid-message: the rest can no longer be told apart from the next message.
+        AbortSession(lana, s);
+        return r == ReadResult::TimedOut ? NRC_CMDTMO : NRC_SABORT;
+    }
+    s->remaining -= static_cast<std::uint32_t>(take);
+    return s->remaining > 0 ? NRC_INCOMP : NRC_GOODRET;
+}
+
+// ---------------------------------------------------------------------------------------
+// Incoming connections
+
+void Stack::Accept(Lana& lana) {
+    for (;;) {
+        int fd = accept4(lana.tcp_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            return;
+        }
+        auto h = std::make_unique<HalfOpen>();
+        h->fd = fd;
+        h->deadline = Clock::now() + SESSION_REQUEST_TIMEOUT;
+        // A caller sends its session request right behind its connection: answer it at once
+        // when it is there.
+        if (!ServeHalfOpen(lana, *h)) {
+            if (h->fd >= 0) {
+                close(h->fd);
+            }
+            continue;
+        }
+        // Too many connections that have not said who they are: the oldest, which has had
+        // the longest time to speak, goes. Refusing the newest instead would let a handful of
+        // silent connections shut every caller out for the whole wait. The entry stays until
+        // the provider loop removes it, as the loop may still hold it.
+        std::size_t waiting = 0;
+        HalfOpen* oldest = nullptr;
+        for (auto& other : lana.half_open) {
+            if (other->fd >= 0) {
+                ++waiting;
+                oldest = oldest == nullptr ? other.get() : oldest;
+            }
+        }
+        if (waiting >= MAX_HALF_OPEN) {
+            close(oldest->fd);
+            oldest->fd = -1;
+            oldest->deadline = Clock::now();
+        }
+        lana.half_open.push_back(std::move(h));
+    }
+}
+
+bool Stack::ServeHalfOpen(Lana& lana, HalfOpen& h) {
+    if (h.fd < 0) {
+        return false; // dropped to make room
+    }
+    unsigned char buffer[MAX_SESSION_REQUEST_TRAILER + SESSION_HEADER_SIZE];
+    std::size_t want = std::min(h.reader.Wanted(), sizeof buffer);
+    ssize_t n = recv(h.fd, buffer, want, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return true;
+    }
+    if (n <= 0) {
+        return false;
+    }
+    std::size_t used = 0;
+    auto status = h.reader.Feed({buffer, static_cast<std::size_t>(n)}, used);
+    if (status == SessionPacketReader::Status::NeedMore) {
+        return true;
+    }
+    if (status != SessionPacketReader::Status::Complete) {
+        return false;
+    }
+    if (h.reader.Header().type == SESSION_KEEP_ALIVE) {
+        h.reader.Reset();
+        return true;
+    }
+    WireName called;
+    WireName calling;
+    if (h.reader.Header().type != SESSION_REQUEST ||
+        !ParseSessionRequest(h.reader.Trailer(), called, calling)) {
+        return false;
+    }
+    AnswerSessionRequest(lana, h, called, calling);
+    return false;
+}
+
+void Stack::AnswerSessionRequest(Lana& lana, HalfOpen& h, const WireName& called,
+                                 const WireName& calling) {
+    auto refuse = [&](std::uint8_t code) {
+        Bytes r = BuildNegativeSessionResponse(code);
+        send(h.fd, r.data(), r.size(), MSG_NOSIGNAL);
+    };
+    NameEntry* e = FindNameLocked(lana, called.name);
+    if (e == nullptr || !e->Active() || !called.scope.empty()) {
+        return refuse(SESSION_CALLED_NOT_PRESENT);
+    }
+    Listen* match = nullptr;
+    bool any = false;
+    for (Listen* l : lana.listens) {
+        if (l->name != called.name) {
+            continue;
+        }
+        any = true;
+        if (l->callname[0] == '*' || l->callname == calling.name) {
+            match = l;
+            break;
+        }
+    }
+    if (match == nullptr) {
+        return refuse(any ? SESSION_NOT_LISTENING_FOR_CALLING : SESSION_NOT_LISTENING_ON_CALLED);
+    }
+    std::optional<unsigned char> lsn = FreeLsnLocked(lana);
+    if (!lsn) {
+        return refuse(SESSION_INSUFFICIENT_RESOURCES);
+    }
+    Bytes ok = BuildPositiveSessionResponse();
+    if (send(h.fd, ok.data(), ok.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(ok.size())) {
+        return;
+    }
+    SetBlocking(h.fd);
+    SetSessionOptions(h.fd, match->rto, match->sto);
+    auto s = std::make_shared<Session>();
+    s->fd = h.fd;
+    h.fd = -1; // the session owns it now
+    s->lsn = *lsn;
+    s->local = called.name;
+    s->remote = calling.name;
+    s->rto = match->rto;
+    s->sto = match->sto;
+    lana.sessions[*lsn] = s;
+    NCB* ncb = match->ncb;
+    ncb->ncb_lsn = *lsn;
+    std::memcpy(ncb->ncb_callname, calling.name.data(), NCBNAMSZ);
+    EndListenLocked(lana, match, NRC_GOODRET);
+}
+
+} // namespace nb
