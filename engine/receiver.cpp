@@ -1,6 +1,7 @@
 // The session receiver.
 #include "receiver.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -108,6 +109,10 @@ void RunReceiveSession() {
             continue;
         }
         ++block;
+        // What a short message never brought reads as zeros, not as the last block's bytes:
+        // they fail the check. A full block is left as it came.
+        const std::size_t came = std::min<std::size_t>(DataNcb.ncb_length, BLOCK_LENGTH);
+        std::memset(BlockBuffer + came, 0, BLOCK_BUFFER_SIZE - came);
         const unsigned size = BlockBuffer[0] | static_cast<unsigned>(BlockBuffer[1]) << 8;
         if (size == MAX_BLOCK_DATA) {
             FormatMessage("Received block %3u Size = 64K Bytes", static_cast<unsigned>(block));

@@ -556,4 +556,27 @@ TEST_F(Session, AListenEndedWithAnErrorReceivesNothing) {
               (std::vector<std::string>{"Error: Session not Created..24\n\r\n"}));
 }
 
+// A message shorter than its header says: the bytes that never came are not those the block
+// before left behind, so the check reports them.
+TEST_F(Session, AMessageShorterThanItsHeaderFailsTheCheck) {
+    peer_.toReceive = {Block(64000, Pattern(64000)), Block(1000, Pattern(8))};
+    Tick = [](int n) {
+        if (n == 0) {
+            CompleteListen(NRC_GOODRET, 3);
+        }
+        return std::int64_t{0};
+    };
+    EXPECT_EQ(InChild([&] {
+                  SRecvMain();
+                  EXPECT_EQ(
+                      Between("Received block   1 Size = 64K Bytes", ""),
+                      (std::vector<std::string>{"Received block   2 Size = 1000 Bytes",
+                                                "\nExpected  0h,FFh but read  0h,DBh",
+                                                "\nRead verify failed at TESTFILE offset 8\n",
+                                                "Session closed by Sender", "RECEIVE SESSION END ",
+                                                "65000 Bytes received.", "130.0 KB/s"}));
+              }),
+              0);
+}
+
 } // namespace
