@@ -149,6 +149,7 @@ struct StatusName {
     Name name{};
     std::uint16_t flags = 0; // NAME_FLAGS: G, ONT, DRG, CNF, ACT, PRM
 };
+constexpr std::uint16_t NAME_FLAG_CONFLICT = 0x0800;
 constexpr std::uint16_t NAME_FLAG_ACTIVE = 0x0400;
 Bytes MakeNodeStatusResponse(std::uint16_t trn_id, const WireName& question,
                              std::span<const StatusName> names);

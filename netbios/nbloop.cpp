@@ -120,18 +120,19 @@ ReadResult ReadExactly(int fd, unsigned char* buffer, std::size_t size, std::siz
 
 void Stack::Loop() {
     std::vector<pollfd> fds;
-    enum class Kind { Wake, Udp, Tcp, HalfOpen };
+    enum class Kind { Wake, Udp, Tcp, HalfOpen, Unused };
     struct Slot {
         Kind kind;
         Lana* lana;
         HalfOpen* half;
+        std::shared_ptr<Session> session; // Unused: a session of a deleted name, idle
     };
     std::vector<Slot> slots;
     while (!stopping_) {
         fds.clear();
         slots.clear();
         fds.push_back({wake_fd_, POLLIN, 0});
-        slots.push_back({Kind::Wake, nullptr, nullptr});
+        slots.push_back({Kind::Wake, nullptr, nullptr, nullptr});
         int timeout = 1000;
         {
             std::lock_guard lock(mutex_);
@@ -143,22 +144,32 @@ void Stack::Loop() {
                 for (int fd : {lana.udp_fd, lana.bcast_fd}) {
                     if (fd >= 0) {
                         fds.push_back({fd, POLLIN, 0});
-                        slots.push_back({Kind::Udp, &lana, nullptr});
+                        slots.push_back({Kind::Udp, &lana, nullptr, nullptr});
                     }
                 }
                 fds.push_back({lana.tcp_fd, POLLIN, 0});
-                slots.push_back({Kind::Tcp, &lana, nullptr});
+                slots.push_back({Kind::Tcp, &lana, nullptr, nullptr});
                 for (auto& h : lana.half_open) {
                     fds.push_back({h->fd, POLLIN, 0});
-                    slots.push_back({Kind::HalfOpen, &lana, h.get()});
+                    slots.push_back({Kind::HalfOpen, &lana, h.get(), nullptr});
                     auto left =
                         std::chrono::duration_cast<milliseconds>(h->deadline - now).count() + 1;
                     timeout = std::clamp(static_cast<int>(left), 0, timeout);
                 }
+                // Sessions of deleted names that nobody uses: watched for their peer's hang-up.
+                for (const auto& [lsn, s] : lana.sessions) {
+                    if (s->busy == 0 && OfDeletedNameLocked(lana, *s)) {
+                        fds.push_back({s->fd, POLLRDHUP, 0});
+                        slots.push_back({Kind::Unused, &lana, nullptr, s});
+                    }
+                }
             }
-            if (auto due = ServeServerTimersLocked(now)) {
-                auto left = std::chrono::duration_cast<milliseconds>(*due - now).count() + 1;
-                timeout = std::clamp(static_cast<int>(left), 0, timeout);
+            for (auto due : {ServeServerTimersLocked(now), ServeReleasesLocked(now),
+                             EndUnusedSessionsLocked(now)}) {
+                if (due) {
+                    auto left = std::chrono::duration_cast<milliseconds>(*due - now).count() + 1;
+                    timeout = std::clamp(static_cast<int>(left), 0, timeout);
+                }
             }
         }
         int n = poll(fds.data(), fds.size(), timeout);
@@ -186,7 +197,15 @@ void Stack::Loop() {
             if (fds[i].revents == 0) {
                 continue;
             }
-            if (slot.kind == Kind::Udp) {
+            if (slot.kind == Kind::Unused) {
+                // Its peer hung up and nobody here reads it: the session ends, and with it
+                // the deleted name.
+                auto it = slot.lana->sessions.find(slot.session->lsn);
+                if (slot.session->busy == 0 && it != slot.lana->sessions.end() &&
+                    it->second == slot.session) {
+                    RemoveSessionLocked(*slot.lana, slot.session->lsn);
+                }
+            } else if (slot.kind == Kind::Udp) {
                 ServeNameSocket(*slot.lana, fds[i].fd);
             } else if (slot.kind == Kind::Tcp) {
                 Accept(*slot.lana);

@@ -52,6 +52,9 @@ unsigned char Stack::AddName(Lana& lana, NCB* ncb, bool group) {
     if (number == 0) {
         return NRC_NAMTFUL;
     }
+    // Releases of an earlier registration still to be repeated would retract this one.
+    std::erase_if(releases_,
+                  [&](const PendingRelease& r) { return r.lana == &lana && r.name == name; });
     NameEntry entry;
     entry.name = name;
     entry.number = number;
@@ -140,9 +143,7 @@ unsigned char Stack::DeleteName(Lana& lana, NCB* ncb) {
         EndListenLocked(lana, l, NRC_NAMERR);
     }
     if (!entry->registering && Broadcasts()) {
-        SendName(lana,
-                 MakeReleaseRequest(NewTrnId(), Wire(name), entry->group, lana.binding.address),
-                 lana.binding.broadcast, config_.name_port);
+        ReleaseByBroadcastLocked(lana, *entry);
     }
     bool group = entry->group;
     bool at_server = entry->server_registered;
@@ -153,6 +154,16 @@ unsigned char Stack::DeleteName(Lana& lana, NCB* ncb) {
                               [&](const auto& s) { return s.second->local == name; });
     if (in_use) {
         entry->deleted = true;
+        // From now on the provider thread ends them once they are no longer used.
+        for (auto& [lsn, s] : lana.sessions) {
+            if (s->local == name) {
+                s->Touch();
+            }
+        }
+        std::uint64_t one = 1;
+        if (write(wake_fd_, &one, sizeof one) < 0) {
+            // The provider thread sees them at its next poll time-out.
+        }
     } else {
         lana.names.erase(lana.names.begin() + (entry - lana.names.data()));
     }
@@ -170,7 +181,8 @@ unsigned char Stack::DeleteName(Lana& lana, NCB* ncb) {
     return in_use ? NRC_ACTSES : NRC_GOODRET;
 }
 
-std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name) {
+std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name, bool& from_cache) {
+    from_cache = false;
     {
         std::lock_guard lock(mutex_);
         for (const Lana& lana : lanas_) {
@@ -186,6 +198,14 @@ std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name) {
             return s.address;
         }
     }
+    {
+        std::lock_guard lock(mutex_);
+        auto it = cache_.find(name);
+        if (it != cache_.end() && Clock::now() < it->second.expires) {
+            from_cache = true;
+            return it->second.address;
+        }
+    }
     if (UsesServer()) {
         const NameServer& server = *config_.name_server;
         std::unique_lock lock(mutex_);
@@ -197,6 +217,7 @@ std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name) {
             for (const AddrEntry& e : answer->entries) {
                 // A group's entry may be the limited broadcast address: no station to call.
                 if (e.address != 0 && e.address != 0xffffffffu) {
+                    CacheNameLocked(name, e.address);
                     return e.address;
                 }
             }
@@ -223,7 +244,60 @@ std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name) {
                             [&] { return query.address.has_value(); });
     }
     queries_.erase(std::find(queries_.begin(), queries_.end(), &query));
+    if (query.address) {
+        CacheNameLocked(name, *query.address);
+    }
     return query.address;
+}
+
+void Stack::CacheNameLocked(const Name& name, std::uint32_t address) {
+    auto now = Clock::now();
+    std::erase_if(cache_, [&](const auto& c) { return c.second.expires <= now; });
+    if (cache_.size() >= MAX_CACHED_NAMES && cache_.find(name) == cache_.end()) {
+        cache_.erase(
+            std::min_element(cache_.begin(), cache_.end(), [](const auto& a, const auto& b) {
+                return a.second.expires < b.second.expires;
+            }));
+    }
+    cache_[name] = CachedName{address, now + NAME_CACHE_TIMEOUT};
+}
+
+void Stack::ForgetName(const Name& name) {
+    std::lock_guard lock(mutex_);
+    cache_.erase(name);
+}
+
+void Stack::ReleaseByBroadcastLocked(const Lana& lana, const NameEntry& e) {
+    PendingRelease r;
+    r.lana = &lana;
+    r.name = e.name;
+    r.packet = MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group, lana.binding.address);
+    SendName(lana, r.packet, lana.binding.broadcast, config_.name_port);
+    r.left = BCAST_REQ_RETRY_COUNT - 1;
+    r.due = Clock::now() + BCAST_REQ_RETRY_TIMEOUT;
+    std::erase_if(releases_,
+                  [&](const PendingRelease& p) { return p.lana == &lana && p.name == e.name; });
+    releases_.push_back(std::move(r));
+    std::uint64_t one = 1;
+    if (write(wake_fd_, &one, sizeof one) < 0) {
+        // The provider thread sends it at its next poll time-out.
+    }
+}
+
+std::optional<Clock::time_point> Stack::ServeReleasesLocked(Clock::time_point now) {
+    std::optional<Clock::time_point> next;
+    for (PendingRelease& r : releases_) {
+        if (now >= r.due) {
+            SendName(*r.lana, r.packet, r.lana->binding.broadcast, config_.name_port);
+            --r.left;
+            r.due = now + BCAST_REQ_RETRY_TIMEOUT;
+        }
+        if (r.left > 0 && (!next || r.due < *next)) {
+            next = r.due;
+        }
+    }
+    std::erase_if(releases_, [](const PendingRelease& r) { return r.left <= 0; });
+    return next;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -232,18 +306,29 @@ std::optional<std::uint32_t> Stack::Resolve(Lana& lana, const Name& name) {
 void Stack::HandleNamePacket(Lana& lana, ByteSpan data, const sockaddr_in& from) {
     std::uint32_t source = ntohl(from.sin_addr.s_addr);
     std::uint16_t port = ntohs(from.sin_port);
-    if (source == lana.binding.address) {
-        return; // our own broadcast, come back
-    }
     NamePacket p;
     if (data.size() > MAX_DATAGRAM_LENGTH || ParseNamePacket(data, p) != ParseStatus::Ok) {
         return; // malformed: dropped
     }
+    if (source == lana.binding.address && port == config_.name_port &&
+        (p.flags & FLAG_BROADCAST) != 0) {
+        // Our own broadcast, come back. Anything else from this address is another program
+        // on this host (nmblookup, a name server) and is served like any node.
+        return;
+    }
     if (p.IsResponse()) {
         RouteNameResponse(lana, p, source, port);
-    } else {
-        AnswerNameRequest(lana, p, source, port);
+        return;
     }
+    if (source == lana.binding.address && port == config_.name_port &&
+        (lana.binding.address >> 24) != 127) {
+        // A request from our own address and name port, not a broadcast: a name server on
+        // this host asking through a socket bound to every address (nmbd challenging one of
+        // our names does). An answer sent back there would reach our own socket, bound to
+        // this very address; on loopback that wildcard socket is the only one listening.
+        source = INADDR_LOOPBACK;
+    }
+    AnswerNameRequest(lana, p, source, port);
 }
 
 // Another node's request: a query or node status for a name held here is answered, a
@@ -272,10 +357,11 @@ void Stack::AnswerNameRequest(Lana& lana, const NamePacket& p, std::uint32_t sou
         if (q.name.name == wildcard || (e != nullptr && e->Active())) {
             std::vector<StatusName> names;
             for (const NameEntry& n : lana.names) {
-                if (n.Active()) {
+                if (!n.registering && !n.deleted) {
                     names.push_back(
-                        {n.name, static_cast<std::uint16_t>(NAME_FLAG_ACTIVE | Ont() |
-                                                            (n.group ? NB_FLAG_GROUP : 0))});
+                        {n.name, static_cast<std::uint16_t>(
+                                     NAME_FLAG_ACTIVE | Ont() | (n.group ? NB_FLAG_GROUP : 0) |
+                                     (n.conflict ? NAME_FLAG_CONFLICT : 0))});
                 }
             }
             SendName(lana, MakeNodeStatusResponse(p.trn_id, q.name, names), source, port);
@@ -283,11 +369,10 @@ void Stack::AnswerNameRequest(Lana& lana, const NamePacket& p, std::uint32_t sou
     } else if ((p.GetOpcode() == OPCODE_REGISTRATION || p.GetOpcode() == OPCODE_MULTIHOMED) &&
                p.additional.size() == 1) {
         // Defend a name we hold (RFC 1001 15.2.2.2): a unique name against anyone, a group
-        // name against a unique registration.
+        // name against a unique registration. A name in conflict is no longer ours to defend.
         std::vector<AddrEntry> entries;
         NameEntry* e = FindNameLocked(lana, q.name.name);
-        if (e == nullptr || e->registering || e->deleted ||
-            !ParseAddrEntries(p.additional[0].rdata, entries)) {
+        if (e == nullptr || !e->Active() || !ParseAddrEntries(p.additional[0].rdata, entries)) {
             return;
         }
         bool wants_group = (entries[0].flags & NB_FLAG_GROUP) != 0;
@@ -296,6 +381,8 @@ void Stack::AnswerNameRequest(Lana& lana, const NamePacket& p, std::uint32_t sou
                      MakeNegativeRegistrationResponse(p.trn_id, q.name, RCODE_ACT_ERR, entries[0]),
                      source, port);
         }
+    } else if (p.GetOpcode() == OPCODE_RELEASE) {
+        cache_.erase(q.name.name); // its owner gave it up: the next call asks again
     }
 }
 

@@ -47,6 +47,34 @@ void Stack::RemoveSessionLocked(Lana& lana, unsigned char lsn) {
     }
 }
 
+bool Stack::OfDeletedNameLocked(Lana& lana, const Session& s) {
+    NameEntry* e = FindNameLocked(lana, s.local);
+    return e != nullptr && e->deleted;
+}
+
+std::optional<Clock::time_point> Stack::EndUnusedSessionsLocked(Clock::time_point now) {
+    std::optional<Clock::time_point> next;
+    for (Lana& lana : lanas_) {
+        std::vector<unsigned char> unused;
+        for (const auto& [lsn, s] : lana.sessions) {
+            if (s->busy > 0 || !OfDeletedNameLocked(lana, *s)) {
+                continue;
+            }
+            Clock::time_point end = Clock::time_point(Clock::duration(s->last_used.load())) +
+                                    std::chrono::duration_cast<Clock::duration>(SSN_CLOSE_TIMEOUT);
+            if (now >= end) {
+                unused.push_back(lsn);
+            } else if (!next || end < *next) {
+                next = end;
+            }
+        }
+        for (unsigned char lsn : unused) {
+            RemoveSessionLocked(lana, lsn);
+        }
+    }
+    return next;
+}
+
 void Stack::AbortSession(Lana& lana, const std::shared_ptr<Session>& s) {
     std::lock_guard lock(mutex_);
     auto it = lana.sessions.find(s->lsn);
@@ -56,7 +84,8 @@ void Stack::AbortSession(Lana& lana, const std::shared_ptr<Session>& s) {
 }
 
 unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t port, NCB* ncb,
-                             int& retarget_left) {
+                             int& retarget_left, bool& reached) {
+    reached = false;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return NRC_NORES;
@@ -121,6 +150,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
         if (type == NEGATIVE_SESSION_RESPONSE) {
             // Insufficient resources may pass; every other refusal means nobody listens.
             bool busy = trailer.size() == 1 && trailer[0] == SESSION_INSUFFICIENT_RESOURCES;
+            reached = trailer.size() == 1 && trailer[0] != SESSION_CALLED_NOT_PRESENT;
             return fail(busy ? NRC_REMTFUL : NRC_NOCALL);
         }
         if (type == RETARGET_SESSION_RESPONSE && trailer.size() == 6 && retarget_left > 0) {
@@ -130,13 +160,14 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
                                (std::uint32_t{trailer[1]} << 16) |
                                (std::uint32_t{trailer[2]} << 8) | trailer[3];
             std::uint16_t to_port = static_cast<std::uint16_t>((trailer[4] << 8) | trailer[5]);
-            return Connect(lana, to, to_port, ncb, retarget_left);
+            return Connect(lana, to, to_port, ncb, retarget_left, reached);
         }
         if (type != POSITIVE_SESSION_RESPONSE || !trailer.empty()) {
             return fail(NRC_NOCALL);
         }
         break;
     }
+    reached = true;
     SetBlocking(fd);
     SetSessionOptions(fd, ncb->ncb_rto, ncb->ncb_sto);
     std::lock_guard lock(mutex_);
@@ -169,12 +200,24 @@ unsigned char Stack::Call(Lana& lana, NCB* ncb) {
     if (called[0] == '*' || called[0] == 0x00) {
         return NRC_NOCALL;
     }
-    std::optional<std::uint32_t> address = Resolve(lana, called);
-    if (!address) {
-        return NRC_NOCALL;
+    // A remembered address that no longer leads to the name is forgotten, and the name
+    // searched for again.
+    for (int attempt = 0;; ++attempt) {
+        bool from_cache = false;
+        std::optional<std::uint32_t> address = Resolve(lana, called, from_cache);
+        if (!address) {
+            return NRC_NOCALL;
+        }
+        int retargets = SSN_RETRY_COUNT;
+        bool reached = false;
+        unsigned char code = Connect(lana, *address, config_.session_port, ncb, retargets, reached);
+        if (!reached) {
+            ForgetName(called);
+        }
+        if (reached || !from_cache || attempt > 0) {
+            return code;
+        }
     }
-    int retargets = SSN_RETRY_COUNT;
-    return Connect(lana, *address, config_.session_port, ncb, retargets);
 }
 
 unsigned char Stack::Hangup(Lana& lana, NCB* ncb) {
@@ -195,6 +238,7 @@ unsigned char Stack::Send(Lana& lana, NCB* ncb) {
         return NRC_BUFLEN;
     }
     std::lock_guard io(s->send_mutex);
+    SessionUse use(*s);
     // One session message: header and payload in one scatter-gather write, no copy.
     unsigned char header[SESSION_HEADER_SIZE];
     EncodeSessionHeader(SESSION_MESSAGE, ncb->ncb_length, header);
@@ -254,6 +298,7 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
         return NRC_BUFLEN;
     }
     std::lock_guard io(s->recv_mutex);
+    SessionUse use(*s);
     std::optional<Clock::time_point> deadline;
     if (s->rto != 0) {
         deadline = Clock::now() + milliseconds(500 * s->rto);

@@ -252,9 +252,7 @@ unsigned char Stack::Reset(Lana& lana, NCB* ncb) {
     }
     for (const NameEntry& e : lana.names) {
         if (!e.registering && Broadcasts()) {
-            SendName(lana,
-                     MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group, lana.binding.address),
-                     lana.binding.broadcast, config_.name_port);
+            ReleaseByBroadcastLocked(lana, e);
         }
         if (!e.registering && e.server_registered) {
             SendServerReleaseLocked(lana, e); // once: a reset does not wait for the server

@@ -33,6 +33,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace nb {
@@ -52,6 +53,13 @@ constexpr milliseconds CONNECT_TIMEOUT{5000};
 constexpr milliseconds SESSION_RESPONSE_TIMEOUT{10000};
 constexpr unsigned MAX_NAMES = 254;
 constexpr unsigned MAX_SESSIONS = 254;
+// How long the answer to a name query is kept: calls to the same name within that time cost
+// no query. A call that finds nobody at the address drops it at once.
+constexpr std::chrono::seconds NAME_CACHE_TIMEOUT{60};
+constexpr std::size_t MAX_CACHED_NAMES = 256;
+// A session whose name was deleted ends when its peer hangs up, or when this node's side has
+// not used it for this long (RFC 1002 SSN_CLOSE_TIMEOUT): the name is then free again.
+constexpr std::chrono::seconds SSN_CLOSE_TIMEOUT{30};
 
 inline void Complete(NCB* ncb, unsigned char code) {
     ncb->ncb_retcode = code;
@@ -112,6 +120,12 @@ struct Session {
     std::mutex recv_mutex;
     std::uint32_t remaining = 0; // bytes of a message that an NRC_INCOMP receive left
     std::atomic<bool> closed{false};
+    // Sends and receives under way on it, and when the last one started or ended (or its name
+    // was deleted): the provider thread ends a session of a deleted name nobody uses.
+    std::atomic<int> busy{0};
+    std::atomic<Clock::rep> last_used{Clock::now().time_since_epoch().count()};
+
+    void Touch() { last_used = Clock::now().time_since_epoch().count(); }
 
     ~Session() {
         if (fd >= 0) {
@@ -136,6 +150,29 @@ struct HalfOpen {
     SessionPacketReader reader{MAX_SESSION_REQUEST_TRAILER};
 };
 
+// A send or receive on a session, from start to end.
+class SessionUse {
+  public:
+    explicit SessionUse(Session& s) : s_(s) {
+        ++s_.busy;
+        s_.Touch();
+    }
+    ~SessionUse() {
+        s_.Touch();
+        --s_.busy;
+    }
+    SessionUse(const SessionUse&) = delete;
+    SessionUse& operator=(const SessionUse&) = delete;
+
+  private:
+    Session& s_;
+};
+
+struct CachedName {
+    std::uint32_t address = 0;
+    Clock::time_point expires;
+};
+
 struct Query {
     std::uint16_t trn_id = 0;
     Name name{};
@@ -152,6 +189,15 @@ struct Lana {
     std::map<unsigned char, std::shared_ptr<Session>> sessions;
     std::vector<Listen*> listens;
     std::vector<std::unique_ptr<HalfOpen>> half_open;
+};
+
+// A name release broadcast again, BCAST_REQ_RETRY_TIMEOUT after the last send.
+struct PendingRelease {
+    const Lana* lana = nullptr;
+    Name name{};
+    Bytes packet;
+    int left = 0;
+    Clock::time_point due;
 };
 
 class Stack {
@@ -173,7 +219,19 @@ class Stack {
     unsigned char Reset(Lana& lana, NCB* ncb);
 
     // Helpers; the ones named ...Locked expect mutex_ held.
-    std::optional<std::uint32_t> Resolve(Lana& lana, const Name& name);
+    // The address of a name: local table, static names, the name cache, the name server,
+    // broadcast; from_cache says whether the cache gave it.
+    std::optional<std::uint32_t> Resolve(Lana& lana, const Name& name, bool& from_cache);
+    void CacheNameLocked(const Name& name, std::uint32_t address);
+    void ForgetName(const Name& name);
+    // Broadcasts a release and schedules its repetitions on the provider thread.
+    void ReleaseByBroadcastLocked(const Lana& lana, const NameEntry& e);
+    // Repetitions of releases that are due; returns when the next one is.
+    std::optional<Clock::time_point> ServeReleasesLocked(Clock::time_point now);
+    // Ends the sessions of deleted names whose peer hung up or that nobody used for
+    // SSN_CLOSE_TIMEOUT; returns when the next one may be due.
+    std::optional<Clock::time_point> EndUnusedSessionsLocked(Clock::time_point now);
+    bool OfDeletedNameLocked(Lana& lana, const Session& s);
     bool UsesServer() const {
         return config_.name_server.has_value() && config_.node_type != NodeType::B;
     }
@@ -206,8 +264,11 @@ class Stack {
     std::shared_ptr<Session> FindSession(Lana& lana, unsigned char lsn);
     void SendName(const Lana& lana, const Bytes& packet, std::uint32_t address, std::uint16_t port);
     std::uint16_t NewTrnId();
+    // Calls the name at address:port, following retargets. reached says whether a station
+    // there answered for the name (accepted, or refused for want of a listen or resources);
+    // false when nobody could be reached or the name is not there.
     unsigned char Connect(Lana& lana, std::uint32_t address, std::uint16_t port, NCB* ncb,
-                          int& retarget_left);
+                          int& retarget_left, bool& reached);
 
     // Provider thread.
     void Loop();
@@ -230,6 +291,8 @@ class Stack {
     std::vector<Lana> lanas_;
     std::vector<Query*> queries_;
     std::vector<ServerRequest*> server_requests_; // callers waiting for a name server answer
+    std::vector<PendingRelease> releases_;
+    std::map<Name, CachedName> cache_; // answers to this node's name queries
     std::thread thread_;
     int wake_fd_ = -1;
     std::atomic<bool> stopping_{false};

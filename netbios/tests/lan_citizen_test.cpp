@@ -1,0 +1,368 @@
+// The provider as one station among others on a LAN: what it tells other nodes and how often
+// it broadcasts. Stations on 127.0.0.2 and 127.0.0.3 (ports of their own, the loopback
+// broadcast address) face a peer played by the test, which hears the broadcasts on the same
+// port and sends its own requests; the same-host peers (nmblookup, nmbd) run in a network
+// namespace of the test's own on the protocol's ports.
+#include "nbcodec.h"
+#include "nmbdserver.h"
+#include "stationharness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+nb::WireName Wire(const std::string& text) {
+    nb::WireName w;
+    w.name.fill(0);
+    std::memcpy(w.name.data(), text.data(), std::min<std::size_t>(text.size(), 15));
+    return w;
+}
+
+std::uint32_t Ipv4(const char* text) {
+    in_addr a{};
+    inet_pton(AF_INET, text, &a);
+    return ntohl(a.s_addr);
+}
+
+// A UDP socket of the test: bound to address:port (port 0: any), shared with the stations'
+// own sockets on that port.
+class Udp {
+  public:
+    Udp(const char* address, std::uint16_t port) {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(port);
+        sa.sin_addr.s_addr = htonl(Ipv4(address));
+        bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    }
+    ~Udp() { close(fd_); }
+    Udp(const Udp&) = delete;
+    Udp& operator=(const Udp&) = delete;
+
+    bool Bound() const { return bound_; }
+    void SendTo(const nb::Bytes& packet, const char* address, std::uint16_t port) const {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(Ipv4(address));
+        sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    // The next name-service packet within the time, if one came.
+    std::optional<nb::NamePacket> Receive(milliseconds within) const {
+        auto until = Clock::now() + within;
+        for (;;) {
+            auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) {
+                return std::nullopt;
+            }
+            unsigned char buffer[1500];
+            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            nb::NamePacket packet;
+            if (n > 0 && nb::ParseNamePacket({buffer, static_cast<std::size_t>(n)}, packet) ==
+                             nb::ParseStatus::Ok) {
+                return packet;
+            }
+        }
+    }
+
+  private:
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+bool IsAbout(const nb::NamePacket& p, std::uint8_t opcode, const std::string& name) {
+    return !p.IsResponse() && p.GetOpcode() == opcode && p.questions.size() == 1 &&
+           p.questions[0].name == Wire(name);
+}
+
+class OnLoopback : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        port_ = FreePortPair();
+        ASSERT_NE(port_, 0);
+    }
+
+    std::unique_ptr<Station> At(const std::string& address) {
+        StationSettings s;
+        s.lanas = address;
+        s.broadcast = "127.255.255.255";
+        s.name_port = port_;
+        s.session_port = static_cast<std::uint16_t>(port_ + 1);
+        return std::make_unique<Station>(s);
+    }
+
+    std::uint16_t port_ = 0;
+};
+
+// After a name conflict demand the name is neither answered nor defended; node status still
+// lists it, with its conflict flag.
+TEST_F(OnLoopback, ANameInConflictIsNeitherAnsweredNorDefended) {
+    auto a = At("127.0.0.2");
+    Udp peer("127.0.0.5", 0);
+    ASSERT_TRUE(peer.Bound());
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+    const nb::AddrEntry newcomer{0, Ipv4("127.0.0.5")};
+    auto registration =
+        nb::MakeRegistrationRequest(0x4242, Wire("ZEBSTRESSRECVER"), false, newcomer.address);
+    peer.SendTo(registration, "127.0.0.2", port_);
+    auto defended = peer.Receive(milliseconds(2000));
+    ASSERT_TRUE(defended.has_value());
+    EXPECT_EQ(defended->flags & 0x780f, (nb::OPCODE_REGISTRATION << 11) | nb::RCODE_ACT_ERR);
+
+    peer.SendTo(nb::MakeNegativeRegistrationResponse(0x4343, Wire("ZEBSTRESSRECVER"),
+                                                     nb::RCODE_CFT_ERR, nb::AddrEntry{}),
+                "127.0.0.2", port_);
+    usleep(200000);
+    peer.SendTo(nb::MakeQueryRequest(0x4444, Wire("ZEBSTRESSRECVER"), false), "127.0.0.2", port_);
+    peer.SendTo(registration, "127.0.0.2", port_);
+    nb::NamePacket status_request;
+    status_request.trn_id = 0x4545;
+    nb::Question q;
+    q.name.name.fill(0);
+    q.name.name[0] = '*';
+    q.type = nb::RR_TYPE_NBSTAT;
+    status_request.questions.push_back(q);
+    peer.SendTo(nb::BuildNamePacket(status_request, false), "127.0.0.2", port_);
+    // Only the node status comes back.
+    std::vector<nb::NamePacket> answers;
+    while (auto p = peer.Receive(milliseconds(1000))) {
+        answers.push_back(*p);
+    }
+    ASSERT_EQ(answers.size(), 1u) << "trn " << answers.front().trn_id;
+    ASSERT_EQ(answers[0].trn_id, 0x4545);
+    ASSERT_EQ(answers[0].answers.size(), 1u);
+    const nb::Bytes& rdata = answers[0].answers[0].rdata;
+    ASSERT_GE(rdata.size(), 1u + 18u);
+    ASSERT_EQ(rdata[0], 1);
+    EXPECT_EQ(std::memcmp(rdata.data() + 1, Wire("ZEBSTRESSRECVER").name.data(), 16), 0);
+    std::uint16_t flags = static_cast<std::uint16_t>(rdata[17] << 8 | rdata[18]);
+    EXPECT_EQ(flags & 0x0c00, 0x0c00) << std::hex << flags; // CNF and ACT
+    EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
+}
+
+// A delete broadcasts the release three times, 250 ms apart.
+TEST_F(OnLoopback, ADeleteBroadcastsTheReleaseThreeTimes) {
+    Udp broadcast("127.255.255.255", port_);
+    ASSERT_TRUE(broadcast.Bound());
+    auto a = At("127.0.0.2");
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+    ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
+    std::vector<Clock::time_point> releases;
+    auto until = Clock::now() + milliseconds(2000);
+    while (Clock::now() < until) {
+        auto p = broadcast.Receive(milliseconds(100));
+        if (p && IsAbout(*p, nb::OPCODE_RELEASE, "ZEBSTRESSRECVER")) {
+            EXPECT_NE(p->flags & nb::FLAG_BROADCAST, 0);
+            releases.push_back(Clock::now());
+        }
+    }
+    ASSERT_EQ(releases.size(), 3u);
+    for (std::size_t i = 1; i < releases.size(); ++i) {
+        auto gap = std::chrono::duration_cast<milliseconds>(releases[i] - releases[i - 1]);
+        EXPECT_GE(gap.count(), 200) << i;
+        EXPECT_LE(gap.count(), 1000) << i;
+    }
+}
+
+// A call accepted just before the listening side deletes its name: the delete leaves the name
+// with that session, which nobody there reads; once the caller hangs up, the name is free.
+TEST_F(OnLoopback, ANameDeletedUnderAnUnreadSessionIsFreeOnceTheCallerHangsUp) {
+    auto a = At("127.0.0.2");
+    auto b = At("127.0.0.3");
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+    ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors();
+    ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+    ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER 0 20"), "0x00 1");
+    EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x0F 0");
+    EXPECT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x0D 0"); // still held by the session
+    ASSERT_EQ(b->Cmd("send 1 3 1000"), "0x00 3");
+    ASSERT_EQ(b->Cmd("hangup 1"), "0x00");
+    std::string added;
+    for (int i = 0; i < 40 && added != "0x00 1"; ++i) {
+        usleep(50000);
+        added = a->Cmd("add ZEBSTRESSRECVER");
+    }
+    EXPECT_EQ(added, "0x00 1");
+    ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+    ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"), "0x00 1");
+    EXPECT_EQ(a->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
+}
+
+// Broadcasts of the provider: slow tests.
+using OnLoopbackSlow = OnLoopback;
+
+// The caller of a registered name whose owner has no listen calls again at once, for 20
+// seconds: the owner's address is kept from the first answer, so the calls cost no broadcast.
+// When the name moves to another station, the call to the old address fails and the next
+// search finds the new one.
+TEST_F(OnLoopbackSlow, RefusedCallsForTwentySecondsCostFewBroadcastQueries) {
+    Udp broadcast("127.255.255.255", port_);
+    ASSERT_TRUE(broadcast.Bound());
+    std::atomic<int> queries{0};
+    std::atomic<bool> counting{true};
+    std::thread counter([&] {
+        while (counting) {
+            auto p = broadcast.Receive(milliseconds(100));
+            if (p && IsAbout(*p, nb::OPCODE_QUERY, "ZEBSTRESSRECVER")) {
+                ++queries;
+            }
+        }
+    });
+    auto a = At("127.0.0.2");
+    auto b = At("127.0.0.3");
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+    ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors();
+    int calls = 0;
+    auto until = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < until) {
+        ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"), "0x14 0");
+        ++calls;
+    }
+    int during_run = queries.load();
+
+    // The name moves: its old owner goes, a new one on 127.0.0.4 listens.
+    a.reset();
+    auto c = At("127.0.0.4");
+    ASSERT_EQ(c->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << c->Errors();
+    ASSERT_EQ(c->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+    std::string call = b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER");
+    if (call != "0x00 1") {
+        call = b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER");
+    }
+    EXPECT_EQ(call, "0x00 1");
+    EXPECT_EQ(c->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
+    counting = false;
+    counter.join();
+    std::printf("refused-call run: %d calls, %d broadcast queries in 20 s\n", calls, during_run);
+    EXPECT_GT(calls, 100);
+    EXPECT_LE(during_run, 10);
+}
+
+// The same with a caller that never hangs up: the session ends after SSN_CLOSE_TIMEOUT (30 s)
+// unused, and the name with it.
+TEST_F(OnLoopbackSlow, ANameDeletedUnderAnUnreadSessionIsFreeOnceTheSessionTimesOut) {
+    auto a = At("127.0.0.2");
+    auto b = At("127.0.0.3");
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+    ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors();
+    ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+    ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER 0 20"), "0x00 1");
+    auto deleted = Clock::now();
+    EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x0F 0");
+    ASSERT_EQ(b->Cmd("send 1 3 1000"), "0x00 3");
+    std::string added;
+    while (added != "0x00 1" && Clock::now() < deleted + std::chrono::seconds(40)) {
+        usleep(250000);
+        added = a->Cmd("add ZEBSTRESSRECVER");
+    }
+    EXPECT_EQ(added, "0x00 1");
+    EXPECT_GE(Clock::now() - deleted, std::chrono::seconds(29));
+    EXPECT_EQ(b->Cmd("recv1 1 100"), "0x0A 0"); // ended at the other side
+}
+
+// Peers on the station's own host: Samba's nmblookup asking it directly, and nmbd as the name
+// server, which must be able to challenge the station's names. One namespace holds the
+// server's address, the station's and a second station's on one veth link.
+class SameHost : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string why = NmbdUnavailable(); !why.empty()) {
+            GTEST_SKIP() << why;
+        }
+        std::string id = std::to_string(getpid() % 100000);
+        ns_ = "nbc_" + id;
+        std::string v = "vnbc" + id;
+        // The station's address first: the kernel sends from it to any address of the link.
+        ShellOutput r =
+            RunShell("ip netns add " + ns_ + " && ip -n " + ns_ + " link set lo up && ip -n " +
+                     ns_ + " link add " + v + " type veth peer name " + v + "p");
+        for (const char* address : {"192.0.2.2", "192.0.2.1", "192.0.2.3"}) {
+            r = r.status != 0 ? r
+                              : RunShell("ip -n " + ns_ + " addr add " + address +
+                                         "/24 brd 192.0.2.255 dev " + v);
+        }
+        r = r.status != 0 ? r
+                          : RunShell("ip -n " + ns_ + " link set " + v + " up && ip -n " + ns_ +
+                                     " link set " + v + "p up");
+        if (r.status != 0) {
+            GTEST_SKIP() << "cannot create a network namespace here (" << r.text << "); skipped";
+        }
+        ASSERT_EQ(nmbd_.Start(ns_, {"192.0.2.1/24"}), "");
+        char conf[] = "/tmp/nbc-smbconf-XXXXXX";
+        int fd = mkstemp(conf);
+        ASSERT_EQ(write(fd, "[global]\n", 9), 9);
+        close(fd);
+        plain_conf_ = conf;
+    }
+
+    std::string FromStationsAddress(const std::string& args) {
+        return RunShell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + plain_conf_ + " " +
+                        args)
+            .text;
+    }
+
+    void TearDown() override {
+        nmbd_.Stop();
+        if (!plain_conf_.empty()) {
+            unlink(plain_conf_.c_str());
+        }
+        if (!ns_.empty()) {
+            RunShell("ip netns pids " + ns_ + " | xargs -r kill -KILL; ip netns del " + ns_);
+        }
+    }
+
+    std::unique_ptr<Station> At(const std::string& address, const std::string& node_type) {
+        StationSettings s;
+        s.lanas = address + "/24";
+        s.exec_prefix = {"ip", "netns", "exec", ns_};
+        s.extra_env = {"NETBIOS_WINS=192.0.2.1", "NETBIOS_NODE_TYPE=" + node_type};
+        return std::make_unique<Station>(s);
+    }
+
+    NmbdServer nmbd_;
+    std::string ns_;
+    std::string plain_conf_;
+};
+
+TEST_F(SameHost, NmblookupAndTheNameServerReachTheStation) {
+    auto a = At("192.0.2.2", "H");
+    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors() << nmbd_.Log();
+    // nmblookup without interfaces of its own asks from the address it asks: the station's.
+    std::string unicast = FromStationsAddress("-U 192.0.2.2 ZEBSTRESSRECVER");
+    EXPECT_TRUE(LookupFinds(unicast, "192.0.2.2", "ZEBSTRESSRECVER")) << unicast;
+    std::string status = FromStationsAddress("-A 192.0.2.2");
+    EXPECT_NE(status.find("ZEBSTRESSRECVER <00> -         H <ACTIVE>"), std::string::npos)
+        << status;
+    // The server asks the owner, which answers: the second station's add is refused.
+    auto b = At("192.0.2.3", "P");
+    EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x16 0") << nmbd_.Log();
+    std::string found = nmbd_.Lookup("ZEBSTRESSRECVER");
+    EXPECT_TRUE(LookupFinds(found, "192.0.2.2", "ZEBSTRESSRECVER")) << found;
+    // Released at the server on delete: free for the second station.
+    ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
+    EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x00 1") << nmbd_.Log();
+}
+
+} // namespace
