@@ -42,79 +42,81 @@ std::size_t ScanPortable(const unsigned char* data, std::size_t end) {
 
 // Each vector level: groups of four vectors, then single vectors, then one vector that ends
 // at the end (it overlaps pairs already found good, which changes nothing), and the word scan
-// where anything was bad or the region is shorter than a vector.
+// where anything was bad or the region is shorter than a vector. The lanes' XORs of a group
+// are ANDed before the one test: the low bytes stay 0xFF only when every pair is good.
 
-__attribute__((target("sse2"))) inline __m128i GoodLanes128(const unsigned char* p) {
+__attribute__((target("sse2"))) inline __m128i PairXor128(const unsigned char* p) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i low = _mm_set1_epi16(0x00FF);
-    return _mm_cmpeq_epi16(_mm_and_si128(_mm_xor_si128(x, _mm_srli_epi16(x, 8)), low), low);
+    return _mm_xor_si128(x, _mm_srli_epi16(x, 8));
 }
 
-__attribute__((target("sse2"))) inline bool AllGood128(__m128i good) {
-    return _mm_movemask_epi8(good) == 0xFFFF;
+__attribute__((target("sse2"))) inline bool AllGood128(__m128i pairXor) {
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(pairXor, low), low)) == 0xFFFF;
 }
 
 __attribute__((target("sse2"))) std::size_t ScanSse2(const unsigned char* data, std::size_t end) {
     constexpr std::size_t w = 16;
     std::size_t i = 0;
     for (; i + 4 * w <= end; i += 4 * w) {
-        const __m128i good = _mm_and_si128(
-            _mm_and_si128(GoodLanes128(data + i), GoodLanes128(data + i + w)),
-            _mm_and_si128(GoodLanes128(data + i + 2 * w), GoodLanes128(data + i + 3 * w)));
-        if (!AllGood128(good)) {
+        const __m128i all = _mm_and_si128(
+            _mm_and_si128(PairXor128(data + i), PairXor128(data + i + w)),
+            _mm_and_si128(PairXor128(data + i + 2 * w), PairXor128(data + i + 3 * w)));
+        if (!AllGood128(all)) {
             return ScanWords(data, i, end);
         }
     }
     for (; i + w <= end; i += w) {
-        if (!AllGood128(GoodLanes128(data + i))) {
+        if (!AllGood128(PairXor128(data + i))) {
             return ScanWords(data, i, end);
         }
     }
-    if (i < end && end >= w && AllGood128(GoodLanes128(data + end - w))) {
+    if (i < end && end >= w && AllGood128(PairXor128(data + end - w))) {
         return NO_BAD_PAIR;
     }
     return ScanWords(data, i, end);
 }
 
-__attribute__((target("avx2"))) inline __m256i GoodLanes256(const unsigned char* p) {
+__attribute__((target("avx2"))) inline __m256i PairXor256(const unsigned char* p) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i low = _mm256_set1_epi16(0x00FF);
-    return _mm256_cmpeq_epi16(_mm256_and_si256(_mm256_xor_si256(x, _mm256_srli_epi16(x, 8)), low),
-                              low);
+    return _mm256_xor_si256(x, _mm256_srli_epi16(x, 8));
 }
 
-__attribute__((target("avx2"))) inline bool AllGood256(__m256i good) {
-    return _mm256_movemask_epi8(good) == -1;
+__attribute__((target("avx2"))) inline bool AllGood256(__m256i pairXor) {
+    // Every low byte set: no bit of the mask is missing from pairXor.
+    return _mm256_testc_si256(pairXor, _mm256_set1_epi16(0x00FF)) != 0;
 }
 
 __attribute__((target("avx2"))) std::size_t ScanAvx2(const unsigned char* data, std::size_t end) {
     constexpr std::size_t w = 32;
     std::size_t i = 0;
     for (; i + 4 * w <= end; i += 4 * w) {
-        const __m256i good = _mm256_and_si256(
-            _mm256_and_si256(GoodLanes256(data + i), GoodLanes256(data + i + w)),
-            _mm256_and_si256(GoodLanes256(data + i + 2 * w), GoodLanes256(data + i + 3 * w)));
-        if (!AllGood256(good)) {
+        const __m256i all = _mm256_and_si256(
+            _mm256_and_si256(PairXor256(data + i), PairXor256(data + i + w)),
+            _mm256_and_si256(PairXor256(data + i + 2 * w), PairXor256(data + i + 3 * w)));
+        if (!AllGood256(all)) {
             return ScanWords(data, i, end);
         }
     }
     for (; i + w <= end; i += w) {
-        if (!AllGood256(GoodLanes256(data + i))) {
+        if (!AllGood256(PairXor256(data + i))) {
             return ScanWords(data, i, end);
         }
     }
-    if (i < end && end >= w && AllGood256(GoodLanes256(data + end - w))) {
+    if (i < end && end >= w && AllGood256(PairXor256(data + end - w))) {
         return NO_BAD_PAIR;
     }
     return ScanWords(data, i, end);
 }
 
-// One bit per lane whose pair is bad.
-__attribute__((target("avx512bw"))) inline __mmask32 BadLanes512(const unsigned char* p) {
+__attribute__((target("avx512bw"))) inline __m512i PairXor512(const unsigned char* p) {
     const __m512i x = _mm512_loadu_si512(p);
+    return _mm512_xor_si512(x, _mm512_srli_epi16(x, 8));
+}
+
+__attribute__((target("avx512bw"))) inline bool AllGood512(__m512i pairXor) {
     const __m512i low = _mm512_set1_epi16(0x00FF);
-    return _mm512_cmpneq_epi16_mask(
-        _mm512_and_si512(_mm512_xor_si512(x, _mm512_srli_epi16(x, 8)), low), low);
+    return _mm512_cmpneq_epi16_mask(_mm512_and_si512(pairXor, low), low) == 0;
 }
 
 __attribute__((target("avx512bw"))) std::size_t ScanAvx512(const unsigned char* data,
@@ -122,17 +124,19 @@ __attribute__((target("avx512bw"))) std::size_t ScanAvx512(const unsigned char* 
     constexpr std::size_t w = 64;
     std::size_t i = 0;
     for (; i + 4 * w <= end; i += 4 * w) {
-        if ((BadLanes512(data + i) | BadLanes512(data + i + w) | BadLanes512(data + i + 2 * w) |
-             BadLanes512(data + i + 3 * w)) != 0) {
+        const __m512i all = _mm512_and_si512(
+            _mm512_and_si512(PairXor512(data + i), PairXor512(data + i + w)),
+            _mm512_and_si512(PairXor512(data + i + 2 * w), PairXor512(data + i + 3 * w)));
+        if (!AllGood512(all)) {
             return ScanWords(data, i, end);
         }
     }
     for (; i + w <= end; i += w) {
-        if (BadLanes512(data + i) != 0) {
+        if (!AllGood512(PairXor512(data + i))) {
             return ScanWords(data, i, end);
         }
     }
-    if (i < end && end >= w && BadLanes512(data + end - w) == 0) {
+    if (i < end && end >= w && AllGood512(PairXor512(data + end - w))) {
         return NO_BAD_PAIR;
     }
     return ScanWords(data, i, end);
