@@ -3,8 +3,10 @@
 //   "<mode> <buffer> <operations> <seconds> <ops/s>"
 // The test file is prepared by a first pass of one iteration, outside the timing; short
 // passes then find how many iterations fill the time, and one pass of that many is timed.
-// The timed pass includes what the engine does around the loop: its check of the test file
-// before the pass, and after a pass that wrote, of the whole file (about 1 MB each).
+// With ITERATIONS given, one pass of exactly that many is timed instead (for profiling with
+// callgrind, where the time means nothing). The timed pass includes what the engine does around the
+// loop: its check of the test file before the pass, and after a pass that wrote, of the whole file
+// (about 1 MB each).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +24,8 @@ double TimedPass(const char* path, unsigned buffer, int mode, unsigned iteration
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s TESTFILE MODE BUFFER SECONDS\n", argv[0]);
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: %s TESTFILE MODE BUFFER SECONDS [ITERATIONS]\n", argv[0]);
         return 64;
     }
     const char* path = argv[1];
@@ -39,15 +41,18 @@ int main(int argc, char** argv) {
 
     PassSaveResult(1); // as the dialog starts: "Save Results?" checked
     SQL_Test(path, buffer, buffer, 1, mode, 1);
-    unsigned iterations = 1000;
-    double seconds = TimedPass(path, buffer, mode, iterations);
-    while (seconds < wanted / 10 && iterations < (1u << 28)) {
-        iterations *= 4;
-        seconds = TimedPass(path, buffer, mode, iterations);
+    unsigned iterations = argc == 6 ? static_cast<unsigned>(std::strtoul(argv[5], nullptr, 10)) : 0;
+    if (iterations == 0) {
+        iterations = 1000;
+        double seconds = TimedPass(path, buffer, mode, iterations);
+        while (seconds < wanted / 10 && iterations < (1u << 28)) {
+            iterations *= 4;
+            seconds = TimedPass(path, buffer, mode, iterations);
+        }
+        const double target = iterations / seconds * wanted;
+        iterations = target < 4e9 ? static_cast<unsigned>(target) + 1 : 4000000000u;
     }
-    const double target = iterations / seconds * wanted;
-    iterations = target < 4e9 ? static_cast<unsigned>(target) + 1 : 4000000000u;
-    seconds = TimedPass(path, buffer, mode, iterations);
+    const double seconds = TimedPass(path, buffer, mode, iterations);
 
     const double operations = static_cast<double>(iterations) * (readWrite ? 2 : 1);
     std::printf("%d %u %.0f %.3f %.0f\n", mode, buffer, operations, seconds, operations / seconds);
