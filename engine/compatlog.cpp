@@ -72,8 +72,9 @@ void CompatLogWrite(const char* text) {
     if (!CompatLogPath(path, sizeof path)) {
         return;
     }
-    // Append mode: every record lands at the end, wherever the file has grown to.
-    int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // Append mode: every record lands at the end, wherever the file has grown to. Non-blocking:
+    // a FIFO put in the log's place takes what it has room for and never holds the engine up.
+    int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         return;
     }
