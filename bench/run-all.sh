@@ -22,17 +22,21 @@ export BENCH_RESULTS
 trap 'rm -f "$BENCH_RESULTS"' EXIT
 started=$(date -u +%FT%TZ)
 
-echo "== pair scan alone (median of $ROUNDS repetitions)"
-"$BUILD/bench/pairscan/bench_pairscan" --benchmark_repetitions="$ROUNDS" \
+# A benchmark that fails is named in the table; the others still run.
+run() { # name command...
+  local name=$1
+  shift
+  echo "== $name"
+  "$@" || printf '%s\tFAILED (exit %d)\t0\t0\t-\t-\tvoid\t-\n' "$name" "$?" >> "$BENCH_RESULTS"
+}
+run "pair scan alone (Google Benchmark, $ROUNDS repetitions)" \
+  "$BUILD/bench/pairscan/bench_pairscan" --benchmark_repetitions="$ROUNDS" \
   --benchmark_report_aggregates_only=true
-echo "== file I/O stress vs fio"
-"$HERE/fileio/run.sh" "$BUILD"
-echo "== session stress vs limit harness and iperf3"
-"$HERE/session/run.sh" "$BUILD" "${SESSION_BLOCKS:-32000}"
-echo "== NetBIOS provider vs iperf3"
-"$HERE/netbios/run.sh" "$BUILD" "${NETBIOS_MESSAGES:-100000}"
-echo "== vor32 vs cp + cmp"
-"$HERE/copystress/run.sh" "$BUILD"
+run "file I/O stress vs fio" "$HERE/fileio/run.sh" "$BUILD"
+run "session stress vs limit harness and iperf3" \
+  "$HERE/session/run.sh" "$BUILD" "${SESSION_BLOCKS:-32000}"
+run "NetBIOS provider vs iperf3" "$HERE/netbios/run.sh" "$BUILD" "${NETBIOS_MESSAGES:-100000}"
+run "vor32 vs cp + cmp" "$HERE/copystress/run.sh" "$BUILD"
 
 echo
 echo "== all benchmarks: medians of $ROUNDS rounds, started $started on $(nproc) CPUs," \
