@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -24,12 +25,25 @@ char FormatBuffer[320];
 // One whole record, header and payload, so that it reaches the file in one write.
 unsigned char RecordBuffer[HEADER_SIZE + MAX_PAYLOAD];
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
+// Appends one record in one write. A write that moved only part of it (a full disk, a file
+// size limit) leaves a cut record that would misalign every record after it: the part is
+// taken back, measured from the file's size, which only this writer changes while it holds
+// the lock. Returns whether the whole record reached the file.
+bool AppendRecord(int fd, const unsigned char* data, std::size_t size) {
     ssize_t written;
     do {
         written = ::write(fd, data, size);
     } while (written < 0 && errno == EINTR);
-    return written >= 0 && static_cast<std::size_t>(written) == size;
+    if (written >= 0 && static_cast<std::size_t>(written) == size) {
+        return true;
+    }
+    struct stat st;
+    if (written > 0 && ::fstat(fd, &st) == 0 && st.st_size >= written) {
+        if (::ftruncate(fd, st.st_size - written) != 0) {
+            // Nothing more can be done; failures of the log are silent.
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -39,11 +53,14 @@ bool CompatLogPath(char* out, std::size_t size) {
     if (windir == nullptr || windir[0] == '\0') {
         windir = "/var/log";
     }
-    if (std::strlen(windir) >= WINDOWS_DIR_SIZE) {
+    static constexpr char tail[] = "/ctlogs/PLV.log";
+    const std::size_t length = std::strlen(windir);
+    if (length >= WINDOWS_DIR_SIZE || length + sizeof tail > size) {
         return false;
     }
-    int n = std::snprintf(out, size, "%s/ctlogs/PLV.log", windir);
-    return n > 0 && static_cast<std::size_t>(n) < size;
+    std::memcpy(out, windir, length);
+    std::memcpy(out + length, tail, sizeof tail);
+    return true;
 }
 
 void CompatLogWrite(const char* text) {
@@ -55,7 +72,9 @@ void CompatLogWrite(const char* text) {
     if (!CompatLogPath(path, sizeof path)) {
         return;
     }
-    int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Append mode: every record lands at the end, wherever the file has grown to. Non-blocking:
+    // a FIFO put in the log's place takes what it has room for and never holds the engine up.
+    int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         return;
     }
@@ -64,8 +83,7 @@ void CompatLogWrite(const char* text) {
         ::close(fd);
         return;
     }
-    off_t end = ::lseek(fd, 0, SEEK_END);
-    while (end >= 0 && remaining > 0) {
+    while (remaining > 0) {
         std::size_t count = remaining < MAX_PAYLOAD ? remaining : MAX_PAYLOAD;
         RecordBuffer[0] = RECORD_TYPE;
         RecordBuffer[1] = static_cast<unsigned char>(count & 0xFF);
@@ -74,33 +92,45 @@ void CompatLogWrite(const char* text) {
             RecordBuffer[HEADER_SIZE + k] =
                 static_cast<unsigned char>(static_cast<unsigned char>(text[k]) ^ (k & 0xFF));
         }
-        if (!WriteAll(fd, RecordBuffer, HEADER_SIZE + count)) {
-            // A cut record would misalign every record after it: take it back, and stop.
-            if (::ftruncate(fd, end) != 0) {
-                // Nothing more can be done; failures of the log are silent.
-            }
-            break;
+        if (!AppendRecord(fd, RecordBuffer, HEADER_SIZE + count)) {
+            break; // the rest would follow a record that is missing
         }
-        end += static_cast<off_t>(HEADER_SIZE + count);
         text += count;
         remaining -= count;
     }
     ::close(fd);
 }
 
+namespace {
+
+// Room for the text in FormatBuffer: CR LF and the zero follow it.
+constexpr std::size_t TEXT_ROOM = sizeof FormatBuffer - 3;
+
+// Ends the first length characters of FormatBuffer with CR LF and writes them.
+void WriteFormatted(std::size_t length) {
+    FormatBuffer[length] = '\r';
+    FormatBuffer[length + 1] = '\n';
+    FormatBuffer[length + 2] = '\0';
+    CompatLogWrite(FormatBuffer);
+}
+
+} // namespace
+
 void CompatLogPrintf(const char* format, ...) {
-    // Leave room for CR LF behind the formatted text; an over-long text is cut.
-    constexpr std::size_t room = sizeof FormatBuffer - 2;
+    // An over-long text is cut to fit the buffer.
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(FormatBuffer, room, format, args);
+    int n = std::vsnprintf(FormatBuffer, TEXT_ROOM + 1, format, args);
     va_end(args);
     if (n < 0) {
         return;
     }
-    std::size_t len = static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room - 1;
-    FormatBuffer[len] = '\r';
-    FormatBuffer[len + 1] = '\n';
-    FormatBuffer[len + 2] = '\0';
-    CompatLogWrite(FormatBuffer);
+    WriteFormatted(static_cast<std::size_t>(n) < TEXT_ROOM ? static_cast<std::size_t>(n)
+                                                           : TEXT_ROOM);
+}
+
+void CompatLogLine(const char* text) {
+    const std::size_t length = strnlen(text, TEXT_ROOM);
+    std::memcpy(FormatBuffer, text, length);
+    WriteFormatted(length);
 }

@@ -9,6 +9,8 @@
 void CompatLogWrite(const char* text);
 // Formats printf-style, appends CR LF and hands the result to CompatLogWrite.
 void CompatLogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same as CompatLogPrintf("%s", text), without the formatting.
+void CompatLogLine(const char* text);
 
 // The log's path: $WINDIR (when set and not empty, else /var/log) + "/ctlogs/PLV.log".
 // Returns false when it does not fit the buffer.

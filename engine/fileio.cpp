@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "compatlog.h"
+#include "pairscan.h"
 #include "status.h"
 #include "zebdll.h"
 
@@ -254,34 +255,16 @@ void FillPairPattern(unsigned size) {
 }
 
 unsigned CheckPairs(unsigned size) {
-    // Fast scan: in each 64-bit word, the low byte of every 16-bit lane of w ^ (w >> 8) is
-    // byte 2j XOR byte 2j+1, which is 0xFF for a good pair. Words are scanned 8 at a time
-    // so the compiler can vectorise the common case of a buffer without a bad pair.
-    constexpr std::uint64_t lanes = 0x00FF00FF00FF00FFull;
-    const unsigned words = size / 8;
-    unsigned w = 0;
-    for (; w + 8 <= words; w += 8) {
-        std::uint64_t bad = 0;
-        for (unsigned j = 0; j < 8; ++j) {
-            std::uint64_t v;
-            std::memcpy(&v, PatternBuffer + 8 * (w + j), 8);
-            bad |= ((v ^ (v >> 8)) & lanes) ^ lanes;
-        }
-        if (bad != 0) {
-            break;
-        }
+    const std::size_t i = FindBadPair(PatternBuffer, size);
+    if (i == NO_BAD_PAIR) {
+        return 0;
     }
-    for (unsigned i = 8 * w; i < size; i += 2) {
-        const unsigned char first = PatternBuffer[i];
-        const unsigned char second = PatternBuffer[i + 1];
-        if (static_cast<unsigned char>(~first) != second) {
-            std::snprintf(DetailBuffer, sizeof DetailBuffer, "%c expected %c actual %c", first,
-                          static_cast<unsigned char>(~first), second);
-            ReportIoError(BYTES_DO_NOT_MISMATCH, DetailBuffer);
-            return i + 1;
-        }
-    }
-    return 0;
+    const unsigned char first = PatternBuffer[i];
+    const unsigned char second = PatternBuffer[i + 1];
+    std::snprintf(DetailBuffer, sizeof DetailBuffer, "%c expected %c actual %c", first,
+                  static_cast<unsigned char>(~first), second);
+    ReportIoError(BYTES_DO_NOT_MISMATCH, DetailBuffer);
+    return static_cast<unsigned>(i) + 1;
 }
 
 void ReportIoError(int kind, const char* detail) {

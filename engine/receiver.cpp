@@ -8,6 +8,7 @@
 #include "clocks.h"
 #include "compatlog.h"
 #include "netreq.h"
+#include "pairscan.h"
 #include "sender.h"
 #include "status.h"
 #include "zebdll.h"
@@ -37,29 +38,16 @@ void CopyBlockData() {
 } // namespace
 
 unsigned VerifyPairs(unsigned length) {
-    // Fast scan of whole 64-bit words: the low byte of every 16-bit lane of w ^ (w >> 8) is
-    // byte 2j XOR byte 2j+1, 0xFF for a good pair. It stops at the first word holding a bad
-    // pair; the pair by pair loop below finds and reports it.
-    constexpr std::uint64_t lanes = 0x00FF00FF00FF00FFull;
-    unsigned i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, PatternBuffer + i, sizeof w);
-        if ((((w ^ (w >> 8)) & lanes) ^ lanes) != 0) {
-            break;
-        }
+    const std::size_t i = FindBadPair(PatternBuffer, length);
+    if (i == NO_BAD_PAIR) {
+        return 0;
     }
-    for (; i < length; i += 2) {
-        const unsigned char first = PatternBuffer[i];
-        const unsigned char second = PatternBuffer[i + 1];
-        if (static_cast<unsigned char>(~first) != second) {
-            FormatMessage("\nExpected %2Xh,%2Xh but read %2Xh,%2Xh", first,
-                          static_cast<unsigned char>(~first), first, second);
-            PostStatus(MessageBuffer, LEVEL_DATA_FAILURE);
-            return i + 1;
-        }
-    }
-    return 0;
+    const unsigned char first = PatternBuffer[i];
+    const unsigned char second = PatternBuffer[i + 1];
+    FormatMessage("\nExpected %2Xh,%2Xh but read %2Xh,%2Xh", first,
+                  static_cast<unsigned char>(~first), first, second);
+    PostStatus(MessageBuffer, LEVEL_DATA_FAILURE);
+    return static_cast<unsigned>(i) + 1;
 }
 
 int ListenForSender() {
@@ -121,7 +109,7 @@ void RunReceiveSession() {
                           static_cast<int>(size));
         }
         PostStatus(MessageBuffer, LEVEL_PROGRESS);
-        CompatLogPrintf("%s", MessageBuffer);
+        CompatLogLine(MessageBuffer);
         CopyBlockData();
         if (const unsigned bad = VerifyPairs(size); bad != 0) {
             FormatMessage("\nRead verify failed at TESTFILE offset %X\n", bad - 1);
@@ -134,14 +122,14 @@ void RunReceiveSession() {
 
     FormatMessage("%lu Bytes received.", static_cast<unsigned long>(total));
     PostStatus(MessageBuffer, LEVEL_PROGRESS);
-    CompatLogPrintf("%s", MessageBuffer);
+    CompatLogLine(MessageBuffer);
 
     // Bytes per millisecond, shown as KB/s.
     const double rate =
         static_cast<double>(total) * 1000.0 / ((static_cast<double>(end - start) + 0.1) * 1000.0);
     FormatMessage("%5.1f KB/s", rate);
     PostStatus(MessageBuffer, LEVEL_PROGRESS);
-    CompatLogPrintf("%s", MessageBuffer);
+    CompatLogLine(MessageBuffer);
 }
 
 extern "C" int SRecvMain(void) {

@@ -12,7 +12,7 @@ PACKAGES=(
   fio iperf3
   clang libclang-rt-14-dev
   iproute2 tshark samba-common-bin samba
-  util-linux procps strace
+  util-linux procps strace valgrind
 )
 
 missing=()

@@ -1,8 +1,9 @@
 // Loopback session throughput of the NetBIOS provider against iperf3 in the same run: one
 // sender on 127.0.0.2, one receiver on 127.0.0.3, the same message length (64002 bytes), the
-// same byte total and the same CPU pinning (sender on CPU 0, receiver on CPU 1). Prints both
-// rates and their ratio.
-//   bench_netbios [MESSAGES]   (default 20000, at most 200000)
+// same CPU pinning (sender on CPU 0, receiver on CPU 1); the provider moves MESSAGES messages,
+// iperf3 runs for SECONDS (time-based, so that its start-up does not count). Prints both rates
+// and their ratio; bench/netbios/run.sh runs it in rounds.
+//   bench_netbios [MESSAGES] [SECONDS]   (default 100000, at most 200000; 2 s, 1 to 60)
 // Everything stays on loopback: the provider is given 127.0.0.x bindings, the loopback
 // broadcast address and unprivileged ports.
 #include "netbios.h"
@@ -176,15 +177,15 @@ double NetbiosRate(unsigned port, unsigned count) {
     return static_cast<double>(count) * MESSAGE / seconds;
 }
 
-double IperfRate(unsigned port, unsigned count) {
+double IperfRate(unsigned port, unsigned seconds) {
     std::string p = std::to_string(port);
     std::string server = "iperf3 -s -1 -B 127.0.0.3 -p " + p + " -A 1 >/dev/null 2>&1 &";
     if (std::system(server.c_str()) != 0) {
         return 0;
     }
-    std::string client =
-        "timeout 120 iperf3 -c 127.0.0.3 -B 127.0.0.2 -p " + p + " -l " + std::to_string(MESSAGE) +
-        " -n " + std::to_string(static_cast<unsigned long long>(count) * MESSAGE) + " -A 0 -J";
+    std::string client = "timeout " + std::to_string(seconds + 60) +
+                         " iperf3 -c 127.0.0.3 -B 127.0.0.2 -p " + p + " -l " +
+                         std::to_string(MESSAGE) + " -t " + std::to_string(seconds) + " -A 0 -J";
     std::string out;
     for (int attempt = 0; attempt < 20 && out.find("sum_received") == std::string::npos;
          ++attempt) {
@@ -212,9 +213,10 @@ double IperfRate(unsigned port, unsigned count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    unsigned count = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 20000;
-    if (count == 0 || count > 200000) {
-        std::fprintf(stderr, "usage: bench_netbios [MESSAGES 1..200000]\n");
+    unsigned count = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 100000;
+    unsigned seconds = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : 2;
+    if (count == 0 || count > 200000 || seconds == 0 || seconds > 60) {
+        std::fprintf(stderr, "usage: bench_netbios [MESSAGES 1..200000] [SECONDS 1..60]\n");
         return 2;
     }
     unsigned port = FreePorts();
@@ -223,9 +225,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     // iperf3 first: the provider's thread would otherwise be running in this process.
-    double iperf = IperfRate(port + 2, count);
+    double iperf = IperfRate(port + 2, seconds);
     double netbios = NetbiosRate(port, count);
-    std::printf("messages %u x %u bytes\n", count, MESSAGE);
+    std::printf("messages %u x %u bytes, iperf3 %u s\n", count, MESSAGE, seconds);
     std::printf("libnetbios session  %10.1f MB/s\n", netbios / 1e6);
     std::printf("iperf3 (same size)  %10.1f MB/s\n", iperf / 1e6);
     std::printf("ratio               %10.2f\n", iperf > 0 ? netbios / iperf : 0.0);

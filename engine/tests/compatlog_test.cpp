@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "compatlog.h"
 #include "engine_test_util.h"
@@ -122,6 +124,37 @@ TEST(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
     EXPECT_EQ(std::filesystem::file_size(scratch.Log()), keptSize);
     CompatLogPrintf("%s", "aligned");
     EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"kept\r\n", "aligned\r\n"}));
+}
+
+// The log is written in append mode, never looked at first: a FIFO in its place, held open
+// by another process that does not read it, must not stall the engine once its buffer is full.
+TEST(CompatLogFile, FifoInPlaceOfTheLogNeverHoldsTheWriterUp) {
+    Scratch scratch;
+    ASSERT_EQ(mkfifo(scratch.Log().c_str(), 0600), 0);
+    const int holder = open(scratch.Log().c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    int status = zebtest::InChild([] {
+        alarm(20); // a writer stuck on the full FIFO dies here and the test fails
+        const std::string text(200, 'f');
+        for (int i = 0; i < 2000; ++i) { // about 400 kB, several times a pipe's buffer
+            CompatLogPrintf("%s", text.c_str());
+        }
+    });
+    close(holder);
+    EXPECT_EQ(status, 0);
+}
+
+// A line without formatting is the same record as the line formatted with "%s", cut alike.
+TEST(CompatLogRecord, LineIsTheSameRecordAsPrintfOfIt) {
+    for (std::size_t length : {1u, 316u, 317u, 318u, 1000u}) {
+        Scratch scratch;
+        const std::string text(length, 'q');
+        CompatLogPrintf("%s", text.c_str());
+        CompatLogLine(text.c_str());
+        const auto texts = DecodeLog(scratch.Log());
+        ASSERT_EQ(texts.size(), 2u) << length;
+        EXPECT_EQ(texts[1], texts[0]) << length;
+    }
 }
 
 TEST(CompatLogPath, WindowsDirectoryFromEnvironmentOrVarLog) {

@@ -1,0 +1,55 @@
+# Shared by the benchmark scripts (sourced, not run): rounds, the busy-machine check, medians,
+# ratios, and the result lines that bench/run-all.sh gathers into one table.
+#   ROUNDS     rounds per benchmark (default 3, at least 1)
+#   LOAD_LIMIT the 1-minute load average above which the machine counts as busy (default 0.5)
+
+ROUNDS=${ROUNDS:-3}
+LOAD_LIMIT=${LOAD_LIMIT:-0.5}
+[[ $ROUNDS =~ ^[0-9]+$ ]] && ((ROUNDS >= 1 && ROUNDS <= 50)) ||
+  { echo "ROUNDS must be 1..50" >&2; exit 2; }
+BUSY=0
+
+# Looks at the load before anything runs. On a busy machine every figure still prints, but
+# no ratio does: each ratio reads "void".
+# bench/run-all.sh looks once, before the first benchmark, and hands its finding on in
+# BENCH_BUSY: the benchmarks' own load must not count against the ones that follow.
+bench_check_load() {
+  if [[ -n ${BENCH_BUSY:-} ]]; then
+    BUSY=$BENCH_BUSY
+    ((BUSY)) && echo "MACHINE BUSY at the start of the run: the figures below are void"
+    return 0
+  fi
+  local load
+  read -r load _ < /proc/loadavg
+  if awk -v l="$load" -v m="$LOAD_LIMIT" 'BEGIN { exit !(l > m) }'; then
+    BUSY=1
+    echo "MACHINE BUSY: 1-minute load average $load > $LOAD_LIMIT at the start;" \
+      "the figures below are void and no ratio is given"
+  else
+    echo "load average at the start: $load (limit $LOAD_LIMIT)"
+  fi
+}
+
+# The median of the numbers on standard input, one a line.
+bench_median() {
+  sort -g | awk '{ v[NR] = $1 } END {
+    if (NR == 0) print "0"; else if (NR % 2) print v[(NR + 1) / 2];
+    else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# ours / peer with two decimals, or "void" on a busy machine or without a peer figure.
+bench_ratio() {
+  if ((BUSY)); then
+    echo void
+  else
+    awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f\n", a / b; else print "void" }'
+  fi
+}
+
+# For bench/run-all.sh, when it names a file in BENCH_RESULTS: one tab-separated line of
+# benchmark, case, our median, the peer's median, the unit, the peer, the ratio, the target.
+bench_result() { # bench case ours peer unit peer-name target
+  [[ -n ${BENCH_RESULTS:-} ]] || return 0
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" "$6" \
+    "$(bench_ratio "$3" "$4")" "$7" >> "$BENCH_RESULTS"
+}
