@@ -98,10 +98,17 @@ void RunReceiveSession() {
         }
         ++block;
         // What a short message never brought reads as zeros, not as the last block's bytes:
-        // they fail the check. A full block is left as it came.
+        // they fail the check. Only the bytes the check reads are cleared (the header, the
+        // stated size and the byte behind it), so a block that came whole costs nothing.
         const std::size_t came = std::min<std::size_t>(DataNcb.ncb_length, BLOCK_LENGTH);
-        std::memset(BlockBuffer + came, 0, BLOCK_BUFFER_SIZE - came);
+        if (came < 2) {
+            std::memset(BlockBuffer + came, 0, 2 - came);
+        }
         const unsigned size = BlockBuffer[0] | static_cast<unsigned>(BlockBuffer[1]) << 8;
+        if (const std::size_t checked = std::min<std::size_t>(2 + size + 1, BLOCK_LENGTH);
+            came < checked) {
+            std::memset(BlockBuffer + came, 0, checked - came);
+        }
         if (size == MAX_BLOCK_DATA) {
             FormatMessage("Received block %3u Size = 64K Bytes", static_cast<unsigned>(block));
         } else {
