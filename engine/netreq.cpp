@@ -2,6 +2,7 @@
 #include "netreq.h"
 
 #include "status.h"
+#include "zebtexts.h"
 
 #include <atomic>
 #include <cstring>
@@ -137,7 +138,7 @@ unsigned char NetAddName(const char* name, int unique) {
     if (SubmitNcb(&ncb) == NRC_GOODRET) {
         return ncb.ncb_num;
     }
-    FormatMessage("\n\n0x%02X error with add name...", ncb.ncb_retcode);
+    FormatMessage("\n\n0x%02X %s...", ncb.ncb_retcode, zebtext::kAddNameError);
     PostStatus(MessageBuffer, LEVEL_FAILURE);
     return 0;
 }
