@@ -25,7 +25,6 @@ int main(int argc, char** argv) {
     SQL_Test(path, buffer, buffer, 1, mode, iterations);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%d %u %.0f %.3f %.0f\n", mode, buffer, operations, seconds,
-                operations / seconds);
+    std::printf("%d %u %.0f %.3f %.0f\n", mode, buffer, operations, seconds, operations / seconds);
     return GetRetCode() == ZEB_RESULT_PASSED ? 0 : 1;
 }
