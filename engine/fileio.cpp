@@ -28,6 +28,7 @@ struct ModeDetails {
     const char* read;
     const char* verify;
 };
+// kept as shipped: "offerset"
 const ModeDetails DetailFormats[] = {
     {nullptr, "at offset %d", "at offset %d"},
     {"at offset %d", nullptr, nullptr},

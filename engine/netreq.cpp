@@ -57,6 +57,7 @@ void PrepareNcb(NCB* ncb) {
 unsigned char SubmitNcb(NCB* ncb) {
     NetbiosCall(ncb);
     if (ncb->ncb_retcode == NRC_NOCALL) {
+        // kept as shipped: "reciver"
         PostStatus("The system did not find the reciver", LEVEL_PROGRESS);
     }
     return ncb->ncb_retcode;

@@ -49,6 +49,7 @@ int FindReceiver() {
 
 void RunSendSession(std::int32_t count, unsigned requested) {
     requested &= 0xFFFF;
+    // kept as shipped: "Transfering"
     FormatMessage("SEND SESSION BEGIN Transfering [%lu] blocks of [%d] bytes ",
                   static_cast<unsigned long>(static_cast<std::uint32_t>(count)),
                   static_cast<int>(requested));
@@ -82,6 +83,7 @@ void RunSendSession(std::int32_t count, unsigned requested) {
     const double rate = static_cast<double>(size) * delivered * 1000.0 / 1000.0 /
                         (static_cast<double>(end - start) + 0.1);
     const std::uint32_t total = size * delivered;
+    // kept as shipped: "transfered"
     FormatMessage("%5.1f KB/s %lu bytes transfered%s", rate, static_cast<unsigned long>(total),
                   sending ? "" : zebtext::kSendFailedSuffix);
     PostStatus(MessageBuffer, LEVEL_SUMMARY);
