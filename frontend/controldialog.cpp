@@ -60,8 +60,9 @@ QLineEdit* NumberEdit(QWidget* parent, int chars) {
 
 } // namespace
 
-void ApplyDialogLook(QApplication& app) {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+// The application object must exist, but Qt sets its look through static calls.
+void ApplyDialogLook(QApplication& /*app*/) {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     const QColor grey(192, 192, 192);
     QPalette palette;
     palette.setColor(QPalette::Window, grey);
@@ -84,14 +85,14 @@ void ApplyDialogLook(QApplication& app) {
     palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(128, 128, 128));
     palette.setColor(QPalette::Disabled, QPalette::Text, QColor(128, 128, 128));
     palette.setColor(QPalette::Disabled, QPalette::Base, grey);
-    app.setPalette(palette);
+    QApplication::setPalette(palette);
 
     QFont font(QStringLiteral("Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
-    app.setFont(font);
+    QApplication::setFont(font);
 
-    app.setWindowIcon(QIcon(QStringLiteral(":/zebwin/zebwin.png")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zebwin/zebwin.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("zebwin"));
 }
 
@@ -137,7 +138,7 @@ ControlDialog::ControlDialog(const EngineApi& engine, fields::Keyword keyword, Q
 ControlDialog::~ControlDialog() = default;
 
 void ControlDialog::BuildControls() {
-    const auto makeRadio = [this](QWidget* parent, const char* label, int id) {
+    const auto makeRadio = [](QWidget* parent, const char* label, int id) {
         auto* radio = new QRadioButton(QString::fromLatin1(label), parent);
         radio->setAutoExclusive(false);
         SetControlId(radio, id);
@@ -353,6 +354,7 @@ void ControlDialog::ShowFields() {
     m_fromSize->setText(QString::number(s.fromSize));
     m_iteration->setText(QString::number(s.iteration));
     std::vector<std::string> entries;
+    entries.reserve(static_cast<std::size_t>(m_ioMode->count()));
     for (int i = 0; i < m_ioMode->count(); ++i) {
         entries.push_back(Bytes(m_ioMode->itemText(i)));
     }

@@ -187,7 +187,7 @@ QWidget* FindControl(const QWidget* window, int id) {
 QString DecodeText(const char* text) {
     const QByteArray bytes(text);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(bytes);
+    QString decoded = decoder.decode(bytes);
     if (!decoder.hasError()) {
         return decoded;
     }
