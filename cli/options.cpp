@@ -1,21 +1,10 @@
 #include "options.h"
 
-#include "fields.h"
-
 #include <optional>
 
 namespace zebcli {
 
 namespace {
-
-// The accepted ranges of the control dialog's fields.
-constexpr fields::Range kFromRange{1, 65535};
-constexpr fields::Range kToRange{2, 32000};
-constexpr fields::Range kIncrementRange{2, 32000};
-constexpr fields::Range kIterationRange{2, 32000};
-constexpr fields::Range kBufferSizeRange{1, 65535};
-constexpr fields::Range kBlocksRange{1, 32000};
-constexpr std::size_t kModeTextLimit = 20;
 
 constexpr std::string_view kUsage =
     "Usage: zebcli COMMAND [OPTIONS]\n"
@@ -50,26 +39,29 @@ std::string Quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
 }
 
-// Stores one number option with the dialog's rules; the message on failure names the option.
-template <typename T, typename Store>
-std::optional<std::string> StoreNumber(std::string_view option, std::string_view text,
-                                       fields::Range range, T& stored, Store store) {
-    const fields::StoreOutcome outcome = store(text, range, stored);
+// Stores one option with the dialog's rules for its field; the message on failure names the
+// option.
+std::optional<std::string> Refusal(const fields::Field& field, std::string_view text,
+                                   fields::StoreOutcome outcome) {
     if (outcome == fields::StoreOutcome::Stored) {
         return std::nullopt;
     }
-    return std::string(option) + " " + Quoted(text) + ": " +
-           fields::OutcomeMessage(outcome, range, 0);
+    return std::string(field.option) + " " + Quoted(text) + ": " + field.Message(outcome);
 }
 
-std::optional<std::string> StoreUnsigned(std::string_view option, std::string_view text,
-                                         fields::Range range, std::uint32_t& stored) {
-    return StoreNumber(option, text, range, stored, fields::StoreUnsigned);
+std::optional<std::string> Store(const fields::Field& field, std::string_view text,
+                                 std::uint32_t& stored) {
+    return Refusal(field, text, fields::StoreUnsigned(text, field.range, stored));
 }
 
-std::optional<std::string> StoreSigned(std::string_view option, std::string_view text,
-                                       fields::Range range, std::int32_t& stored) {
-    return StoreNumber(option, text, range, stored, fields::StoreSigned);
+std::optional<std::string> Store(const fields::Field& field, std::string_view text,
+                                 std::int32_t& stored) {
+    return Refusal(field, text, fields::StoreSigned(text, field.range, stored));
+}
+
+std::optional<std::string> Store(const fields::Field& field, std::string_view text,
+                                 std::string& stored) {
+    return Refusal(field, text, fields::StoreText(text, field.limit, stored));
 }
 
 ParseResult Failure(std::string message) {
@@ -130,11 +122,13 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         }
         const bool fileIo = options.command == Command::FileIo;
         const bool send = options.command == Command::Send;
+        using namespace fields;
         const bool known =
             option == "--json" ||
-            (fileIo && (option == "--from" || option == "--to" || option == "--inc" ||
-                        option == "--iterations" || option == "--mode")) ||
-            (send && (option == "--blocks" || option == "--size"));
+            (fileIo && (option == kFromSize.option || option == kToSize.option ||
+                        option == kSizeIncrement.option || option == kIteration.option ||
+                        option == kModeText.option)) ||
+            (send && (option == kBlocks.option || option == kBufferSize.option));
         if (!known) {
             return Failure("unknown option " + Quoted(option) + " for " + std::string(command));
         }
@@ -148,24 +142,20 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
                 return Failure("--json needs a file name");
             }
             options.jsonPath = std::string(value);
-        } else if (option == "--from") {
-            error = StoreUnsigned(option, value, kFromRange, options.fromSize);
-        } else if (option == "--to") {
-            error = StoreUnsigned(option, value, kToRange, options.toSize);
-        } else if (option == "--inc") {
-            error = StoreUnsigned(option, value, kIncrementRange, options.sizeIncrement);
-        } else if (option == "--iterations") {
-            error = StoreUnsigned(option, value, kIterationRange, options.iteration);
-        } else if (option == "--mode") {
-            const auto outcome = fields::StoreText(value, kModeTextLimit, options.modeText);
-            if (outcome != fields::StoreOutcome::Stored) {
-                error = "--mode " + Quoted(value) + ": " +
-                        fields::OutcomeMessage(outcome, {0, 0}, kModeTextLimit);
-            }
-        } else if (option == "--blocks") {
-            error = StoreSigned(option, value, kBlocksRange, options.blocks);
-        } else if (option == "--size") {
-            error = StoreUnsigned(option, value, kBufferSizeRange, options.bufferSize);
+        } else if (option == kFromSize.option) {
+            error = Store(kFromSize, value, options.fromSize);
+        } else if (option == kToSize.option) {
+            error = Store(kToSize, value, options.toSize);
+        } else if (option == kSizeIncrement.option) {
+            error = Store(kSizeIncrement, value, options.sizeIncrement);
+        } else if (option == kIteration.option) {
+            error = Store(kIteration, value, options.iteration);
+        } else if (option == kModeText.option) {
+            error = Store(kModeText, value, options.modeText);
+        } else if (option == kBlocks.option) {
+            error = Store(kBlocks, value, options.blocks);
+        } else if (option == kBufferSize.option) {
+            error = Store(kBufferSize, value, options.bufferSize);
         }
         if (error) {
             return Failure(*error);

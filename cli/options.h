@@ -3,6 +3,8 @@
 #ifndef ZEBCLI_OPTIONS_H
 #define ZEBCLI_OPTIONS_H
 
+#include "fields.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -16,15 +18,15 @@ struct Options {
     Command command = Command::Help;
     // File I/O sweep, with the dialog's defaults.
     std::string path;
-    std::uint32_t fromSize = 1024;
-    std::uint32_t toSize = 2048;
-    std::uint32_t sizeIncrement = 8;
-    std::uint32_t iteration = 10;
-    std::string modeText = "Overlay Write";
-    int ioMode = 7;
+    std::uint32_t fromSize = fields::kFromSize.DefaultUnsigned();
+    std::uint32_t toSize = fields::kToSize.DefaultUnsigned();
+    std::uint32_t sizeIncrement = fields::kSizeIncrement.DefaultUnsigned();
+    std::uint32_t iteration = fields::kIteration.DefaultUnsigned();
+    std::string modeText{fields::kModeText.text};
+    int ioMode = fields::IoModeFromText(fields::kModeText.text);
     // Session stress, with the dialog's defaults.
-    std::int32_t blocks = 1000;
-    std::uint32_t bufferSize = 65535;
+    std::int32_t blocks = fields::kBlocks.DefaultSigned();
+    std::uint32_t bufferSize = fields::kBufferSize.DefaultUnsigned();
     // Outputs.
     bool save = false;
     std::string jsonPath;

@@ -1,7 +1,8 @@
 #include "runner.h"
 
-#include "fields.h"
+#include "sweep.h"
 #include "zebdll.h"
+#include "zebtexts.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,8 +10,6 @@
 namespace zebcli {
 
 namespace {
-
-constexpr std::size_t kBoardTextBytes = 119; // 120 characters with the terminator
 
 // Times one engine call on the monotonic clock and records when it started.
 template <typename Call> RunRecord Timed(Call call, int& engineResult) {
@@ -42,89 +41,81 @@ bool AnyContains(const std::vector<std::string>& texts, std::string_view part) {
 } // namespace
 
 std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts) {
-    if (engineResult == 100) {
+    if (engineResult == ZEB_TEST_FILE_NOT_OPENED) {
         return "test file not opened";
     }
-    if (Contains(texts, "File I/O Failed")) {
+    if (Contains(texts, zebtext::kFileIoFailed)) {
         return "failed";
     }
-    if (Contains(texts, "File I/O Passed")) {
+    if (Contains(texts, zebtext::kFileIoPassed)) {
         return "passed";
     }
     return "not run";
 }
 
 std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts) {
-    if (Contains(texts, "Receiver Timeout: please start again.")) {
+    if (Contains(texts, zebtext::kReceiverTimeout)) {
         return "no sender";
     }
-    if (AnyStartsWith(texts, "Error: Session not Created..")) {
+    if (AnyStartsWith(texts, zebtext::kSessionNotCreated)) {
         return "listen failed";
     }
-    if (Contains(texts, "Session closed by Sender")) {
-        return AnyStartsWith(texts, "\nExpected ") ? "completed with data errors" : "completed";
+    if (Contains(texts, zebtext::kSessionClosed)) {
+        return AnyStartsWith(texts, zebtext::kPairErrorPrefix) ? "completed with data errors"
+                                                               : "completed";
     }
-    if (AnyStartsWith(texts, "Netbios Error Return")) {
+    if (AnyStartsWith(texts, zebtext::kReceiveError)) {
         return "receive error";
     }
-    if (engineResult == 0 && AnyContains(texts, "error with add name")) {
+    if (engineResult == ZEB_NAME_NOT_ADDED && AnyContains(texts, zebtext::kAddNameError)) {
         return "name not added";
     }
     return "ended";
-}
-
-std::string SenderBoardText(int engineResult, const char* summary) {
-    if ((engineResult & 0xFFFF) != 1) {
-        return "Sender Timeout: no receiver, command cancelled !";
-    }
-    std::string text = summary == nullptr ? "" : summary;
-    text += "Read REPORT.TXT if checked Save Results";
-    return std::string(fields::CutToBytes(text, kBoardTextBytes));
 }
 
 std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board) {
     std::vector<RunRecord> runs;
     GetHWND(&board);
     board.TakeTexts();
-    for (std::uint32_t size = options.fromSize; size <= options.toSize;
-         size += options.sizeIncrement) {
+    const sweep::Plan plan{options.path,          options.fromSize,  options.toSize,
+                           options.sizeIncrement, options.iteration, options.ioMode};
+    sweep::Run(plan, [&](std::uint32_t size) {
         int result = 0;
         RunRecord run = Timed(
             [&] {
-                return SQL_Test(options.path.c_str(), size, options.toSize, options.sizeIncrement,
-                                options.ioMode, options.iteration);
+                return SQL_Test(plan.path.c_str(), size, plan.to, plan.increment, plan.mode,
+                                plan.iterations);
             },
             result);
         run.bufferSize = size;
         run.outcome = FileIoOutcome(result, board.TakeTexts());
         if ((run.outcome == "passed" || run.outcome == "failed") && run.elapsedSeconds > 0) {
-            run.operationsPerSecond = options.iteration / run.elapsedSeconds;
+            run.operationsPerSecond = plan.iterations / run.elapsedSeconds;
         }
         runs.push_back(std::move(run));
-        if (result == 100) {
-            break;
-        }
-    }
+        return result;
+    });
     return runs;
 }
 
 std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board) {
     GetHWND(&board);
-    board.Print("Start transmission...");
+    board.Print(boardtext::kSendStartText);
     board.TakeTexts();
     int result = 0;
     RunRecord run = Timed([&] { return SSendMain(options.blocks, options.bufferSize); }, result);
     board.TakeTexts();
     switch (result & 0xFFFF) {
-    case 1:
+    case ZEB_SESSION_RAN:
         run.summary = GetMsgBuffer();
-        run.outcome =
-            run.summary.find("Data Corrupted!") != std::string::npos ? "send error" : "sent";
+        run.outcome = run.summary.find(zebtext::kSendFailedSuffix) != std::string::npos
+                          ? "send error"
+                          : "sent";
         break;
-    case 10:
+    case ZEB_NO_PARTNER:
         run.outcome = "no receiver";
         break;
-    case 0:
+    case ZEB_NAME_NOT_ADDED:
         run.outcome = "name not added";
         break;
     default:
@@ -137,12 +128,12 @@ std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board) {
 
 std::vector<RunRecord> RunReceiver(ConsoleBoard& board) {
     GetHWND(&board);
-    board.Print("Start receive process...");
+    board.Print(boardtext::kReceiveStartText);
     board.TakeTexts();
     int result = 0;
     RunRecord run = Timed([] { return static_cast<int>(SRecvMain()); }, result);
     run.outcome = ReceiveOutcome(result, board.TakeTexts());
-    board.Print("Receive complete!");
+    board.Print(boardtext::kReceiveDoneText);
     return {run};
 }
 

@@ -3,6 +3,7 @@
 #ifndef ZEBCLI_RUNNER_H
 #define ZEBCLI_RUNNER_H
 
+#include "boardtexts.h"
 #include "console.h"
 #include "options.h"
 #include "summary.h"
@@ -27,9 +28,8 @@ std::string FileIoOutcome(int engineResult, const std::vector<std::string>& text
 // The outcome of a receive run, from what the engine posted.
 std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts);
 
-// The board text the dialog shows after a send: the engine's summary directly followed by
-// the pointer to the report, cut to the board's 120 characters, or the time-out text.
-std::string SenderBoardText(int engineResult, const char* summary);
+// The board text the dialog shows after a send, printed after the sender's run.
+using boardtext::SenderBoardText;
 
 } // namespace zebcli
 

@@ -1,6 +1,6 @@
 #include "usage.h"
 
-#include "build_date.h"
+#include "buildstamp.h"
 #include "cmdline.h"
 #include "log.h"
 
@@ -14,13 +14,14 @@ constexpr char kProgramName[] = "VOR32";
 
 void Usage(bool describe) {
     ConsolePrintf("VOR32.EXE");
-    ConsolePrintf("\t[%s (%s)]\n\n", VOR32_BUILD_DATE, VOR32_BUILD_TIME);
+    ConsolePrintf("\t[%s (%s)]\n\n", kBuildDate, kBuildTime);
     if (describe) {
         ConsolePrintf("%s will create a file of the specified start size\n", kProgramName);
         ConsolePrintf("in the current directory specified by the first target path.\n");
         ConsolePrintf("The file will then be copied to a randomly selected target\n");
         ConsolePrintf("appended with the number of bytes specified by the increment\n");
         ConsolePrintf("value.  Then integrity of the copied file will be checked.\n");
+        // kept as shipped: "descrepency"
         ConsolePrintf("Any descrepency will be logged, but will not terminate\n");
         ConsolePrintf("the test.  This will continue back and forth until the\n");
         ConsolePrintf("Maximum file size is reached.\n");

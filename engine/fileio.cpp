@@ -15,6 +15,7 @@
 #include "pairscan.h"
 #include "status.h"
 #include "zebdll.h"
+#include "zebtexts.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ struct ModeDetails {
     const char* read;
     const char* verify;
 };
+// kept as shipped: "offerset"
 const ModeDetails DetailFormats[] = {
     {nullptr, "at offset %d", "at offset %d"},
     {"at offset %d", nullptr, nullptr},
@@ -385,7 +387,7 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
         FormatMessage("Can not open %s", path);
         // Posted as a failure, so that a run against a bad path never reads as passed.
         PostFailure(MessageBuffer);
-        return 100;
+        return ZEB_TEST_FILE_NOT_OPENED;
     }
 
     TestFile file{fd, 0, 0};
@@ -413,9 +415,9 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
     }
 
     if (IoFailed != 0) {
-        PostFailure("File I/O Failed");
+        PostFailure(zebtext::kFileIoFailed);
     } else {
-        PostStatus("File I/O Passed", LEVEL_PROGRESS);
+        PostStatus(zebtext::kFileIoPassed, LEVEL_PROGRESS);
     }
     MessageBuffer[0] = '\0';
     PumpMessages();

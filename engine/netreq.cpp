@@ -2,6 +2,7 @@
 #include "netreq.h"
 
 #include "status.h"
+#include "zebtexts.h"
 
 #include <atomic>
 #include <cstring>
@@ -56,6 +57,7 @@ void PrepareNcb(NCB* ncb) {
 unsigned char SubmitNcb(NCB* ncb) {
     NetbiosCall(ncb);
     if (ncb->ncb_retcode == NRC_NOCALL) {
+        // kept as shipped: "reciver"
         PostStatus("The system did not find the reciver", LEVEL_PROGRESS);
     }
     return ncb->ncb_retcode;
@@ -137,7 +139,7 @@ unsigned char NetAddName(const char* name, int unique) {
     if (SubmitNcb(&ncb) == NRC_GOODRET) {
         return ncb.ncb_num;
     }
-    FormatMessage("\n\n0x%02X error with add name...", ncb.ncb_retcode);
+    FormatMessage("\n\n0x%02X %s...", ncb.ncb_retcode, zebtext::kAddNameError);
     PostStatus(MessageBuffer, LEVEL_FAILURE);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "sender.h"
 #include "status.h"
 #include "zebdll.h"
+#include "zebtexts.h"
 
 // Every 16-bit size a header can state, odd ones with the byte behind them, lies inside
 // PatternBuffer: a damaged header cannot make the check read past it.
@@ -44,7 +45,7 @@ unsigned VerifyPairs(unsigned length) {
     }
     const unsigned char first = PatternBuffer[i];
     const unsigned char second = PatternBuffer[i + 1];
-    FormatMessage("\nExpected %2Xh,%2Xh but read %2Xh,%2Xh", first,
+    FormatMessage("%s%2Xh,%2Xh but read %2Xh,%2Xh", zebtext::kPairErrorPrefix, first,
                   static_cast<unsigned char>(~first), first, second);
     PostStatus(MessageBuffer, LEVEL_DATA_FAILURE);
     return static_cast<unsigned>(i) + 1;
@@ -65,15 +66,15 @@ int ListenForSender() {
     // the sender would otherwise be left with an open session that nobody reads.
     const unsigned char code = CommandComplete(&SessionNcb);
     if (code == NRC_PENDING) {
-        return 10;
+        return ZEB_NO_PARTNER;
     }
     if (code == NRC_GOODRET) {
         PostStatus("Sender Identified ", LEVEL_PROGRESS);
         CompatLogPrintf("%s", "Sender Identified ");
         SessionLsn = SessionNcb.ncb_lsn;
-        return 1;
+        return ZEB_SESSION_RAN;
     }
-    FormatMessage("Error: Session not Created..%d", SessionNcb.ncb_retcode);
+    FormatMessage("%s%d", zebtext::kSessionNotCreated, SessionNcb.ncb_retcode);
     PostStatus(MessageBuffer, LEVEL_FAILURE);
     return 0;
 }
@@ -87,9 +88,9 @@ void RunReceiveSession() {
     while (receiving) {
         if (NetReceive(&DataNcb) != NRC_GOODRET) {
             if (DataNcb.ncb_retcode == NRC_SCLOSED) {
-                FormatMessage("Session closed by Sender");
+                FormatMessage("%s", zebtext::kSessionClosed);
             } else {
-                FormatMessage("Netbios Error Return %2X", DataNcb.ncb_retcode);
+                FormatMessage("%s %2X", zebtext::kReceiveError, DataNcb.ncb_retcode);
             }
             PostStatus(MessageBuffer, LEVEL_PROGRESS);
             NetHangup(&SessionNcb, SessionLsn); // after the sender's hang-up, already gone
@@ -142,13 +143,13 @@ void RunReceiveSession() {
 extern "C" int SRecvMain(void) {
     PostStatus("NETBIOS RECEIVE ", LEVEL_PROGRESS);
     if (NetAddUniqueName(RECEIVER_NAME) == 0) {
-        return 0;
+        return ZEB_NAME_NOT_ADDED;
     }
     switch (ListenForSender()) {
-    case 10:
-        PostStatus("Receiver Timeout: please start again.", LEVEL_PROGRESS);
+    case ZEB_NO_PARTNER:
+        PostStatus(zebtext::kReceiverTimeout, LEVEL_PROGRESS);
         break;
-    case 1:
+    case ZEB_SESSION_RAN:
         RunReceiveSession();
         break;
     default:

@@ -4,8 +4,9 @@
 #ifndef ZEB_ENGINE_RECEIVER_H
 #define ZEB_ENGINE_RECEIVER_H
 
-// Posts the listen and waits for it. Returns 1 (session open, SessionLsn set), 10 (no sender
-// within the wait; the listen is still outstanding) or 0 (the listen ended with an error).
+// Posts the listen and waits for it. Returns ZEB_SESSION_RAN (session open, SessionLsn set),
+// ZEB_NO_PARTNER (no sender within the wait; the listen is still outstanding) or 0 (the listen
+// ended with an error).
 int ListenForSender();
 // Receives until the session ends, then posts the totals.
 void RunReceiveSession();

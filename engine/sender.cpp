@@ -9,6 +9,7 @@
 #include "netreq.h"
 #include "status.h"
 #include "zebdll.h"
+#include "zebtexts.h"
 
 static_assert(MAX_BLOCK_DATA + 2 == BLOCK_LENGTH, "a block is its header and 64000 bytes");
 // A full pattern and its terminator land in BlockBuffer from offset 2.
@@ -37,17 +38,18 @@ int FindReceiver() {
     if (SessionNcb.ncb_retcode == NRC_GOODRET) {
         PostStatus(" Receiver identified", LEVEL_PROGRESS);
         SessionLsn = SessionNcb.ncb_lsn;
-        return 1;
+        return ZEB_SESSION_RAN;
     }
     NetCancel(&SessionNcb); // the call has completed: nothing goes out
     FormatMessage("Time out: cannot find receiver.. command cancelled");
     PostStatus(MessageBuffer, LEVEL_FAILURE);
     CompatLogPrintf("%s", MessageBuffer);
-    return 10;
+    return ZEB_NO_PARTNER;
 }
 
 void RunSendSession(std::int32_t count, unsigned requested) {
     requested &= 0xFFFF;
+    // kept as shipped: "Transfering"
     FormatMessage("SEND SESSION BEGIN Transfering [%lu] blocks of [%d] bytes ",
                   static_cast<unsigned long>(static_cast<std::uint32_t>(count)),
                   static_cast<int>(requested));
@@ -81,8 +83,9 @@ void RunSendSession(std::int32_t count, unsigned requested) {
     const double rate = static_cast<double>(size) * delivered * 1000.0 / 1000.0 /
                         (static_cast<double>(end - start) + 0.1);
     const std::uint32_t total = size * delivered;
+    // kept as shipped: "transfered"
     FormatMessage("%5.1f KB/s %lu bytes transfered%s", rate, static_cast<unsigned long>(total),
-                  sending ? "" : "  Data Corrupted!");
+                  sending ? "" : zebtext::kSendFailedSuffix);
     PostStatus(MessageBuffer, LEVEL_SUMMARY);
     CompatLogPrintf("%s", MessageBuffer);
 }
@@ -93,14 +96,14 @@ extern "C" unsigned short SSendMain(int blocks, unsigned size) {
                   static_cast<int>(size & 0xFFFF));
     PostStatus(MessageBuffer, LEVEL_PROGRESS);
     if (NetAddUniqueName(SENDER_NAME) == 0) {
-        return 0;
+        return ZEB_NAME_NOT_ADDED;
     }
-    if (FindReceiver() == 1) {
+    if (FindReceiver() == ZEB_SESSION_RAN) {
         RunSendSession(blocks, size);
         NetHangup(&SessionNcb, SessionLsn);
         NetDeleteName(SENDER_NAME);
-        return 1;
+        return ZEB_SESSION_RAN;
     }
     NetDeleteName(SENDER_NAME);
-    return 10;
+    return ZEB_NO_PARTNER;
 }

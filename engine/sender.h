@@ -21,8 +21,8 @@ constexpr std::int64_t PARTNER_WAIT_SECONDS = 20;
 // The size the sender works with: the low 16 bits of the requested size, at most 64000,
 // lowered to even.
 unsigned WorkingSize(unsigned requested);
-// Calls the receiver until a session is open (returns 1, SessionLsn set) or the wait times
-// out (returns 10).
+// Calls the receiver until a session is open (returns ZEB_SESSION_RAN, SessionLsn set) or the wait
+// times out (returns ZEB_NO_PARTNER).
 int FindReceiver();
 // Sends count blocks of the requested size over the open session and posts the summary.
 void RunSendSession(std::int32_t count, unsigned requested);

@@ -1,6 +1,8 @@
 #include "controldialog.h"
 
+#include "boardtexts.h"
 #include "helpabout.h"
+#include "sweep.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -22,50 +24,16 @@
 #include <QStyleFactory>
 #include <QVBoxLayout>
 
-#include <cstdio>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
-using fields::Range;
 using fields::StoreOutcome;
 
-constexpr Range kBufferSizeRange{1, 65535};
-constexpr Range kBlocksRange{1, 32000};
-constexpr std::size_t kBoardLimit = 120;
-constexpr std::size_t kTestFileNameLimit = 30;
-constexpr Range kFromSizeRange{1, 65535};
-constexpr Range kIterationRange{2, 32000};
-constexpr std::size_t kModeTextLimit = 20;
-constexpr Range kSizeIncrementRange{2, 32000};
-constexpr Range kToSizeRange{2, 32000};
-constexpr Range kNoRange{0, 0};
-
-// The sweep stops when a pass reports that the test file cannot be opened.
-constexpr int kStopSweep = 100;
-
-constexpr const char* kNetbiosText = "Netbios stress test: select Sender or Receiver";
-constexpr const char* kFileIoText =
-    "File I/O Stress: Test Name -> Server File Name, Mode -> I/O mode";
-constexpr const char* kSenderText = "Buffer Size: 2 to 64K.  Number of Transfered Blocks: 1 to 32K";
-constexpr const char* kReceiverText = "Buffer and Blocks fields are now disabled.";
-constexpr const char* kSaveOnText = "REPORT.TXT will be created";
-constexpr const char* kSaveOffText = "REPORT.TXT will not be created";
-constexpr const char* kShowOnText = "Dynamically display data.  Net utilization will be lower.";
-constexpr const char* kShowOffText =
-    "It doesn't dynamically display data.  Net utilization will be higher.";
-constexpr const char* kReceiveStartText = "Start receive process...";
-constexpr const char* kReceiveDoneText = "Receive complete!";
-constexpr const char* kSendStartText = "Start transmission...";
-constexpr const char* kSendDoneSuffix = "Read REPORT.TXT if checked Save Results";
-constexpr const char* kSendTimeoutText = "Sender Timeout: no receiver, command cancelled !";
 constexpr const char* kDataEntryCaption = "Data Entry Error";
 constexpr const char* kDataEntryText =
     "The buffer size is limited to 2 to 64KB. Select proper sizes and press Start again.";
-
-bool InRange(std::int64_t value, Range range) {
-    return value >= range.low && value <= range.high;
-}
 
 std::string Bytes(const QString& text) {
     return text.toUtf8().toStdString();
@@ -92,8 +60,9 @@ QLineEdit* NumberEdit(QWidget* parent, int chars) {
 
 } // namespace
 
-void ApplyDialogLook(QApplication& app) {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+// The application object must exist, but Qt sets its look through static calls.
+void ApplyDialogLook(QApplication& /*app*/) {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     const QColor grey(192, 192, 192);
     QPalette palette;
     palette.setColor(QPalette::Window, grey);
@@ -116,14 +85,14 @@ void ApplyDialogLook(QApplication& app) {
     palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(128, 128, 128));
     palette.setColor(QPalette::Disabled, QPalette::Text, QColor(128, 128, 128));
     palette.setColor(QPalette::Disabled, QPalette::Base, grey);
-    app.setPalette(palette);
+    QApplication::setPalette(palette);
 
     QFont font(QStringLiteral("Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
-    app.setFont(font);
+    QApplication::setFont(font);
 
-    app.setWindowIcon(QIcon(QStringLiteral(":/zebwin/zebwin.png")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zebwin/zebwin.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("zebwin"));
 }
 
@@ -169,7 +138,7 @@ ControlDialog::ControlDialog(const EngineApi& engine, fields::Keyword keyword, Q
 ControlDialog::~ControlDialog() = default;
 
 void ControlDialog::BuildControls() {
-    const auto makeRadio = [this](QWidget* parent, const char* label, int id) {
+    const auto makeRadio = [](QWidget* parent, const char* label, int id) {
         auto* radio = new QRadioButton(QString::fromLatin1(label), parent);
         radio->setAutoExclusive(false);
         SetControlId(radio, id);
@@ -230,7 +199,7 @@ void ControlDialog::BuildControls() {
     m_ioMode->setEditable(true);
     m_ioMode->setInsertPolicy(QComboBox::NoInsert);
     m_ioMode->setCompleter(nullptr);
-    m_ioMode->lineEdit()->setMaxLength(static_cast<int>(kModeTextLimit));
+    m_ioMode->lineEdit()->setMaxLength(static_cast<int>(fields::kModeText.limit));
     for (std::string_view name : fields::kModeNames) {
         m_ioMode->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
     }
@@ -332,52 +301,47 @@ void ControlDialog::BuildControls() {
     }
 }
 
-bool ControlDialog::Accept(QWidget* field, StoreOutcome outcome, Range range, std::size_t limit) {
+bool ControlDialog::Accept(QWidget* control, StoreOutcome outcome, const fields::Field& field) {
     if (outcome == StoreOutcome::Stored) {
         return true;
     }
-    ShowOwnerlessBox(ProgramName(),
-                     QString::fromStdString(fields::OutcomeMessage(outcome, range, limit)),
+    ShowOwnerlessBox(ProgramName(), QString::fromStdString(field.Message(outcome)),
                      QMessageBox::Warning);
-    field->setFocus(Qt::OtherFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+    control->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         edit->selectAll();
-    } else if (auto* combo = qobject_cast<QComboBox*>(field)) {
+    } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
         combo->lineEdit()->selectAll();
     }
     return false;
 }
 
 bool ControlDialog::StoreFields() {
-    using fields::StoreSigned;
-    using fields::StoreText;
-    using fields::StoreUnsigned;
+    using namespace fields;
     Stored& s = m_stored;
     // The message board is not the operator's to edit: an engine text longer than the stored
     // board text may hold is cut to fit, so that it cannot fail every later store.
     const std::string board = Bytes(m_board->text());
-    s.boardText.assign(fields::CutToBytes(board, kBoardLimit));
-    return Accept(m_bufferSize,
-                  StoreUnsigned(Bytes(m_bufferSize->text()), kBufferSizeRange, s.bufferSize),
-                  kBufferSizeRange, 0) &&
-           Accept(m_blocks, StoreSigned(Bytes(m_blocks->text()), kBlocksRange, s.blocks),
-                  kBlocksRange, 0) &&
-           Accept(m_testFileName,
-                  StoreText(Bytes(m_testFileName->text()), kTestFileNameLimit, s.testFileName),
-                  kNoRange, kTestFileNameLimit) &&
-           Accept(m_fromSize, StoreUnsigned(Bytes(m_fromSize->text()), kFromSizeRange, s.fromSize),
-                  kFromSizeRange, 0) &&
-           Accept(m_iteration,
-                  StoreUnsigned(Bytes(m_iteration->text()), kIterationRange, s.iteration),
-                  kIterationRange, 0) &&
-           Accept(m_ioMode, StoreText(Bytes(m_ioMode->currentText()), kModeTextLimit, s.modeText),
-                  kNoRange, kModeTextLimit) &&
-           Accept(
-               m_sizeIncrement,
-               StoreUnsigned(Bytes(m_sizeIncrement->text()), kSizeIncrementRange, s.sizeIncrement),
-               kSizeIncrementRange, 0) &&
-           Accept(m_toSize, StoreUnsigned(Bytes(m_toSize->text()), kToSizeRange, s.toSize),
-                  kToSizeRange, 0);
+    s.boardText.assign(CutToBytes(board, kBoard.limit));
+    const auto number = [this](QLineEdit* control, const Field& field, auto& stored) {
+        const std::string text = Bytes(control->text());
+        if constexpr (std::is_signed_v<std::remove_reference_t<decltype(stored)>>) {
+            return Accept(control, StoreSigned(text, field.range, stored), field);
+        } else {
+            return Accept(control, StoreUnsigned(text, field.range, stored), field);
+        }
+    };
+    const auto text = [this](QWidget* control, const QString& shown, const Field& field,
+                             std::string& stored) {
+        return Accept(control, StoreText(Bytes(shown), field.limit, stored), field);
+    };
+    return number(m_bufferSize, kBufferSize, s.bufferSize) && number(m_blocks, kBlocks, s.blocks) &&
+           text(m_testFileName, m_testFileName->text(), kTestFileName, s.testFileName) &&
+           number(m_fromSize, kFromSize, s.fromSize) &&
+           number(m_iteration, kIteration, s.iteration) &&
+           text(m_ioMode, m_ioMode->currentText(), kModeText, s.modeText) &&
+           number(m_sizeIncrement, kSizeIncrement, s.sizeIncrement) &&
+           number(m_toSize, kToSize, s.toSize);
 }
 
 void ControlDialog::ShowFields() {
@@ -390,6 +354,7 @@ void ControlDialog::ShowFields() {
     m_fromSize->setText(QString::number(s.fromSize));
     m_iteration->setText(QString::number(s.iteration));
     std::vector<std::string> entries;
+    entries.reserve(static_cast<std::size_t>(m_ioMode->count()));
     for (int i = 0; i < m_ioMode->count(); ++i) {
         entries.push_back(Bytes(m_ioMode->itemText(i)));
     }
@@ -419,7 +384,7 @@ void ControlDialog::OnNetbiosStress() {
                          static_cast<QWidget*>(m_iteration), static_cast<QWidget*>(m_ioMode)}) {
         off->setEnabled(false);
     }
-    SetBoard(kNetbiosText);
+    SetBoard(boardtext::kNetbiosText);
 }
 
 void ControlDialog::OnFileIoStress() {
@@ -435,7 +400,7 @@ void ControlDialog::OnFileIoStress() {
                          static_cast<QWidget*>(m_bufferSize), static_cast<QWidget*>(m_blocks)}) {
         off->setEnabled(false);
     }
-    SetBoard(kFileIoText);
+    SetBoard(boardtext::kFileIoText);
 }
 
 void ControlDialog::OnSender() {
@@ -445,7 +410,7 @@ void ControlDialog::OnSender() {
                         static_cast<QWidget*>(m_start)}) {
         on->setEnabled(true);
     }
-    SetBoard(kSenderText);
+    SetBoard(boardtext::kSenderText);
 }
 
 void ControlDialog::OnReceiver() {
@@ -454,21 +419,21 @@ void ControlDialog::OnReceiver() {
     m_start->setEnabled(true);
     m_bufferSize->setEnabled(false);
     m_blocks->setEnabled(false);
-    SetBoard(kReceiverText);
+    SetBoard(boardtext::kReceiverText);
 }
 
 void ControlDialog::OnSaveResults() {
     m_saveResultsOn = m_saveResults->isChecked();
     m_engine.PassSaveResult(m_saveResultsOn ? 1 : 0);
     StoreFields();
-    SetBoard(m_saveResultsOn ? kSaveOnText : kSaveOffText);
+    SetBoard(m_saveResultsOn ? boardtext::kSaveOnText : boardtext::kSaveOffText);
 }
 
 void ControlDialog::OnShowData() {
     m_showDataOn = m_showData->isChecked();
     m_engine.PassDynaResult(m_showDataOn ? 1 : 0);
     StoreFields();
-    SetBoard(m_showDataOn ? kShowOnText : kShowOffText);
+    SetBoard(m_showDataOn ? boardtext::kShowOnText : boardtext::kShowOffText);
 }
 
 void ControlDialog::OnStart() {
@@ -489,50 +454,42 @@ void ControlDialog::OnStart() {
 
 void ControlDialog::RunNetbiosLaunch() {
     if (m_receiverRole) {
-        SetBoard(kReceiveStartText);
+        SetBoard(boardtext::kReceiveStartText);
         DrainEvents();
         m_engine.SRecvMain();
-        SetBoard(kReceiveDoneText);
+        SetBoard(boardtext::kReceiveDoneText);
     } else if (m_senderRole) {
         StoreFields();
-        if (!InRange(m_stored.bufferSize, kBufferSizeRange) ||
-            !InRange(m_stored.blocks, kBlocksRange)) {
+        if (!fields::kBufferSize.InRange(m_stored.bufferSize) ||
+            !fields::kBlocks.InRange(m_stored.blocks)) {
             ShowOwnerlessBox(QString::fromLatin1(kDataEntryCaption),
                              QString::fromLatin1(kDataEntryText), QMessageBox::NoIcon);
             return;
         }
-        SetBoard(kSendStartText);
+        SetBoard(boardtext::kSendStartText);
         DrainEvents();
         const unsigned short result = m_engine.SSendMain(m_stored.blocks, m_stored.bufferSize);
-        if (result == 1) {
-            const char* summary = m_engine.GetMsgBuffer();
-            char text[kBoardLimit];
-            std::snprintf(text, sizeof text, "%s%s", summary ? summary : "", kSendDoneSuffix);
-            SetBoard(text);
-        } else {
-            SetBoard(kSendTimeoutText);
-        }
+        // The summary is asked for only after a session ran.
+        const char* summary = result == ZEB_SESSION_RAN ? m_engine.GetMsgBuffer() : nullptr;
+        SetBoard(boardtext::SenderBoardText(result, summary).c_str());
     }
 }
 
 void ControlDialog::RunFileIoSweep() {
     StoreFields();
     const Stored& s = m_stored;
-    if (!InRange(s.fromSize, kFromSizeRange) || !InRange(s.toSize, kToSizeRange) ||
-        !InRange(s.sizeIncrement, kSizeIncrementRange) || !InRange(s.iteration, kIterationRange)) {
+    if (!fields::kFromSize.InRange(s.fromSize) || !fields::kToSize.InRange(s.toSize) ||
+        !fields::kSizeIncrement.InRange(s.sizeIncrement) ||
+        !fields::kIteration.InRange(s.iteration)) {
         return;
     }
     // Copied: nothing the engine's event drains run may change a sweep under way.
-    const std::string path = s.testFileName;
-    const std::uint32_t to = s.toSize;
-    const std::uint32_t increment = s.sizeIncrement;
-    const std::uint32_t iterations = s.iteration;
-    const int mode = fields::IoModeFromText(s.modeText);
-    for (std::uint32_t size = s.fromSize; size <= to; size += increment) {
-        if (m_engine.SQL_Test(path.c_str(), size, to, increment, mode, iterations) == kStopSweep) {
-            break;
-        }
-    }
+    const sweep::Plan plan{s.testFileName,  s.fromSize,  s.toSize,
+                           s.sizeIncrement, s.iteration, fields::IoModeFromText(s.modeText)};
+    sweep::Run(plan, [&](std::uint32_t size) {
+        return m_engine.SQL_Test(plan.path.c_str(), size, plan.to, plan.increment, plan.mode,
+                                 plan.iterations);
+    });
 }
 
 void ControlDialog::DrainEvents() {

@@ -72,20 +72,19 @@ class ControlDialog : public QDialog {
 
   private:
     struct Stored {
-        std::uint32_t bufferSize = 65535;
-        std::int32_t blocks = 1000;
-        std::string boardText = std::string(30, ' ') + "Welcome to ZEB Lan Stress Tool !";
-        std::string testFileName = "M:\\ANYNAME.TST";
-        std::uint32_t fromSize = 1024;
-        std::uint32_t iteration = 10;
-        std::string modeText = "Overlay Write";
-        std::uint32_t sizeIncrement = 8;
-        std::uint32_t toSize = 2048;
+        std::uint32_t bufferSize = fields::kBufferSize.DefaultUnsigned();
+        std::int32_t blocks = fields::kBlocks.DefaultSigned();
+        std::string boardText{fields::kBoard.text};
+        std::string testFileName{fields::kTestFileName.text};
+        std::uint32_t fromSize = fields::kFromSize.DefaultUnsigned();
+        std::uint32_t iteration = fields::kIteration.DefaultUnsigned();
+        std::string modeText{fields::kModeText.text};
+        std::uint32_t sizeIncrement = fields::kSizeIncrement.DefaultUnsigned();
+        std::uint32_t toSize = fields::kToSize.DefaultUnsigned();
     };
 
     void BuildControls();
-    bool Accept(QWidget* field, fields::StoreOutcome outcome, fields::Range range,
-                std::size_t limit);
+    bool Accept(QWidget* control, fields::StoreOutcome outcome, const fields::Field& field);
     void SetBoard(const char* text);
 
     void OnNetbiosStress();

@@ -6,14 +6,27 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStringDecoder>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
 constexpr const char* kControlIdProperty = "zebControlId";
 
-// Whether widget is window itself or lies inside it, popups of its controls included.
+// Whether object is window itself or lies inside it, popups of its controls included. A
+// top-level window of the platform counts as its widget: a mouse press reaches a control only
+// through it, and gives the control the focus before any filter sees the press itself.
 bool IsInside(const QObject* object, const QWidget* window) {
+    if (object && object->isWindowType()) {
+        const QWidgetList tops = QApplication::topLevelWidgets();
+        const auto top = std::find_if(tops.begin(), tops.end(), [object](const QWidget* w) {
+            return w->windowHandle() == object;
+        });
+        return top != tops.end() && IsInside(*top, window);
+    }
     if (!object || !object->isWidgetType()) {
         return false;
     }
@@ -51,15 +64,40 @@ bool IsInputEvent(QEvent::Type type) {
     }
 }
 
+// The dialog's default button: the one Enter presses.
+QPushButton* DefaultButton(const QWidget* window) {
+    const auto buttons = window->findChildren<QPushButton*>();
+    const auto found = std::find_if(buttons.begin(), buttons.end(),
+                                    [](const QPushButton* button) { return button->isDefault(); });
+    return found != buttons.end() ? *found : nullptr;
+}
+
 } // namespace
 
 // Discards input aimed at one window for as long as it exists. Not setEnabled(false), which
 // would grey every control at every message and drop the focus, and not deferring input,
-// which would replay a click on Start after the test.
+// which would replay a click on Start after the test. Nothing the discarded input would have
+// changed may change: the focus and the default button are put back as they were when input
+// was held off (a press delivered straight to a control moves the focus before any filter
+// sees it, and a push button that takes the focus becomes the default).
 class InputBlocker : public QObject {
   public:
-    explicit InputBlocker(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
-    ~InputBlocker() override { qApp->removeEventFilter(this); }
+    explicit InputBlocker(QWidget* window)
+        : m_window(window), m_focus(window->focusWidget()), m_default(DefaultButton(window)) {
+        qApp->installEventFilter(this);
+    }
+    ~InputBlocker() override {
+        qApp->removeEventFilter(this);
+        if (!m_window) {
+            return;
+        }
+        if (m_focus && m_window->focusWidget() != m_focus) {
+            m_focus->setFocus(Qt::OtherFocusReason);
+        }
+        if (m_default && !m_default->isDefault()) {
+            m_default->setDefault(true);
+        }
+    }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -73,6 +111,8 @@ class InputBlocker : public QObject {
 
   private:
     QPointer<QWidget> m_window;
+    QPointer<QWidget> m_focus;
+    QPointer<QPushButton> m_default;
 };
 
 QtWindow::QtWindow(QWidget* widget) : m_widget(widget) {}
@@ -147,7 +187,7 @@ QWidget* FindControl(const QWidget* window, int id) {
 QString DecodeText(const char* text) {
     const QByteArray bytes(text);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(bytes);
+    QString decoded = decoder.decode(bytes);
     if (!decoder.hasError()) {
         return decoded;
     }

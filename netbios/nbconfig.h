@@ -75,7 +75,7 @@ Config ParseConfig(const EnvLookup& env, std::span<const Interface> interfaces,
                    std::string_view default_interface);
 
 // The interface of the default route in the text of /proc/net/route, or "".
-std::string DefaultRouteInterface(std::string_view proc_net_route);
+std::string DefaultRouteInterface(std::string_view table);
 
 // Parses LMHOSTS text ("address name" per line, '#' comments; quoted names give all 16
 // bytes with \0xNN escapes; NAME#xx fixes the 16th byte). Bad lines are reported and skipped.

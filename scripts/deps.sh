@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   xvfb xdotool imagemagick
   fio iperf3
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   iproute2 tshark samba-common-bin samba
   util-linux procps strace valgrind
 )

@@ -46,6 +46,7 @@ class Process {
                 putenv(const_cast<char*>(e.c_str()));
             }
             std::vector<char*> argv;
+            argv.reserve(args.size() + 1);
             for (const std::string& a : args) {
                 argv.push_back(const_cast<char*>(a.c_str()));
             }

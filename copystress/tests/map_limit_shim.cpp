@@ -14,6 +14,8 @@ using MmapCall = void* (*)(void*, std::size_t, int, int, int, off_t);
 
 } // namespace
 
+// The C library's header names the parameters with names reserved to it.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" void* mmap(void* address, std::size_t length, int protection, int flags, int fd,
                       off_t offset) noexcept {
     static const auto next = reinterpret_cast<MmapCall>(dlsym(RTLD_NEXT, "mmap"));

@@ -44,6 +44,16 @@ typedef struct ZebWindow ZebWindow;
 #define ZEB_RESULT_PASSED 3
 #define ZEB_RESULT_FAILED 2
 
+// What the test entry points return.
+// SQL_Test: the test file cannot be opened; a sweep stops here. Any other pass returns 0.
+#define ZEB_TEST_FILE_NOT_OPENED 100
+// SSendMain: a session ran (its summary is in GetMsgBuffer, send errors included).
+#define ZEB_SESSION_RAN 1
+// SSendMain: no receiver answered within 20 seconds.
+#define ZEB_NO_PARTNER 10
+// SSendMain and SRecvMain: this station's name could not be added.
+#define ZEB_NAME_NOT_ADDED 0
+
 // Switches appending every posted text to report.txt (1) or not (0). Returns the flag.
 ZEB_EXPORT int PassSaveResult(int flag);
 // Switches showing every posted text on the message board (1) or not (0). Returns the flag.
@@ -57,19 +67,18 @@ ZEB_EXPORT int GetRetCode(void);
 
 // One file I/O stress pass over the test file at path with buffer size `buffer` (odd sizes
 // are lowered by one). upper and increment are the caller's sweep, shown in the heading.
-// mode is the access pattern 0-8, iterations the number of operations. Returns 100 when the
-// test file cannot be opened (stop the sweep), else 0.
+// mode is the access pattern 0-8, iterations the number of operations. Returns
+// ZEB_TEST_FILE_NOT_OPENED when the test file cannot be opened (stop the sweep), else 0.
 ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment,
                         int mode, unsigned iterations);
 
 // NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes (the low
-// 16 bits count; at most 64000, lowered to even). Returns 1 when a session ran (send errors
-// are in the summary, GetMsgBuffer), 10 when no receiver answered within 20 seconds, 0 when
-// the name was not added.
+// 16 bits count; at most 64000, lowered to even). Returns ZEB_SESSION_RAN, ZEB_NO_PARTNER or
+// ZEB_NAME_NOT_ADDED.
 ZEB_EXPORT unsigned short SSendMain(int blocks, unsigned size);
 // NetBIOS session stress: this station as receiver, waiting up to 20 seconds for the sender
-// and then receiving until it hangs up. Returns 0 when the name could not be added, else the
-// return code of deleting it (0 when deleted).
+// and then receiving until it hangs up. Returns ZEB_NAME_NOT_ADDED when the name could not be
+// added, else the return code of deleting it (0 when deleted).
 ZEB_EXPORT int SRecvMain(void);
 
 #ifdef __cplusplus

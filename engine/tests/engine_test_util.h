@@ -128,7 +128,7 @@ inline int InChild(const std::function<void()>& body) {
 }
 
 // A window that records what the engine asks of it, in order.
-class RecordingWindow : public ZebWindow {
+class RecordingWindow final : public ZebWindow {
   public:
     explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true)
         : calls_(calls), hasBoard_(hasBoard) {}

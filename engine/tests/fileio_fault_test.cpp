@@ -22,6 +22,8 @@ bool CutShort = false;       // return half of what was read
 
 } // namespace
 
+// The C library's header names the parameters with names reserved to it.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     using Fn = ssize_t (*)(int, void*, size_t, off_t);
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread"));

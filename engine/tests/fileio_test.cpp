@@ -26,7 +26,7 @@ std::string Heading(const std::string& path, unsigned b, int mode, unsigned iter
 // A good test file, as the engine writes it.
 std::string GoodFile() {
     std::string chunk(65534, '\0');
-    for (unsigned i = 0; i < 65534 / 2; ++i) {
+    for (std::size_t i = 0; i < 65534 / 2; ++i) {
         chunk[2 * i] = static_cast<char>(32 + i % 200);
         chunk[2 * i + 1] = static_cast<char>(255 - (32 + i % 200));
     }

@@ -29,7 +29,11 @@ class NameServer : public ::testing::Test {
     void TearDown() override {
         nmbd_.Stop();
         for (const std::string& ns : namespaces_) {
-            RunShell("ip netns pids " + ns + " | xargs -r kill -KILL; ip netns del " + ns);
+            std::string command = "ip netns pids ";
+            command += ns;
+            command += " | xargs -r kill -KILL; ip netns del ";
+            command += ns;
+            RunShell(command);
         }
     }
     // Makes the namespaces, then runs the commands that set them up; skips when that fails.
@@ -120,7 +124,11 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
         setup += " && ip -n " + ns + " link set lo up";
     }
     for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
-        setup += " && ip -n " + ns + " link set " + dev + " up";
+        setup += " && ip -n ";
+        setup += ns;
+        setup += " link set ";
+        setup += dev;
+        setup += " up";
     }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +

@@ -74,11 +74,13 @@ class StationProcess {
                 _exit(126);
             }
             std::vector<char*> a;
+            a.reserve(argv.size() + 1);
             for (auto& s : argv) {
                 a.push_back(s.data());
             }
             a.push_back(nullptr);
             std::vector<char*> e;
+            e.reserve(env.size() + 1);
             for (auto& s : env) {
                 e.push_back(s.data());
             }

@@ -54,6 +54,7 @@ class DialogTest : public QObject {
     void textLimit();
     void enterStartsAndEscapeCloses();
     void noSecondStartOrCloseWhileRunning();
+    void clicksDuringAPassMoveNeitherFocusNorDefault();
     void boardShowsEngineTextsOnly();
 };
 
@@ -559,6 +560,34 @@ void DialogTest::noSecondStartOrCloseWhileRunning() {
     QCOMPARE(bench.engine.CallsOf("SQL_Test").size(), std::size_t{4});
     bench.dialog.close();
     QVERIFY(!bench.dialog.isVisible());
+}
+
+void DialogTest::clicksDuringAPassMoveNeitherFocusNorDefault() {
+    DialogBench bench(Keyword::FileIo);
+    QVERIFY(QTest::qWaitForWindowActive(&bench.dialog));
+    bench.Type(kIdToSize, QStringLiteral("1024"));
+    QLineEdit* field = bench.Edit(kIdTestFileName);
+    field->setFocus();
+    bench.engine.onSqlTest = [&](unsigned) {
+        ZebWindow* window = bench.engine.window;
+        window->EnableInput(false);
+        bench.Click(kIdExit);
+        QTest::mouseClick(bench.Edit(kIdIteration), Qt::LeftButton);
+        window->DispatchPendingEvents();
+        window->EnableInput(true);
+        return 0;
+    };
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(bench.engine.CallsOf("SQL_Test").size(), std::size_t{1});
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(field));
+    QVERIFY(qobject_cast<QPushButton*>(bench.Button(kIdStart))->isDefault());
+    QVERIFY(!qobject_cast<QPushButton*>(bench.Button(kIdExit))->isDefault());
+
+    // After the sweep, Return means Start again, not Exit.
+    bench.engine.onSqlTest = nullptr;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(bench.engine.CallsOf("SQL_Test").size(), std::size_t{2});
+    QVERIFY(bench.dialog.isVisible());
 }
 
 void DialogTest::boardShowsEngineTextsOnly() {

@@ -192,7 +192,7 @@ void NetbiosLaunchTest::drainDispatchesPendingEventsWithoutInput() {
     QTimer::singleShot(0, &bench.dialog, [&] { timerRan = true; });
     // A click on "Save Results?" still queued when Start runs: the drain must discard it.
     QAbstractButton* save = bench.Button(kIdSaveResults);
-    const QPointF at(8, save->height() / 2);
+    const QPointF at(8, save->height() / 2.0);
     QCoreApplication::postEvent(save,
                                 new QMouseEvent(QEvent::MouseButtonPress, at, save->mapToGlobal(at),
                                                 Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));

@@ -16,6 +16,7 @@
 // LANA 0 unless "lana N" set another.
 #include "netbios.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -33,7 +34,7 @@ NCB ListenNcb;
 
 void SetName(unsigned char* field, const std::string& name) {
     std::memset(field, 0, NCBNAMSZ);
-    std::memcpy(field, name.data(), name.size() < 15 ? name.size() : 15);
+    std::copy_n(name.data(), name.size() < 15 ? name.size() : 15, field);
 }
 
 NCB Fresh(unsigned char command) {

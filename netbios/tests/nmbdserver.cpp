@@ -39,7 +39,9 @@ std::string FindProgram(const std::string& name) {
         std::string dir =
             dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
         if (!dir.empty()) {
-            std::string path = dir + "/" + name;
+            std::string path = dir;
+            path += "/";
+            path += name;
             std::error_code ec;
             if (std::filesystem::is_regular_file(path, ec) && access(path.c_str(), X_OK) == 0) {
                 return path;

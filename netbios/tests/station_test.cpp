@@ -222,6 +222,7 @@ TEST_F(TwoStations, SilentAndHostileConnectionsAreClosedAndBounded) {
     close(udp);
     // Connections that say nothing: the ones over the bound go at once, the rest in seconds.
     std::vector<int> silent;
+    silent.reserve(20);
     for (int i = 0; i < 20; ++i) {
         silent.push_back(connect_to_a());
     }

@@ -56,11 +56,13 @@ Station::Station(const StationSettings& s) {
         dup2(from_child[1], 1);
         dup2(err, 2);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
         std::vector<char*> envp;
+        envp.reserve(env.size() + 1);
         for (auto& e : env) {
             envp.push_back(e.data());
         }

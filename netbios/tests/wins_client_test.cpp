@@ -27,7 +27,8 @@ nb::NamePacket Parse(const nb::Bytes& bytes) {
 
 // A server's answer: flags, one answer record about the name with ttl and NB entries.
 nb::NamePacket Answer(std::uint16_t trn_id, std::uint16_t flags, std::uint32_t ttl,
-                      std::vector<nb::AddrEntry> entries, std::uint16_t type = nb::RR_TYPE_NB) {
+                      const std::vector<nb::AddrEntry>& entries,
+                      std::uint16_t type = nb::RR_TYPE_NB) {
     nb::NamePacket p;
     p.trn_id = trn_id;
     p.flags = flags;

@@ -96,15 +96,6 @@ std::string OutcomeMessage(StoreOutcome outcome, Range range, std::size_t limit)
     return {};
 }
 
-int IoModeFromText(std::string_view text) {
-    for (std::size_t mode = 0; mode < kModeNames.size(); ++mode) {
-        if (kModeNames[mode] == text) {
-            return static_cast<int>(mode);
-        }
-    }
-    return kDefaultMode;
-}
-
 std::optional<std::size_t> FindModeEntry(std::span<const std::string> entries,
                                          std::string_view text) {
     for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -1,0 +1,31 @@
+// Texts the engine posts that callers read outcomes from. The engine builds these messages
+// from the constants below and zebcli recognises them by the same constants, so that a
+// changed text changes both sides at once. Every text is used exactly as it stands: operators
+// and their scripts know them, misspellings included.
+#ifndef ZEBTEXTS_H
+#define ZEBTEXTS_H
+
+namespace zebtext {
+
+// The end of a file I/O pass.
+inline constexpr char kFileIoPassed[] = "File I/O Passed";
+inline constexpr char kFileIoFailed[] = "File I/O Failed";
+
+// The receiver's wait for a sender ran out.
+inline constexpr char kReceiverTimeout[] = "Receiver Timeout: please start again.";
+// The receiver's listen failed; the provider's return code follows.
+inline constexpr char kSessionNotCreated[] = "Error: Session not Created..";
+// The sender hung up: the receive session's normal end.
+inline constexpr char kSessionClosed[] = "Session closed by Sender";
+// A receive failed; a blank and the provider's return code follow.
+inline constexpr char kReceiveError[] = "Netbios Error Return";
+// The beginning of the report of a damaged pair in a received block.
+inline constexpr char kPairErrorPrefix[] = "\nExpected ";
+// Adding a name failed: the provider's return code comes before, "..." after.
+inline constexpr char kAddNameError[] = "error with add name";
+// The end of the sender's summary when a send failed.
+inline constexpr char kSendFailedSuffix[] = "  Data Corrupted!";
+
+} // namespace zebtext
+
+#endif
