@@ -14,7 +14,7 @@ set -euo pipefail
 BUILD=${1:-build}
 BLOCKS=${2:-2000}
 ROUNDS=${3:-5}
-BIN=$(realpath -m "$BUILD/engine/tests/zebstation")
+BIN=$(realpath -m "$BUILD/tools/zebstation")
 [[ -x $BIN ]] || { echo "build first: cmake --build $BUILD --target zebstation" >&2; exit 1; }
 command -v iperf3 >/dev/null || { echo "iperf3 is missing: run scripts/deps.sh" >&2; exit 1; }
 ((BLOCKS >= 1 && BLOCKS <= 32000)) || { echo "BLOCKS must be 1..32000" >&2; exit 2; }

@@ -2,7 +2,6 @@
 // largest down in steps of 10,000, the run with the size found, and the end when no size can
 // be had. A preloaded library refuses the larger fixed blocks.
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +25,8 @@ Outcome RunWithMemoryLimit(const std::vector<std::string>& args, const TempDir& 
                            unsigned long limit) {
     SpawnOptions options;
     options.cwd = dir.path();
-    options.environment = {std::string("LD_PRELOAD=") + VOR32_MAP_LIMIT,
-                           "VOR32_TEST_MAP_LIMIT=" + std::to_string(limit)};
+    options.env = {std::string("LD_PRELOAD=") + VOR32_MAP_LIMIT,
+                   "VOR32_TEST_MAP_LIMIT=" + std::to_string(limit)};
     Vor32Process process(args, options);
     return process.Finish();
 }

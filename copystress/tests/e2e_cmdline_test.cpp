@@ -1,7 +1,6 @@
 // The command-line stage of the real binary: usage forms, refusals, and that none of them
 // creates the log.
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 // Failures of the real binary: data broken on purpose in the middle of a run, files that
 // cannot be opened, written or read, and the exact report of each.
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 // Whole runs of the real binary on temporary directories: output, log and data files.
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 

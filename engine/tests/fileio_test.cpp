@@ -6,11 +6,12 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
+#include "netns.h"
 #include "status.h"
 
 using zebtest::DecodeLog;
 using zebtest::InChild;
-using zebtest::ReadAll;
+using zebtest::ReadFile;
 using zebtest::ReadLines;
 using zebtest::RecordingWindow;
 using zebtest::Scratch;
@@ -62,7 +63,7 @@ TEST(FileIoPass, FirstPassCreatesTheFileAndWritesTheRangeHeading) {
               }),
               0);
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
-    EXPECT_EQ(ReadAll(path), GoodFile());
+    EXPECT_EQ(ReadFile(path), GoodFile());
     EXPECT_EQ(
         ReadLines(scratch.Path("report.txt")),
         (Lines{"Creating TESTFILE..", "Passed", Heading(path, 4096, 0, 10), "File I/O Passed",
@@ -92,7 +93,7 @@ TEST_P(EveryMode, PassesOnAGoodFileAndChecksItAfterWriting) {
     }
     expected.push_back("File I/O Passed");
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")), expected);
-    EXPECT_EQ(ReadAll(path).size(), 1048544u);
+    EXPECT_EQ(ReadFile(path).size(), 1048544u);
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u); // the range heading only
 }
 
@@ -120,7 +121,7 @@ TEST(FileIoPass, OverlayWriteTouchesOnlyTheOverlayBlock) {
     const std::string before = GoodFile();
     WriteFile(path, before);
     EXPECT_EQ(Pass(path, 1000, 7, 20), 0);
-    const std::string after = ReadAll(path);
+    const std::string after = ReadFile(path);
     ASSERT_EQ(after.size(), before.size());
     std::size_t first = std::string::npos, last = 0;
     for (std::size_t i = 0; i < after.size(); ++i) {
@@ -149,7 +150,7 @@ TEST_P(RandomPlacement, RandomWriteStaysInsideTheReachableBlocks) {
     const std::string before = GoodFile();
     WriteFile(path, before);
     EXPECT_EQ(Pass(path, c.b, 4, 200000), 0);
-    const std::string after = ReadAll(path);
+    const std::string after = ReadFile(path);
     ASSERT_EQ(after.size(), before.size());
     std::size_t last = 0;
     for (std::size_t i = 0; i < after.size(); ++i) {
@@ -232,7 +233,7 @@ TEST(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
                          "VERIFY_ERROR TESTFILE corrupted, Reconstructing ..", "", "Passed",
                          Heading(path, 64, 0, 4), "File I/O Failed"}))
             << at;
-        EXPECT_EQ(ReadAll(path), GoodFile());
+        EXPECT_EQ(ReadFile(path), GoodFile());
         // Failures reach the compatibility log (the direct check's report first).
         const Lines log = DecodeLog(scratch.Log());
         ASSERT_EQ(log.size(), 5u);
@@ -357,12 +358,8 @@ TEST(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
     Scratch scratch;
     const auto mnt = scratch.Path("small");
     std::filesystem::create_directory(mnt);
-    std::string why;
-    if (!zebtest::PrivateMounts(&why)) {
-        GTEST_SKIP() << "no private mount namespace for a small tmpfs here: " << why;
-    }
-    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=256k") != 0) {
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    if (std::string why = zebtest::MountTmpfs(mnt, "size=256k"); !why.empty()) {
+        GTEST_SKIP() << why;
     }
     const std::string full = (mnt / "f").string();
     const std::string good = scratch.Path("g").string();

@@ -1,20 +1,18 @@
 // The whole session stress with names found through Samba's nmbd as the NetBIOS name server
-// (see netbios/tests/nmbdserver.h): on loopback addresses inside a namespace of the test's own
+// (see testsupport/nmbdserver.h): on loopback addresses inside a namespace of the test's own
 // with the receiver known only to the server, and between two subnets that a third namespace
 // routes, where broadcasts cannot reach across. No namespace has a default route. Skipped
-// without root, iproute2 or nmbd.
-#include "engine_test_util.h"
+// without nmbd or where namespaces cannot be made and entered.
+#include "netns.h"
 #include "nmbdserver.h"
-#include "station_runner.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
-using zebtest::ReadLines;
-using zebtest::StationPlace;
-using zebtest::StationProcess;
+using namespace zebtest;
 
 namespace {
 
@@ -28,36 +26,23 @@ class NameServer : public ::testing::Test {
     }
     void TearDown() override {
         nmbd_.Stop();
-        for (const std::string& ns : namespaces_) {
-            RunShell("ip netns pids " + ns + " | xargs -r kill -KILL; ip netns del " + ns);
-        }
+        namespaces_.Remove();
     }
-    // Makes the namespaces, then runs the commands that set them up; skips when that fails.
+    // Makes the namespaces, then runs the commands that set them up.
     bool Make(const std::vector<std::string>& names, const std::string& setup) {
-        std::string command;
-        for (const std::string& ns : names) {
-            command += (command.empty() ? "" : " && ") + ("ip netns add " + ns);
-        }
-        ShellOutput r = RunShell(command);
-        namespaces_ = names;
-        if (r.status == 0) {
-            r = RunShell(setup);
-        }
-        if (r.status != 0) {
-            ADD_FAILURE() << "cannot set up the namespaces: " << r.text;
-            return false;
-        }
-        return true;
+        std::string why = namespaces_.Create(names, setup);
+        EXPECT_EQ(why, "");
+        return why.empty();
     }
 
     // 50 blocks of 64000 bytes from the sender to the receiver, both reports checked.
     void RunStress(const StationPlace& receiver_place, const StationPlace& sender_place,
                    const std::string& receiver_address) {
-        StationProcess receiver(receiver_place, {"recv"});
+        ZebStation receiver(receiver_place, {"recv"});
         ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..")) << "receiver not listening";
         std::string found = nmbd_.Lookup("ZEBSTRESSRECVER");
         EXPECT_TRUE(LookupFinds(found, receiver_address, "ZEBSTRESSRECVER")) << found;
-        StationProcess sender(sender_place, {"send", "50", "64000"});
+        ZebStation sender(sender_place, {"send", "50", "64000"});
         EXPECT_EQ(sender.Finish(), 3);
         EXPECT_EQ(receiver.Finish(), 3);
         EXPECT_EQ(sender.Value("result"), "1") << nmbd_.Log();
@@ -78,13 +63,12 @@ class NameServer : public ::testing::Test {
 
     NmbdServer nmbd_;
     std::string id_;
-    std::vector<std::string> namespaces_;
+    Namespaces namespaces_;
 };
 
 TEST_F(NameServer, SessionStressWithTheReceiverKnownOnlyToTheServer) {
     std::string ns = "zbw_" + id_;
-    if (!Make({ns},
-              "ip -n " + ns + " link set lo up && ip -n " + ns + " addr add 127.0.0.9/8 dev lo")) {
+    if (!Make({ns}, "ip -n " + ns + " addr add 127.0.0.9/8 dev lo")) {
         return;
     }
     ASSERT_EQ(nmbd_.Start(ns, {"127.0.0.9/8"}), "");
@@ -94,7 +78,7 @@ TEST_F(NameServer, SessionStressWithTheReceiverKnownOnlyToTheServer) {
         return StationPlace{address,
                             "127.255.255.255",
                             0,
-                            {"ip", "netns", "exec", ns},
+                            InNamespace(ns),
                             {"NETBIOS_WINS=127.0.0.9", "NETBIOS_NODE_TYPE=P"}};
     };
     RunStress(place("127.0.0.2"), place("127.0.0.3"), "127.0.0.2");
@@ -116,9 +100,6 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
         " && ip -n " + a + " addr add 192.0.2.2/24 dev " + va + " && ip -n " + r +
         " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
         vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
-    for (const std::string& ns : {a, r, b}) {
-        setup += " && ip -n " + ns + " link set lo up";
-    }
     for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
         setup += " && ip -n " + ns + " link set " + dev + " up";
     }
@@ -128,15 +109,14 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
     if (!Make({a, r, b}, setup)) {
         return;
     }
-    ShellOutput routes = RunShell("ip -n " + a + " route; ip -n " + b + " route");
+    ShellOutput routes = Shell("ip -n " + a + " route; ip -n " + b + " route");
     ASSERT_EQ(routes.text.find("default"), std::string::npos) << routes.text;
     ASSERT_EQ(nmbd_.Start(r, {"192.0.2.1/24", "198.51.100.1/24"}), "");
     // H-nodes (server first, then broadcast): a broadcast would stay on its own subnet, so
     // only the server can bring the two together.
-    StationPlace receiver{
-        "192.0.2.2/24", "", 0, {"ip", "netns", "exec", a}, {"NETBIOS_WINS=192.0.2.1"}};
-    StationPlace sender{
-        "198.51.100.2/24", "", 0, {"ip", "netns", "exec", b}, {"NETBIOS_WINS=192.0.2.1"}};
+    StationPlace receiver = InNamespace(a, "192.0.2.2");
+    StationPlace sender = InNamespace(b, "198.51.100.2");
+    receiver.env = sender.env = {"NETBIOS_WINS=192.0.2.1"};
     RunStress(receiver, sender, "192.0.2.2");
 }
 

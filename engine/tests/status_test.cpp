@@ -104,7 +104,7 @@ TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
                   PostStatus("not appended", LEVEL_PROGRESS);
               }),
               0);
-    EXPECT_EQ(zebtest::ReadAll(scratch.Path("report.txt")),
+    EXPECT_EQ(zebtest::ReadFile(scratch.Path("report.txt")),
               "Passed\nends in newline\n\n\nbegins with one\n");
 }
 

@@ -4,7 +4,8 @@
 // refuse or drop each of them, stay responsive, and still give a real caller its session.
 #include "nbcodec.h"
 #include "nbsession.h"
-#include "stationharness.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,8 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace zebtest;
 
 namespace {
 
@@ -59,19 +62,15 @@ class HostilePeers : public ::testing::Test {
     }
 
     void TearDown() override {
-        for (Station* s : {listener_.get(), caller_.get()}) {
+        for (NbStation* s : {listener_.get(), caller_.get()}) {
             std::string errors = s->Errors();
             EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
         }
     }
 
-    std::unique_ptr<Station> MakeStation(const std::string& address) {
-        StationSettings s;
-        s.lanas = address;
-        s.broadcast = "127.255.255.255";
-        s.name_port = port_;
-        s.session_port = static_cast<std::uint16_t>(port_ + 1);
-        return std::make_unique<Station>(s);
+    std::unique_ptr<NbStation> MakeStation(const std::string& address) {
+        StationPlace s = Loopback(address, port_);
+        return std::make_unique<NbStation>(s);
     }
 
     // A connection to the listener's session port from a loopback address of our own.
@@ -121,8 +120,8 @@ class HostilePeers : public ::testing::Test {
 
     std::uint16_t port_ = 0;
     sockaddr_in session_{};
-    std::unique_ptr<Station> listener_;
-    std::unique_ptr<Station> caller_;
+    std::unique_ptr<NbStation> listener_;
+    std::unique_ptr<NbStation> caller_;
 };
 
 TEST_F(HostilePeers, RequestsForOtherNamesAreRefusedWithTheProtocolsCodes) {
