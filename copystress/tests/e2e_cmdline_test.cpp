@@ -1,5 +1,6 @@
 // The command-line stage of the real binary: usage forms, refusals, and that none of them
 // creates the log.
+#include "names.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         ConsoleRow{{"0", "8", "0", "A", "B", "/d", std::string(236, 'd')},
                    "Max file name length is 235; too long: '" + std::string(236, 'd') + "'\n"},
         ConsoleRow{{"0", "8", "0", "A", "B", "/d", std::string(78, 'd')},
-                   "Max data file path length is 79; too long at target 'A'\n"}));
+                   "Max data file path length is 79; too long at target 'A'\n"}),
+    zebtest::NamedRows([](const ConsoleRow& r) { return zebtest::Joined("args", r.args); }));
 
 TEST(CommandLine, TargetOfSixtySevenCharactersRuns) {
     TempDir dir;

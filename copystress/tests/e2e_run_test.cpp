@@ -1,4 +1,5 @@
 // Whole runs of the real binary on temporary directories: output, log and data files.
+#include "names.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -98,7 +99,10 @@ TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
 INSTANTIATE_TEST_SUITE_P(Targets, DestinationSequence,
                          ::testing::Values(SequenceRow{2, {1, 0, 1, 0, 1, 0, 1, 0}},
                                            SequenceRow{3, {2, 0, 1, 2, 0, 1, 0, 1}},
-                                           SequenceRow{4, {1, 3, 2, 0, 1, 0, 2, 3}}));
+                                           SequenceRow{4, {1, 3, 2, 0, 1, 0, 2, 3}}),
+                         zebtest::Named([](const SequenceRow& r) {
+                             return "targets" + std::to_string(r.targets);
+                         }));
 
 TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
     TempDir dir;
@@ -188,7 +192,10 @@ TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
 INSTANTIATE_TEST_SUITE_P(Spellings, VerboseSwitches,
                          ::testing::Values(std::vector<std::string>{"/TV"},
                                            std::vector<std::string>{"-tv"},
-                                           std::vector<std::string>{"/t", "/v"}));
+                                           std::vector<std::string>{"/t", "/v"}),
+                         zebtest::NamedRows([](const std::vector<std::string>& s) {
+                             return zebtest::Joined("switches", s);
+                         }));
 
 TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
     TempDir dir;

@@ -1,5 +1,6 @@
 // The operator's end of the real binary: the first SIGINT, SIGTERM or SIGHUP ends the run
 // after the transfer under way, with totals and exit code 0; a second one ends it at once.
+#include "names.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,10 @@ TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
                   Totals(totals, true));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         zebtest::Named([](int s) {
+                             return std::string("SIG") + sigabbrev_np(s);
+                         }));
 
 TEST(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
     TempDir dir;

@@ -6,6 +6,7 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
+#include "names.h"
 #include "netns.h"
 #include "status.h"
 
@@ -97,11 +98,12 @@ TEST_P(EveryMode, PassesOnAGoodFileAndChecksItAfterWriting) {
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u); // the range heading only
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, EveryMode,
-                         ::testing::Values(ModeCase{0, false}, ModeCase{1, true}, ModeCase{2, true},
-                                           ModeCase{3, false}, ModeCase{4, true}, ModeCase{5, true},
-                                           ModeCase{6, false}, ModeCase{7, true}, ModeCase{8, true},
-                                           ModeCase{9, true}, ModeCase{-1, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, EveryMode,
+    ::testing::Values(ModeCase{0, false}, ModeCase{1, true}, ModeCase{2, true}, ModeCase{3, false},
+                      ModeCase{4, true}, ModeCase{5, true}, ModeCase{6, false}, ModeCase{7, true},
+                      ModeCase{8, true}, ModeCase{9, true}, ModeCase{-1, true}),
+    zebtest::Named([](const ModeCase& c) { return "mode" + std::to_string(c.mode); }));
 
 TEST(FileIoPass, SequentialReadRunsThroughTheShortFinalBlockAndStartsOver) {
     Scratch scratch;
@@ -163,9 +165,10 @@ TEST_P(RandomPlacement, RandomWriteStaysInsideTheReachableBlocks) {
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")).back(), "File I/O Passed");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RandomPlacement,
-                         ::testing::Values(RangeCase{14, 9357}, RangeCase{2, 32768},
-                                           RangeCase{32000, 32}));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, RandomPlacement,
+    ::testing::Values(RangeCase{14, 9357}, RangeCase{2, 32768}, RangeCase{32000, 32}),
+    zebtest::Named([](const RangeCase& c) { return "buffer" + std::to_string(c.b); }));
 
 TEST(RandomGenerator, FifteenBitDrawsOfTheLinearCongruence) {
     SeedRandom(1);
