@@ -3,6 +3,8 @@
 
 #include "netns.h"
 
+#include <gtest/gtest.h>
+
 namespace zebtest {
 
 namespace {
@@ -50,9 +52,11 @@ NbStation::NbStation(const StationPlace& place)
     : process_(std::make_unique<Process>(Command(place, "nbstation"), Options(place))) {}
 
 NbStation::~NbStation() {
-    // A clean end first, so that the station releases its names.
+    // A clean end first, so that the station releases its names. In a sanitizer build a
+    // report from the station fails the test.
     process_->Send("quit");
-    process_->Finish(2000);
+    const std::string errors = process_->Finish(2000).errors;
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
 }
 
 std::string NbStation::Cmd(const std::string& line, int timeoutMs) {

@@ -91,7 +91,7 @@ TEST(CommandLine, LongestLogFileNameIsLoggedWhole) {
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 0) << outcome.output.substr(0, 400);
     std::string log = ReadFile(dir / name);
-    EXPECT_EQ(MaskTimes(log).rfind(LoggedStartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8), 0),
+    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8, true), 0),
               0u)
         << log.substr(0, 400);
 }
@@ -117,7 +117,7 @@ TEST(CommandLine, LetterGroupLdNamesLogAndDataFile) {
     EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
     EXPECT_EQ(
-        MaskTimes(log).rfind(LoggedStartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12), 0), 0u)
+        MaskTimes(log).rfind(StartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12, true), 0), 0u)
         << log;
     EXPECT_EQ(ReadFile(dir / "A" / "b.dat"), Cells(12));
     EXPECT_EQ(ReadFile(dir / "B" / "b.dat"), Cells(12));

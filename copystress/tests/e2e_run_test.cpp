@@ -51,8 +51,8 @@ TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
 
     // Without /v the log holds the start-up block and the totals.
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskRunTimes(log), LoggedStartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
-                                                    {"A", "B", "C"}, 200000) +
+    EXPECT_EQ(MaskRunTimes(log), StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
+                                              {"A", "B", "C"}, 200000, true) +
                                      Totals(totals, true));
 
     // The last destination holds the full file; the unlogged last copy went on from it.
@@ -183,7 +183,7 @@ TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
     TotalsFacts totals{8, 16, 4, 2, 2, 12 + 16, true};
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskRunTimes(log),
-              LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16) +
+              StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true) +
                   "_______________________________________________________\r\n"
                   "-------------------------------------------------------\n\r\n" +
                   TransferLines(outcome.output, true) + Totals(totals, true));
@@ -209,7 +209,7 @@ TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
     ASSERT_EQ(outcome.code, 0);
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskTimes(log).rfind(
-                  LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16), 0),
+                  StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true), 0),
               0u)
         << log;
     EXPECT_EQ(Transfers(log).size(), 2u);

@@ -38,7 +38,7 @@ TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
     EXPECT_EQ(after, "\n\nTerminated by user.\n" + Totals(totals, false));
     // "Terminated by user." is for the console only.
     EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
-              LoggedStartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000) +
+              StartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000, true) +
                   Totals(totals, true));
 }
 

@@ -188,16 +188,9 @@ std::string MaskRunTimes(const std::string& text) {
 
 std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
                          long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize) {
+                         unsigned long bufferSize, bool logged) {
     return Join(StartUpTexts(logName, dataName, minSize, maxSize, increment, targets, bufferSize),
-                false);
-}
-
-std::string LoggedStartUpBlock(const std::string& logName, const std::string& dataName,
-                               long minSize, long maxSize, long increment,
-                               const std::vector<std::string>& targets, unsigned long bufferSize) {
-    return Join(StartUpTexts(logName, dataName, minSize, maxSize, increment, targets, bufferSize),
-                true);
+                logged);
 }
 
 } // namespace vor32_test

@@ -58,14 +58,11 @@ struct Transfer {
 // The per-transfer lines found in a text, in order.
 std::vector<Transfer> Transfers(const std::string& text);
 
-// The start-up block as the console shows it (times masked).
+// The start-up block as the console shows it (times masked), or as the log holds it: each
+// text's last character turned into CR LF.
 std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
                          long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize);
-// The start-up block as the log holds it: each text's last character turned into CR LF.
-std::string LoggedStartUpBlock(const std::string& logName, const std::string& dataName,
-                               long minSize, long maxSize, long increment,
-                               const std::vector<std::string>& targets, unsigned long bufferSize);
+                         unsigned long bufferSize, bool logged = false);
 
 struct TotalsFacts {
     long minSize = 0;

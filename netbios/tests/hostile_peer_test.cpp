@@ -51,26 +51,14 @@ class HostilePeers : public ::testing::Test {
     void SetUp() override {
         port_ = FreePortPair();
         ASSERT_NE(port_, 0) << "no free loopback ports";
-        listener_ = MakeStation("127.0.0.2");
-        caller_ = MakeStation("127.0.0.3");
+        listener_ = std::make_unique<NbStation>(Loopback("127.0.0.2", port_));
+        caller_ = std::make_unique<NbStation>(Loopback("127.0.0.3", port_));
         ASSERT_EQ(listener_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
         ASSERT_EQ(caller_->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
         ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
         session_.sin_family = AF_INET;
         session_.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
         inet_pton(AF_INET, "127.0.0.2", &session_.sin_addr);
-    }
-
-    void TearDown() override {
-        for (NbStation* s : {listener_.get(), caller_.get()}) {
-            std::string errors = s->Errors();
-            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
-        }
-    }
-
-    std::unique_ptr<NbStation> MakeStation(const std::string& address) {
-        StationPlace s = Loopback(address, port_);
-        return std::make_unique<NbStation>(s);
     }
 
     // A connection to the listener's session port from a loopback address of our own.
