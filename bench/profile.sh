@@ -13,7 +13,7 @@ OUT=$(realpath -m "${2:-profile-out}")
 BLOCKS=${BLOCKS:-1000}
 ITERATIONS=${ITERATIONS:-2000}
 command -v valgrind >/dev/null || { echo "valgrind is missing: run scripts/deps.sh" >&2; exit 1; }
-for target in engine/tests/zebstation bench/fileio/bench_fileio; do
+for target in tools/zebstation bench/fileio/bench_fileio; do
   [[ -x $BUILD/$target ]] || { echo "build first: $BUILD/$target" >&2; exit 1; }
 done
 mkdir -p "$OUT"
@@ -54,13 +54,13 @@ per() { # count divisor
 
 echo "== receiver: $BLOCKS blocks of 64000 bytes (instructions per block)"
 station 127.0.0.3 "$DIR/recv" valgrind --tool=callgrind --callgrind-out-file="$OUT/receiver.cg" \
-  "$BUILD/engine/tests/zebstation" --quiet --nosave recv > "$DIR/recv.out" 2> "$DIR/recv.err" &
+  "$BUILD/tools/zebstation" --quiet --nosave recv > "$DIR/recv.out" 2> "$DIR/recv.err" &
 RECEIVER=$!
 for _ in $(seq 300); do
   ss -Hltn | grep -q "127.0.0.3:$((PORT + 1)) " && break
   sleep 0.1
 done
-station 127.0.0.2 "$DIR/send" "$BUILD/engine/tests/zebstation" --quiet --nosave send "$BLOCKS" \
+station 127.0.0.2 "$DIR/send" "$BUILD/tools/zebstation" --quiet --nosave send "$BLOCKS" \
   64000 > "$DIR/send.out" || true
 wait "$RECEIVER" || true
 RECEIVER=""

@@ -23,7 +23,7 @@ source "$HERE/../lib.sh"
 BUILD=${1:-build}
 BLOCKS=${2:-32000}
 DURATION=${DURATION:-2}
-BIN=$(realpath -m "$BUILD/engine/tests/zebstation")
+BIN=$(realpath -m "$BUILD/tools/zebstation")
 HARNESS=$(realpath -m "$BUILD/bench/session/limit_harness")
 [[ -x $BIN && -x $HARNESS ]] ||
   { echo "build first: cmake --build $BUILD --target zebstation limit_harness" >&2; exit 1; }

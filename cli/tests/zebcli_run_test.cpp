@@ -1,18 +1,15 @@
 // zebcli as a user runs it: a file I/O sweep on a temporary test file, usage errors, a
 // sender and a receiver as two processes on two loopback addresses, and the .deb package.
+#include "files.h"
+#include "process.h"
+
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,132 +17,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1; // exit code, or -1 when killed
-    std::string out;
-    std::string err;
-};
+using zebtest::Lines;
+using zebtest::Outcome;
+using zebtest::ReadFile;
+using zebtest::TempDir;
 
-class Process {
-  public:
-    Process(const std::vector<std::string>& args, const fs::path& cwd,
-            const std::vector<std::string>& env = {}) {
-        int out[2];
-        int err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-            return;
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            if (chdir(cwd.c_str()) != 0) {
-                _exit(127);
-            }
-            for (const std::string& e : env) {
-                putenv(const_cast<char*>(e.c_str()));
-            }
-            std::vector<char*> argv;
-            argv.reserve(args.size() + 1);
-            for (const std::string& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-    }
-
-    // Reads both outputs until the program ends or timeoutSeconds pass (then it is killed).
-    Result Wait(int timeoutSeconds) {
-        Result result;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-        pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
-        int open = 2;
-        while (open > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                kill(m_pid, SIGKILL);
-                break;
-            }
-            if (poll(fds, 2, static_cast<int>(left.count())) <= 0) {
-                continue;
-            }
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0) {
-                    continue;
-                }
-                char buffer[4096];
-                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-                if (n <= 0) {
-                    close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                } else {
-                    (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-                }
-            }
-        }
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        for (pollfd& p : fds) {
-            if (p.fd >= 0) {
-                close(p.fd);
-            }
-        }
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
-    }
-
-  private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-};
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "zebcli-XXXXXX").string();
-        m_path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const fs::path& path() const { return m_path; }
-
-  private:
-    fs::path m_path;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+// A program run in cwd with more environment settings.
+zebtest::Process Start(const std::vector<std::string>& args, const fs::path& cwd,
+                       const std::vector<std::string>& env = {}) {
+    zebtest::ProcessOptions options;
+    options.cwd = cwd;
+    options.env = env;
+    return zebtest::Process(args, options);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-Result Zebcli(const std::vector<std::string>& args, const fs::path& cwd,
-              const std::vector<std::string>& env = {}, int timeoutSeconds = 60) {
+Outcome Zebcli(const std::vector<std::string>& args, const fs::path& cwd,
+               const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {ZEBCLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Process(argv, cwd, env).Wait(timeoutSeconds);
+    return Start(argv, cwd, env).Finish(60000);
 }
 
 // The compatibility log goes to a directory of the test's own.
@@ -159,17 +49,17 @@ std::vector<std::string> LogEnvironment(const TempDir& dir) {
 TEST(FileIoSweep, EveryPassIsALineAndTheSummaryRecordsItsRate) {
     TempDir dir;
     const std::string file = (dir.path() / "TEST.TST").string();
-    const Result run =
+    const Outcome run =
         Zebcli({"fileio", file, "--from", "1024", "--to", "1040", "--inc", "8", "--iterations", "4",
                 "--mode", "Random R & W", "--save", "--json", "sweep.json"},
                dir.path(), LogEnvironment(dir));
-    ASSERT_EQ(run.status, 3) << run.out << run.err;
-    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(run.Status(), 3) << run.output << run.errors;
+    EXPECT_EQ(run.errors, "");
 
     // Three passes, each its heading and its verdict on lines of their own.
     std::vector<std::string> verdicts;
     std::vector<std::string> headings;
-    for (const std::string& line : Lines(run.out)) {
+    for (const std::string& line : Lines(run.output)) {
         if (line.starts_with("File I/O ")) {
             verdicts.push_back(line);
         }
@@ -208,15 +98,15 @@ TEST(FileIoSweep, EveryPassIsALineAndTheSummaryRecordsItsRate) {
 TEST(FileIoSweep, AnUnopenableTestFileStopsTheSweepWithAFailure) {
     TempDir dir;
     const std::string file = (dir.path() / "missing" / "TEST.TST").string();
-    const Result run =
+    const Outcome run =
         Zebcli({"fileio", file, "--json", "s.json"}, dir.path(), LogEnvironment(dir));
-    EXPECT_EQ(run.status, 2) << run.out;
-    EXPECT_NE(run.out.find("Can not open " + file + "\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.Status(), 2) << run.output;
+    EXPECT_NE(run.output.find("Can not open " + file + "\n"), std::string::npos) << run.output;
     // The engine's message box goes to standard error.
     EXPECT_NE(
-        run.err.find("Error: FILEIO: _open() fails, check file path. Program is terminated\n"),
+        run.errors.find("Error: FILEIO: _open() fails, check file path. Program is terminated\n"),
         std::string::npos)
-        << run.err;
+        << run.errors;
     // One pass only: the sweep stopped at the first size.
     const std::string json = ReadFile(dir.path() / "s.json");
     EXPECT_NE(json.find("\"outcome\": \"test file not opened\""), std::string::npos) << json;
@@ -225,11 +115,11 @@ TEST(FileIoSweep, AnUnopenableTestFileStopsTheSweepWithAFailure) {
 
 TEST(FileIoSweep, FromAboveToRunsNothingAndPasses) {
     TempDir dir;
-    const Result run =
+    const Outcome run =
         Zebcli({"fileio", "T.TST", "--from", "4000", "--to", "3000", "--json", "s.json"},
                dir.path(), LogEnvironment(dir));
-    EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.Status(), 3);
+    EXPECT_EQ(run.output, "");
     EXPECT_FALSE(fs::exists(dir.path() / "T.TST"));
     EXPECT_NE(ReadFile(dir.path() / "s.json").find("\"runs\": [],"), std::string::npos);
 }
@@ -244,25 +134,25 @@ TEST(CommandLine, UsageErrorsExit64WithAMessageAndTouchNothing) {
         {{"recv", "--blocks", "4"}, "zebcli: unknown option '--blocks' for recv\n"},
     };
     for (const auto& [args, message] : rows) {
-        const Result run = Zebcli(args, dir.path());
-        EXPECT_EQ(run.status, 64);
-        EXPECT_EQ(run.err, message);
-        EXPECT_EQ(run.out, "");
+        const Outcome run = Zebcli(args, dir.path());
+        EXPECT_EQ(run.Status(), 64);
+        EXPECT_EQ(run.errors, message);
+        EXPECT_EQ(run.output, "");
     }
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 TEST(CommandLine, HelpAndAnUnwritableSummary) {
     TempDir dir;
-    const Result help = Zebcli({"--help"}, dir.path());
-    EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.starts_with("Usage: zebcli COMMAND [OPTIONS]\n")) << help.out;
+    const Outcome help = Zebcli({"--help"}, dir.path());
+    EXPECT_EQ(help.Status(), 0);
+    EXPECT_TRUE(help.output.starts_with("Usage: zebcli COMMAND [OPTIONS]\n")) << help.output;
 
-    const Result run = Zebcli({"fileio", "T.TST", "--from", "4000", "--to", "3000", "--json",
-                               (dir.path() / "no" / "s.json").string()},
-                              dir.path());
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("zebcli: cannot create "), std::string::npos) << run.err;
+    const Outcome run = Zebcli({"fileio", "T.TST", "--from", "4000", "--to", "3000", "--json",
+                                (dir.path() / "no" / "s.json").string()},
+                               dir.path());
+    EXPECT_EQ(run.Status(), 1);
+    EXPECT_NE(run.errors.find("zebcli: cannot create "), std::string::npos) << run.errors;
 }
 
 TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
@@ -278,37 +168,38 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
     senderEnv.insert(senderEnv.end(), common.begin(), common.end());
     senderEnv.push_back("NETBIOS_LANAS=127.0.0.45");
 
-    Process receiver({ZEBCLI_PATH, "recv", "--json", "r.json"}, receiverDir.path(), receiverEnv);
+    zebtest::Process receiver =
+        Start({ZEBCLI_PATH, "recv", "--json", "r.json"}, receiverDir.path(), receiverEnv);
     // The receiver registers its name before the sender calls; the sender calls for 20 s.
     usleep(500 * 1000);
-    const Result sender = Zebcli({"send", "--blocks", "5", "--size", "1000", "--json", "s.json"},
-                                 senderDir.path(), senderEnv, 60);
-    const Result received = receiver.Wait(60);
+    const Outcome sender = Zebcli({"send", "--blocks", "5", "--size", "1000", "--json", "s.json"},
+                                  senderDir.path(), senderEnv);
+    const Outcome received = receiver.Finish(60000);
 
-    ASSERT_EQ(sender.status, 3) << sender.out << sender.err;
-    ASSERT_EQ(received.status, 3) << received.out << received.err;
-    const std::vector<std::string> sent = Lines(sender.out);
+    ASSERT_EQ(sender.Status(), 3) << sender.output << sender.errors;
+    ASSERT_EQ(received.Status(), 3) << received.output << received.errors;
+    const std::vector<std::string> sent = Lines(sender.output);
     ASSERT_GE(sent.size(), 3u);
     EXPECT_EQ(sent.front(), "Start transmission...");
-    EXPECT_NE(sender.out.find("Sending 5 Blocks of 1000 Byte\n"), std::string::npos);
+    EXPECT_NE(sender.output.find("Sending 5 Blocks of 1000 Byte\n"), std::string::npos);
     EXPECT_TRUE(std::regex_match(
         sent.back(),
         std::regex(
             R"( *\d+\.\d KB/s 5000 bytes transferedRead REPORT.TXT if checked Save Results)")))
         << sent.back();
 
-    const std::vector<std::string> lines = Lines(received.out);
+    const std::vector<std::string> lines = Lines(received.output);
     EXPECT_EQ(lines.front(), "Start receive process...");
     EXPECT_EQ(lines.back(), "Receive complete!");
     for (int block = 1; block <= 5; ++block) {
         char line[64];
         std::snprintf(line, sizeof line, "Received block %3d Size = 1000 Bytes\n", block);
-        EXPECT_NE(received.out.find(line), std::string::npos) << received.out;
+        EXPECT_NE(received.output.find(line), std::string::npos) << received.output;
     }
-    EXPECT_NE(
-        received.out.find("Session closed by Sender\nRECEIVE SESSION END \n5000 Bytes received.\n"),
-        std::string::npos)
-        << received.out;
+    EXPECT_NE(received.output.find(
+                  "Session closed by Sender\nRECEIVE SESSION END \n5000 Bytes received.\n"),
+              std::string::npos)
+        << received.output;
 
     const std::string sentJson = ReadFile(senderDir.path() / "s.json");
     EXPECT_NE(sentJson.find("\"outcome\": \"sent\""), std::string::npos) << sentJson;
@@ -325,12 +216,12 @@ TEST(Package, DebUnpacksAndItsRunnerStarts) {
     }
     TempDir dir;
     const std::string build = ZEB_BUILD_DIR;
-    const Result pack = Process({"/bin/sh", "-c",
-                                 "cpack -G DEB -B '" + dir.path().string() + "/out' --config '" +
-                                     build + "/CPackConfig.cmake'"},
-                                dir.path())
-                            .Wait(300);
-    ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
+    const Outcome pack = Start({"/bin/sh", "-c",
+                                "cpack -G DEB -B '" + dir.path().string() + "/out' --config '" +
+                                    build + "/CPackConfig.cmake'"},
+                               dir.path())
+                             .Finish(300000);
+    ASSERT_EQ(pack.Status(), 0) << pack.output << pack.errors;
     std::vector<fs::path> debs;
     for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
         if (entry.path().extension() == ".deb") {
@@ -339,9 +230,10 @@ TEST(Package, DebUnpacksAndItsRunnerStarts) {
     }
     ASSERT_EQ(debs.size(), 1u);
     const fs::path root = dir.path() / "root";
-    const Result unpack =
-        Process({"/usr/bin/dpkg-deb", "-x", debs[0].string(), root.string()}, dir.path()).Wait(60);
-    ASSERT_EQ(unpack.status, 0) << unpack.err;
+    const Outcome unpack =
+        Start({"/usr/bin/dpkg-deb", "-x", debs[0].string(), root.string()}, dir.path())
+            .Finish(60000);
+    ASSERT_EQ(unpack.Status(), 0) << unpack.errors;
 
     // Everything a desktop and a console user need is in its place.
     std::vector<std::string> paths = {"usr/bin/zebcli",
@@ -358,15 +250,16 @@ TEST(Package, DebUnpacksAndItsRunnerStarts) {
     for (const std::string& path : paths) {
         EXPECT_TRUE(fs::exists(root / path)) << path;
     }
-    const Result help =
-        Process({(root / "usr/bin/zebcli").string(), "--help"}, dir.path(), {"LD_LIBRARY_PATH="})
-            .Wait(30);
-    EXPECT_EQ(help.status, 0) << help.err;
-    EXPECT_TRUE(help.out.starts_with("Usage: zebcli")) << help.out;
+    const Outcome help =
+        Start({(root / "usr/bin/zebcli").string(), "--help"}, dir.path(), {"LD_LIBRARY_PATH="})
+            .Finish(30000);
+    EXPECT_EQ(help.Status(), 0) << help.errors;
+    EXPECT_TRUE(help.output.starts_with("Usage: zebcli")) << help.output;
     // The runner found the packaged engine, not the build tree's.
-    const Result libs =
-        Process({"/usr/bin/ldd", (root / "usr/bin/zebcli").string()}, dir.path()).Wait(30);
-    EXPECT_NE(libs.out.find("libzebdll.so => " + (root / "usr/bin/../lib/libzebdll.so").string()),
-              std::string::npos)
-        << libs.out;
+    const Outcome libs =
+        Start({"/usr/bin/ldd", (root / "usr/bin/zebcli").string()}, dir.path()).Finish(30000);
+    EXPECT_NE(
+        libs.output.find("libzebdll.so => " + (root / "usr/bin/../lib/libzebdll.so").string()),
+        std::string::npos)
+        << libs.output;
 }

@@ -1,5 +1,6 @@
 // The command line as a pure function: argv tables with the outcome expected of each.
 #include "cmdline.h"
+#include "names.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{{"4", "8", "-3", "A", "B"}, ParseOutcome::NegativeSize},
         OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(236, 'n')},
                    ParseOutcome::NameTooLong},
-        OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(235, 'n')}, ParseOutcome::Run}));
+        OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(235, 'n')}, ParseOutcome::Run}),
+    zebtest::NamedRows([](const OutcomeRow& r) { return zebtest::Joined("args", r.args); }));
 
 TEST(ParseCommandLine, RoundsSizesDownToCells) {
     auto result = Parse({"5001", "5003", "1", "A", "B"});

@@ -1,8 +1,8 @@
 // The transfer buffer of the real binary where memory is short: the sizes tried from the
 // largest down in steps of 10,000, the run with the size found, and the end when no size can
 // be had. A preloaded library refuses the larger fixed blocks.
+#include "names.h"
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,8 @@ Outcome RunWithMemoryLimit(const std::vector<std::string>& args, const TempDir& 
                            unsigned long limit) {
     SpawnOptions options;
     options.cwd = dir.path();
-    options.environment = {std::string("LD_PRELOAD=") + VOR32_MAP_LIMIT,
-                           "VOR32_TEST_MAP_LIMIT=" + std::to_string(limit)};
+    options.env = {std::string("LD_PRELOAD=") + VOR32_MAP_LIMIT,
+                   "VOR32_TEST_MAP_LIMIT=" + std::to_string(limit)};
     Vor32Process process(args, options);
     return process.Finish();
 }
@@ -96,7 +96,8 @@ TEST_P(NoSizeFits, EndsWithInsufficientMemory) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, NoSizeFits,
                          ::testing::Values(ShortRow{"30000", 19999, "20000"},
-                                           ShortRow{"12", 11, "12"}));
+                                           ShortRow{"12", 11, "12"}),
+                         zebtest::Named([](const ShortRow& r) { return "max" + r.maxSize; }));
 
 } // namespace
 } // namespace vor32_test

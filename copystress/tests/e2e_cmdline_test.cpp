@@ -1,7 +1,7 @@
 // The command-line stage of the real binary: usage forms, refusals, and that none of them
 // creates the log.
+#include "names.h"
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         ConsoleRow{{"0", "8", "0", "A", "B", "/d", std::string(236, 'd')},
                    "Max file name length is 235; too long: '" + std::string(236, 'd') + "'\n"},
         ConsoleRow{{"0", "8", "0", "A", "B", "/d", std::string(78, 'd')},
-                   "Max data file path length is 79; too long at target 'A'\n"}));
+                   "Max data file path length is 79; too long at target 'A'\n"}),
+    zebtest::NamedRows([](const ConsoleRow& r) { return zebtest::Joined("args", r.args); }));
 
 TEST(CommandLine, TargetOfSixtySevenCharactersRuns) {
     TempDir dir;
@@ -90,7 +91,7 @@ TEST(CommandLine, LongestLogFileNameIsLoggedWhole) {
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 0) << outcome.output.substr(0, 400);
     std::string log = ReadFile(dir / name);
-    EXPECT_EQ(MaskTimes(log).rfind(LoggedStartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8), 0),
+    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8, true), 0),
               0u)
         << log.substr(0, 400);
 }
@@ -116,7 +117,7 @@ TEST(CommandLine, LetterGroupLdNamesLogAndDataFile) {
     EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
     EXPECT_EQ(
-        MaskTimes(log).rfind(LoggedStartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12), 0), 0u)
+        MaskTimes(log).rfind(StartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12, true), 0), 0u)
         << log;
     EXPECT_EQ(ReadFile(dir / "A" / "b.dat"), Cells(12));
     EXPECT_EQ(ReadFile(dir / "B" / "b.dat"), Cells(12));

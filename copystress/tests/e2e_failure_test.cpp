@@ -1,7 +1,6 @@
 // Failures of the real binary: data broken on purpose in the middle of a run, files that
 // cannot be opened, written or read, and the exact report of each.
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +73,7 @@ TEST(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
     EXPECT_TRUE(EndsWith(outcome.output, "Secs\n" + report)) << outcome.output.substr(4000);
     // Without /v the report is on the console only: the log ends with the start-up block.
     std::string log = MaskTimes(ReadFile(dir / "VOR32.LOG"));
-    EXPECT_EQ(log, LoggedStartUpBlock("VOR32.LOG", kDataName, 400, 100000, 4, {"A", "B"}, 100000));
+    EXPECT_EQ(log, StartUpBlock("VOR32.LOG", kDataName, 400, 100000, 4, {"A", "B"}, 100000, true));
 }
 
 TEST(Failure, WrongCellIsInTheLogWithSwitchV) {

@@ -3,12 +3,11 @@
 // failing operation's message and exit code 1; the log holds every line up to the failure,
 // whole; the copy at the other target is intact. The small file systems are tmpfs mounts in a
 // mount namespace of this test process's own (skipped where that is not permitted).
+#include "netns.h"
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
-#include <sched.h>
 #include <sys/mount.h>
 
 #include <cerrno>
@@ -21,30 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Mounts made from here on stay in this process's own mount namespace.
-bool PrivateMounts(std::string& why) {
-    static int state = -1; // -1 not tried, 0 refused, 1 done
-    static std::string reason;
-    if (state < 0) {
-        state = unshare(CLONE_NEWNS) == 0 &&
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        reason = std::strerror(errno);
-    }
-    why = reason;
-    return state == 1;
-}
-
 // A tmpfs of size bytes at path, read-only when asked; an empty text when mounted, else why not.
 std::string MountSmall(const fs::path& path, const std::string& size, bool readOnly) {
-    std::string why;
-    if (!PrivateMounts(why)) {
-        return "no private mount namespace here (" + why + ")";
-    }
-    const std::string options = "size=" + size;
-    if (mount("tmpfs", path.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) != 0) {
-        return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-    }
-    return "";
+    return zebtest::MountTmpfs(path, "size=" + size, readOnly ? MS_RDONLY : 0);
 }
 
 // The log as lines, each of which must have ended in CR LF (the totals' LF CR endings do not

@@ -1,6 +1,6 @@
 // Whole runs of the real binary on temporary directories: output, log and data files.
+#include "names.h"
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +51,8 @@ TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
 
     // Without /v the log holds the start-up block and the totals.
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskRunTimes(log), LoggedStartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
-                                                    {"A", "B", "C"}, 200000) +
+    EXPECT_EQ(MaskRunTimes(log), StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
+                                              {"A", "B", "C"}, 200000, true) +
                                      Totals(totals, true));
 
     // The last destination holds the full file; the unlogged last copy went on from it.
@@ -99,7 +99,10 @@ TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
 INSTANTIATE_TEST_SUITE_P(Targets, DestinationSequence,
                          ::testing::Values(SequenceRow{2, {1, 0, 1, 0, 1, 0, 1, 0}},
                                            SequenceRow{3, {2, 0, 1, 2, 0, 1, 0, 1}},
-                                           SequenceRow{4, {1, 3, 2, 0, 1, 0, 2, 3}}));
+                                           SequenceRow{4, {1, 3, 2, 0, 1, 0, 2, 3}}),
+                         zebtest::Named([](const SequenceRow& r) {
+                             return "targets" + std::to_string(r.targets);
+                         }));
 
 TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
     TempDir dir;
@@ -180,7 +183,7 @@ TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
     TotalsFacts totals{8, 16, 4, 2, 2, 12 + 16, true};
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskRunTimes(log),
-              LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16) +
+              StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true) +
                   "_______________________________________________________\r\n"
                   "-------------------------------------------------------\n\r\n" +
                   TransferLines(outcome.output, true) + Totals(totals, true));
@@ -189,7 +192,10 @@ TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
 INSTANTIATE_TEST_SUITE_P(Spellings, VerboseSwitches,
                          ::testing::Values(std::vector<std::string>{"/TV"},
                                            std::vector<std::string>{"-tv"},
-                                           std::vector<std::string>{"/t", "/v"}));
+                                           std::vector<std::string>{"/t", "/v"}),
+                         zebtest::NamedRows([](const std::vector<std::string>& s) {
+                             return zebtest::Joined("switches", s);
+                         }));
 
 TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
     TempDir dir;
@@ -203,7 +209,7 @@ TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
     ASSERT_EQ(outcome.code, 0);
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskTimes(log).rfind(
-                  LoggedStartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16), 0),
+                  StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true), 0),
               0u)
         << log;
     EXPECT_EQ(Transfers(log).size(), 2u);

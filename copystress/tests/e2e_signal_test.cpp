@@ -1,7 +1,7 @@
 // The operator's end of the real binary: the first SIGINT, SIGTERM or SIGHUP ends the run
 // after the transfer under way, with totals and exit code 0; a second one ends it at once.
+#include "names.h"
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 
@@ -38,11 +38,14 @@ TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
     EXPECT_EQ(after, "\n\nTerminated by user.\n" + Totals(totals, false));
     // "Terminated by user." is for the console only.
     EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
-              LoggedStartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000) +
+              StartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000, true) +
                   Totals(totals, true));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         zebtest::Named([](int s) {
+                             return std::string("SIG") + sigabbrev_np(s);
+                         }));
 
 TEST(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
     TempDir dir;

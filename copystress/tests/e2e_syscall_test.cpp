@@ -2,7 +2,6 @@
 // write call per block of the transfer buffer, and lock, write, unlock for every block that
 // a copy writes. Skipped where strace cannot run.
 #include "test_support.h"
-#include "vor32_process.h"
 
 #include <gtest/gtest.h>
 

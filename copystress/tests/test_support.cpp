@@ -1,48 +1,32 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
 
 namespace vor32_test {
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vor32-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp");
-    }
-    path_ = pattern;
+Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOptions& options)
+    : Process(
+          [&] {
+              std::vector<std::string> argv = {VOR32_BINARY};
+              argv.insert(argv.end(), args.begin(), args.end());
+              return argv;
+          }(),
+          options) {}
+
+Outcome Vor32Process::Finish(int timeoutMs) {
+    Outcome outcome = Process::Finish(timeoutMs);
+    EXPECT_EQ(outcome.errors, "") << "vor32 wrote to standard error";
+    return outcome;
 }
 
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-void TempDir::Make(const std::vector<std::string>& names) const {
-    for (const std::string& name : names) {
-        std::filesystem::create_directories(path_ / name);
-    }
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << bytes;
+Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+    SpawnOptions options;
+    options.cwd = cwd;
+    return Vor32Process(args, options).Finish();
 }
 
 std::string Cells(std::uint32_t size) {
@@ -204,16 +188,9 @@ std::string MaskRunTimes(const std::string& text) {
 
 std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
                          long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize) {
+                         unsigned long bufferSize, bool logged) {
     return Join(StartUpTexts(logName, dataName, minSize, maxSize, increment, targets, bufferSize),
-                false);
-}
-
-std::string LoggedStartUpBlock(const std::string& logName, const std::string& dataName,
-                               long minSize, long maxSize, long increment,
-                               const std::vector<std::string>& targets, unsigned long bufferSize) {
-    return Join(StartUpTexts(logName, dataName, minSize, maxSize, increment, targets, bufferSize),
-                true);
+                logged);
 }
 
 } // namespace vor32_test

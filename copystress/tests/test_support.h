@@ -1,7 +1,10 @@
-// Shared helpers of the vor32 tests: temporary directories, files of cells, the texts the
-// program prints, and the pieces of its output.
+// Shared helpers of the vor32 tests: the program run as a user runs it, files of cells, the
+// texts the program prints, and the pieces of its output.
 #ifndef VOR32_TESTS_SUPPORT_H
 #define VOR32_TESTS_SUPPORT_H
+
+#include "files.h"
+#include "process.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,27 +13,28 @@
 
 namespace vor32_test {
 
+using SpawnOptions = zebtest::ProcessOptions;
+using zebtest::Outcome;
+using zebtest::ReadFile;
+using zebtest::TempDir;
+using zebtest::WriteFile;
+
 inline const std::string kDataName = "VOR32's data file.DATA";
 
-// A fresh directory under the system's temporary folder, removed with its content.
-class TempDir {
+// The real vor32 binary as a user runs it. It never writes to standard error: anything there
+// (a sanitizer's report, say) fails the test.
+class Vor32Process : public zebtest::Process {
   public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    // Makes the subdirectories named.
-    void Make(const std::vector<std::string>& names) const;
-
-  private:
-    std::filesystem::path path_;
+    Vor32Process(const std::vector<std::string>& args, const SpawnOptions& options);
+    Outcome Finish(int timeoutMs = 120000);
 };
 
-std::string ReadFile(const std::filesystem::path& path);
-bool EndsWith(const std::string& text, const std::string& end);
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// Runs to the end in cwd.
+Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd);
+
+inline bool EndsWith(const std::string& text, const std::string& end) {
+    return text.ends_with(end);
+}
 // The bytes of a data file of size bytes: cell k holds k, least significant byte first.
 std::string Cells(std::uint32_t size);
 
@@ -54,14 +58,11 @@ struct Transfer {
 // The per-transfer lines found in a text, in order.
 std::vector<Transfer> Transfers(const std::string& text);
 
-// The start-up block as the console shows it (times masked).
+// The start-up block as the console shows it (times masked), or as the log holds it: each
+// text's last character turned into CR LF.
 std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
                          long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize);
-// The start-up block as the log holds it: each text's last character turned into CR LF.
-std::string LoggedStartUpBlock(const std::string& logName, const std::string& dataName,
-                               long minSize, long maxSize, long increment,
-                               const std::vector<std::string>& targets, unsigned long bufferSize);
+                         unsigned long bufferSize, bool logged = false);
 
 struct TotalsFacts {
     long minSize = 0;

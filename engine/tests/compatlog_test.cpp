@@ -11,21 +11,21 @@
 #include "engine_test_util.h"
 
 using zebtest::DecodeLog;
-using zebtest::ReadAll;
+using zebtest::ReadFile;
 using zebtest::Scratch;
 
 TEST(CompatLogRecord, AbcIsEightExactBytes) {
     Scratch scratch;
     CompatLogPrintf("%s", "abc");
     const std::string expected("\x07\x05\x00\x61\x63\x61\x0E\x0E", 8);
-    EXPECT_EQ(ReadAll(scratch.Log()), expected);
+    EXPECT_EQ(ReadFile(scratch.Log()), expected);
 }
 
 TEST(CompatLogRecord, EveryRecordRestartsItsKeyAtZero) {
     Scratch scratch;
     CompatLogPrintf("%s", "abc");
     CompatLogPrintf("%s\n", "xyz");
-    const std::string raw = ReadAll(scratch.Log());
+    const std::string raw = ReadFile(scratch.Log());
     ASSERT_EQ(raw.size(), 8u + 9u);
     // Second record: 6 bytes "xyz\n\r\n", keys 0..5.
     EXPECT_EQ(raw.substr(8, 3), std::string("\x07\x06\x00", 3));
@@ -38,7 +38,7 @@ TEST(CompatLogRecord, KeyWrapsAfter256Bytes) {
     Scratch scratch;
     const std::string text(300, 'A');
     CompatLogWrite(text.c_str());
-    const std::string raw = ReadAll(scratch.Log());
+    const std::string raw = ReadFile(scratch.Log());
     ASSERT_EQ(raw.size(), 303u);
     EXPECT_EQ(static_cast<unsigned char>(raw[1]), 300 & 0xFF);
     EXPECT_EQ(static_cast<unsigned char>(raw[2]), 300 >> 8);
@@ -52,7 +52,7 @@ TEST(CompatLogRecord, LongTextSplitsAt65535) {
     std::string text(65535 + 10, 'q');
     text[65535] = 'Z'; // first byte of the second record: key 0 again
     CompatLogWrite(text.c_str());
-    const std::string raw = ReadAll(scratch.Log());
+    const std::string raw = ReadFile(scratch.Log());
     ASSERT_EQ(raw.size(), 3u + 65535u + 3u + 10u);
     EXPECT_EQ(raw.substr(0, 3), std::string("\x07\xFF\xFF", 3));
     EXPECT_EQ(raw.substr(65538, 3), std::string("\x07\x0A\x00", 3));
@@ -85,7 +85,7 @@ TEST(CompatLogFile, ExistingLogOnlyGrowsAtItsEnd) {
     const std::string earlier = "anything at all, not even records\x01\x02";
     { std::ofstream(scratch.Log(), std::ios::binary) << earlier; }
     CompatLogPrintf("%s", "abc");
-    const std::string raw = ReadAll(scratch.Log());
+    const std::string raw = ReadFile(scratch.Log());
     ASSERT_EQ(raw.size(), earlier.size() + 8);
     EXPECT_EQ(raw.substr(0, earlier.size()), earlier);
     EXPECT_EQ(raw.substr(earlier.size()), std::string("\x07\x05\x00\x61\x63\x61\x0E\x0E", 8));

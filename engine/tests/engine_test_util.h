@@ -1,5 +1,4 @@
-// Helpers shared by the engine's tests: a scratch directory that is the current directory
-// and the Windows directory, readers for report.txt and the compatibility log, a recording
+// Helpers shared by the engine's tests: a reader for the compatibility log, a recording
 // window, and running a check in a child process with a freshly initialised engine state.
 #ifndef ZEB_ENGINE_TEST_UTIL_H
 #define ZEB_ENGINE_TEST_UTIL_H
@@ -13,7 +12,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
@@ -21,56 +19,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "files.h"
 #include "zebdll.h"
 
 namespace zebtest {
 
-// A directory of its own for each test: the current directory (report.txt) and $WINDIR
-// (ctlogs/PLV.log). Removed at the end.
-class Scratch {
-  public:
-    explicit Scratch(bool withCtlogs = true) {
-        char pattern[] = "/tmp/zebtest.XXXXXX";
-        dir_ = mkdtemp(pattern);
-        if (withCtlogs) {
-            std::filesystem::create_directory(dir_ / "ctlogs");
-        }
-        old_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_);
-        setenv("WINDIR", dir_.c_str(), 1);
-    }
-    ~Scratch() {
-        std::filesystem::current_path(old_);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::filesystem::path Path(const std::string& name) const { return dir_ / name; }
-    std::filesystem::path Log() const { return dir_ / "ctlogs" / "PLV.log"; }
-
-  private:
-    std::filesystem::path dir_;
-    std::filesystem::path old_;
-};
-
-inline std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadAll(path));
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // Decodes the compatibility log into its record texts; fails the test on a malformed log.
 inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
-    std::string raw = ReadAll(path);
+    std::string raw = ReadFile(path);
     std::vector<std::string> texts;
     std::size_t at = 0;
     while (at < raw.size()) {
@@ -93,22 +49,6 @@ inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
         at += 3 + n;
     }
     return texts;
-}
-
-// Mounts made by the test process from here on stay in a mount namespace of its own and never
-// reach the host's; false (and why) where that is not permitted.
-inline bool PrivateMounts(std::string* why = nullptr) {
-    static int state = -1; // -1 not tried, 0 refused, 1 done
-    static int error = 0;
-    if (state < 0) {
-        state = unshare(CLONE_NEWNS) == 0 &&
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        error = errno;
-    }
-    if (why != nullptr && state != 1) {
-        *why = std::strerror(error);
-    }
-    return state == 1;
 }
 
 // Runs body in a child process, where the engine's static state is as at load time unless

@@ -8,6 +8,7 @@
 
 #include "compatlog.h"
 #include "engine_test_util.h"
+#include "netns.h"
 #include "status.h"
 
 using zebtest::DecodeLog;
@@ -16,22 +17,7 @@ using zebtest::ReadLines;
 using zebtest::Scratch;
 using Lines = std::vector<std::string>;
 
-namespace {
-
-// Mounts a tmpfs at path; an empty text when done, else why not.
-std::string MountTmpfs(const std::filesystem::path& path, const char* options,
-                       unsigned long flags = 0) {
-    std::string why;
-    if (!zebtest::PrivateMounts(&why)) {
-        return "no private mount namespace here: " + why;
-    }
-    if (mount("tmpfs", path.c_str(), "tmpfs", flags, options) != 0) {
-        return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-    }
-    return "";
-}
-
-} // namespace
+using zebtest::MountTmpfs;
 
 TEST(ReportFault, ReadOnlyDirectoryDropsTheRecordsAndThePassGoesOn) {
     Scratch scratch;

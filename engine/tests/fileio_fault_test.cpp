@@ -5,6 +5,7 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
+#include "names.h"
 
 using zebtest::InChild;
 using zebtest::ReadLines;
@@ -126,4 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
         DetailCase{6, false,
                    R"(BYTES_DO_NOT_MISMATCH .*\|\|VERIFY_ERROR at offerset 524267 \|\|)"
                    R"(File I/O Failed\|)"},
-        DetailCase{8, true, R"(READ_ERROR at offset 524256\|\|\|Passed\|File I/O Failed\|)"}));
+        DetailCase{8, true, R"(READ_ERROR at offset 524256\|\|\|Passed\|File I/O Failed\|)"}),
+    zebtest::Named([](const DetailCase& c) {
+        return "mode" + std::to_string(c.mode) + (c.shortRead ? "_short_read" : "_bad_byte");
+    }));

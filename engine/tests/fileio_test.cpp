@@ -6,11 +6,13 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
+#include "names.h"
+#include "netns.h"
 #include "status.h"
 
 using zebtest::DecodeLog;
 using zebtest::InChild;
-using zebtest::ReadAll;
+using zebtest::ReadFile;
 using zebtest::ReadLines;
 using zebtest::RecordingWindow;
 using zebtest::Scratch;
@@ -62,7 +64,7 @@ TEST(FileIoPass, FirstPassCreatesTheFileAndWritesTheRangeHeading) {
               }),
               0);
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
-    EXPECT_EQ(ReadAll(path), GoodFile());
+    EXPECT_EQ(ReadFile(path), GoodFile());
     EXPECT_EQ(
         ReadLines(scratch.Path("report.txt")),
         (Lines{"Creating TESTFILE..", "Passed", Heading(path, 4096, 0, 10), "File I/O Passed",
@@ -92,15 +94,16 @@ TEST_P(EveryMode, PassesOnAGoodFileAndChecksItAfterWriting) {
     }
     expected.push_back("File I/O Passed");
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")), expected);
-    EXPECT_EQ(ReadAll(path).size(), 1048544u);
+    EXPECT_EQ(ReadFile(path).size(), 1048544u);
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u); // the range heading only
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, EveryMode,
-                         ::testing::Values(ModeCase{0, false}, ModeCase{1, true}, ModeCase{2, true},
-                                           ModeCase{3, false}, ModeCase{4, true}, ModeCase{5, true},
-                                           ModeCase{6, false}, ModeCase{7, true}, ModeCase{8, true},
-                                           ModeCase{9, true}, ModeCase{-1, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, EveryMode,
+    ::testing::Values(ModeCase{0, false}, ModeCase{1, true}, ModeCase{2, true}, ModeCase{3, false},
+                      ModeCase{4, true}, ModeCase{5, true}, ModeCase{6, false}, ModeCase{7, true},
+                      ModeCase{8, true}, ModeCase{9, true}, ModeCase{-1, true}),
+    zebtest::Named([](const ModeCase& c) { return "mode" + std::to_string(c.mode); }));
 
 TEST(FileIoPass, SequentialReadRunsThroughTheShortFinalBlockAndStartsOver) {
     Scratch scratch;
@@ -120,7 +123,7 @@ TEST(FileIoPass, OverlayWriteTouchesOnlyTheOverlayBlock) {
     const std::string before = GoodFile();
     WriteFile(path, before);
     EXPECT_EQ(Pass(path, 1000, 7, 20), 0);
-    const std::string after = ReadAll(path);
+    const std::string after = ReadFile(path);
     ASSERT_EQ(after.size(), before.size());
     std::size_t first = std::string::npos, last = 0;
     for (std::size_t i = 0; i < after.size(); ++i) {
@@ -149,7 +152,7 @@ TEST_P(RandomPlacement, RandomWriteStaysInsideTheReachableBlocks) {
     const std::string before = GoodFile();
     WriteFile(path, before);
     EXPECT_EQ(Pass(path, c.b, 4, 200000), 0);
-    const std::string after = ReadAll(path);
+    const std::string after = ReadFile(path);
     ASSERT_EQ(after.size(), before.size());
     std::size_t last = 0;
     for (std::size_t i = 0; i < after.size(); ++i) {
@@ -162,9 +165,10 @@ TEST_P(RandomPlacement, RandomWriteStaysInsideTheReachableBlocks) {
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")).back(), "File I/O Passed");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RandomPlacement,
-                         ::testing::Values(RangeCase{14, 9357}, RangeCase{2, 32768},
-                                           RangeCase{32000, 32}));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, RandomPlacement,
+    ::testing::Values(RangeCase{14, 9357}, RangeCase{2, 32768}, RangeCase{32000, 32}),
+    zebtest::Named([](const RangeCase& c) { return "buffer" + std::to_string(c.b); }));
 
 TEST(RandomGenerator, FifteenBitDrawsOfTheLinearCongruence) {
     SeedRandom(1);
@@ -232,7 +236,7 @@ TEST(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
                          "VERIFY_ERROR TESTFILE corrupted, Reconstructing ..", "", "Passed",
                          Heading(path, 64, 0, 4), "File I/O Failed"}))
             << at;
-        EXPECT_EQ(ReadAll(path), GoodFile());
+        EXPECT_EQ(ReadFile(path), GoodFile());
         // Failures reach the compatibility log (the direct check's report first).
         const Lines log = DecodeLog(scratch.Log());
         ASSERT_EQ(log.size(), 5u);
@@ -357,12 +361,8 @@ TEST(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
     Scratch scratch;
     const auto mnt = scratch.Path("small");
     std::filesystem::create_directory(mnt);
-    std::string why;
-    if (!zebtest::PrivateMounts(&why)) {
-        GTEST_SKIP() << "no private mount namespace for a small tmpfs here: " << why;
-    }
-    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=256k") != 0) {
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    if (std::string why = zebtest::MountTmpfs(mnt, "size=256k"); !why.empty()) {
+        GTEST_SKIP() << why;
     }
     const std::string full = (mnt / "f").string();
     const std::string good = scratch.Path("g").string();

@@ -3,7 +3,8 @@
 // with its receive or send error within its time-out, posts its totals and releases its name,
 // and a new session can start at once.
 #include "engine_test_util.h"
-#include "station_runner.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <array>
 #include <chrono>
@@ -16,9 +17,7 @@
 using zebtest::Loopback;
 using zebtest::ReadLines;
 using zebtest::Shell;
-using zebtest::StationPlace;
-using zebtest::StationProcess;
-using zebtest::VethHosts;
+using zebtest::ZebStation;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -43,12 +42,12 @@ void ExpectTotalsAfter(const Lines& lines, const std::string& ending, unsigned l
 }
 
 TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
-    std::uint16_t port = zebtest::FreeLoopbackPorts();
+    std::uint16_t port = zebtest::FreePortPair();
     ASSERT_NE(port, 0);
     {
-        StationProcess receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
+        ZebStation receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
         ASSERT_TRUE(receiver.WaitFor("post Listening for Sender.."));
-        StationProcess sender(Loopback("127.0.0.3", port), {"--quiet", "send", "30000", "64000"});
+        ZebStation sender(Loopback("127.0.0.3", port), {"--quiet", "send", "30000", "64000"});
         ASSERT_TRUE(receiver.WaitFor("post Received block  20 Size = 64K Bytes"));
         kill(sender.Pid(), SIGKILL);
         // Killed within a block the session was cut (0x18); between two blocks the kernel's
@@ -63,7 +62,7 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
         EXPECT_EQ(receiver.ReadLine(), "post RECEIVE SESSION END ");
         ASSERT_TRUE(receiver.WaitFor("result 0")) << "the receiver's name was deleted";
         {
-            StationProcess other(Loopback("127.0.0.4", port), {"claim", "ZEBSTRESSRECVER"});
+            ZebStation other(Loopback("127.0.0.4", port), {"claim", "ZEBSTRESSRECVER"});
             EXPECT_EQ(other.Finish(), 0);
             EXPECT_EQ(other.Value("claim"), "0x00") << "the name is free";
         }
@@ -72,9 +71,9 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
         ExpectTotalsAfter(lines, line.substr(5), 64000);
     }
     // The same station again, at once: a whole clean session.
-    StationProcess receiver(Loopback("127.0.0.2", port), {"recv"});
+    ZebStation receiver(Loopback("127.0.0.2", port), {"recv"});
     ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..", 5000));
-    StationProcess sender(Loopback("127.0.0.3", port), {"send", "5", "64000"});
+    ZebStation sender(Loopback("127.0.0.3", port), {"send", "5", "64000"});
     EXPECT_EQ(sender.Finish(), 3);
     EXPECT_EQ(receiver.Finish(), 3);
     EXPECT_EQ(sender.Value("result"), "1");
@@ -84,38 +83,14 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
 
 // Two hosts in two network namespaces on a veth link of their own (192.0.2.0/24, no route
 // beyond it). Skipped where namespaces cannot be made.
-class LinkCut : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (geteuid() != 0 || Shell("command -v ip") != 0) {
-            GTEST_SKIP() << "network namespaces need root and iproute2; link cut skipped";
-        }
-        std::string out;
-        if (!hosts_.Create("c", &out)) {
-            GTEST_SKIP() << "cannot create network namespaces here (" << out
-                         << "); link cut skipped";
-        }
-        a_ = hosts_.a;
-        b_ = hosts_.b;
-        vb_ = hosts_.linkB;
-    }
-    void TearDown() override { hosts_.Remove(); }
-    static StationPlace Host(const std::string& ns, const std::string& address) {
-        return VethHosts::Host(ns, address);
-    }
-
-    VethHosts hosts_;
-    std::string a_;
-    std::string b_;
-    std::string vb_;
-};
+using LinkCut = zebtest::VethHostsTest;
 
 TEST_F(LinkCut, BothSidesEndWithinTheirTimeOutsWithTheirErrors) {
-    StationProcess receiver(Host(a_, "192.0.2.1"), {"recv"});
+    ZebStation receiver(zebtest::InNamespace(a_, "192.0.2.1"), {"recv"});
     ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..")) << "receiver not listening";
-    StationProcess sender(Host(b_, "192.0.2.2"), {"--quiet", "send", "30000", "64000"});
+    ZebStation sender(zebtest::InNamespace(b_, "192.0.2.2"), {"--quiet", "send", "30000", "64000"});
     ASSERT_TRUE(receiver.WaitFor("post Received block  20 Size = 64K Bytes"));
-    ASSERT_EQ(Shell("ip -n " + b_ + " link set " + vb_ + " down"), 0);
+    ASSERT_EQ(Shell("ip -n " + b_ + " link set " + hosts_.LinkB() + " down").status, 0);
     const auto cut = Clock::now();
     // Each side's send or receive time-out is 30 seconds from the start of the request under
     // way when the link went down.

@@ -1,55 +1,37 @@
-// The whole session stress between two hosts: two network namespaces joined by a veth pair,
-// the receiver in one and the sender in the other, the receiver's name found by broadcast on
-// their link. The namespaces use the documentation range 192.0.2.0/24 and have no route
-// beyond their own link. Skipped where namespaces cannot be made.
-#include "engine_test_util.h"
-#include "station_runner.h"
+// The whole session stress between hosts in network namespaces: two joined by a veth pair,
+// the receiver's name found by broadcast on their link; and with names found through Samba's
+// nmbd as the NetBIOS name server (see testsupport/nmbdserver.h), on loopback addresses inside
+// a namespace of the test's own with the receiver known only to the server, and between two
+// subnets that a third namespace routes, where broadcasts cannot reach across. The namespaces
+// use documentation ranges and no namespace has a default route. Skipped without nmbd (for
+// the name server) or where namespaces cannot be made and entered.
+#include "netns.h"
+#include "nmbdserver.h"
+#include "stations.h"
 
-#include <array>
-#include <cstdio>
 #include <gtest/gtest.h>
-#include <memory>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
-using zebtest::ReadLines;
-using zebtest::Shell;
-using zebtest::StationPlace;
-using zebtest::StationProcess;
-using zebtest::VethHosts;
+using namespace zebtest;
 
 namespace {
 
-class TwoHosts : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (geteuid() != 0 || Shell("command -v ip") != 0) {
-            GTEST_SKIP() << "network namespaces need root and iproute2; two-host session skipped";
-        }
-        std::string out;
-        if (!hosts_.Create("b", &out)) {
-            GTEST_SKIP() << "cannot create network namespaces here (" << out
-                         << "); two-host session skipped";
-        }
-        a_ = hosts_.a;
-        b_ = hosts_.b;
-    }
-    void TearDown() override { hosts_.Remove(); }
-    static StationPlace Host(const std::string& ns, const std::string& address) {
-        return VethHosts::Host(ns, address);
-    }
-
-    VethHosts hosts_;
-    std::string a_;
-    std::string b_;
-};
-
-TEST_F(TwoHosts, SessionStressAcrossAVethLink) {
-    StationProcess receiver(Host(a_, "192.0.2.1"), {"recv"});
+// 50 blocks of 64000 bytes from the sender to the receiver, both reports checked; with a name
+// server, the receiver's name registered there while it listens and released at the end.
+void RunStress(const StationPlace& receiver_place, const StationPlace& sender_place,
+               const NmbdServer* nmbd = nullptr, const std::string& receiver_address = "") {
+    ZebStation receiver(receiver_place, {"recv"});
     ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..")) << "receiver not listening";
-    StationProcess sender(Host(b_, "192.0.2.2"), {"send", "50", "64000"});
+    if (nmbd != nullptr) {
+        std::string found = nmbd->Lookup("ZEBSTRESSRECVER");
+        EXPECT_TRUE(LookupFinds(found, receiver_address, "ZEBSTRESSRECVER")) << found;
+    }
+    ZebStation sender(sender_place, {"send", "50", "64000"});
     EXPECT_EQ(sender.Finish(), 3);
     EXPECT_EQ(receiver.Finish(), 3);
-    EXPECT_EQ(sender.Value("result"), "1");
+    EXPECT_EQ(sender.Value("result"), "1") << (nmbd != nullptr ? nmbd->Log() : "");
     auto sent = ReadLines(sender.Report());
     ASSERT_FALSE(sent.empty());
     EXPECT_NE(sent.back().find(" KB/s 3200000 bytes transfered"), std::string::npos) << sent.back();
@@ -59,6 +41,95 @@ TEST_F(TwoHosts, SessionStressAcrossAVethLink) {
     EXPECT_EQ(received[53], "Received block  50 Size = 64K Bytes");
     EXPECT_EQ(received[54], "Session closed by Sender");
     EXPECT_EQ(received[56], "3200000 Bytes received.");
+    if (nmbd != nullptr) {
+        // Both ended and deleted their names: released at the server.
+        std::string found = nmbd->Lookup("ZEBSTRESSRECVER");
+        EXPECT_FALSE(LookupFinds(found, receiver_address, "ZEBSTRESSRECVER")) << found;
+    }
+}
+
+using TwoHosts = VethHostsTest;
+
+TEST_F(TwoHosts, SessionStressAcrossAVethLink) {
+    RunStress(InNamespace(a_, "192.0.2.1"), InNamespace(b_, "192.0.2.2"));
+}
+
+class NameServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string why = NmbdUnavailable(); !why.empty()) {
+            GTEST_SKIP() << why;
+        }
+        id_ = std::to_string(getpid() % 100000);
+    }
+    void TearDown() override {
+        nmbd_.Stop();
+        namespaces_.Remove();
+    }
+    // Makes the namespaces, then runs the commands that set them up.
+    bool Make(const std::vector<std::string>& names, const std::string& setup) {
+        std::string why = namespaces_.Create(names, setup);
+        EXPECT_EQ(why, "");
+        return why.empty();
+    }
+
+    NmbdServer nmbd_;
+    std::string id_;
+    Namespaces namespaces_;
+};
+
+TEST_F(NameServer, SessionStressWithTheReceiverKnownOnlyToTheServer) {
+    std::string ns = "zbw_" + id_;
+    if (!Make({ns}, "ip -n " + ns + " addr add 127.0.0.9/8 dev lo")) {
+        return;
+    }
+    ASSERT_EQ(nmbd_.Start(ns, {"127.0.0.9/8"}), "");
+    // P-nodes: the receiver registers only with the server and the sender asks only the
+    // server; neither broadcasts.
+    auto place = [&](const std::string& address) {
+        return StationPlace{address,
+                            "127.255.255.255",
+                            0,
+                            InNamespace(ns),
+                            {"NETBIOS_WINS=127.0.0.9", "NETBIOS_NODE_TYPE=P"}};
+    };
+    RunStress(place("127.0.0.2"), place("127.0.0.3"), &nmbd_, "127.0.0.2");
+}
+
+TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
+    // a: 192.0.2.2/24 -- r: 192.0.2.1/24 + 198.51.100.1/24, nmbd, forwarding -- b:
+    // 198.51.100.2/24. Each end has a route to the other subnet only.
+    std::string a = "zbwa_" + id_;
+    std::string r = "zbwr_" + id_;
+    std::string b = "zbwb_" + id_;
+    std::string va = "vzwa" + id_;
+    std::string vra = "vzwra" + id_;
+    std::string vb = "vzwb" + id_;
+    std::string vrb = "vzwrb" + id_;
+    std::string setup =
+        "ip link add " + va + " netns " + a + " type veth peer name " + vra + " netns " + r +
+        " && ip link add " + vb + " netns " + b + " type veth peer name " + vrb + " netns " + r +
+        " && ip -n " + a + " addr add 192.0.2.2/24 dev " + va + " && ip -n " + r +
+        " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
+        vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
+    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
+        setup += " && ip -n " + ns + " link set " + dev + " up";
+    }
+    setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
+             " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +
+             " route add 192.0.2.0/24 via 198.51.100.1";
+    if (!Make({a, r, b}, setup)) {
+        return;
+    }
+    ShellOutput routes = Shell("ip -n " + a + " route; ip -n " + b + " route");
+    ASSERT_EQ(routes.text.find("default"), std::string::npos) << routes.text;
+    ASSERT_EQ(nmbd_.Start(r, {"192.0.2.1/24", "198.51.100.1/24"}), "");
+    // H-nodes (server first, then broadcast): a broadcast would stay on its own subnet, so
+    // only the server can bring the two together.
+    StationPlace receiver = InNamespace(a, "192.0.2.2");
+    StationPlace sender = InNamespace(b, "198.51.100.2");
+    receiver.env = sender.env = {"NETBIOS_WINS=192.0.2.1"};
+    RunStress(receiver, sender, &nmbd_, "192.0.2.2");
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The session stress end to end: two stations as two processes on 127.0.0.2 and 127.0.0.3,
 // each loading the real engine and the real provider, on a test LAN of their own ports.
 #include "engine_test_util.h"
-#include "station_runner.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <cctype>
 #include <gtest/gtest.h>
@@ -11,32 +12,32 @@
 
 using zebtest::DecodeLog;
 using zebtest::Loopback;
-using zebtest::ReadAll;
+using zebtest::ReadFile;
 using zebtest::ReadLines;
-using zebtest::StationProcess;
+using zebtest::ZebStation;
 
 namespace {
 
 class SessionStress : public ::testing::Test {
   protected:
     void SetUp() override {
-        port_ = zebtest::FreeLoopbackPorts();
+        port_ = zebtest::FreePortPair();
         ASSERT_NE(port_, 0) << "no free loopback ports";
     }
 
     // Starts the receiver, waits until it listens, then runs the sender with args to its end.
     void Run(const std::vector<std::string>& senderArgs) {
-        receiver_ = std::make_unique<StationProcess>(Loopback("127.0.0.2", port_),
-                                                     std::vector<std::string>{"recv"});
+        receiver_ = std::make_unique<ZebStation>(Loopback("127.0.0.2", port_),
+                                                 std::vector<std::string>{"recv"});
         ASSERT_TRUE(receiver_->WaitFor("post Listening for Sender..")) << "receiver not listening";
-        sender_ = std::make_unique<StationProcess>(Loopback("127.0.0.3", port_), senderArgs);
+        sender_ = std::make_unique<ZebStation>(Loopback("127.0.0.3", port_), senderArgs);
         senderStatus_ = sender_->Finish();
         receiverStatus_ = receiver_->Finish();
     }
 
     std::uint16_t port_ = 0;
-    std::unique_ptr<StationProcess> receiver_;
-    std::unique_ptr<StationProcess> sender_;
+    std::unique_ptr<ZebStation> receiver_;
+    std::unique_ptr<ZebStation> sender_;
     int senderStatus_ = -1;
     int receiverStatus_ = -1;
 };
@@ -98,8 +99,8 @@ std::vector<std::string> CleanReceive(int blocks, const std::string& sizeText,
 
 TEST_F(SessionStress, ThreeBlocksOf1000FromSenderToReceiver) {
     Run({"send", "3", "1000"});
-    EXPECT_EQ(senderStatus_, 3) << ReadAll(sender_->Report());
-    EXPECT_EQ(receiverStatus_, 3) << ReadAll(receiver_->Report());
+    EXPECT_EQ(senderStatus_, 3) << ReadFile(sender_->Report());
+    EXPECT_EQ(receiverStatus_, 3) << ReadFile(receiver_->Report());
     EXPECT_EQ(sender_->Value("result"), "1");
     EXPECT_EQ(receiver_->Value("result"), "0") << "the receiver's name was deleted";
 

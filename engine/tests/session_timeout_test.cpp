@@ -1,7 +1,8 @@
 // The session stress with its partner missing: each side waits out its 20 seconds on
 // 127.0.0.2 or 127.0.0.3 with the real engine and provider. Slow by nature.
 #include "engine_test_util.h"
-#include "station_runner.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -10,14 +11,14 @@
 using zebtest::DecodeLog;
 using zebtest::Loopback;
 using zebtest::ReadLines;
-using zebtest::StationProcess;
+using zebtest::ZebStation;
 
 namespace {
 
 TEST(SessionTimeout, NoReceiverEndsTheSenderAfterMoreThan20Seconds) {
-    std::uint16_t port = zebtest::FreeLoopbackPorts();
+    std::uint16_t port = zebtest::FreePortPair();
     ASSERT_NE(port, 0);
-    StationProcess sender(Loopback("127.0.0.3", port), {"send", "5", "1000"});
+    ZebStation sender(Loopback("127.0.0.3", port), {"send", "5", "1000"});
     EXPECT_EQ(sender.Finish(), 2) << "the time-out is a failure";
     EXPECT_GE(sender.Seconds(), 20.0);
     EXPECT_LT(sender.Seconds(), 40.0);
@@ -43,13 +44,13 @@ TEST(SessionTimeout, NoReceiverEndsTheSenderAfterMoreThan20Seconds) {
 }
 
 TEST(SessionTimeout, NoSenderEndsTheReceiverAndReleasesItsName) {
-    std::uint16_t port = zebtest::FreeLoopbackPorts();
+    std::uint16_t port = zebtest::FreePortPair();
     ASSERT_NE(port, 0);
-    StationProcess receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
+    ZebStation receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
     ASSERT_TRUE(receiver.WaitFor("post Listening for Sender.."));
     {
         // While it listens, the receiver defends its name on the test LAN.
-        StationProcess other(Loopback("127.0.0.3", port), {"claim", "ZEBSTRESSRECVER"});
+        ZebStation other(Loopback("127.0.0.3", port), {"claim", "ZEBSTRESSRECVER"});
         EXPECT_EQ(other.Finish(), 0);
         EXPECT_EQ(other.Value("claim"), "0x16");
     }
@@ -57,7 +58,7 @@ TEST(SessionTimeout, NoSenderEndsTheReceiverAndReleasesItsName) {
     EXPECT_EQ(receiver.ReadLine(), "result 0") << "the name was deleted";
     {
         // The receiver is still running, and its name is free.
-        StationProcess other(Loopback("127.0.0.3", port), {"claim", "ZEBSTRESSRECVER"});
+        ZebStation other(Loopback("127.0.0.3", port), {"claim", "ZEBSTRESSRECVER"});
         EXPECT_EQ(other.Finish(), 0);
         EXPECT_EQ(other.Value("claim"), "0x00");
     }

@@ -1,5 +1,6 @@
 // The status output: what each level does, in which order, and what the exports keep.
 #include "engine_test_util.h"
+#include "names.h"
 #include "status.h"
 
 using zebtest::DecodeLog;
@@ -54,13 +55,14 @@ TEST_P(LevelTable, EffectsOfEachLevel) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, LevelTable,
-                         ::testing::Values(LevelCase{0, false, false}, LevelCase{1, false, false},
-                                           LevelCase{5, false, false}, LevelCase{9, true, false},
-                                           LevelCase{99, false, false}, LevelCase{100, false, true},
-                                           LevelCase{101, true, false},
-                                           LevelCase{200, false, false},
-                                           LevelCase{65535, false, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Levels, LevelTable,
+    ::testing::Values(LevelCase{0, false, false}, LevelCase{1, false, false},
+                      LevelCase{5, false, false}, LevelCase{9, true, false},
+                      LevelCase{99, false, false}, LevelCase{100, false, true},
+                      LevelCase{101, true, false}, LevelCase{200, false, false},
+                      LevelCase{65535, false, false}),
+    zebtest::Named([](const LevelCase& c) { return "level" + std::to_string(c.level); }));
 
 TEST(StatusOutput, FailureWithBothSwitchesOffStillCountsAndLogs) {
     Scratch scratch;
@@ -104,7 +106,7 @@ TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
                   PostStatus("not appended", LEVEL_PROGRESS);
               }),
               0);
-    EXPECT_EQ(zebtest::ReadAll(scratch.Path("report.txt")),
+    EXPECT_EQ(zebtest::ReadFile(scratch.Path("report.txt")),
               "Passed\nends in newline\n\n\nbegins with one\n");
 }
 

@@ -2,7 +2,8 @@
 // station a console station process, both on a loopback test LAN of their own ports: Start as
 // sender, then Start as receiver, each a clean run of 3 blocks of 1000 bytes.
 #include "dialogtestutil.h"
-#include "station_runner.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -40,7 +41,7 @@ void RealNetbiosTest::initTestCase() {
     qputenv("WINDIR", m_scratch.path().toLocal8Bit());
     // This process is the station on 127.0.0.2; the provider reads its settings at its first
     // request, which comes later.
-    m_port = zebtest::FreeLoopbackPorts();
+    m_port = zebtest::FreePortPair();
     QVERIFY2(m_port != 0, "no free loopback ports");
     qputenv("NETBIOS_LANAS", "127.0.0.2");
     qputenv("NETBIOS_BROADCAST", "127.255.255.255");
@@ -69,7 +70,7 @@ QString RealNetbiosTest::ReadReport() const {
 }
 
 void RealNetbiosTest::senderAgainstStationReceiver() {
-    zebtest::StationProcess receiver(zebtest::Loopback("127.0.0.3", m_port), {"recv"});
+    zebtest::ZebStation receiver(zebtest::Loopback("127.0.0.3", m_port), {"recv"});
     QVERIFY2(receiver.WaitFor("post Listening for Sender.."), "receiver not listening");
 
     ModalDriver driver;
@@ -101,7 +102,7 @@ void RealNetbiosTest::senderAgainstStationReceiver() {
 
 void RealNetbiosTest::receiverAgainstStationSender() {
     // The sender calls for up to 20 seconds, so it may start first.
-    zebtest::StationProcess sender(zebtest::Loopback("127.0.0.3", m_port), {"send", "3", "1000"});
+    zebtest::ZebStation sender(zebtest::Loopback("127.0.0.3", m_port), {"send", "3", "1000"});
 
     ModalDriver driver;
     const auto dialog = OpenDialog();

@@ -4,7 +4,8 @@
 // refuse or drop each of them, stay responsive, and still give a real caller its session.
 #include "nbcodec.h"
 #include "nbsession.h"
-#include "stationharness.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,8 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace zebtest;
 
 namespace {
 
@@ -48,30 +51,14 @@ class HostilePeers : public ::testing::Test {
     void SetUp() override {
         port_ = FreePortPair();
         ASSERT_NE(port_, 0) << "no free loopback ports";
-        listener_ = MakeStation("127.0.0.2");
-        caller_ = MakeStation("127.0.0.3");
+        listener_ = std::make_unique<NbStation>(Loopback("127.0.0.2", port_));
+        caller_ = std::make_unique<NbStation>(Loopback("127.0.0.3", port_));
         ASSERT_EQ(listener_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
         ASSERT_EQ(caller_->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
         ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
         session_.sin_family = AF_INET;
         session_.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
         inet_pton(AF_INET, "127.0.0.2", &session_.sin_addr);
-    }
-
-    void TearDown() override {
-        for (Station* s : {listener_.get(), caller_.get()}) {
-            std::string errors = s->Errors();
-            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
-        }
-    }
-
-    std::unique_ptr<Station> MakeStation(const std::string& address) {
-        StationSettings s;
-        s.lanas = address;
-        s.broadcast = "127.255.255.255";
-        s.name_port = port_;
-        s.session_port = static_cast<std::uint16_t>(port_ + 1);
-        return std::make_unique<Station>(s);
     }
 
     // A connection to the listener's session port from a loopback address of our own.
@@ -121,8 +108,8 @@ class HostilePeers : public ::testing::Test {
 
     std::uint16_t port_ = 0;
     sockaddr_in session_{};
-    std::unique_ptr<Station> listener_;
-    std::unique_ptr<Station> caller_;
+    std::unique_ptr<NbStation> listener_;
+    std::unique_ptr<NbStation> caller_;
 };
 
 TEST_F(HostilePeers, RequestsForOtherNamesAreRefusedWithTheProtocolsCodes) {

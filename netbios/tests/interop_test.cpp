@@ -2,91 +2,36 @@
 // veth pair (real broadcast), Samba's nmblookup asking a station, and tshark dissecting a
 // captured session. Namespaces use the documentation range 192.0.2.0/24 and have no route
 // beyond their own link; the capture is on loopback, filtered to the test's own ports.
-#include "stationharness.h"
+#include "netns.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <csignal>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace zebtest;
+
 namespace {
 
-struct Output {
-    int status = -1;
-    std::string text;
-};
-
-Output Shell(const std::string& command) {
-    Output out;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return out;
-    }
-    std::array<char, 4096> buf;
-    std::size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
-        out.text.append(buf.data(), n);
-    }
-    out.status = pclose(p);
-    return out;
-}
-
 bool Have(const char* program) {
-    return Shell(std::string("command -v ") + program).status == 0;
+    return !FindProgram(program).empty();
 }
 
-class Namespaces : public ::testing::Test {
+// Two hosts on a veth pair (see VethHostsTest), each station on the broadcast of its link.
+class Namespaces : public VethHostsTest {
   protected:
-    void SetUp() override {
-        if (geteuid() != 0 || !Have("ip")) {
-            GTEST_SKIP() << "network namespaces need root and iproute2; two-namespace test skipped";
-        }
-        std::string id = std::to_string(getpid() % 100000);
-        a_ = "nbt_a_" + id;
-        b_ = "nbt_b_" + id;
-        std::string va = "vnba" + id;
-        std::string vb = "vnbb" + id;
-        Output r = Shell("ip netns add " + a_ + " && ip netns add " + b_ + " && ip link add " + va +
-                         " type veth peer name " + vb + " && ip link set " + va + " netns " + a_ +
-                         " && ip link set " + vb + " netns " + b_ + " && ip -n " + a_ +
-                         " addr add 192.0.2.1/24 brd 192.0.2.255 dev " + va + " && ip -n " + b_ +
-                         " addr add 192.0.2.2/24 brd 192.0.2.255 dev " + vb + " && ip -n " + a_ +
-                         " link set lo up && ip -n " + b_ + " link set lo up && ip -n " + a_ +
-                         " link set " + va + " up && ip -n " + b_ + " link set " + vb + " up");
-        if (r.status != 0) {
-            TearDown();
-            GTEST_SKIP() << "cannot create network namespaces here (" << r.text
-                         << "); two-namespace test skipped";
-        }
-        created_ = true;
+    std::unique_ptr<NbStation> Host(const std::string& ns, const std::string& address) {
+        return std::make_unique<NbStation>(zebtest::InNamespace(ns, address));
     }
-
-    void TearDown() override {
-        if (!a_.empty()) {
-            Shell("ip netns del " + a_ + "; ip netns del " + b_);
-        }
-    }
-
-    std::unique_ptr<Station> InNamespace(const std::string& ns, const std::string& address) {
-        StationSettings s;
-        s.lanas = address + "/24"; // broadcast 192.0.2.255, the pair's own link
-        s.exec_prefix = {"ip", "netns", "exec", ns};
-        return std::make_unique<Station>(s);
-    }
-
-    std::string a_;
-    std::string b_;
-    bool created_ = false;
 };
 
 TEST_F(Namespaces, TwoStationsFindEachOtherByBroadcast) {
-    auto a = InNamespace(a_, "192.0.2.1");
-    auto b = InNamespace(b_, "192.0.2.2");
+    auto a = Host(a_, "192.0.2.1");
+    auto b = Host(b_, "192.0.2.2");
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
     ASSERT_EQ(b->Cmd("add ZEBSTRESSRECVER"), "0x16 0"); // defended across the link
     ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
@@ -105,23 +50,23 @@ TEST_F(Namespaces, NmblookupFindsARegisteredName) {
     if (!Have("nmblookup")) {
         GTEST_SKIP() << "nmblookup (samba-common-bin) not installed";
     }
-    auto a = InNamespace(a_, "192.0.2.1");
+    auto a = Host(a_, "192.0.2.1");
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
     char conf[] = "/tmp/nbt-smbconf-XXXXXX";
     int fd = mkstemp(conf);
     ASSERT_EQ(write(fd, "[global]\n", 9), 9);
     close(fd);
     std::string run = "ip netns exec " + b_ + " timeout 20 nmblookup -s " + conf + " ";
-    Output unicast = Shell(run + "-U 192.0.2.1 --recursion ZEBSTRESSRECVER");
+    ShellOutput unicast = Shell(run + "-U 192.0.2.1 --recursion ZEBSTRESSRECVER");
     EXPECT_NE(unicast.text.find("192.0.2.1 ZEBSTRESSRECVER<00>"), std::string::npos)
         << unicast.text;
-    Output broadcast = Shell(run + "-B 192.0.2.255 ZEBSTRESSRECVER");
+    ShellOutput broadcast = Shell(run + "-B 192.0.2.255 ZEBSTRESSRECVER");
     EXPECT_NE(broadcast.text.find("192.0.2.1 ZEBSTRESSRECVER<00>"), std::string::npos)
         << broadcast.text;
-    Output status = Shell(run + "-A 192.0.2.1");
+    ShellOutput status = Shell(run + "-A 192.0.2.1");
     EXPECT_NE(status.text.find("ZEBSTRESSRECVER <00> -         B <ACTIVE>"), std::string::npos)
         << status.text;
-    Output absent = Shell(run + "-U 192.0.2.1 --recursion NOSUCHNAME");
+    ShellOutput absent = Shell(run + "-U 192.0.2.1 --recursion NOSUCHNAME");
     EXPECT_EQ(absent.text.find("192.0.2.1 NOSUCHNAME"), std::string::npos) << absent.text;
     unlink(conf);
 }
@@ -151,14 +96,10 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
         usleep(100000);
     }
     {
-        StationSettings s;
-        s.broadcast = "127.255.255.255";
-        s.name_port = port;
-        s.session_port = static_cast<std::uint16_t>(port + 1);
-        s.lanas = "127.0.0.2";
-        Station a(s);
+        StationPlace s = Loopback("127.0.0.2", port);
+        NbStation a(s);
         s.lanas = "127.0.0.3";
-        Station b(s);
+        NbStation b(s);
         ASSERT_EQ(a.Cmd("add ZEBSTRESSRECVER"), "0x00 1");
         ASSERT_EQ(b.Cmd("add ZEBSTRESSRECVER"), "0x16 0");
         ASSERT_EQ(b.Cmd("add ZEBSTRESSSENDER"), "0x00 1");
@@ -178,12 +119,12 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
     std::string decode = "tshark -r " + std::string(file) +
                          " -d udp.port==" + std::to_string(port) +
                          ",nbns -d tcp.port==" + session_port + ",nbss ";
-    Output verbose = Shell(decode + "-V");
+    ShellOutput verbose = Shell(decode + "-V");
     EXPECT_EQ(verbose.text.find("Malformed"), std::string::npos) << verbose.text.substr(0, 4000);
     EXPECT_EQ(verbose.text.find("Expert Info (Error"), std::string::npos);
     EXPECT_EQ(verbose.text.find("Illegal NetBIOS name"), std::string::npos);
-    Output fields = Shell(decode + "-T fields -e nbns.flags.opcode -e nbns.flags.rcode "
-                                   "-e nbss.type -e nbss.called_name -e nbss.calling_name");
+    ShellOutput fields = Shell(decode + "-T fields -e nbns.flags.opcode -e nbns.flags.rcode "
+                                        "-e nbss.type -e nbss.called_name -e nbss.calling_name");
     const char* expected[] = {
         "Registration", // add-name broadcasts and the defence
         "Name query",   // resolving the called name
@@ -194,13 +135,13 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
         "ZEBSTRESSRECVER<00>",
         "ZEBSTRESSSENDER<00>",
     };
-    Output summary = Shell(decode);
+    ShellOutput summary = Shell(decode);
     std::string all = fields.text + summary.text + verbose.text;
     for (const char* e : expected) {
         EXPECT_NE(all.find(e), std::string::npos) << e << "\n" << fields.text;
     }
     // Three whole 64002-byte session messages.
-    Output lengths = Shell(decode + "-Y 'nbss.type == 0x00' -T fields -e nbss.length");
+    ShellOutput lengths = Shell(decode + "-Y 'nbss.type == 0x00' -T fields -e nbss.length");
     int messages = 0;
     for (std::size_t at = 0; (at = lengths.text.find("64002", at)) != std::string::npos; ++at) {
         ++messages;

@@ -4,8 +4,9 @@
 // port and sends its own requests; the same-host peers (nmblookup, nmbd) run in a network
 // namespace of the test's own on the protocol's ports.
 #include "nbcodec.h"
+#include "netns.h"
 #include "nmbdserver.h"
-#include "stationharness.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+using namespace zebtest;
 
 namespace {
 
@@ -104,13 +107,8 @@ class OnLoopback : public ::testing::Test {
         ASSERT_NE(port_, 0);
     }
 
-    std::unique_ptr<Station> At(const std::string& address) {
-        StationSettings s;
-        s.lanas = address;
-        s.broadcast = "127.255.255.255";
-        s.name_port = port_;
-        s.session_port = static_cast<std::uint16_t>(port_ + 1);
-        return std::make_unique<Station>(s);
+    std::unique_ptr<NbStation> At(const std::string& address) {
+        return std::make_unique<NbStation>(Loopback(address, port_));
     }
 
     std::uint16_t port_ = 0;
@@ -295,23 +293,18 @@ class SameHost : public ::testing::Test {
         if (std::string why = NmbdUnavailable(); !why.empty()) {
             GTEST_SKIP() << why;
         }
-        std::string id = std::to_string(getpid() % 100000);
-        ns_ = "nbc_" + id;
-        std::string v = "vnbc" + id;
+        ns_ = Unique("nbc_");
+        const std::string v = "v" + ns_;
         // The station's address first: the kernel sends from it to any address of the link.
-        ShellOutput r =
-            RunShell("ip netns add " + ns_ + " && ip -n " + ns_ + " link set lo up && ip -n " +
-                     ns_ + " link add " + v + " type veth peer name " + v + "p");
+        std::string setup = "ip -n " + ns_ + " link add " + v + " type veth peer name " + v + "p";
         for (const char* address : {"192.0.2.2", "192.0.2.1", "192.0.2.3"}) {
-            r = r.status != 0 ? r
-                              : RunShell("ip -n " + ns_ + " addr add " + address +
-                                         "/24 brd 192.0.2.255 dev " + v);
+            setup += std::string(" && ip -n ") + ns_ + " addr add " + address +
+                     "/24 brd 192.0.2.255 dev " + v;
         }
-        r = r.status != 0 ? r
-                          : RunShell("ip -n " + ns_ + " link set " + v + " up && ip -n " + ns_ +
-                                     " link set " + v + "p up");
-        if (r.status != 0) {
-            GTEST_SKIP() << "cannot create a network namespace here (" << r.text << "); skipped";
+        setup += " && ip -n " + ns_ + " link set " + v + " up && ip -n " + ns_ + " link set " + v +
+                 "p up";
+        if (std::string why = namespaces_.Create({ns_}, setup); !why.empty()) {
+            GTEST_SKIP() << "cannot create a network namespace here (" << why << "); skipped";
         }
         ASSERT_EQ(nmbd_.Start(ns_, {"192.0.2.1/24"}), "");
         char conf[] = "/tmp/nbc-smbconf-XXXXXX";
@@ -322,7 +315,7 @@ class SameHost : public ::testing::Test {
     }
 
     std::string FromStationsAddress(const std::string& args) {
-        return RunShell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + plain_conf_ + " " +
+        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + plain_conf_ + " " +
                         args)
             .text;
     }
@@ -332,19 +325,17 @@ class SameHost : public ::testing::Test {
         if (!plain_conf_.empty()) {
             unlink(plain_conf_.c_str());
         }
-        if (!ns_.empty()) {
-            RunShell("ip netns pids " + ns_ + " | xargs -r kill -KILL; ip netns del " + ns_);
-        }
     }
 
-    std::unique_ptr<Station> At(const std::string& address, const std::string& node_type) {
-        StationSettings s;
-        s.lanas = address + "/24";
-        s.exec_prefix = {"ip", "netns", "exec", ns_};
-        s.extra_env = {"NETBIOS_WINS=192.0.2.1", "NETBIOS_NODE_TYPE=" + node_type};
-        return std::make_unique<Station>(s);
+    std::unique_ptr<NbStation> At(const std::string& address, const std::string& node_type) {
+        StationPlace place;
+        place.lanas = address + "/24";
+        place.prefix = InNamespace(ns_);
+        place.env = {"NETBIOS_WINS=192.0.2.1", "NETBIOS_NODE_TYPE=" + node_type};
+        return std::make_unique<NbStation>(place);
     }
 
+    Namespaces namespaces_;
     NmbdServer nmbd_;
     std::string ns_;
     std::string plain_conf_;

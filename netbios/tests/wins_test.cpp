@@ -2,14 +2,15 @@
 // shows exactly what a station asks and when.
 //
 // Each nmbd test makes a network namespace with only a loopback interface, runs nmbd in it as
-// a WINS server on 127.0.0.9 (see nmbdserver.h) and its stations there on the protocol's
-// ports: nmbd checks a contested name by asking the owner on port 137, so the stations must
-// be there, and a namespace of the test's own is where that port is free and nmbd sees nothing
+// a WINS server on 127.0.0.9 (see testsupport/nmbdserver.h) and its stations there on the
+// protocol's ports: nmbd checks a contested name by asking the owner on port 137, so the stations
+// must be there, and a namespace of the test's own is where that port is free and nmbd sees nothing
 // but the test's traffic. The played server listens on 127.0.0.9 of the host, with stations
 // on unprivileged ports and the loopback broadcast.
 #include "nbcodec.h"
+#include "netns.h"
 #include "nmbdserver.h"
-#include "stationharness.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace zebtest;
+
 namespace {
 
 constexpr const char* SERVER = "127.0.0.9";
@@ -36,40 +39,33 @@ class Nmbd : public ::testing::Test {
         if (std::string why = NmbdUnavailable(); !why.empty()) {
             GTEST_SKIP() << why;
         }
-        ns_ = "nbw_" + std::to_string(getpid());
-        ShellOutput r =
-            RunShell("ip netns add " + ns_ + " && ip -n " + ns_ + " link set lo up && ip -n " +
-                     ns_ + " addr add " + SERVER + "/8 dev lo");
-        if (r.status != 0) {
-            GTEST_SKIP() << "cannot create a network namespace here (" << r.text << "); skipped";
+        ns_ = Unique("nbw_");
+        if (std::string why =
+                namespaces_.Create({ns_}, "ip -n " + ns_ + " addr add " + SERVER + "/8 dev lo");
+            !why.empty()) {
+            GTEST_SKIP() << why;
         }
-        std::string error = nmbd_.Start(ns_, {std::string(SERVER) + "/8"});
-        ASSERT_EQ(error, "");
+        ASSERT_EQ(nmbd_.Start(ns_, {std::string(SERVER) + "/8"}), "");
     }
 
-    void TearDown() override {
-        nmbd_.Stop();
-        if (!ns_.empty()) {
-            RunShell("ip netns pids " + ns_ + " | xargs -r kill -KILL; ip netns del " + ns_);
-        }
-    }
+    void TearDown() override { nmbd_.Stop(); }
 
     std::string Lookup(const std::string& name) { return nmbd_.Lookup(name); }
     std::string Log() { return nmbd_.Log(); }
 
     // A station in the namespace on the protocol's ports, with the server as its name server.
-    std::unique_ptr<Station> MakeStation(const std::string& address, const std::string& node_type) {
-        StationSettings s;
-        s.lanas = address;
-        s.broadcast = "127.255.255.255";
-        s.exec_prefix = {"ip", "netns", "exec", ns_};
-        s.extra_env = {std::string("NETBIOS_WINS=") + SERVER};
+    std::unique_ptr<NbStation> MakeStation(const std::string& address,
+                                           const std::string& node_type) {
+        StationPlace s = Loopback(address, 0);
+        s.prefix = InNamespace(ns_);
+        s.env = {std::string("NETBIOS_WINS=") + SERVER};
         if (!node_type.empty()) {
-            s.extra_env.push_back("NETBIOS_NODE_TYPE=" + node_type);
+            s.env.push_back("NETBIOS_NODE_TYPE=" + node_type);
         }
-        return std::make_unique<Station>(s);
+        return std::make_unique<NbStation>(s);
     }
 
+    Namespaces namespaces_;
     NmbdServer nmbd_;
     std::string ns_;
 };
@@ -123,11 +119,9 @@ TEST_F(Nmbd, PNodeCallsANameKnownOnlyToTheServer) {
     ASSERT_EQ(sender->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << sender->Errors();
 
     // Broadcast cannot find it: the receiver never broadcast and does not answer broadcasts.
-    StationSettings s;
-    s.lanas = "127.0.0.4";
-    s.broadcast = "127.255.255.255";
-    s.exec_prefix = {"ip", "netns", "exec", ns_};
-    Station bnode(s);
+    StationPlace s = Loopback("127.0.0.4", 0);
+    s.prefix = InNamespace(ns_);
+    NbStation bnode(s);
     ASSERT_EQ(bnode.Cmd("add ZEBBNODE"), "0x00 1") << bnode.Errors();
     EXPECT_EQ(bnode.Cmd("call ZEBBNODE ZEBSTRESSRECVER"), "0x14 0");
 
@@ -214,21 +208,16 @@ class NameServerClient : public ::testing::Test {
         ASSERT_NE(port_, 0);
     }
 
-    std::unique_ptr<Station> MakeStation(const std::string& address, const std::string& node_type,
-                                         bool with_server = true) {
-        StationSettings s;
-        s.lanas = address;
-        s.broadcast = "127.255.255.255";
-        s.name_port = port_;
-        s.session_port = static_cast<std::uint16_t>(port_ + 1);
+    std::unique_ptr<NbStation> MakeStation(const std::string& address, const std::string& node_type,
+                                           bool with_server = true) {
+        StationPlace s = Loopback(address, port_);
         if (with_server) {
-            s.extra_env = {std::string("NETBIOS_WINS=") + SERVER + ":" +
-                           std::to_string(server_.Port())};
+            s.env = {std::string("NETBIOS_WINS=") + SERVER + ":" + std::to_string(server_.Port())};
         }
         if (!node_type.empty()) {
-            s.extra_env.push_back("NETBIOS_NODE_TYPE=" + node_type);
+            s.env.push_back("NETBIOS_NODE_TYPE=" + node_type);
         }
-        return std::make_unique<Station>(s);
+        return std::make_unique<NbStation>(s);
     }
 
     // The next request, checked to be a unicast one of this opcode for that name.
@@ -335,13 +324,13 @@ TEST_F(NameServerClient, UnknownAtTheServerEndsAPNodeSearchAndSendsAnHNodeToBroa
     ASSERT_EQ(b->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
     auto p = MakeStation("127.0.0.2", "P");
     auto h = MakeStation("127.0.0.3", "H");
-    for (Station* s : {p.get(), h.get()}) {
+    for (NbStation* s : {p.get(), h.get()}) {
         s->Send("add ZEBSTRESSSENDER");
         nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000, "ZEBSTRESSSENDER");
         server_.Answer(reg, 0xAD80, 0); // for good: no refresh
         ASSERT_EQ(s->Read(5000), "0x00 1");
     }
-    for (Station* s : {p.get(), h.get()}) {
+    for (NbStation* s : {p.get(), h.get()}) {
         auto started = Clock::now();
         if (s == h.get()) {
             ASSERT_EQ(b->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");

@@ -1,5 +1,6 @@
 // nmbd for the name server tests.
 #include "nmbdserver.h"
+#include "netns.h"
 
 #include <array>
 #include <csignal>
@@ -11,60 +12,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-ShellOutput RunShell(const std::string& command) {
-    ShellOutput out;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return out;
-    }
-    std::array<char, 4096> buf;
-    std::size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) {
-        out.text.append(buf.data(), n);
-    }
-    out.status = pclose(p);
-    return out;
-}
-
-namespace {
-
-// An executable program of that name on the PATH, or in /usr/sbin and /sbin (where nmbd lives
-// and which a user's PATH may lack); "" when there is none.
-std::string FindProgram(const std::string& name) {
-    std::string dirs = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    dirs += ":/usr/sbin:/sbin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t colon = dirs.find(':', start);
-        std::string dir =
-            dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (!dir.empty()) {
-            std::string path = dir;
-            path += "/";
-            path += name;
-            std::error_code ec;
-            if (std::filesystem::is_regular_file(path, ec) && access(path.c_str(), X_OK) == 0) {
-                return path;
-            }
-        }
-        if (colon == std::string::npos) {
-            break;
-        }
-        start = colon + 1;
-    }
-    return "";
-}
-
-} // namespace
+namespace zebtest {
 
 std::string NmbdUnavailable() {
     if (FindProgram("nmbd").empty() || FindProgram("nmblookup").empty()) {
         return "nmbd or nmblookup not installed (Debian: samba, samba-common-bin; "
                "scripts/deps.sh installs them); name server test skipped";
     }
-    if (geteuid() != 0 || FindProgram("ip").empty()) {
-        return "nmbd runs in a network namespace of the test's own, which needs root and "
-               "iproute2; name server test skipped";
+    if (std::string why = NamespacesUnavailable(); !why.empty()) {
+        return "nmbd runs in a network namespace of the test's own: " + why;
     }
     return "";
 }
@@ -85,7 +41,7 @@ std::string NmbdServer::Start(const std::string& ns, const std::vector<std::stri
         return "mkdtemp failed";
     }
     dir_ = dir;
-    if (RunShell("cd " + dir_ + " && mkdir lock state cache pid private sock log").status != 0) {
+    if (Shell("cd " + dir_ + " && mkdir lock state cache pid private sock log").status != 0) {
         return "cannot make the directories in " + dir_;
     }
     std::string list;
@@ -132,7 +88,7 @@ std::string NmbdServer::Start(const std::string& ns, const std::vector<std::stri
         _exit(127);
     }
     for (int i = 0; i < 100; ++i) {
-        ShellOutput ss = RunShell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
+        ShellOutput ss = Shell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
         if (ss.text.find(address_ + ":137") != std::string::npos) {
             return "";
         }
@@ -155,7 +111,7 @@ void NmbdServer::Stop() {
         pid_ = -1;
     }
     if (!dir_.empty()) {
-        RunShell("rm -rf " + dir_);
+        Shell("rm -rf " + dir_);
         dir_.clear();
     }
 }
@@ -165,13 +121,15 @@ std::string NmbdServer::Lookup(const std::string& name) const {
 }
 
 std::string NmbdServer::Nmblookup(const std::string& args) const {
-    return RunShell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " " + args).text;
+    return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + conf_ + " " + args).text;
 }
 
 std::string NmbdServer::Log() const {
-    return RunShell("tail -n 60 " + dir_ + "/log/stdout").text;
+    return Shell("tail -n 60 " + dir_ + "/log/stdout").text;
 }
 
 bool LookupFinds(const std::string& lookup, const std::string& address, const std::string& name) {
     return lookup.find(address + " " + name + "<00>") != std::string::npos;
 }
+
+} // namespace zebtest

@@ -1,23 +1,18 @@
 // Samba's nmbd as a NetBIOS name server (WINS) for tests, always inside a network namespace
 // the test made: its configuration, lock, state, cache, pid, socket and log directories are
 // in a temporary directory of its own, it serves only the interfaces it is given (bind
-// interfaces only), takes no part in browsing, and is stopped with the test. Also the
-// namespace plumbing the name server tests share.
-#ifndef ZEB_NETBIOS_TESTS_NMBDSERVER_H
-#define ZEB_NETBIOS_TESTS_NMBDSERVER_H
+// interfaces only), takes no part in browsing, and is stopped with the test.
+#ifndef ZEB_TESTSUPPORT_NMBDSERVER_H
+#define ZEB_TESTSUPPORT_NMBDSERVER_H
 
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-struct ShellOutput {
-    int status = -1;
-    std::string text; // standard output and error
-};
-ShellOutput RunShell(const std::string& command);
+namespace zebtest {
 
-// Why name server tests cannot run here ("" when they can): nmbd, nmblookup, root and
-// iproute2 are needed.
+// Why name server tests cannot run here ("" when they can): nmbd, nmblookup and network
+// namespaces (see NamespacesUnavailable) are needed.
 std::string NmbdUnavailable();
 
 class NmbdServer {
@@ -51,5 +46,7 @@ class NmbdServer {
 
 // Whether a lookup found name at address.
 bool LookupFinds(const std::string& lookup, const std::string& address, const std::string& name);
+
+} // namespace zebtest
 
 #endif
