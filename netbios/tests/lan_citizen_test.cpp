@@ -316,7 +316,7 @@ class SameHost : public ::testing::Test {
 
     std::string FromStationsAddress(const std::string& args) {
         return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + plain_conf_ + " " +
-                        args)
+                     args)
             .text;
     }
 
