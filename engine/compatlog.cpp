@@ -58,6 +58,7 @@ bool CompatLogPath(char* out, std::size_t size) {
     if (length >= WINDOWS_DIR_SIZE || length + sizeof tail > size) {
         return false;
     }
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result): the tail copied next ends in zero.
     std::memcpy(out, windir, length);
     std::memcpy(out + length, tail, sizeof tail);
     return true;

@@ -174,10 +174,11 @@ std::size_t PairsEnd(std::size_t length) {
 bool PairScanSupported(PairScanLevel level) {
     switch (level) {
     case PairScanLevel::PORTABLE:
+#ifdef ZEB_PAIRSCAN_X86
+    case PairScanLevel::SSE2: // part of every x86-64 processor
+#endif
         return true;
 #ifdef ZEB_PAIRSCAN_X86
-    case PairScanLevel::SSE2:
-        return true; // part of every x86-64 processor
     case PairScanLevel::AVX2:
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2");

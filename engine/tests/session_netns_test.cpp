@@ -113,7 +113,7 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
         " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
         vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
     for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
-        setup += " && ip -n " + ns + " link set " + dev + " up";
+        setup.append(" && ip -n ").append(ns).append(" link set ").append(dev).append(" up");
     }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +
