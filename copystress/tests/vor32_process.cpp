@@ -49,10 +49,12 @@ Vor32Process::Vor32Process(const std::vector<std::string>& args, const SpawnOpti
     }
     // Everything the child needs is prepared before fork: after it only async-signal-safe
     // calls are made.
-    std::string program = VOR32_BINARY;
-    std::vector<std::string> copies(args);
+    std::string vor32 = VOR32_BINARY;
+    std::vector<std::string> copies(options.launcher);
+    copies.push_back(vor32);
+    copies.insert(copies.end(), args.begin(), args.end());
+    std::string program = copies.front();
     std::vector<char*> argv;
-    argv.push_back(program.data());
     for (std::string& arg : copies) {
         argv.push_back(arg.data());
     }

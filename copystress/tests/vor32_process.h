@@ -30,6 +30,9 @@ struct SpawnOptions {
     std::filesystem::path outputFile;     // standard output to this file, created or emptied
     bool keepIgnoredSigint = false;       // leave an ignored SIGINT ignored in the program
     std::vector<std::string> environment; // "NAME=value" entries added to the program's
+    // A command that runs the program (its path and arguments follow the launcher's own);
+    // the first entry is an absolute path.
+    std::vector<std::string> launcher;
 };
 
 class Vor32Process {
