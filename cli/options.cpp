@@ -2,6 +2,8 @@
 
 #include "fields.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace zebcli {
@@ -32,6 +34,9 @@ constexpr std::string_view kUsage =
     "                      Sequential Write, Sequential R & W, Random Read, Random Write,\n"
     "                      Random R & W, Overlay Read, Overlay Write, Overlay R & W;\n"
     "                      any other text runs Random R & W\n"
+    "      --cache MODE    how the passes reach the test file (plain): plain, through the\n"
+    "                      client's cache; direct, with O_DIRECT; drop, every read and write\n"
+    "                      made at the file system's server or disk\n"
     "  send          NetBIOS session stress as the sender\n"
     "      --blocks N      number of blocks, 1..32000 (1000)\n"
     "      --size N        block size in bytes, 1..65535 (65535)\n"
@@ -133,7 +138,7 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         const bool known =
             option == "--json" ||
             (fileIo && (option == "--from" || option == "--to" || option == "--inc" ||
-                        option == "--iterations" || option == "--mode")) ||
+                        option == "--iterations" || option == "--mode" || option == "--cache")) ||
             (send && (option == "--blocks" || option == "--size"));
         if (!known) {
             return Failure("unknown option " + Quoted(option) + " for " + std::string(command));
@@ -162,6 +167,14 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
                 error = "--mode " + Quoted(value) + ": " +
                         fields::OutcomeMessage(outcome, {0, 0}, kModeTextLimit);
             }
+        } else if (option == "--cache") {
+            constexpr std::string_view kCacheModes[] = {"plain", "direct", "drop"};
+            const auto* found = std::find(std::begin(kCacheModes), std::end(kCacheModes), value);
+            if (found == std::end(kCacheModes)) {
+                return Failure("--cache " + Quoted(value) + ": plain, direct or drop");
+            }
+            options.cacheText = std::string(value);
+            options.cacheMode = static_cast<int>(found - std::begin(kCacheModes));
         } else if (option == "--blocks") {
             error = StoreSigned(option, value, kBlocksRange, options.blocks);
         } else if (option == "--size") {

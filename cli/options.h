@@ -22,6 +22,9 @@ struct Options {
     std::uint32_t iteration = 10;
     std::string modeText = "Overlay Write";
     int ioMode = 7;
+    // How the passes reach the test file: "plain", "direct" or "drop" (see SetFileCacheMode).
+    std::string cacheText = "plain";
+    int cacheMode = 0;
     // Session stress, with the dialog's defaults.
     std::int32_t blocks = 1000;
     std::uint32_t bufferSize = 65535;

@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "fields.h"
+#include "testfs.h"
 #include "zebdll.h"
 
 #include <algorithm>
@@ -82,19 +83,35 @@ std::string SenderBoardText(int engineResult, const char* summary) {
     return std::string(fields::CutToBytes(text, kBoardTextBytes));
 }
 
+std::vector<std::uint32_t> SweepBufferSizes(const Options& options) {
+    std::vector<std::uint32_t> sizes;
+    for (std::uint32_t size = options.fromSize; size <= options.toSize;
+         size += options.sizeIncrement) {
+        sizes.push_back(size & ~1u); // the engine lowers an odd size by one
+    }
+    return sizes;
+}
+
 std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board) {
     std::vector<RunRecord> runs;
+    SetFileCacheMode(options.cacheMode);
     GetHWND(&board);
     board.TakeTexts();
     for (std::uint32_t size = options.fromSize; size <= options.toSize;
          size += options.sizeIncrement) {
         int result = 0;
+        const std::optional<ProcessBytes> before = ProcessIoBytes();
         RunRecord run = Timed(
             [&] {
                 return SQL_Test(options.path.c_str(), size, options.toSize, options.sizeIncrement,
                                 options.ioMode, options.iteration);
             },
             result);
+        const std::optional<ProcessBytes> after = ProcessIoBytes();
+        if (before && after) {
+            run.bytesRead = after->read - before->read;
+            run.bytesWritten = after->written - before->written;
+        }
         run.bufferSize = size;
         run.outcome = FileIoOutcome(result, board.TakeTexts());
         if ((run.outcome == "passed" || run.outcome == "failed") && run.elapsedSeconds > 0) {
