@@ -1,5 +1,6 @@
 // The engine's public interface: the eight entry points the control dialog binds by name,
-// and the window services the engine needs from whoever hands it a window.
+// the file I/O stress's cache mode (for runners other than the dialog), and the window
+// services the engine needs from whoever hands it a window.
 #ifndef ZEBDLL_H
 #define ZEBDLL_H
 
