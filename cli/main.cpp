@@ -5,6 +5,7 @@
 #include "runner.h"
 #include "standardfds.h"
 #include "summary.h"
+#include "testfs.h"
 #include "zebdll.h"
 
 #include <clocale>
@@ -38,6 +39,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (options.command == zebcli::Command::FileIo && options.cacheMode == ZEB_CACHE_DIRECT) {
+        const std::string refusal =
+            zebcli::DirectRefusal(options.path, zebcli::SweepBufferSizes(options), options.ioMode);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "zebcli: %s\n", refusal.c_str());
+            return kUsageError;
+        }
+    }
+
     zebcli::ConsoleBoard board(stdout);
     PassDynaResult(1);
     PassSaveResult(options.save ? 1 : 0);
@@ -59,8 +69,12 @@ int main(int argc, char** argv) {
 
     const int resultCode = GetRetCode();
     if (!options.jsonPath.empty()) {
+        std::optional<zebcli::TestedFileSystem> fileSystem;
+        if (options.command == zebcli::Command::FileIo) {
+            fileSystem = zebcli::DescribeFileSystem(options.path);
+        }
         const std::string error = zebcli::WriteWholeFile(
-            options.jsonPath, zebcli::SummaryJson(options, runs, resultCode));
+            options.jsonPath, zebcli::SummaryJson(options, runs, resultCode, fileSystem));
         if (!error.empty()) {
             std::fprintf(stderr, "zebcli: %s\n", error.c_str());
             return kSummaryNotWritten;

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace zebcli {
@@ -21,6 +23,9 @@ constexpr std::string_view kUsage =
     "                      Sequential Write, Sequential R & W, Random Read, Random Write,\n"
     "                      Random R & W, Overlay Read, Overlay Write, Overlay R & W;\n"
     "                      any other text runs Random R & W\n"
+    "      --cache MODE    how the passes reach the test file (plain): plain, through the\n"
+    "                      client's cache; direct, with O_DIRECT; drop, every read and write\n"
+    "                      made at the file system's server or disk\n"
     "  send          NetBIOS session stress as the sender\n"
     "      --blocks N      number of blocks, 1..32000 (1000)\n"
     "      --size N        block size in bytes, 1..65535 (65535)\n"
@@ -127,7 +132,7 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
             option == "--json" ||
             (fileIo && (option == kFromSize.option || option == kToSize.option ||
                         option == kSizeIncrement.option || option == kIteration.option ||
-                        option == kModeText.option)) ||
+                        option == kModeText.option || option == "--cache")) ||
             (send && (option == kBlocks.option || option == kBufferSize.option));
         if (!known) {
             return Failure("unknown option " + Quoted(option) + " for " + std::string(command));
@@ -152,6 +157,14 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
             error = Store(kIteration, value, options.iteration);
         } else if (option == kModeText.option) {
             error = Store(kModeText, value, options.modeText);
+        } else if (option == "--cache") {
+            constexpr std::string_view kCacheModes[] = {"plain", "direct", "drop"};
+            const auto* found = std::find(std::begin(kCacheModes), std::end(kCacheModes), value);
+            if (found == std::end(kCacheModes)) {
+                return Failure("--cache " + Quoted(value) + ": plain, direct or drop");
+            }
+            options.cacheText = std::string(value);
+            options.cacheMode = static_cast<int>(found - std::begin(kCacheModes));
         } else if (option == kBlocks.option) {
             error = Store(kBlocks, value, options.blocks);
         } else if (option == kBufferSize.option) {

@@ -4,6 +4,7 @@
 #define ZEBCLI_OPTIONS_H
 
 #include "fields.h"
+#include "zebdll.h"
 
 #include <cstdint>
 #include <span>
@@ -24,6 +25,9 @@ struct Options {
     std::uint32_t iteration = fields::kIteration.DefaultUnsigned();
     std::string modeText{fields::kModeText.text};
     int ioMode = fields::IoModeFromText(fields::kModeText.text);
+    // How the passes reach the test file: "plain", "direct" or "drop" (see SetFileCacheMode).
+    std::string cacheText = "plain";
+    int cacheMode = ZEB_CACHE_PLAIN;
     // Session stress, with the dialog's defaults.
     std::int32_t blocks = fields::kBlocks.DefaultSigned();
     std::uint32_t bufferSize = fields::kBufferSize.DefaultUnsigned();

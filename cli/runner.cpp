@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "sweep.h"
+#include "testfs.h"
 #include "zebdll.h"
 #include "zebtexts.h"
 
@@ -73,20 +74,38 @@ std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& tex
     return "ended";
 }
 
+std::vector<std::uint32_t> SweepBufferSizes(const Options& options) {
+    std::vector<std::uint32_t> sizes;
+    const sweep::Plan plan{options.path,          options.fromSize,  options.toSize,
+                           options.sizeIncrement, options.iteration, options.ioMode};
+    sweep::Run(plan, [&](std::uint32_t size) {
+        sizes.push_back(size & ~1u); // the engine lowers an odd size by one
+        return 0;
+    });
+    return sizes;
+}
+
 std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board) {
     std::vector<RunRecord> runs;
+    SetFileCacheMode(options.cacheMode);
     GetHWND(&board);
     board.TakeTexts();
     const sweep::Plan plan{options.path,          options.fromSize,  options.toSize,
                            options.sizeIncrement, options.iteration, options.ioMode};
     sweep::Run(plan, [&](std::uint32_t size) {
         int result = 0;
+        const std::optional<ProcessBytes> before = ProcessIoBytes();
         RunRecord run = Timed(
             [&] {
                 return SQL_Test(plan.path.c_str(), size, plan.to, plan.increment, plan.mode,
                                 plan.iterations);
             },
             result);
+        const std::optional<ProcessBytes> after = ProcessIoBytes();
+        if (before && after) {
+            run.bytesRead = after->read - before->read;
+            run.bytesWritten = after->written - before->written;
+        }
         run.bufferSize = size;
         run.outcome = FileIoOutcome(result, board.TakeTexts());
         if ((run.outcome == "passed" || run.outcome == "failed") && run.elapsedSeconds > 0) {

@@ -16,6 +16,9 @@ namespace zebcli {
 // stopping when a pass reports that the test file cannot be opened.
 std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board);
 
+// The buffer sizes of the sweep as the engine uses them.
+std::vector<std::uint32_t> SweepBufferSizes(const Options& options);
+
 // This station as the NetBIOS sender.
 std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board);
 

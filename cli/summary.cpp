@@ -99,6 +99,7 @@ std::string Parameters(const Options& options) {
         Field(out, "iterations", std::to_string(options.iteration), first);
         Field(out, "mode", JsonString(options.modeText), first);
         Field(out, "mode_index", std::to_string(options.ioMode), first);
+        Field(out, "cache", JsonString(options.cacheText), first);
         break;
     case Command::Send:
         Field(out, "blocks", std::to_string(options.blocks), first);
@@ -127,6 +128,12 @@ std::string Run(const RunRecord& run) {
     Field(out, "result_code", std::to_string(run.resultCode), first, 6);
     if (run.operationsPerSecond) {
         Field(out, "operations_per_second", Number(*run.operationsPerSecond), first, 6);
+    }
+    if (run.bytesRead) {
+        Field(out, "bytes_read", std::to_string(*run.bytesRead), first, 6);
+    }
+    if (run.bytesWritten) {
+        Field(out, "bytes_written", std::to_string(*run.bytesWritten), first, 6);
     }
     if (!run.summary.empty()) {
         Field(out, "summary", JsonString(run.summary), first, 6);
@@ -161,12 +168,20 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-std::string SummaryJson(const Options& options, const std::vector<RunRecord>& runs,
-                        int resultCode) {
+std::string SummaryJson(const Options& options, const std::vector<RunRecord>& runs, int resultCode,
+                        const std::optional<TestedFileSystem>& fileSystem) {
     std::string out = "{\n  \"command\": ";
     out += JsonString(CommandName(options.command));
     out += ",\n  \"parameters\": ";
     out += Parameters(options);
+    if (fileSystem) {
+        std::string object = "{";
+        bool first = true;
+        Field(object, "type", JsonString(fileSystem->type), first);
+        Field(object, "source", JsonString(fileSystem->source), first);
+        Field(object, "mount_point", JsonString(fileSystem->mountPoint), first);
+        out += ",\n  \"file_system\": " + object + "\n  }";
+    }
     out += ",\n  \"runs\": [";
     for (std::size_t i = 0; i < runs.size(); ++i) {
         out += i == 0 ? "\n    " : ",\n    ";

@@ -4,6 +4,7 @@
 #define ZEBCLI_SUMMARY_H
 
 #include "options.h"
+#include "testfs.h"
 
 #include <optional>
 #include <string>
@@ -20,14 +21,19 @@ struct RunRecord {
     std::optional<double> operationsPerSecond;
     std::optional<int> engineResult; // what the engine call returned
     std::string summary;             // send: the engine's summary text
+    // File I/O: what the process read and wrote during the pass (the pass, its checks and
+    // its message lines).
+    std::optional<std::uint64_t> bytesRead = std::nullopt;
+    std::optional<std::uint64_t> bytesWritten = std::nullopt;
 };
 
 // A JSON string literal of text. Texts are bytes: valid UTF-8 passes as it is, any other byte
 // above 0x7F is taken as Latin-1, as the message board shows it.
 std::string JsonString(std::string_view text);
 
-// The whole summary as a JSON document.
-std::string SummaryJson(const Options& options, const std::vector<RunRecord>& runs, int resultCode);
+// The whole summary as a JSON document; a file I/O run names the test file's file system.
+std::string SummaryJson(const Options& options, const std::vector<RunRecord>& runs, int resultCode,
+                        const std::optional<TestedFileSystem>& fileSystem = std::nullopt);
 
 // Writes text to path through a temporary file beside it and a rename, so that the file is
 // either the whole summary or not there. Returns an error text, empty on success.

@@ -51,29 +51,29 @@ void LogPrintf(const char* format, ...) {
     }
     std::size_t length = std::min<std::size_t>(formatted, kMessageBufferSize - 2);
 
-    BeginOutput();
+    // The console may take no output at all (a full pipe nobody reads): an immediate end
+    // abandons a console write, and completes only a log line under way.
     WriteConsole(messageBuffer, length);
     if (LogAllOutput && length > 0) {
+        BeginOutput();
         messageBuffer[length - 1] = '\r';
         messageBuffer[length] = '\n';
         auto wanted = static_cast<std::uint32_t>(length + 1);
         IoResult written = WriteBlock(logFile, messageBuffer, wanted);
         if (!written.succeeded || written.count != wanted) {
-            WriteConsole("Write to log file failed.\n", 26);
             EndOutput();
+            WriteConsole("Write to log file failed.\n", 26);
             EndProgram(kLogWriteFailed);
         }
+        EndOutput();
     }
-    EndOutput();
 }
 
 void ConsolePrintf(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    BeginOutput();
     std::vprintf(format, args);
     std::fflush(stdout);
-    EndOutput();
     va_end(args);
 }
 

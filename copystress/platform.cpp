@@ -51,14 +51,20 @@ bool IsStandardDescriptorFile(int fd) {
     return false;
 }
 
-// Only regular files have a length to cut; a device or pipe (a log on /dev/stderr) is used as
-// it is.
-bool CutToEmpty(int fd) {
+// Data files and logs must be regular files: anything else (a FIFO, a device) is refused
+// before it is waited on or written to. The descriptor was opened with O_NONBLOCK so that a
+// FIFO cannot hold up the open; a regular file gets its ordinary blocking calls back.
+bool IsRegularFile(int fd) {
     struct stat status {};
     if (fstat(fd, &status) != 0) {
         return false;
     }
-    return !S_ISREG(status.st_mode) || ftruncate(fd, 0) == 0;
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 bool SetRangeLock(int fd, short type, std::int64_t offset, std::uint32_t length) {
@@ -86,7 +92,7 @@ void OnStopSignal(int) {
 } // namespace
 
 int OpenExclusive(const char* path, OpenMode mode) {
-    int flags = O_CLOEXEC;
+    int flags = O_CLOEXEC | O_NONBLOCK;
     switch (mode) {
     case OpenMode::ReadExisting:
         flags |= O_RDONLY;
@@ -95,7 +101,9 @@ int OpenExclusive(const char* path, OpenMode mode) {
         flags |= O_WRONLY;
         break;
     case OpenMode::WriteTruncate:
-        flags |= O_WRONLY | O_CREAT; // never O_TRUNC: cut only once the lock is held
+        // Never O_TRUNC: cut only once the lock is held. Read-write, as some network file
+        // system clients refuse to cut a file through a write-only descriptor.
+        flags |= O_RDWR | O_CREAT;
         break;
     }
     int fd;
@@ -105,12 +113,18 @@ int OpenExclusive(const char* path, OpenMode mode) {
     if (fd < 0) {
         return -1;
     }
+    if (!IsRegularFile(fd)) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
     if (IsStandardDescriptorFile(fd)) {
         close(fd);
         errno = EWOULDBLOCK;
         return -1;
     }
-    if (!LockWholeFile(fd, mode) || (mode == OpenMode::WriteTruncate && !CutToEmpty(fd))) {
+    if (!LockWholeFile(fd, mode) || (mode == OpenMode::WriteTruncate && ftruncate(fd, 0) != 0)) {
         int error = errno;
         close(fd);
         errno = error;

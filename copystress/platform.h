@@ -12,13 +12,14 @@ namespace vor32 {
 enum class OpenMode {
     ReadExisting,  // read access, the file must exist
     WriteExisting, // write access, the file must exist
-    WriteTruncate, // write access, created or cut to length 0
+    WriteTruncate, // read and write access, created or cut to length 0
 };
 
 // Opens path without sharing: no other opener, in this process or another, holds it at the
 // same time; the program's own standard input, output and error count as such openers.
-// Returns the descriptor, or -1 with errno set. A refused open leaves the file as it was (it
-// is cut to length 0 only once the lock is held).
+// Only a regular file is opened: anything else (a FIFO, a device) is refused with EINVAL and
+// never waited on. Returns the descriptor, or -1 with errno set. A refused open leaves the
+// file as it was (it is cut to length 0 only once the lock is held).
 int OpenExclusive(const char* path, OpenMode mode);
 void CloseFile(int fd);
 
@@ -53,13 +54,14 @@ void ReserveStandardDescriptors();
 
 // The operator's end: the first SIGINT, SIGTERM or SIGHUP asks the run to end after the
 // transfer under way; a second one ends the process at once with status 130, though never
-// in the middle of an output (see BeginOutput). SIGPIPE is ignored. A SIGINT or SIGHUP that
+// in the middle of a log line (see BeginOutput). SIGPIPE is ignored. A SIGINT or SIGHUP that
 // was ignored when the program started (a background job, nohup) stays ignored.
 void InstallStopSignals();
 bool StopRequested();
 
-// Brackets the writing of one message to the console and the log: an immediate end asked
-// for meanwhile waits for EndOutput, so no half-written line is left behind.
+// Brackets the writing of one line to the log: an immediate end asked for meanwhile waits
+// for EndOutput, so the log never ends in a half-written line. Console writes are not
+// bracketed: a console that takes no output must not keep the process from ending.
 void BeginOutput();
 void EndOutput();
 

@@ -43,6 +43,7 @@ const ModeDetails DetailFormats[] = {
 };
 
 int IoFailed = 0;
+int CacheMode = ZEB_CACHE_PLAIN;
 int FirstPass = 1;
 char DetailBuffer[48];
 std::uint32_t RandomState = 1;
@@ -52,10 +53,15 @@ void ReportDetail(int kind, const char* format, long value) {
     ReportIoError(kind, DetailBuffer);
 }
 
+// The flags every open of the test file takes in the cache mode in force.
+int CacheFlags() {
+    return CacheMode == ZEB_CACHE_DIRECT ? O_DIRECT : 0;
+}
+
 // Opens the test file; anything but a regular file counts as not opened. O_NONBLOCK keeps a
 // FIFO in its place from hanging the caller.
 int OpenTestFile(const char* path, int flags) {
-    int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    int fd = ::open(path, flags | CacheFlags() | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         return -1;
     }
@@ -68,7 +74,16 @@ int OpenTestFile(const char* path, int flags) {
     return fd;
 }
 
+// In drop mode every read reaches the file's server or disk: the cached pages of the range
+// are dropped first (they are clean, as every write was made durable). The range is widened
+// to whole pages, as only whole pages are dropped.
 ssize_t ReadAt(int fd, void* buf, std::size_t size, off_t at) {
+    if (CacheMode == ZEB_CACHE_DROP) {
+        static const off_t page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+        const off_t first = at / page * page;
+        const off_t end = (at + static_cast<off_t>(size) + page - 1) / page * page;
+        ::posix_fadvise(fd, first, end - first, POSIX_FADV_DONTNEED);
+    }
     ssize_t n;
     do {
         n = ::pread(fd, buf, size, at);
@@ -84,6 +99,10 @@ ssize_t WriteAt(int fd, const void* buf, std::size_t size, off_t at) {
     } while (n < 0 && errno == EINTR);
     if (n >= 0 && static_cast<std::size_t>(n) < size) {
         errno = ENOSPC;
+    }
+    // In drop mode a write counts only once it is durable: a failing flush fails the write.
+    if (n > 0 && CacheMode == ZEB_CACHE_DROP && ::fdatasync(fd) != 0) {
+        n = -1;
     }
     return n;
 }
@@ -315,7 +334,7 @@ int VerifyTestFile(const char* path) {
 }
 
 int PrepareTestFile(const char* path) {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | CacheFlags() | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (errno != EEXIST) {
             return errno;
@@ -326,7 +345,9 @@ int PrepareTestFile(const char* path) {
         }
         ReportIoError(VERIFY_ERROR, "TESTFILE corrupted, Reconstructing ..");
         // Truncate only once the file is known to be a regular file of ours to rebuild.
-        fd = OpenTestFile(path, O_WRONLY | O_CREAT);
+        // Read-write: some network file system clients refuse to cut a file through a
+        // write-only descriptor.
+        fd = OpenTestFile(path, O_RDWR | O_CREAT);
         if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
             ::close(fd);
             fd = -1;
@@ -363,6 +384,13 @@ int PrepareTestFile(const char* path) {
     }
     ReportIoError(VERIFY_ERROR, "testfile corrupt, file creation failed");
     return -1;
+}
+
+extern "C" int SetFileCacheMode(int mode) {
+    if (mode == ZEB_CACHE_PLAIN || mode == ZEB_CACHE_DIRECT || mode == ZEB_CACHE_DROP) {
+        CacheMode = mode;
+    }
+    return CacheMode;
 }
 
 extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment,

@@ -11,7 +11,7 @@
 
 char MessageBuffer[MESSAGE_BUFFER_SIZE];
 char SummaryBuffer[SUMMARY_BUFFER_SIZE];
-unsigned char PatternBuffer[PATTERN_BUFFER_SIZE];
+alignas(PATTERN_BUFFER_ALIGNMENT) unsigned char PatternBuffer[PATTERN_BUFFER_SIZE];
 
 namespace {
 

@@ -24,8 +24,10 @@ constexpr std::size_t PATTERN_BUFFER_SIZE = 65536;
 extern char MessageBuffer[MESSAGE_BUFFER_SIZE];
 // The last text posted at level 100.
 extern char SummaryBuffer[SUMMARY_BUFFER_SIZE];
-// Shared data buffer: the NetBIOS block pattern, and the file I/O buffer.
-extern unsigned char PatternBuffer[PATTERN_BUFFER_SIZE];
+// Shared data buffer: the NetBIOS block pattern, and the file I/O buffer. Page-aligned, so
+// that O_DIRECT transfers can take it as it is.
+constexpr std::size_t PATTERN_BUFFER_ALIGNMENT = 4096;
+alignas(PATTERN_BUFFER_ALIGNMENT) extern unsigned char PatternBuffer[PATTERN_BUFFER_SIZE];
 
 // Formats into MessageBuffer, cutting an over-long text to fit.
 void FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -12,6 +12,8 @@ PACKAGES=(
   fio iperf3
   clang libclang-rt-14-dev clang-format clang-tidy
   iproute2 tshark samba-common-bin samba
+  # The SMB client of the file server tests: a FUSE mount of a share.
+  smbnetfs fuse3
   util-linux procps strace valgrind
 )
 

@@ -92,7 +92,8 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     }
     // Everything the child needs is prepared before fork: after it only async-signal-safe
     // calls are made.
-    std::vector<std::string> args = argv;
+    std::vector<std::string> args = options.launcher;
+    args.insert(args.end(), argv.begin(), argv.end());
     std::vector<std::string> env = Environment(options);
     std::vector<char*> a = Pointers(args);
     std::vector<char*> e = Pointers(env);

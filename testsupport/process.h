@@ -26,6 +26,9 @@ struct ProcessOptions {
     int pipeSize = 0;
     bool closeStandardOutput = false; // start with descriptor 1 closed (output not captured)
     std::filesystem::path outputFile; // standard output to this file, created or emptied
+    // A command that runs the program (nsenter ..., say): the program's path and arguments
+    // follow the launcher's own. Its first entry is an absolute path.
+    std::vector<std::string> launcher;
 };
 
 struct Outcome {

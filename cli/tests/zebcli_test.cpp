@@ -152,6 +152,7 @@ TEST(Json, SummaryHoldsParametersAndEveryRun) {
     "iterations": 10,
     "mode": "Overlay Write",
     "mode_index": 7,
+    "cache": "plain",
     "save": false
   },
   "runs": [

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace vor32_test {
 namespace {
@@ -86,9 +87,9 @@ TEST(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
     EXPECT_EQ(outcome.output, "");
 }
 
-// The second signal comes while the program sits in the middle of writing a transfer line:
-// the line is finished on the console and in the log before the end.
-TEST(OperatorEnd, SecondSignalNeverLeavesAHalfLine) {
+// The second signal comes while the program sits in a console write that nobody takes: it
+// ends at once all the same, and the log it leaves ends in a whole line.
+TEST(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
     TempDir dir;
     dir.Make({"A", "B"});
     SpawnOptions options;
@@ -98,18 +99,24 @@ TEST(OperatorEnd, SecondSignalNeverLeavesAHalfLine) {
     ASSERT_TRUE(process.WaitBlockedOnOutput());
     process.Signal(SIGINT);
     process.Signal(SIGTERM);
+    // Nothing is read from the full pipe until the program has ended.
+    siginfo_t ended{};
+    for (int waited = 0; waited < 10000 && ended.si_pid == 0; waited += 5) {
+        ASSERT_EQ(
+            waitid(P_PID, static_cast<id_t>(process.Pid()), &ended, WEXITED | WNOHANG | WNOWAIT),
+            0);
+        if (ended.si_pid == 0) {
+            usleep(5000);
+        }
+    }
+    ASSERT_NE(ended.si_pid, 0) << "still waiting on the console";
     Outcome outcome = process.Finish();
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.code, 130);
-    EXPECT_TRUE(EndsWith(outcome.output, " Secs\n")) << outcome.output.substr(4000);
     EXPECT_EQ(outcome.output.find("Terminated by user."), std::string::npos);
     std::string log = ReadFile(dir / "VOR32.LOG");
     ASSERT_TRUE(EndsWith(log, " Secs\r\n")) << log.substr(log.size() - 200);
-    // Console and log end with the same transfer.
-    std::vector<Transfer> onConsole = Transfers(outcome.output);
-    std::vector<Transfer> inLog = Transfers(log);
-    ASSERT_FALSE(inLog.empty());
-    EXPECT_EQ(onConsole.back().number, inLog.back().number);
+    EXPECT_FALSE(Transfers(log).empty());
 }
 
 TEST(OperatorEnd, IgnoredSigintStaysIgnored) {

@@ -1,5 +1,6 @@
 // The engine's public interface: the eight entry points the control dialog binds by name,
-// and the window services the engine needs from whoever hands it a window.
+// the file I/O stress's cache mode (for runners other than the dialog), and the window
+// services the engine needs from whoever hands it a window.
 #ifndef ZEBDLL_H
 #define ZEBDLL_H
 
@@ -71,6 +72,18 @@ ZEB_EXPORT int GetRetCode(void);
 // ZEB_TEST_FILE_NOT_OPENED when the test file cannot be opened (stop the sweep), else 0.
 ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment,
                         int mode, unsigned iterations);
+
+// How the file I/O stress reaches the test file, for the passes that follow (the control
+// dialog never calls this and always runs plain):
+//   ZEB_CACHE_PLAIN  (0) ordinary reads and writes, through the client's page cache;
+//   ZEB_CACHE_DIRECT (1) the test file opened with O_DIRECT for the pass and its checks;
+//   ZEB_CACHE_DROP   (2) the cached pages of a range dropped before every read of it, and
+//                        every write made durable before the next operation.
+// Returns the mode in force afterwards: an unknown mode changes nothing.
+#define ZEB_CACHE_PLAIN 0
+#define ZEB_CACHE_DIRECT 1
+#define ZEB_CACHE_DROP 2
+ZEB_EXPORT int SetFileCacheMode(int mode);
 
 // NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes (the low
 // 16 bits count; at most 64000, lowered to even). Returns ZEB_SESSION_RAN, ZEB_NO_PARTNER or

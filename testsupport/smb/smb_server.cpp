@@ -1,0 +1,281 @@
+#include "smb_server.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zebtest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPassword = "zeb-test-pw";
+
+bool WriteText(const fs::path& path, const std::string& text, mode_t mode) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    return file.good() && chmod(path.c_str(), mode) == 0;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool Found(const char* program) {
+    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
+        if (access((std::string(dir) + program).c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True once a socket of pid's network namespace listens on 127.0.0.1:445.
+bool Listening(pid_t pid) {
+    std::istringstream table(ReadText("/proc/" + std::to_string(pid) + "/net/tcp"));
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local == "0100007F:01BD" && state == "0A") {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <typename Ready> bool WaitFor(Ready ready, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (ready()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return ready();
+}
+
+// Field 6 of /proc/PID/stat, the session; the command name in parentheses may hold blanks.
+pid_t SessionOf(const std::string& pid) {
+    std::string stat = ReadText("/proc/" + pid + "/stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state;
+    long ppid = 0, group = 0, session = -1;
+    fields >> state >> ppid >> group >> session;
+    return static_cast<pid_t>(session);
+}
+
+} // namespace
+
+std::unique_ptr<SmbServer> SmbServer::Start(std::string* whyNot) {
+    if (geteuid() != 0) {
+        *whyNot = "the SMB server needs root (network and mount namespaces, FUSE)";
+        return nullptr;
+    }
+    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+        *whyNot = "no FUSE here (/dev/fuse)";
+        return nullptr;
+    }
+    for (const char* program : {"smbd", "smbpasswd", "smbnetfs", "fusermount3", "nsenter"}) {
+        if (!Found(program)) {
+            *whyNot = std::string(program) + " is not installed (scripts/deps.sh)";
+            return nullptr;
+        }
+    }
+    std::unique_ptr<SmbServer> server(new SmbServer());
+    if (!server->Begin(whyNot)) {
+        return nullptr; // the destructor took down what had come up
+    }
+    return server;
+}
+
+bool SmbServer::Begin(std::string* whyNot) {
+    static std::atomic<int> serial{0};
+    char name[64];
+    std::snprintf(name, sizeof name, "zebsmb%d-%d", static_cast<int>(getpid()), serial++);
+    netns_ = name;
+    char pattern[] = "/tmp/zebsmb.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        *whyNot = "no scratch directory";
+        return false;
+    }
+    scratch_ = pattern;
+    backing_ = scratch_ / "share";
+    mountPoint_ = scratch_ / "mnt";
+    share_ = mountPoint_ / "127.0.0.1" / "share";
+    const fs::path home = scratch_ / "home";
+    for (const char* dir : {"share", "mnt", "state", "lock", "cache", "pid", "priv", "ncalrpc",
+                            "home", "home/.smb"}) {
+        fs::create_directories(scratch_ / dir);
+    }
+    fs::permissions(scratch_ / "priv", fs::perms::owner_all);
+    const std::string s = scratch_.string();
+    const fs::path conf = scratch_ / "smb.conf";
+    const std::string config =
+        "[global]\n"
+        "  interfaces = lo\n  bind interfaces only = yes\n  smb ports = 445\n"
+        "  disable netbios = yes\n  server min protocol = SMB2\n"
+        "  state directory = " +
+        s + "/state\n  lock directory = " + s +
+        "/lock\n"
+        "  cache directory = " +
+        s + "/cache\n  pid directory = " + s +
+        "/pid\n"
+        "  private dir = " +
+        s + "/priv\n  ncalrpc dir = " + s +
+        "/ncalrpc\n"
+        "  log file = " +
+        s +
+        "/smbd.log\n"
+        "  passdb backend = tdbsam:" +
+        s +
+        "/priv/passdb.tdb\n"
+        "  load printers = no\n  printcap name = /dev/null\n  disable spoolss = yes\n"
+        "[share]\n  path = " +
+        backing_.string() + "\n  read only = no\n  valid users = root\n  force user = root\n";
+    if (!WriteText(conf, config, 0644) ||
+        !WriteText(home / ".smb" / "smbnetfs.conf",
+                   std::string("auth \"127.0.0.1\" \"root\" \"") + kPassword + "\"\n", 0600) ||
+        !WriteText(home / ".smb" / "smb.conf", "[global]\n  client min protocol = SMB2\n", 0644)) {
+        *whyNot = "cannot write the configuration in " + s;
+        return false;
+    }
+
+    CommandResult made = RunCommand({"ip", "netns", "add", netns_});
+    if (!made.exited || made.code != 0) {
+        *whyNot = "no network namespace here: " + made.output;
+        return false;
+    }
+    netnsMade_ = true;
+    RunCommand({"ip", "-n", netns_, "link", "set", "lo", "up"});
+    // The password goes in through the same configuration, inside the namespace.
+    CommandResult password = RunCommand(
+        {"sh", "-c",
+         "printf '%s\\n%s\\n' \"$3\" \"$3\" | ip netns exec \"$1\" smbpasswd -c \"$2\" -s -a root",
+         "sh", netns_, conf.string(), kPassword});
+    if (!password.exited || password.code != 0) {
+        *whyNot = "smbpasswd failed: " + password.output;
+        return false;
+    }
+    // smbd signals its process group when it stops: it gets a session of its own.
+    smbd_ = std::make_unique<BackgroundCommand>(
+        std::vector<std::string>{"ip", "netns", "exec", netns_, "smbd", "-s", conf.string(),
+                                 "--foreground", "--no-process-group", "--debug-stdout", "-d1"},
+        std::vector<std::string>{}, true, (scratch_ / "smbd.out").string());
+    if (!WaitFor([&] { return Listening(smbd_->pid()); }, 15000)) {
+        *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadText(scratch_ / "smbd.out");
+        return false;
+    }
+
+    // The mount namespace lives as long as its holder, a cat on a pipe that End() closes;
+    // smbnetfs runs in it in the background.
+    holder_ = std::make_unique<BackgroundCommand>(
+        std::vector<std::string>{"ip", "netns", "exec", netns_, "unshare", "--mount",
+                                 "--propagation", "private", "sh", "-c",
+                                 "smbnetfs \"$1\" -o config=\"$2\" || exit 1; echo mounted; "
+                                 "exec cat",
+                                 "sh", mountPoint_.string(),
+                                 (home / ".smb" / "smbnetfs.conf").string()},
+        std::vector<std::string>{"HOME=" + home.string()}, false);
+    std::string line;
+    if (!holder_->ReadLine(line, 20000) || line != "mounted") {
+        *whyNot = "smbnetfs did not mount the share: " + holder_->output();
+        return false;
+    }
+    mounted_ = true;
+    // smbnetfs finds the server and its share on first use.
+    if (!WaitFor(
+            [&] {
+                CommandResult seen = Run({"test", "-d", share_.string()}, 10000);
+                return seen.exited && seen.code == 0;
+            },
+            20000)) {
+        *whyNot = "the share did not show at " + share_.string();
+        return false;
+    }
+    return true;
+}
+
+SmbServer::~SmbServer() {
+    End();
+}
+
+void SmbServer::End() {
+    if (mounted_) {
+        Run({"fusermount3", "-u", mountPoint_.string()}, 20000);
+        mounted_ = false;
+    }
+    if (holder_) {
+        holder_->Stop(0, 5000); // closing its input ends the cat
+        holder_.reset();
+    }
+    if (smbd_) {
+        smbd_->Stop(SIGTERM, 10000);
+        smbd_.reset();
+    }
+    // smbd's connection processes may outlive it briefly: they are in its session.
+    if (netnsMade_) {
+        RunCommand({"ip", "netns", "del", netns_});
+        netnsMade_ = false;
+    }
+    if (!scratch_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(scratch_, ignored);
+    }
+}
+
+std::vector<std::string> SmbServer::Launcher() const {
+    return {"/usr/bin/nsenter", "-t", std::to_string(holder_->pid()), "-m", "-n", "--"};
+}
+
+CommandResult SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs) const {
+    std::vector<std::string> command = Launcher();
+    command.insert(command.end(), argv.begin(), argv.end());
+    return RunCommand(command, {}, timeoutMs);
+}
+
+std::uint64_t SmbServer::ServerBytesRead() const {
+    std::uint64_t total = 0;
+    const pid_t session = smbd_->pid();
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return 0;
+    }
+    while (dirent* entry = readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
+            SessionOf(pid) != session) {
+            continue;
+        }
+        std::istringstream io(ReadText("/proc/" + pid + "/io"));
+        std::string key;
+        std::uint64_t value = 0;
+        while (io >> key >> value) {
+            if (key == "rchar:") {
+                total += value;
+            }
+        }
+    }
+    closedir(proc);
+    return total;
+}
+
+} // namespace zebtest
