@@ -255,18 +255,13 @@ TEST(Failure, LogInAMissingDirectory) {
 // Runs vor32 in dir with full/ a file system that is already full (one page of tmpfs, taken
 // by a filler file), mounted in a mount namespace of the run's own.
 Outcome RunOnAFullDisk(const TempDir& dir, const std::vector<std::string>& args) {
+    const std::string mountFullTmpfs = "mount -t tmpfs -o size=4k none full && "
+                                       "head -c 4096 /dev/zero >full/filler && "
+                                       "mkdir full/T && exec \"$0\" \"$@\"";
     SpawnOptions options;
     options.cwd = dir.path();
-    options.launcher = {"/usr/bin/unshare",
-                        "--map-root-user",
-                        "--mount",
-                        "--propagation",
-                        "private",
-                        "/bin/sh",
-                        "-c",
-                        "mount -t tmpfs -o size=4k none full && "
-                        "head -c 4096 /dev/zero >full/filler && "
-                        "mkdir full/T && exec \"$0\" \"$@\""};
+    options.launcher = {"/usr/bin/unshare", "--map-root-user", "--mount", "--propagation",
+                        "private",          "/bin/sh",         "-c",      mountFullTmpfs};
     Vor32Process process(args, options);
     return process.Finish();
 }
