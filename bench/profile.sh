@@ -70,8 +70,8 @@ inclusive "$OUT/receiver.cg" \
   'RunReceiveSession|VerifyPairs|FindBadPair|Scan[A-Za-z0-9]+\(|memcpy|memchr|CompatLog|FormatMessage|PostStatus|NetReceive|FindLana|Netbios' |
   while read -r count name; do printf '%s  %s\n' "$(per "$count" "$BLOCKS")" "$name"; done
 
-for spec in "0 32000" "3 4096" "3 32000" "7 4096"; do
-  set -- $spec
+for pass in "0 32000" "3 4096" "3 32000" "7 4096"; do
+  set -- $pass
   echo "== file I/O: mode $1, buffer $2, $ITERATIONS iterations (instructions per iteration)"
   (cd "$DIR/fileio" && valgrind --tool=callgrind --callgrind-out-file="$OUT/fileio-$1-$2.cg" --toggle-collect="*TimedPass*" \
     "$BUILD/bench/fileio/bench_fileio" "$DIR/fileio/TESTFILE" "$1" "$2" 1 "$ITERATIONS" \
