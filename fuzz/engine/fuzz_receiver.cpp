@@ -45,8 +45,11 @@ unsigned char Scripted(NCB* ncb) {
             ncb->ncb_length = static_cast<unsigned short>(length);
             Input += length;
             Left -= length;
-            // The receiver reads the header from the buffer as it now stands.
-            StatedTotal += BlockBuffer[0] | static_cast<unsigned>(BlockBuffer[1]) << 8;
+            // The receiver reads the header as the message brought it; a header byte the
+            // message did not bring reads as zero.
+            const unsigned low = length > 0 ? BlockBuffer[0] : 0;
+            const unsigned high = length > 1 ? BlockBuffer[1] : 0;
+            StatedTotal += low | high << 8;
             ++Blocks;
         }
     }
