@@ -53,3 +53,31 @@ bench_result() { # bench case ours peer unit peer-name target
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" "$6" \
     "$(bench_ratio "$3" "$4")" "$7" >> "$BENCH_RESULTS"
 }
+
+# Sets PORT to a base port P such that P .. P+count-1 are used by nothing on this host (ports
+# of a loopback LAN of the benchmark's own); exits when none is found.
+bench_free_ports() { # count
+  local count=$1 p i taken
+  PORT=""
+  for _ in $(seq 200); do
+    p=$((20000 + count * (RANDOM % (20000 / count))))
+    taken=$(ss -Hlnut | awk '{ print $5 }')
+    for ((i = 0; i < count; i++)); do
+      grep -q ":$((p + i))\$" <<< "$taken" && continue 2
+    done
+    PORT=$p
+    return
+  done
+  echo "no free loopback ports" >&2
+  exit 1
+}
+
+# Runs a console station in dir with the provider on address, the loopback broadcast and the
+# ports PORT (names) and PORT+1 (sessions), its compatibility log under dir.
+bench_station() { # address dir args...
+  local address=$1 dir=$2
+  shift 2
+  (cd "$dir" && unset NETBIOS_LMHOSTS NETBIOS_WINS &&
+    export NETBIOS_LANAS="$address" NETBIOS_BROADCAST=127.255.255.255 \
+      NETBIOS_NAME_PORT="$PORT" NETBIOS_SESSION_PORT=$((PORT + 1)) WINDIR="$dir" && "$@")
+}

@@ -8,6 +8,7 @@
 # runs at AVX2 at most (valgrind offers no AVX-512).
 #   bench/profile.sh [BUILD_DIR] [OUT]   BLOCKS (1000), ITERATIONS (2000)
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/lib.sh"
 BUILD=$(realpath "${1:-build}")
 OUT=$(realpath -m "${2:-profile-out}")
 BLOCKS=${BLOCKS:-1000}
@@ -26,19 +27,8 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$DIR/recv/ctlogs" "$DIR/send/ctlogs" "$DIR/fileio"
 
-in_use() { ss -Hlnut | awk '{ print $5 }' | grep -q ":$1\$"; }
-PORT=""
-for _ in $(seq 200); do
-  p=$((20000 + 2 * (RANDOM % 10000)))
-  if ! in_use "$p" && ! in_use $((p + 1)); then PORT=$p; break; fi
-done
-[[ -n $PORT ]] || { echo "no free loopback ports" >&2; exit 1; }
-station() { # address dir args...
-  local address=$1 dir=$2; shift 2
-  (cd "$dir" && unset NETBIOS_LMHOSTS NETBIOS_WINS &&
-    export NETBIOS_LANAS="$address" NETBIOS_BROADCAST=127.255.255.255 \
-      NETBIOS_NAME_PORT="$PORT" NETBIOS_SESSION_PORT=$((PORT + 1)) WINDIR="$dir" && "$@")
-}
+# A name port P and session port P+1 that nothing uses yet.
+bench_free_ports 2
 
 # Inclusive instructions of the functions matching a pattern, "count name" per line (a
 # function that callgrind lists under several source files counts once, at its largest).
@@ -53,14 +43,14 @@ per() { # count divisor
 }
 
 echo "== receiver: $BLOCKS blocks of 64000 bytes (instructions per block)"
-station 127.0.0.3 "$DIR/recv" valgrind --tool=callgrind --callgrind-out-file="$OUT/receiver.cg" \
+bench_station 127.0.0.3 "$DIR/recv" valgrind --tool=callgrind --callgrind-out-file="$OUT/receiver.cg" \
   "$BUILD/tools/zebstation" --quiet --nosave recv > "$DIR/recv.out" 2> "$DIR/recv.err" &
 RECEIVER=$!
 for _ in $(seq 300); do
   ss -Hltn | grep -q "127.0.0.3:$((PORT + 1)) " && break
   sleep 0.1
 done
-station 127.0.0.2 "$DIR/send" "$BUILD/tools/zebstation" --quiet --nosave send "$BLOCKS" \
+bench_station 127.0.0.2 "$DIR/send" "$BUILD/tools/zebstation" --quiet --nosave send "$BLOCKS" \
   64000 > "$DIR/send.out" || true
 wait "$RECEIVER" || true
 RECEIVER=""

@@ -42,25 +42,10 @@ trap cleanup EXIT
 mkdir -p "$DIR/recv/ctlogs" "$DIR/send/ctlogs" "$DIR/harness/ctlogs"
 
 # A name port P, session port P+1, iperf3 port P+2 and harness port P+3 that nothing uses yet.
-in_use() { ss -Hlnut | awk '{ print $5 }' | grep -q ":$1\$"; }
-PORT=""
-for _ in $(seq 200); do
-  p=$((20000 + 4 * (RANDOM % 5000)))
-  if ! in_use "$p" && ! in_use $((p + 1)) && ! in_use $((p + 2)) && ! in_use $((p + 3)); then
-    PORT=$p
-    break
-  fi
-done
-[[ -n $PORT ]] || { echo "no free loopback ports" >&2; exit 1; }
+bench_free_ports 4
 
 # Sender on CPU 0, receiver on CPU 1, for every side (the harness pins itself).
 pin() { if (($(nproc) >= 2)); then taskset -c "$1" "${@:2}"; else "${@:2}"; fi; }
-station() { # address dir args...
-  local address=$1 dir=$2; shift 2
-  (cd "$dir" && unset NETBIOS_LMHOSTS NETBIOS_WINS &&
-    export NETBIOS_LANAS="$address" NETBIOS_BROADCAST=127.255.255.255 \
-      NETBIOS_NAME_PORT="$PORT" NETBIOS_SESSION_PORT=$((PORT + 1)) WINDIR="$dir" && "$@")
-}
 
 iperf_round() { # prints iperf3's receiver rate in bytes per second
   pin 1 iperf3 -s -1 -B 127.0.0.3 -p $((PORT + 2)) >/dev/null 2>&1 &
@@ -74,11 +59,11 @@ iperf_round() { # prints iperf3's receiver rate in bytes per second
 }
 session_round() { # prints the sender's rate in bytes per second (its summary: bytes per ms)
   rm -f "$DIR/recv/ctlogs/PLV.log" "$DIR/send/ctlogs/PLV.log"
-  station 127.0.0.3 "$DIR/recv" pin 1 timeout 300 "$BIN" --quiet --nosave recv \
+  bench_station 127.0.0.3 "$DIR/recv" pin 1 timeout 300 "$BIN" --quiet --nosave recv \
     > "$DIR/recv.out" &
   RECEIVER=$!
   sleep 1
-  station 127.0.0.2 "$DIR/send" pin 0 timeout 300 "$BIN" --quiet --nosave send "$BLOCKS" 64000 \
+  bench_station 127.0.0.2 "$DIR/send" pin 0 timeout 300 "$BIN" --quiet --nosave send "$BLOCKS" 64000 \
     > "$DIR/send.out" || true
   local status=0
   wait "$RECEIVER" || status=$?
