@@ -6,6 +6,8 @@
 //   bench_netbios [MESSAGES] [SECONDS]   (default 100000, at most 200000; 2 s, 1 to 60)
 // Everything stays on loopback: the provider is given 127.0.0.x bindings, the loopback
 // broadcast address and unprivileged ports.
+#include "../pin.h"
+
 #include "netbios.h"
 
 #include <arpa/inet.h>
@@ -15,27 +17,15 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <random>
-#include <sched.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr unsigned short MESSAGE = 64002;
-
-void Pin(int cpu) {
-    if (std::thread::hardware_concurrency() < 2) {
-        return;
-    }
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
 
 void Settings(const char* address, unsigned port) {
     setenv("NETBIOS_LANAS", address, 1);
@@ -86,7 +76,7 @@ unsigned FreePorts() {
 
 // Receiver: listens, then takes every message; exits 0 when all arrived whole.
 int Receiver(unsigned port, unsigned count, int ready) {
-    Pin(1);
+    zebbench::Pin(1);
     Settings("127.0.0.3", port);
     NCB add = Fresh(NCBADDNAME, "ZEBSTRESSRECVER");
     Netbios(&add);
@@ -132,7 +122,7 @@ double NetbiosRate(unsigned port, unsigned count) {
     if (read(ready[0], &c, 1) != 1) {
         return 0;
     }
-    Pin(0);
+    zebbench::Pin(0);
     Settings("127.0.0.2", port);
     NCB add = Fresh(NCBADDNAME, "ZEBSTRESSSENDER");
     Netbios(&add);

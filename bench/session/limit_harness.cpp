@@ -12,6 +12,8 @@
 //   limit_harness BLOCKS PORT LOGDIR   (LOGDIR/ctlogs must exist)
 // Prints "harness <blocks> <seconds> <bytes per second>"; exits 0 when every block arrived
 // whole and passed the check.
+#include "../pin.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -21,12 +23,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sched.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -37,16 +37,6 @@ namespace {
 constexpr std::size_t BLOCK = 64002; // what travels: the 2-byte size and 64000 data bytes
 constexpr unsigned DATA_SIZE = 64000;
 constexpr std::size_t FRAME_HEADER = 4;
-
-void Pin(int cpu) {
-    if (std::thread::hardware_concurrency() < 2) {
-        return;
-    }
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
 
 sockaddr_in Address(const char* ip, unsigned port) {
     sockaddr_in sa{};
@@ -112,7 +102,7 @@ void AppendRecord(const char* path, const char* text, std::size_t length) {
 
 // Receives until the sender closes; returns the process's exit status.
 int Receiver(unsigned port, unsigned blocks, const std::string& logPath, int ready) {
-    Pin(1);
+    zebbench::Pin(1);
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -197,7 +187,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the receiver did not start\n");
         return 1;
     }
-    Pin(0);
+    zebbench::Pin(0);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in self = Address("127.0.0.2", 0);
     sockaddr_in peer = Address("127.0.0.3", port);
