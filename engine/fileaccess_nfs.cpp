@@ -60,7 +60,7 @@ TestFileHandle* Open(const char* path, int flags) {
     int rc = nfs_mount(nfs, url->server, url->path);
     if (rc != 0) {
         nfs_destroy_url(url);
-        return Fail(nfs, -rc, "mount");
+        return Fail(nfs, rc == -EINTR ? ETIMEDOUT : -rc, "mount");
     }
     nfsfh* file = nullptr;
     const int access = flags & O_ACCMODE;
@@ -76,9 +76,11 @@ TestFileHandle* Open(const char* path, int flags) {
     if (rc != 0) {
         return Fail(nfs, -rc, "open");
     }
+    // A file made by this open is a new regular file.
+    const bool made = (flags & O_EXCL) != 0;
     nfs_stat_64 st{};
-    rc = nfs_fstat64(nfs, file, &st);
-    if (rc != 0 || !S_ISREG(static_cast<mode_t>(st.nfs_mode))) {
+    rc = made ? 0 : nfs_fstat64(nfs, file, &st);
+    if (rc != 0 || (!made && !S_ISREG(static_cast<mode_t>(st.nfs_mode)))) {
         nfs_close(nfs, file);
         return Fail(nfs, rc != 0 ? -rc : EINVAL, rc != 0 ? "stat" : "not a regular file");
     }
@@ -96,7 +98,8 @@ long long Result(TestFileHandle* file, long long rc) {
     if (rc >= 0) {
         return rc;
     }
-    errno = static_cast<int>(-rc);
+    // A synchronous call whose reply did not come in time fails with EINTR.
+    errno = rc == -EINTR ? ETIMEDOUT : static_cast<int>(-rc);
     if (LostServer(errno)) {
         file->lostWith = errno;
     }
@@ -130,14 +133,24 @@ ssize_t ReadAt(TestFileHandle* file, void* buf, std::size_t size, off_t at) {
     return static_cast<ssize_t>(done);
 }
 
+// libnfs 4.0 encodes an NFSv4 request into a buffer of 4096 bytes and does not say how much
+// the server takes in one write (its writemax is 0 then): a write goes out in requests of at
+// most this many bytes, which leave the buffer room for the call's header, credentials and
+// file handle. NFSv3 writes go out in requests of the server's size.
+constexpr std::size_t NFS4_WRITE_REQUEST = 3072;
+
 ssize_t WriteAt(TestFileHandle* file, const void* buf, std::size_t size, off_t at) {
+    const std::uint64_t serverMax = nfs_get_writemax(file->nfs);
+    const std::size_t request =
+        serverMax > 0 ? static_cast<std::size_t>(serverMax) : NFS4_WRITE_REQUEST;
     std::size_t done = 0;
     while (done < size) {
         if (Lost(file)) {
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         }
+        const std::size_t count = size - done < request ? size - done : request;
         const int n = nfs_pwrite(file->nfs, file->file, static_cast<std::uint64_t>(at) + done,
-                                 size - done, static_cast<const char*>(buf) + done);
+                                 count, static_cast<const char*>(buf) + done);
         if (Result(file, n) < 0) {
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         }
