@@ -67,7 +67,7 @@ bool ReadRemoteCredentials(RemoteCredentials& credentials) {
             return false;
         }
     }
-    if (const char* password = std::getenv("PASSWD"); password != nullptr) {
+    if (const char* password = std::getenv("PASSWD"); password != nullptr && password[0] != '\0') {
         std::snprintf(credentials.password, sizeof credentials.password, "%s", password);
     }
     return true;
