@@ -1,6 +1,7 @@
 // zebcli's file I/O stress through its own SMB and NFS clients (smb:// and nfs:// test files),
 // against real servers in network namespaces of their own: smbd and nfs-ganesha. The same
 // cases run through both.
+#include "files.h"
 #include "nfs_server.h"
 #include "smb_server.h"
 
@@ -13,31 +14,21 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 
-#include <dirent.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The test file as the engine makes it: 16 chunks of 65,534 bytes of pairs.
 std::string TestFileBytes() {
-    std::string chunk(65534, '\0');
+    std::string chunk;
     for (unsigned i = 0; i < 65534 / 2; ++i) {
-        chunk[2 * i] = static_cast<char>(32 + i % 200);
-        chunk[2 * i + 1] = static_cast<char>(255 - (32 + i % 200));
+        chunk += {static_cast<char>(32 + i % 200), static_cast<char>(255 - (32 + i % 200))};
     }
     std::string file;
-    for (int k = 0; k < 16; ++k) {
+    while (file.size() < 16 * chunk.size()) {
         file += chunk;
     }
     return file;
@@ -51,7 +42,7 @@ std::vector<pid_t> ProcessesInNamespaceOf(pid_t pid, const std::string& name) {
         const std::string id = entry.path().filename();
         std::error_code error;
         if (id.find_first_not_of("0123456789") == std::string::npos &&
-            ReadText(entry.path() / "comm") == name + "\n" &&
+            zebtest::ReadFile(entry.path() / "comm") == name + "\n" &&
             fs::read_symlink(entry.path() / "ns/net", error) == net) {
             found.push_back(std::stoi(id));
         }
@@ -145,7 +136,7 @@ TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPas
                               "28000", "--iterations", "200"});
     ASSERT_TRUE(sweep.exited);
     EXPECT_EQ(sweep.code, 3) << sweep.output;
-    const std::string json = ReadText(json_);
+    const std::string json = zebtest::ReadFile(json_);
     EXPECT_NE(json.find("\"cache\": \"none\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"backend\": \"" + std::string(GetParam()) +
                         "\",\n    \"address\": "
@@ -154,7 +145,7 @@ TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPas
         << json;
     // Blocks written anew start their pairs at the block: the file holds good pairs
     // throughout, at its exact size.
-    const std::string copy = ReadText(server_->backing / "T.TST");
+    const std::string copy = zebtest::ReadFile(server_->backing / "T.TST");
     ASSERT_EQ(copy.size(), TestFileBytes().size());
     for (std::size_t i = 0; i < copy.size(); i += 2) {
         ASSERT_EQ(static_cast<unsigned char>(copy[i + 1]),
@@ -192,7 +183,7 @@ TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
     EXPECT_EQ(second.code, 2) << second.output;
     EXPECT_NE(second.output.find("TESTFILE corrupted, Reconstructing .."), std::string::npos)
         << second.output;
-    EXPECT_TRUE(ReadText(server_->backing / "T.TST") == TestFileBytes());
+    EXPECT_TRUE(zebtest::ReadFile(server_->backing / "T.TST") == TestFileBytes());
 }
 
 // A wrong password (SMB) or a missing export (NFS): the failed open's reports, the cause on

@@ -5,6 +5,7 @@
 #ifndef ZEBTEST_NFS_NFS_SERVER_H
 #define ZEBTEST_NFS_NFS_SERVER_H
 
+#include "netns.h"
 #include "subprocess.h"
 
 #include <cstdint>
@@ -40,8 +41,8 @@ class NfsServer {
     std::filesystem::path scratch_;
     std::filesystem::path export_;
     std::string netns_;
-    bool netnsMade_ = false;
-    std::unique_ptr<BackgroundCommand> ganesha_;
+    Namespaces namespaces_;
+    std::unique_ptr<BackgroundCommand> ganesha_; // ended before the namespace goes
 };
 
 } // namespace zebtest
