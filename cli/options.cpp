@@ -112,6 +112,13 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         if (options.path.size() > kMaxPathBytes) {
             return Failure("the test file's path is longer than 200 bytes");
         }
+        const std::string authority = options.path.starts_with("smb://")
+                                          ? options.path.substr(6, options.path.find('/', 6) - 6)
+                                          : std::string();
+        if (authority.find(':') < authority.find('@') && authority.find('@') != std::string::npos) {
+            return Failure("the test file's URL holds a password: give it in PASSWD or "
+                           "--authentication-file");
+        }
         at = 2;
     } else if (command == "send") {
         options.command = Command::Send;

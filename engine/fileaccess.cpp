@@ -38,6 +38,21 @@ bool TakeValue(const char* line, const char* key, char* out, std::size_t outSize
 
 } // namespace
 
+void ShownPath(const char* path, char* shown, std::size_t size) {
+    const char* scheme = std::strstr(path, "://");
+    const char* authority = scheme != nullptr ? scheme + 3 : path;
+    const std::size_t length = std::strcspn(authority, "/");
+    const char* at = static_cast<const char*>(std::memchr(authority, '@', length));
+    const char* colon = at != nullptr
+                            ? static_cast<const char*>(std::memchr(authority, ':', at - authority))
+                            : nullptr;
+    if (scheme == nullptr || colon == nullptr) {
+        std::snprintf(shown, size, "%s", path);
+        return;
+    }
+    std::snprintf(shown, size, "%.*s:****%s", static_cast<int>(colon - path), path, at);
+}
+
 const FileAccess& FileAccessFor(const char* path) {
     if (std::strncmp(path, "smb://", 6) == 0) {
         return SmbFileAccess;

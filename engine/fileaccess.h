@@ -32,6 +32,10 @@ struct FileAccess {
     const char* (*openFailure)();
 };
 
+// path as messages may show it: a password in an URL's user part ("smb://user:pw@server/...",
+// which no backend takes) replaced by "****". Cut to fit size.
+void ShownPath(const char* path, char* shown, std::size_t size);
+
 // The backend of path: smb:// and nfs:// URLs go to their clients, anything else is local.
 const FileAccess& FileAccessFor(const char* path);
 

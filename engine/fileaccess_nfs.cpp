@@ -35,6 +35,8 @@ TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
     const char* text = nfs != nullptr ? nfs_get_error(nfs) : nullptr;
     if (text == nullptr || text[0] == '\0') {
         text = std::strerror(error);
+    } else if (std::strcmp(text, "nfs_service failed") == 0) {
+        text = "the server cannot be reached or closed the connection"; // libnfs's words for it
     }
     std::snprintf(Failure, sizeof Failure, "%s: %s", step, text);
     if (nfs != nullptr) {

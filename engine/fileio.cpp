@@ -362,11 +362,13 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
     TestFileHandle* handle = access.open(path, O_RDWR);
     if (handle == nullptr) {
         // A server names why it refused: one line beside the failed-open reports.
+        char shown[256];
+        ShownPath(path, shown, sizeof shown);
         if (const char* why = access.openFailure()) {
-            std::fprintf(stderr, "%s: %s\n", path, why);
+            std::fprintf(stderr, "%s: %s\n", shown, why);
         }
         ShowMessageBox("Error", "FILEIO: _open() fails, check file path. Program is terminated");
-        FormatMessage("Can not open %s", path);
+        FormatMessage("Can not open %s", shown);
         // Posted as a failure, so that a run against a bad path never reads as passed.
         PostFailure(MessageBuffer);
         return ZEB_TEST_FILE_NOT_OPENED;
