@@ -14,7 +14,7 @@ source "$HERE/lib.sh"
 BUILD=$(realpath "${1:-build}")
 export ROUNDS LOAD_LIMIT DURATION=${DURATION:-2}
 cmake --build "$BUILD" --target bench_fileio bench_pairscan bench_netbios limit_harness \
-  zebstation vor32 zebcli smb_share_run >/dev/null
+  zebstation vor32 zebcli smb_share_run nfs_export_run >/dev/null
 
 bench_check_load
 export BENCH_BUSY=$BUSY
@@ -39,6 +39,8 @@ run "session stress vs limit harness and iperf3" \
 run "NetBIOS provider vs iperf3" "$HERE/netbios/run.sh" "$BUILD" "${NETBIOS_MESSAGES:-100000}"
 run "vor32 vs cp + cmp" "$HERE/copystress/run.sh" "$BUILD"
 run "file I/O stress on an SMB share, --cache direct vs fio --direct=1" "$HERE/smb/run.sh" "$BUILD"
+run "file I/O stress through smb:// and nfs:// vs the FUSE mount, --cache direct" \
+  "$HERE/servers/run.sh" "$BUILD"
 
 echo
 echo "== all benchmarks: medians of $ROUNDS rounds, started $started on $(nproc) CPUs," \

@@ -10,6 +10,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -39,7 +40,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    if (options.command == zebcli::Command::FileIo && options.cacheMode == ZEB_CACHE_DIRECT) {
+    // The engine's own clients read the authentication file named here.
+    if (!options.authenticationFile.empty()) {
+        ::setenv("ZEB_AUTHENTICATION_FILE", options.authenticationFile.c_str(), 1);
+    }
+    const bool onServer = zebcli::DescribeServer(options.path).has_value();
+    if (options.command == zebcli::Command::FileIo && options.cacheMode == ZEB_CACHE_DIRECT &&
+        !onServer) {
         const std::string refusal =
             zebcli::DirectRefusal(options.path, zebcli::SweepBufferSizes(options), options.ioMode);
         if (!refusal.empty()) {
@@ -70,7 +77,7 @@ int main(int argc, char** argv) {
     const int resultCode = GetRetCode();
     if (!options.jsonPath.empty()) {
         std::optional<zebcli::TestedFileSystem> fileSystem;
-        if (options.command == zebcli::Command::FileIo) {
+        if (options.command == zebcli::Command::FileIo && !onServer) {
             fileSystem = zebcli::DescribeFileSystem(options.path);
         }
         const std::string error = zebcli::WriteWholeFile(

@@ -25,7 +25,10 @@ constexpr std::string_view kUsage =
     "                      any other text runs Random R & W\n"
     "      --cache MODE    how the passes reach the test file (plain): plain, through the\n"
     "                      client's cache; direct, with O_DIRECT; drop, every read and write\n"
-    "                      made at the file system's server or disk\n"
+    "                      made at the file system's server or disk; smb:// and nfs:// test\n"
+    "                      files are reached without a cache (\"none\")\n"
+    "      --authentication-file FILE  user and password for smb:// (smbclient -A format);\n"
+    "                      or the password in PASSWD\n"
     "  send          NetBIOS session stress as the sender\n"
     "      --blocks N      number of blocks, 1..32000 (1000)\n"
     "      --size N        block size in bytes, 1..65535 (65535)\n"
@@ -109,6 +112,13 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         if (options.path.size() > kMaxPathBytes) {
             return Failure("the test file's path is longer than 200 bytes");
         }
+        const std::string authority = options.path.starts_with("smb://")
+                                          ? options.path.substr(6, options.path.find('/', 6) - 6)
+                                          : std::string();
+        if (authority.find(':') < authority.find('@') && authority.find('@') != std::string::npos) {
+            return Failure("the test file's URL holds a password: give it in PASSWD or "
+                           "--authentication-file");
+        }
         at = 2;
     } else if (command == "send") {
         options.command = Command::Send;
@@ -128,12 +138,12 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         const bool fileIo = options.command == Command::FileIo;
         const bool send = options.command == Command::Send;
         using namespace fields;
-        const bool known =
-            option == "--json" ||
-            (fileIo && (option == kFromSize.option || option == kToSize.option ||
-                        option == kSizeIncrement.option || option == kIteration.option ||
-                        option == kModeText.option || option == "--cache")) ||
-            (send && (option == kBlocks.option || option == kBufferSize.option));
+        const bool known = option == "--json" ||
+                           (fileIo && (option == kFromSize.option || option == kToSize.option ||
+                                       option == kSizeIncrement.option ||
+                                       option == kIteration.option || option == kModeText.option ||
+                                       option == "--cache" || option == "--authentication-file")) ||
+                           (send && (option == kBlocks.option || option == kBufferSize.option));
         if (!known) {
             return Failure("unknown option " + Quoted(option) + " for " + std::string(command));
         }
@@ -165,6 +175,8 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
             }
             options.cacheText = std::string(value);
             options.cacheMode = static_cast<int>(found - std::begin(kCacheModes));
+        } else if (option == "--authentication-file") {
+            options.authenticationFile = std::string(value);
         } else if (option == kBlocks.option) {
             error = Store(kBlocks, value, options.blocks);
         } else if (option == kBufferSize.option) {

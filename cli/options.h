@@ -28,6 +28,8 @@ struct Options {
     // How the passes reach the test file: "plain", "direct" or "drop" (see SetFileCacheMode).
     std::string cacheText = "plain";
     int cacheMode = ZEB_CACHE_PLAIN;
+    // An authentication file (smbclient -A format) for smb:// test files.
+    std::string authenticationFile;
     // Session stress, with the dialog's defaults.
     std::int32_t blocks = fields::kBlocks.DefaultSigned();
     std::uint32_t bufferSize = fields::kBufferSize.DefaultUnsigned();

@@ -99,7 +99,8 @@ std::string Parameters(const Options& options) {
         Field(out, "iterations", std::to_string(options.iteration), first);
         Field(out, "mode", JsonString(options.modeText), first);
         Field(out, "mode_index", std::to_string(options.ioMode), first);
-        Field(out, "cache", JsonString(options.cacheText), first);
+        Field(out, "cache", JsonString(DescribeServer(options.path) ? "none" : options.cacheText),
+              first);
         break;
     case Command::Send:
         Field(out, "blocks", std::to_string(options.blocks), first);
@@ -181,6 +182,14 @@ std::string SummaryJson(const Options& options, const std::vector<RunRecord>& ru
         Field(object, "source", JsonString(fileSystem->source), first);
         Field(object, "mount_point", JsonString(fileSystem->mountPoint), first);
         out += ",\n  \"file_system\": " + object + "\n  }";
+    }
+    if (const std::optional<TestedServer> server =
+            options.command == Command::FileIo ? DescribeServer(options.path) : std::nullopt) {
+        std::string object = "{";
+        bool first = true;
+        Field(object, "backend", JsonString(server->backend), first);
+        Field(object, "address", JsonString(server->address), first);
+        out += ",\n  \"server\": " + object + "\n  }";
     }
     out += ",\n  \"runs\": [";
     for (std::size_t i = 0; i < runs.size(); ++i) {

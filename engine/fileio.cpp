@@ -1,5 +1,6 @@
-// The file I/O stress test. Every read and write is one direct call on the descriptor, the
-// buffer is the engine's static PatternBuffer, and nothing is allocated per iteration.
+// The file I/O stress test. Every read and write is one positioned call through the test
+// file's backend (fileaccess.h), the buffer is the engine's static PatternBuffer, and nothing
+// is allocated per iteration.
 #include "fileio.h"
 
 #include <cerrno>
@@ -8,10 +9,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "compatlog.h"
+#include "fileaccess.h"
 #include "pairscan.h"
 #include "status.h"
 #include "zebdll.h"
@@ -43,7 +43,6 @@ const ModeDetails DetailFormats[] = {
 };
 
 int IoFailed = 0;
-int CacheMode = ZEB_CACHE_PLAIN;
 int FirstPass = 1;
 char DetailBuffer[48];
 std::uint32_t RandomState = 1;
@@ -53,70 +52,17 @@ void ReportDetail(int kind, const char* format, long value) {
     ReportIoError(kind, DetailBuffer);
 }
 
-// The flags every open of the test file takes in the cache mode in force.
-int CacheFlags() {
-    return CacheMode == ZEB_CACHE_DIRECT ? O_DIRECT : 0;
-}
-
-// Opens the test file; anything but a regular file counts as not opened. O_NONBLOCK keeps a
-// FIFO in its place from hanging the caller.
-int OpenTestFile(const char* path, int flags) {
-    int fd = ::open(path, flags | CacheFlags() | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
-
-// In drop mode every read reaches the file's server or disk: the cached pages of the range
-// are dropped first (they are clean, as every write was made durable). The range is widened
-// to whole pages, as only whole pages are dropped.
-ssize_t ReadAt(int fd, void* buf, std::size_t size, off_t at) {
-    if (CacheMode == ZEB_CACHE_DROP) {
-        static const off_t page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
-        const off_t first = at / page * page;
-        const off_t end = (at + static_cast<off_t>(size) + page - 1) / page * page;
-        ::posix_fadvise(fd, first, end - first, POSIX_FADV_DONTNEED);
-    }
-    ssize_t n;
-    do {
-        n = ::pread(fd, buf, size, at);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-// A short positive count on Linux means the disk is full: it is counted as ENOSPC.
-ssize_t WriteAt(int fd, const void* buf, std::size_t size, off_t at) {
-    ssize_t n;
-    do {
-        n = ::pwrite(fd, buf, size, at);
-    } while (n < 0 && errno == EINTR);
-    if (n >= 0 && static_cast<std::size_t>(n) < size) {
-        errno = ENOSPC;
-    }
-    // In drop mode a write counts only once it is durable: a failing flush fails the write.
-    if (n > 0 && CacheMode == ZEB_CACHE_DROP && ::fdatasync(fd) != 0) {
-        n = -1;
-    }
-    return n;
-}
-
 // The open test file with its own file position, kept here so that every transfer is one
 // positioned call. The position moves exactly as the descriptor's would: by the count a
 // transfer moved, to the target of a seek.
 struct TestFile {
-    int fd = -1;
+    const FileAccess& access;
+    TestFileHandle* handle;
     off_t pos = 0;
     off_t knownSize = 0;
 
     ssize_t Read(unsigned size) {
-        ssize_t n = ReadAt(fd, PatternBuffer, size, pos);
+        ssize_t n = access.readAt(handle, PatternBuffer, size, pos);
         if (n > 0) {
             pos += n;
         }
@@ -126,7 +72,7 @@ struct TestFile {
         return n;
     }
     ssize_t Write(unsigned size) {
-        ssize_t n = WriteAt(fd, PatternBuffer, size, pos);
+        ssize_t n = access.writeAt(handle, PatternBuffer, size, pos);
         if (n > 0) {
             pos += n;
         }
@@ -140,13 +86,14 @@ struct TestFile {
         if (pos < knownSize) {
             return false;
         }
-        struct stat st;
-        if (::fstat(fd, &st) != 0) {
+        const off_t size = access.size(handle);
+        if (size < 0) {
             return true;
         }
-        knownSize = st.st_size;
+        knownSize = size;
         return pos >= knownSize;
     }
+    void Close() { access.close(handle); }
 };
 
 bool IsShort(ssize_t n, unsigned size) {
@@ -296,15 +243,16 @@ void ReportIoError(int kind, const char* detail) {
 }
 
 int VerifyTestFile(const char* path) {
-    int fd = OpenTestFile(path, O_RDONLY);
-    if (fd < 0) {
+    const FileAccess& access = FileAccessFor(path);
+    TestFileHandle* handle = access.open(path, O_RDONLY);
+    if (handle == nullptr) {
         // Data that could not be read is never passed as good.
         std::snprintf(DetailBuffer, sizeof DetailBuffer, "TESTFILE can not be opened: errno %d",
                       errno);
         ReportIoError(READ_ERROR, DetailBuffer);
         return -1;
     }
-    TestFile file{fd, 0, 0};
+    TestFile file{access, handle};
     int offset = 0;
     while (!file.AtEnd()) {
         ssize_t n = file.Read(CREATION_CHUNK);
@@ -312,30 +260,31 @@ int VerifyTestFile(const char* path) {
             ReportIoError(READ_ERROR, "buffer size mismatch");
             if (n >= 0 && file.AtEnd()) {
                 ReportIoError(READ_ERROR, "read past EOF, TESTFILE size invalid");
-                ::close(fd);
+                file.Close();
                 return -1;
             }
             ReportDetail(READ_ERROR, "at offset %d", offset);
             if (n < 0) {
                 // A failing read would never reach the end: the check ends here, failed.
-                ::close(fd);
+                file.Close();
                 return offset + 1;
             }
         }
         if (unsigned bad = CheckPairs(CREATION_CHUNK)) {
-            ::close(fd);
+            file.Close();
             return offset + static_cast<int>(bad);
         }
         offset += CREATION_CHUNK;
     }
-    ::close(fd);
+    file.Close();
     PostStatus("Passed", LEVEL_PROGRESS);
     return 0;
 }
 
 int PrepareTestFile(const char* path) {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | CacheFlags() | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    const FileAccess& access = FileAccessFor(path);
+    TestFileHandle* file = access.open(path, O_WRONLY | O_CREAT | O_EXCL);
+    if (file == nullptr) {
         if (errno != EEXIST) {
             return errno;
         }
@@ -347,10 +296,10 @@ int PrepareTestFile(const char* path) {
         // Truncate only once the file is known to be a regular file of ours to rebuild.
         // Read-write: some network file system clients refuse to cut a file through a
         // write-only descriptor.
-        fd = OpenTestFile(path, O_RDWR | O_CREAT);
-        if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
-            ::close(fd);
-            fd = -1;
+        file = access.open(path, O_RDWR | O_CREAT);
+        if (file != nullptr && access.truncate(file, 0) != 0) {
+            access.close(file);
+            file = nullptr;
             errno = EBADF;
         }
     } else {
@@ -360,8 +309,8 @@ int PrepareTestFile(const char* path) {
     FillPairPattern(CREATION_CHUNK);
     off_t at = 0;
     for (unsigned chunk = 0; chunk < CREATION_CHUNKS; ++chunk) {
-        ssize_t n =
-            fd >= 0 ? WriteAt(fd, PatternBuffer, CREATION_CHUNK, at) : (errno = EBADF, ssize_t{-1});
+        ssize_t n = file != nullptr ? access.writeAt(file, PatternBuffer, CREATION_CHUNK, at)
+                                    : (errno = EBADF, ssize_t{-1});
         if (n > 0) {
             at += n;
         }
@@ -373,8 +322,8 @@ int PrepareTestFile(const char* path) {
             }
         }
     }
-    if (fd >= 0) {
-        ::close(fd);
+    if (file != nullptr) {
+        access.close(file);
     }
     std::fputs("Checking test file...\n", stdout);
     std::fflush(stdout);
@@ -388,9 +337,9 @@ int PrepareTestFile(const char* path) {
 
 extern "C" int SetFileCacheMode(int mode) {
     if (mode == ZEB_CACHE_PLAIN || mode == ZEB_CACHE_DIRECT || mode == ZEB_CACHE_DROP) {
-        CacheMode = mode;
+        SetPosixCacheMode(mode);
     }
-    return CacheMode;
+    return PosixCacheMode();
 }
 
 extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsigned increment,
@@ -409,16 +358,23 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
     PrepareTestFile(path);
     FillPairPattern(b);
 
-    int fd = OpenTestFile(path, O_RDWR);
-    if (fd < 0) {
+    const FileAccess& access = FileAccessFor(path);
+    TestFileHandle* handle = access.open(path, O_RDWR);
+    if (handle == nullptr) {
+        // A server names why it refused: one line beside the failed-open reports.
+        char shown[256];
+        ShownPath(path, shown, sizeof shown);
+        if (const char* why = access.openFailure()) {
+            std::fprintf(stderr, "%s: %s\n", shown, why);
+        }
         ShowMessageBox("Error", "FILEIO: _open() fails, check file path. Program is terminated");
-        FormatMessage("Can not open %s", path);
+        FormatMessage("Can not open %s", shown);
         // Posted as a failure, so that a run against a bad path never reads as passed.
         PostFailure(MessageBuffer);
         return ZEB_TEST_FILE_NOT_OPENED;
     }
 
-    TestFile file{fd, 0, 0};
+    TestFile file{access, handle};
     SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
 
     FormatMessage("Test File: %s, Buffer: %u, I/O Mode: %d, Iteration: %u", path, b, mode,
@@ -434,7 +390,7 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
 
     const auto umode = static_cast<unsigned>(mode);
     RunIterations(file, umode, b, iterations);
-    ::close(fd);
+    file.Close();
 
     if (!IsReadOnlyMode(umode)) {
         if (int result = VerifyTestFile(path)) {

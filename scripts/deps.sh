@@ -14,6 +14,8 @@ PACKAGES=(
   iproute2 tshark samba-common-bin samba
   # The SMB client of the file server tests: a FUSE mount of a share.
   smbnetfs fuse3
+  # The file I/O stress's own SMB and NFS clients, and the NFS server of their tests.
+  libsmbclient-dev libnfs-dev nfs-ganesha nfs-ganesha-vfs
   util-linux procps strace valgrind
 )
 
@@ -28,12 +30,13 @@ if ((${#missing[@]})); then
   SUDO=""
   if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
   export DEBIAN_FRONTEND=noninteractive
-  # The samba package starts its daemons on every interface as it installs; the tests only
-  # need the nmbd program and start it themselves in a namespace. Keep the package's own
-  # services from starting (policy-rc.d, for this install only) and from starting at boot.
+  # The samba and nfs-ganesha packages start their daemons on every interface as they
+  # install; the tests only need the programs and start them themselves in namespaces. Keep
+  # the packages' own services from starting (policy-rc.d, for this install only) and from
+  # starting at boot.
   installs_samba=0
   policy=""
-  if [[ " ${missing[*]} " == *" samba "* ]]; then
+  if [[ " ${missing[*]} " == *" samba "* || " ${missing[*]} " == *" nfs-ganesha "* ]]; then
     installs_samba=1
     if [[ ! -e /usr/sbin/policy-rc.d ]]; then
       policy=/usr/sbin/policy-rc.d
@@ -45,7 +48,7 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
   if ((installs_samba)); then
-    for service in nmbd smbd samba-ad-dc; do
+    for service in nmbd smbd samba-ad-dc nfs-ganesha nfs-ganesha-lock rpcbind rpcbind.socket; do
       if command -v systemctl >/dev/null; then
         $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
       fi

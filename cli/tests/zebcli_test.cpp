@@ -97,6 +97,8 @@ TEST(Arguments, UsageErrorsSayWhatIsWrong) {
         {{"send", "--blocks"}, "--blocks needs a value"},
         {{"recv", "--json", ""}, "--json needs a file name"},
         {{"recv", "extra"}, "unknown option 'extra' for recv"},
+        {{"fileio", "smb://u:pw@nas/s/T.TST"},
+         "the test file's URL holds a password: give it in PASSWD or --authentication-file"},
     };
     for (const Row& row : rows) {
         const ParseResult result = Parse(row.args);
@@ -108,6 +110,8 @@ TEST(Arguments, UsageErrorsSayWhatIsWrong) {
     EXPECT_TRUE(Parse({"fileio", longest}).ok);
     const std::string tooLong(kMaxPathBytes + 1, 'p');
     EXPECT_EQ(Parse({"fileio", tooLong}).error, "the test file's path is longer than 200 bytes");
+    // A port, or a colon past the server, is no password.
+    EXPECT_TRUE(Parse({"fileio", "smb://u@nas:445/s/a:b@c"}).ok);
 }
 
 TEST(Arguments, HelpWinsAnywhere) {

@@ -252,6 +252,10 @@ CommandResult SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs
     return RunCommand(command, {}, timeoutMs);
 }
 
+std::string SmbServer::Password() {
+    return kPassword;
+}
+
 std::uint64_t SmbServer::ServerBytesRead() const {
     std::uint64_t total = 0;
     const pid_t session = smbd_->pid();

@@ -36,6 +36,9 @@ class SmbServer {
     // Runs argv there.
     CommandResult Run(const std::vector<std::string>& argv, int timeoutMs = 120000) const;
 
+    // The password of the share's user root (the tests hand it to clients in PASSWD).
+    static std::string Password();
+
     // The bytes the server's processes have read from files and sockets (rchar of every
     // process in smbd's session, the connection's process among them).
     std::uint64_t ServerBytesRead() const;

@@ -1,0 +1,243 @@
+// zebcli's file I/O stress through its own SMB and NFS clients (smb:// and nfs:// test files),
+// against real servers in network namespaces of their own: smbd and nfs-ganesha. The same
+// cases run through both.
+#include "files.h"
+#include "nfs_server.h"
+#include "smb_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The test file as the engine makes it: 16 chunks of 65,534 bytes of pairs.
+std::string TestFileBytes() {
+    std::string chunk;
+    for (unsigned i = 0; i < 65534 / 2; ++i) {
+        chunk += {static_cast<char>(32 + i % 200), static_cast<char>(255 - (32 + i % 200))};
+    }
+    std::string file;
+    while (file.size() < 16 * chunk.size()) {
+        file += chunk;
+    }
+    return file;
+}
+
+// The processes named name in pid's network namespace.
+std::vector<pid_t> ProcessesInNamespaceOf(pid_t pid, const std::string& name) {
+    std::vector<pid_t> found;
+    const fs::path net = fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/net");
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string id = entry.path().filename();
+        std::error_code error;
+        if (id.find_first_not_of("0123456789") == std::string::npos &&
+            zebtest::ReadFile(entry.path() / "comm") == name + "\n" &&
+            fs::read_symlink(entry.path() / "ns/net", error) == net) {
+            found.push_back(std::stoi(id));
+        }
+    }
+    return found;
+}
+
+// One server as the cases see it.
+struct Server {
+    std::string url;     // of the test file T.TST
+    std::string badUrl;  // refused at the open: a wrong password, a missing export
+    std::string refusal; // the cause the refusal names on standard error
+    fs::path backing;    // the server's own copy of the files
+    std::vector<std::string> launcher;
+    std::function<std::uint64_t()> bytesRead;
+    std::function<std::vector<pid_t>()> processes;
+};
+
+std::shared_ptr<zebtest::SmbServer> smb;
+std::shared_ptr<zebtest::NfsServer> nfs;
+
+std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
+    if (backend == "smb") {
+        if (!smb) {
+            smb = zebtest::SmbServer::Start(whyNot);
+        }
+        if (!smb) {
+            return std::nullopt;
+        }
+        const pid_t holder = std::stoi(smb->Launcher()[2]);
+        return Server{"smb://root@127.0.0.1/share/T.TST",
+                      "smb://root@127.0.0.1/share/W.TST",
+                      "logon failure",
+                      smb->BackingDirectory(),
+                      smb->Launcher(),
+                      [] { return smb->ServerBytesRead(); },
+                      [holder] { return ProcessesInNamespaceOf(holder, "smbd"); }};
+    }
+    if (!nfs) {
+        nfs = zebtest::NfsServer::Start(whyNot);
+    }
+    if (!nfs) {
+        return std::nullopt;
+    }
+    return Server{"nfs://127.0.0.1/zeb/T.TST",
+                  "nfs://127.0.0.1/none/W.TST",
+                  "mount",
+                  nfs->ExportDirectory(),
+                  nfs->Launcher(),
+                  [] { return nfs->ServerBytesRead(); },
+                  [] { return std::vector<pid_t>{nfs->ServerPid()}; }};
+}
+
+class ServerFileIo : public ::testing::TestWithParam<const char*> {
+  protected:
+    static void TearDownTestSuite() {
+        smb.reset();
+        nfs.reset();
+    }
+    void SetUp() override {
+        std::string whyNot;
+        server_ = Started(GetParam(), &whyNot);
+        if (!server_) {
+            GTEST_SKIP() << whyNot;
+        }
+    }
+
+    void TearDown() override { fs::remove(json_); }
+
+    std::vector<std::string> Command(const std::string& url,
+                                     const std::vector<std::string>& extra) {
+        std::vector<std::string> command = server_->launcher;
+        command.insert(command.end(), {ZEBCLI_PATH, "fileio", url, "--json", json_.string()});
+        command.insert(command.end(), extra.begin(), extra.end());
+        return command;
+    }
+    // zebcli fileio on url, the password of the SMB share in PASSWD unless one is given.
+    zebtest::CommandResult FileIo(const std::string& url, const std::vector<std::string>& extra,
+                                  const std::string& password = zebtest::SmbServer::Password()) {
+        return zebtest::RunCommand(Command(url, extra), {"PASSWD=" + password}, 300000);
+    }
+
+    std::optional<Server> server_;
+    fs::path json_ =
+        fs::temp_directory_path() / ("zebcli-server-" + std::to_string(getpid()) + ".json");
+};
+
+TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPass) {
+    zebtest::CommandResult sweep =
+        FileIo(server_->url, {"--mode", "Random R & W", "--from", "4000", "--to", "32000", "--inc",
+                              "28000", "--iterations", "200"});
+    ASSERT_TRUE(sweep.exited);
+    EXPECT_EQ(sweep.code, 3) << sweep.output;
+    const std::string json = zebtest::ReadFile(json_);
+    EXPECT_NE(json.find("\"cache\": \"none\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"backend\": \"" + std::string(GetParam()) +
+                        "\",\n    \"address\": "
+                        "\"127.0.0.1\""),
+              std::string::npos)
+        << json;
+    // Blocks written anew start their pairs at the block: the file holds good pairs
+    // throughout, at its exact size.
+    const std::string copy = zebtest::ReadFile(server_->backing / "T.TST");
+    ASSERT_EQ(copy.size(), TestFileBytes().size());
+    for (std::size_t i = 0; i < copy.size(); i += 2) {
+        ASSERT_EQ(static_cast<unsigned char>(copy[i + 1]),
+                  255 - static_cast<unsigned char>(copy[i]))
+            << "pair at " << i;
+    }
+
+    // This time the password comes from an authentication file.
+    const fs::path credentials = fs::temp_directory_path() / "zebcli-server-credentials";
+    std::ofstream(credentials) << "username = root\npassword = " << zebtest::SmbServer::Password()
+                               << "\n";
+    const std::uint64_t before = server_->bytesRead();
+    zebtest::CommandResult pass =
+        FileIo(server_->url,
+               {"--mode", "Random Read", "--from", "32000", "--to", "32000", "--iterations", "500",
+                "--authentication-file", credentials.string()},
+               "");
+    const std::uint64_t served = server_->bytesRead() - before;
+    fs::remove(credentials);
+    EXPECT_EQ(pass.code, 3) << pass.output;
+    EXPECT_GE(served, 500u * 32000u + TestFileBytes().size());
+    std::printf("[ %s ] a 500 x 32,000-byte Random Read pass: the server read %llu bytes\n",
+                GetParam(), static_cast<unsigned long long>(served));
+}
+
+TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
+    const std::vector<std::string> pass = {"--mode", "Sequential Read", "--from", "4000", "--to",
+                                           "4000",   "--iterations",    "20"};
+    ASSERT_EQ(FileIo(server_->url, pass).code, 3);
+    {
+        std::fstream file(server_->backing / "T.TST",
+                          std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(300001);
+        file.put('\x07');
+    }
+    zebtest::CommandResult second = FileIo(server_->url, pass);
+    EXPECT_EQ(second.code, 2) << second.output;
+    EXPECT_NE(second.output.find("TESTFILE corrupted, Reconstructing .."), std::string::npos)
+        << second.output;
+    EXPECT_TRUE(zebtest::ReadFile(server_->backing / "T.TST") == TestFileBytes());
+}
+
+// A wrong password (SMB) or a missing export (NFS): the failed open's reports, the cause on
+// standard error, nothing made on the server.
+TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
+    zebtest::CommandResult refused =
+        FileIo(server_->badUrl, {"--from", "4000", "--to", "4000"}, "not-the-password");
+    EXPECT_NE(refused.output.find("Can not open " + server_->badUrl), std::string::npos)
+        << refused.output;
+    EXPECT_NE(refused.output.find(server_->badUrl + ": " + server_->refusal), std::string::npos)
+        << refused.output;
+    EXPECT_EQ(refused.output.find("not-the-password"), std::string::npos);
+    EXPECT_FALSE(fs::exists(server_->backing / "W.TST"));
+}
+
+// The server frozen in the middle of a long pass that writes: the pass ends with its error
+// reports, its check of the test file included, within the bound the README states for a
+// server that stops answering.
+TEST_P(ServerFileIo, ServerStoppedDuringAPassEndsItWithReportsInBoundedTime) {
+    ASSERT_EQ(FileIo(server_->url, {"--from", "4000", "--to", "4000", "--iterations", "2"}).code,
+              3);
+    zebtest::BackgroundCommand run(
+        Command(server_->url, {"--mode", "Random R & W", "--from", "4000", "--to", "4000",
+                               "--iterations", "32000"}),
+        {"PASSWD=" + zebtest::SmbServer::Password()}, false);
+    std::string line;
+    while (run.ReadLine(line, 30000) && !line.starts_with("Test File:")) {
+    }
+    ASSERT_TRUE(line.starts_with("Test File:")) << run.output();
+    const std::vector<pid_t> frozen = server_->processes();
+    ASSERT_FALSE(frozen.empty());
+    for (pid_t pid : frozen) {
+        kill(pid, SIGSTOP);
+    }
+    const auto stopped = std::chrono::steady_clock::now();
+    while (run.ReadLine(line, 120000) && line != "File I/O Failed") {
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+    for (pid_t pid : frozen) {
+        kill(pid, SIGCONT);
+    }
+    EXPECT_EQ(line, "File I/O Failed") << run.output();
+    EXPECT_NE(run.output().find("WRITE_ERROR at offset"), std::string::npos) << run.output();
+    EXPECT_NE(run.output().find("READ_ERROR at offset"), std::string::npos) << run.output();
+    std::printf("[ %s ] the pass ended %.1f s after the server stopped\n", GetParam(), seconds);
+    EXPECT_LT(seconds, 20.0); // the bound the README states
+    run.Stop(0, 60000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerFileIo, ::testing::Values("smb", "nfs"),
+                         [](const auto& info) { return std::string(info.param); });
+
+} // namespace

@@ -1,0 +1,66 @@
+// How the file I/O stress reaches its test file: one table of operations per kind of file, in
+// the manner of an I/O engine. A local path goes through POSIX calls (with the cache mode in
+// force); an smb:// URL through libsmbclient; an nfs:// URL through libnfs. The stress calls
+// the table only, never a backend.
+#ifndef ZEB_ENGINE_FILEACCESS_H
+#define ZEB_ENGINE_FILEACCESS_H
+
+#include <cstddef>
+#include <sys/types.h>
+
+// An open test file of some backend; what it holds is the backend's own.
+struct TestFileHandle;
+
+struct FileAccess {
+    // "posix", "smb" or "nfs".
+    const char* backend;
+    // Opens the test file with open(2)'s flags (O_RDONLY or O_RDWR, with O_CREAT and O_EXCL
+    // for an exclusive creation). Anything but a regular file counts as not opened. nullptr
+    // with errno set on failure.
+    TestFileHandle* (*open)(const char* path, int flags);
+    // One positioned transfer: the count moved, 0 at the end of the file, -1 with errno. A
+    // write that moves fewer bytes than asked sets errno to ENOSPC.
+    ssize_t (*readAt)(TestFileHandle* file, void* buf, std::size_t size, off_t at);
+    ssize_t (*writeAt)(TestFileHandle* file, const void* buf, std::size_t size, off_t at);
+    // The file's size now, or -1 with errno.
+    off_t (*size)(TestFileHandle* file);
+    // Cuts the file to length; 0 or -1 with errno.
+    int (*truncate)(TestFileHandle* file, off_t length);
+    void (*close)(TestFileHandle* file);
+    // Why the last open of this backend failed, in words, for one line on standard error;
+    // nullptr where the error number says it all (local files).
+    const char* (*openFailure)();
+};
+
+// path as messages may show it: a password in an URL's user part ("smb://user:pw@server/...",
+// which no backend takes) replaced by "****". Cut to fit size.
+void ShownPath(const char* path, char* shown, std::size_t size);
+
+// The backend of path: smb:// and nfs:// URLs go to their clients, anything else is local.
+const FileAccess& FileAccessFor(const char* path);
+
+extern const FileAccess PosixFileAccess;
+extern const FileAccess SmbFileAccess;
+extern const FileAccess NfsFileAccess;
+
+// The cache mode of local test files (ZEB_CACHE_*): the flags and transfers of the POSIX
+// backend. Remote backends keep no cache and ignore it.
+void SetPosixCacheMode(int mode);
+int PosixCacheMode();
+
+// Where a remote backend's password comes from: the environment variable PASSWD, else the
+// "password = " line of the file named by ZEB_AUTHENTICATION_FILE (smbclient -A format),
+// whose "username = " and "domain = " lines also count. Empty fields when none is given;
+// false when a file is named but cannot be read.
+struct RemoteCredentials {
+    char user[128];
+    char password[256];
+    char domain[128];
+};
+bool ReadRemoteCredentials(RemoteCredentials& credentials);
+
+// Each remote request waits at most this long for the server (connect, logon, every read
+// and write); a handle whose request failed this way fails every later request at once.
+constexpr int REMOTE_TIMEOUT_MS = 5000;
+
+#endif

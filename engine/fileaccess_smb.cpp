@@ -1,0 +1,226 @@
+// Test files on an SMB server, smb://[user@]server[:port]/share/dir/file, through
+// libsmbclient: no mount and no root. One client context serves the process, so the opens of a
+// pass share the server's connection and logon.
+#include "fileaccess.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <libsmbclient.h>
+#include <new>
+#include <sys/stat.h>
+
+struct TestFileHandle {
+    SMBCFILE* file;
+    int lostWith; // the errno of a request that lost the server; 0 while it answers
+};
+
+namespace {
+
+SMBCCTX* Context = nullptr;
+RemoteCredentials Credentials;
+char Failure[160];
+
+// Fills in what the URL did not give: the user of the authentication file, the password, the
+// domain. Nothing given at all is a guest logon.
+void Authenticate(SMBCCTX*, const char*, const char*, char* workgroup, int workgroupSize,
+                  char* user, int userSize, char* password, int passwordSize) {
+    if (user[0] == '\0' && Credentials.user[0] != '\0') {
+        std::snprintf(user, static_cast<std::size_t>(userSize), "%s", Credentials.user);
+    }
+    if (Credentials.domain[0] != '\0') {
+        std::snprintf(workgroup, static_cast<std::size_t>(workgroupSize), "%s", Credentials.domain);
+    }
+    std::snprintf(password, static_cast<std::size_t>(passwordSize), "%s", Credentials.password);
+}
+
+SMBCCTX* Client() {
+    if (Context != nullptr) {
+        return Context;
+    }
+    SMBCCTX* context = smbc_new_context();
+    if (context == nullptr) {
+        return nullptr;
+    }
+    smbc_setDebug(context, 0);
+    smbc_setTimeout(context, REMOTE_TIMEOUT_MS);
+    smbc_setOptionUseKerberos(context, 0);
+    smbc_setOptionFallbackAfterKerberos(context, 1);
+    smbc_setFunctionAuthDataWithContext(context, Authenticate);
+    if (smbc_init_context(context) == nullptr) {
+        smbc_free_context(context, 0);
+        return nullptr;
+    }
+    Context = context;
+    return Context;
+}
+
+// Errors that say the server is gone or does not answer: every later request on the same
+// handle would wait for it again.
+bool LostServer(int error) {
+    return error == ETIMEDOUT || error == ECONNRESET || error == ECONNABORTED || error == EPIPE ||
+           error == ENOTCONN || error == ECONNREFUSED || error == EHOSTUNREACH ||
+           error == ENETUNREACH;
+}
+
+const char* Cause(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "logon failure or access denied";
+    case ENOENT:
+        return "no such share, directory or file";
+    case ENODEV:
+        return "no such share";
+    case ETIMEDOUT:
+        return "the server does not answer";
+    case ECONNREFUSED:
+        return "the server refused the connection";
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return "the server cannot be reached";
+    default:
+        return std::strerror(error);
+    }
+}
+
+// A password in the URL would show in every message that names the test file: it is not
+// taken.
+bool PasswordInUrl(const char* path) {
+    const char* authority = path + 6; // after "smb://"
+    const std::size_t length = std::strcspn(authority, "/");
+    const char* at = static_cast<const char*>(std::memchr(authority, '@', length));
+    return at != nullptr && std::memchr(authority, ':', static_cast<std::size_t>(at - authority));
+}
+
+TestFileHandle* Fail(int error, const char* cause) {
+    std::snprintf(Failure, sizeof Failure, "%s", cause);
+    errno = error;
+    return nullptr;
+}
+
+TestFileHandle* Open(const char* path, int flags) {
+    if (PasswordInUrl(path)) {
+        return Fail(EINVAL, "a password in the URL is not taken: give it in PASSWD or an "
+                            "authentication file");
+    }
+    if (!ReadRemoteCredentials(Credentials)) {
+        return Fail(EACCES, "the authentication file cannot be read");
+    }
+    // Given credentials are used or refused, never replaced by an anonymous logon.
+    SMBCCTX* context = Client();
+    if (context == nullptr) {
+        return Fail(errno != 0 ? errno : ENOMEM, "no SMB client");
+    }
+    smbc_setOptionNoAutoAnonymousLogin(context, Credentials.user[0] != '\0' ||
+                                                    Credentials.password[0] != '\0');
+    SMBCFILE* file = smbc_getFunctionOpen(context)(context, path, flags, 0666);
+    if (file == nullptr) {
+        const int error = errno;
+        return Fail(error, Cause(error));
+    }
+    // A file made by this open is a new regular file; the server may refuse to show the
+    // attributes of one opened write-only, and a refusal here would leave it empty behind.
+    struct stat st {};
+    if ((flags & O_EXCL) == 0 &&
+        (smbc_getFunctionFstat(context)(context, file, &st) != 0 || !S_ISREG(st.st_mode))) {
+        smbc_getFunctionClose(context)(context, file);
+        return Fail(EINVAL, "not a regular file");
+    }
+    auto* handle = new (std::nothrow) TestFileHandle{file, 0};
+    if (handle == nullptr) {
+        smbc_getFunctionClose(context)(context, file);
+        return Fail(ENOMEM, "out of memory");
+    }
+    return handle;
+}
+
+// Fails at once after the server was lost; marks the handle when this request lost it.
+ssize_t Result(TestFileHandle* file, ssize_t n) {
+    if (n < 0 && LostServer(errno)) {
+        file->lostWith = errno;
+    }
+    return n;
+}
+
+bool Lost(TestFileHandle* file) {
+    if (file->lostWith != 0) {
+        errno = file->lostWith;
+        return true;
+    }
+    return false;
+}
+
+ssize_t ReadAt(TestFileHandle* file, void* buf, std::size_t size, off_t at) {
+    if (Lost(file) || smbc_getFunctionLseek(Context)(Context, file->file, at, SEEK_SET) < 0) {
+        return Result(file, -1);
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = smbc_getFunctionRead(Context)(
+            Context, file->file, static_cast<char*>(buf) + done, size - done);
+        if (n < 0) {
+            return Result(file, done > 0 ? static_cast<ssize_t>(done) : -1);
+        }
+        if (n == 0) {
+            break; // the end of the file
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t WriteAt(TestFileHandle* file, const void* buf, std::size_t size, off_t at) {
+    if (Lost(file) || smbc_getFunctionLseek(Context)(Context, file->file, at, SEEK_SET) < 0) {
+        return Result(file, -1);
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = smbc_getFunctionWrite(Context)(
+            Context, file->file, static_cast<const char*>(buf) + done, size - done);
+        if (n < 0) {
+            return Result(file, done > 0 ? static_cast<ssize_t>(done) : -1);
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (done < size && done > 0) {
+        errno = ENOSPC;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+off_t Size(TestFileHandle* file) {
+    struct stat st {};
+    if (Lost(file) || smbc_getFunctionFstat(Context)(Context, file->file, &st) != 0) {
+        return Result(file, -1);
+    }
+    return st.st_size;
+}
+
+int Truncate(TestFileHandle* file, off_t length) {
+    if (Lost(file) || smbc_getFunctionFtruncate(Context)(Context, file->file, length) != 0) {
+        return static_cast<int>(Result(file, -1));
+    }
+    return 0;
+}
+
+// A handle whose server is gone is not closed at the server: that would wait for it again.
+void Close(TestFileHandle* file) {
+    if (file->lostWith == 0) {
+        smbc_getFunctionClose(Context)(Context, file->file);
+    }
+    delete file;
+}
+
+const char* OpenFailure() {
+    return Failure;
+}
+
+} // namespace
+
+const FileAccess SmbFileAccess = {"smb", Open, ReadAt, WriteAt, Size, Truncate, Close, OpenFailure};
