@@ -5,11 +5,16 @@
 # tracks or would track, build directories left out) is copied to OUTDIR/src first and the
 # packages land in OUTDIR. The copy keeps its path from run to run, so with ccache installed
 # (and CCACHE_DIR as /work/ccache-env.sh sets it) a rebuild compiles only what changed.
-# lintian must report no error and no warning.
+# lintian must report no error and no warning; the desktop entry and the AppStream metainfo
+# must validate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT=$(realpath -m "${1:-build-package}")
 SRC=$OUT/src
+
+# The desktop entry and the software-centre description, as the desktops read them.
+desktop-file-validate packaging/zebwin.desktop
+appstreamcli validate --no-net packaging/org.zeb_lan_stress.zebwin.metainfo.xml
 
 rm -rf "$SRC"
 mkdir -p "$SRC"

@@ -15,6 +15,9 @@ PACKAGES=(
   # The SMB client of the file server tests: a FUSE mount of a share.
   smbnetfs fuse3
   util-linux procps strace valgrind
+  # The Debian packages: their build, lintian, the checks of the desktop files, and a fresh
+  # Debian root to install them in.
+  debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils debootstrap ccache
 )
 
 missing=()

@@ -15,6 +15,22 @@ MIRROR=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 packaging/build-packages.sh "$OUT"
 
+# Unpacked anywhere (no root needed), the programs find the packaged engine and provider
+# through their RUNPATH alone, not the build tree's.
+UNPACKED=$OUT/unpacked
+rm -rf "$UNPACKED"
+for deb in "$OUT"/zeb-lan-stress_*.deb "$OUT"/zeb-lan-stress-gui_*.deb; do
+  dpkg-deb -x "$deb" "$UNPACKED"
+done
+env -u LD_LIBRARY_PATH "$UNPACKED/usr/bin/zebcli" --help | grep -q fileio ||
+  { echo "FAILED: the unpacked zebcli --help" >&2; exit 1; }
+for program in zebcli zebwin; do
+  found=$(env -u LD_LIBRARY_PATH ldd "$UNPACKED/usr/bin/$program" | grep libzebdll)
+  [[ $found == *"=> $UNPACKED/usr/bin/../lib/"*"/zeb-lan-stress/libzebdll.so"* ]] ||
+    { echo "FAILED: the unpacked $program finds the engine as: $found" >&2; exit 1; }
+done
+rm -rf "$UNPACKED"
+
 skip() {
   echo "SKIPPED the installed test: $*"
   exit 0
@@ -64,6 +80,7 @@ status=0
 in_root sh -c 'cd /tmp/fileio && zebcli fileio /tmp/fileio/TEST.TST --from 4096 --to 8192 \
   --inc 4096 --iterations 50 --mode "Random R & W" --json sweep.json' \
   >"$ROOT/tmp/fileio.txt" 2>&1 || status=$?
+# No failure posted: exit status 3.
 [[ $status -eq 3 ]] || { cat "$ROOT/tmp/fileio.txt"; fail "zebcli fileio exited with $status"; }
 [[ $(grep -c "File I/O Passed" "$ROOT/tmp/fileio.txt") -eq 2 ]] ||
   { cat "$ROOT/tmp/fileio.txt"; fail "zebcli fileio did not pass twice"; }
