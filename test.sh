@@ -4,15 +4,16 @@
 # UndefinedBehaviorSanitizer, the provider's threaded tests under ThreadSanitizer, and every
 # fuzz target (clang, libFuzzer) for a bounded time, and the lint stage: formatting, a clang
 # build of everything with warnings as errors, and clang-tidy. Any sanitizer report, from a
-# test or from any program a test starts, fails the run.
+# test or from any program a test starts, fails the run. The package stage builds the Debian
+# packages, checks them with lintian and installs them in a fresh Debian 12 root.
 #   ./test.sh [ctest arguments]      arguments go to the plain and the sanitizer runs
-#   ZEB_STAGES="plain asan tsan fuzz lint" (the default) picks the stages; FUZZ_SECONDS=30 per
-#   target
+#   ZEB_STAGES="plain asan tsan fuzz lint package" (the default) picks the stages;
+#   FUZZ_SECONDS=30 per target
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/deps.sh
 BUILD=${BUILD_DIR:-build}
-STAGES=" ${ZEB_STAGES:-plain asan tsan fuzz lint} "
+STAGES=" ${ZEB_STAGES:-plain asan tsan fuzz lint package} "
 JOBS=$(nproc)
 
 build() {
@@ -83,4 +84,11 @@ if [[ $STAGES == *" lint "* ]]; then
     echo "clang-tidy found the above (whole output in $BUILD-clang/clang-tidy.log)" >&2
     exit 1
   }
+fi
+# The package stage: both packages built with dpkg-buildpackage (ccache keeps a rebuild
+# short), lintian with no error or warning, then installed with apt-get in a debootstrapped
+# Debian 12 root where the programs and their manual pages run (skipped with the reason
+# without root or without the mirror). See packaging/tests/installed-test.sh.
+if [[ $STAGES == *" package "* ]]; then
+  packaging/tests/installed-test.sh "$BUILD-package"
 fi

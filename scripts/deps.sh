@@ -17,6 +17,9 @@ PACKAGES=(
   # The file I/O stress's own SMB and NFS clients, and the NFS server of their tests.
   libsmbclient-dev libnfs-dev nfs-ganesha nfs-ganesha-vfs
   util-linux procps strace valgrind
+  # The Debian packages: their build, lintian, the checks of the desktop files, and a fresh
+  # Debian root to install them in.
+  debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils debootstrap ccache
 )
 
 missing=()

@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -206,60 +205,4 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
     EXPECT_NE(sentJson.find("5000 bytes transfered\""), std::string::npos) << sentJson;
     const std::string receivedJson = ReadFile(receiverDir.path() / "r.json");
     EXPECT_NE(receivedJson.find("\"outcome\": \"completed\""), std::string::npos) << receivedJson;
-}
-
-// The package as a fresh machine gets it: built by CPack, unpacked into a scratch root, and
-// its runner started from there.
-TEST(Package, DebUnpacksAndItsRunnerStarts) {
-    if (std::system("command -v cpack >/dev/null && command -v dpkg-deb >/dev/null") != 0) {
-        GTEST_SKIP() << "cpack or dpkg-deb is not available here";
-    }
-    TempDir dir;
-    const std::string build = ZEB_BUILD_DIR;
-    const Outcome pack = Start({"/bin/sh", "-c",
-                                "cpack -G DEB -B '" + dir.path().string() + "/out' --config '" +
-                                    build + "/CPackConfig.cmake'"},
-                               dir.path())
-                             .Finish(300000);
-    ASSERT_EQ(pack.Status(), 0) << pack.output << pack.errors;
-    std::vector<fs::path> debs;
-    for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
-        if (entry.path().extension() == ".deb") {
-            debs.push_back(entry.path());
-        }
-    }
-    ASSERT_EQ(debs.size(), 1u);
-    const fs::path root = dir.path() / "root";
-    const Outcome unpack =
-        Start({"/usr/bin/dpkg-deb", "-x", debs[0].string(), root.string()}, dir.path())
-            .Finish(60000);
-    ASSERT_EQ(unpack.Status(), 0) << unpack.errors;
-
-    // Everything a desktop and a console user need is in its place.
-    std::vector<std::string> paths = {"usr/bin/zebcli",
-                                      "usr/bin/vor32",
-                                      "usr/lib/libzebdll.so",
-                                      "usr/lib/libnetbios.so",
-                                      "usr/share/man/man1/zebcli.1",
-                                      "usr/share/applications/zebwin.desktop",
-                                      "usr/share/icons/hicolor/64x64/apps/zebwin.png"};
-    if (ZEB_HAS_ZEBWIN) {
-        paths.push_back("usr/bin/zebwin");
-        paths.push_back("usr/share/zebwin/zebwin-help.html");
-    }
-    for (const std::string& path : paths) {
-        EXPECT_TRUE(fs::exists(root / path)) << path;
-    }
-    const Outcome help =
-        Start({(root / "usr/bin/zebcli").string(), "--help"}, dir.path(), {"LD_LIBRARY_PATH="})
-            .Finish(30000);
-    EXPECT_EQ(help.Status(), 0) << help.errors;
-    EXPECT_TRUE(help.output.starts_with("Usage: zebcli")) << help.output;
-    // The runner found the packaged engine, not the build tree's.
-    const Outcome libs =
-        Start({"/usr/bin/ldd", (root / "usr/bin/zebcli").string()}, dir.path()).Finish(30000);
-    EXPECT_NE(
-        libs.output.find("libzebdll.so => " + (root / "usr/bin/../lib/libzebdll.so").string()),
-        std::string::npos)
-        << libs.output;
 }
