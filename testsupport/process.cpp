@@ -115,6 +115,9 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         throw std::runtime_error("fork");
     }
     if (pid_ == 0) {
+        if (options.newSession) {
+            setsid();
+        }
         if (options.input) {
             dup2(in[0], 0);
         } else {
@@ -132,7 +135,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         } else {
             dup2(out[1], 1);
         }
-        dup2(err_, 2);
+        dup2(options.errorsToOutput ? 1 : err_, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
             _exit(126);
         }

@@ -26,6 +26,8 @@ struct ProcessOptions {
     int pipeSize = 0;
     bool closeStandardOutput = false; // start with descriptor 1 closed (output not captured)
     std::filesystem::path outputFile; // standard output to this file, created or emptied
+    bool errorsToOutput = false;      // standard error joins standard output (pipe or file)
+    bool newSession = false;          // a session of its own, for a daemon that signals its group
     // A command that runs the program (nsenter ..., say): the program's path and arguments
     // follow the launcher's own. Its first entry is an absolute path.
     std::vector<std::string> launcher;

@@ -176,28 +176,35 @@ bool SmbServer::Begin(std::string* whyNot) {
         return false;
     }
     // smbd signals its process group when it stops: it gets a session of its own.
-    smbd_ = std::make_unique<BackgroundCommand>(
+    ProcessOptions daemon;
+    daemon.newSession = true;
+    daemon.outputFile = scratch_ / "smbd.out";
+    daemon.errorsToOutput = true;
+    smbd_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", netns_, "smbd", "-s", conf.string(),
                                  "--foreground", "--no-process-group", "--debug-stdout", "-d1"},
-        std::vector<std::string>{}, true, (scratch_ / "smbd.out").string());
-    if (!WaitFor([&] { return Listening(smbd_->pid()); }, 15000)) {
+        daemon);
+    if (!WaitFor([&] { return Listening(smbd_->Pid()); }, 15000)) {
         *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadText(scratch_ / "smbd.out");
         return false;
     }
 
     // The mount namespace lives as long as its holder, a cat on a pipe that End() closes;
     // smbnetfs runs in it in the background.
-    holder_ = std::make_unique<BackgroundCommand>(
+    ProcessOptions holder;
+    holder.input = true;
+    holder.env = {"HOME=" + home.string()};
+    holder.errorsToOutput = true;
+    holder_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", netns_, "unshare", "--mount",
                                  "--propagation", "private", "sh", "-c",
                                  "smbnetfs \"$1\" -o config=\"$2\" || exit 1; echo mounted; "
                                  "exec cat",
                                  "sh", mountPoint_.string(),
                                  (home / ".smb" / "smbnetfs.conf").string()},
-        std::vector<std::string>{"HOME=" + home.string()}, false);
-    std::string line;
-    if (!holder_->ReadLine(line, 20000) || line != "mounted") {
-        *whyNot = "smbnetfs did not mount the share: " + holder_->output();
+        holder);
+    if (holder_->ReadLine(20000) != "mounted") {
+        *whyNot = "smbnetfs did not mount the share: " + holder_->Output();
         return false;
     }
     mounted_ = true;
@@ -224,11 +231,12 @@ void SmbServer::End() {
         mounted_ = false;
     }
     if (holder_) {
-        holder_->Stop(0, 5000); // closing its input ends the cat
+        holder_->Finish(5000); // closing its input ends the cat
         holder_.reset();
     }
     if (smbd_) {
-        smbd_->Stop(SIGTERM, 10000);
+        smbd_->Signal(SIGTERM);
+        smbd_->Finish(10000);
         smbd_.reset();
     }
     // smbd's connection processes may outlive it briefly: they are in its session.
@@ -243,7 +251,7 @@ void SmbServer::End() {
 }
 
 std::vector<std::string> SmbServer::Launcher() const {
-    return {"/usr/bin/nsenter", "-t", std::to_string(holder_->pid()), "-m", "-n", "--"};
+    return {"/usr/bin/nsenter", "-t", std::to_string(holder_->Pid()), "-m", "-n", "--"};
 }
 
 CommandResult SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs) const {
@@ -254,7 +262,7 @@ CommandResult SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs
 
 std::uint64_t SmbServer::ServerBytesRead() const {
     std::uint64_t total = 0;
-    const pid_t session = smbd_->pid();
+    const pid_t session = smbd_->Pid();
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {
         return 0;
