@@ -301,6 +301,16 @@ Outcome Process::Finish(int timeoutMs) {
     return outcome;
 }
 
+::testing::AssertionResult ExitedWith(const Outcome& outcome, int code) {
+    if (outcome.exited && outcome.code == code) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << (outcome.exited ? "exited with " : "did not exit; signal ") << outcome.code
+           << ", expected exit " << code << "; output:\n"
+           << outcome.output.substr(0, 2000);
+}
+
 Outcome Run(const std::vector<std::string>& argv, const ProcessOptions& options, int timeoutMs) {
     return Process(argv, options).Finish(timeoutMs);
 }

@@ -5,6 +5,7 @@
 #define ZEB_TESTSUPPORT_PROCESS_H
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -84,6 +85,9 @@ class Process {
     std::string output_;
     std::size_t lineAt_ = 0; // where ReadLine goes on
 };
+
+// Whether the program ended by exit with code; when not, how it ended and its output.
+::testing::AssertionResult ExitedWith(const Outcome& outcome, int code);
 
 // Runs to the end.
 Outcome Run(const std::vector<std::string>& argv, const ProcessOptions& options = {},

@@ -47,8 +47,7 @@ TEST_F(TransferBuffer, ShrinksInStepsOfTenThousandUntilOneFits) {
     // 1,200,000 and every size down to 610,000 are refused; 600,000 is the first that fits,
     // and the file of 1,200,000 bytes moves in two blocks of it.
     Outcome outcome = RunWithMemoryLimit({"0", "1200000", "1200000", "A", "B", "/t"}, dir_, 605000);
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string expected =
         StartUpBlock("VOR32.LOG", kDataName, 0, 1200000, 1200000, {"A", "B"}, 600000) + kSeparators;
     EXPECT_EQ(MaskTimes(outcome.output).rfind(expected, 0), 0u) << outcome.output;
@@ -72,8 +71,7 @@ class NoSizeFits : public TransferBuffer, public ::testing::WithParamInterface<S
 TEST_P(NoSizeFits, EndsWithInsufficientMemory) {
     const ShortRow& row = GetParam();
     Outcome outcome = RunWithMemoryLimit({"8", row.maxSize, "4", "A", "B", "/t"}, dir_, row.limit);
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string head = "\nData Copy Stress Test (Win32 Version)\n"
                        "Test started  <time>\n\n"
                        "LogFile name:  \t'VOR32.LOG'\n"

@@ -30,8 +30,7 @@ TEST_P(SpecialFile, IsRefusedAtOnce) {
         ASSERT_EQ(mkfifo((dir / row.fifo).c_str(), 0666), 0);
     }
     Outcome outcome = RunVor32(row.args, dir.path());
-    ASSERT_TRUE(outcome.exited) << outcome.output;
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output, row.lastMessage)) << outcome.output;
 }
 

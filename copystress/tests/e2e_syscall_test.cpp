@@ -82,8 +82,9 @@ std::string Describe(const std::vector<Call>& calls) {
     return text;
 }
 
-TEST(Blocks, FileOfTransBufSizePlusFour) {
-    TempDir dir;
+using Blocks = Vor32Test;
+
+TEST_F(Blocks, FileOfTransBufSizePlusFour) {
     dir.Make({"A", "B"});
     bool traced = false;
     std::vector<Call> calls = TracedRun(dir, {"20004", "20000", "4", "A", "B", "/t"}, &traced);
@@ -111,8 +112,7 @@ TEST(Blocks, FileOfTransBufSizePlusFour) {
                                "read 20000 = 4\n");
 }
 
-TEST(Blocks, FileOfExactlyTransBufSize) {
-    TempDir dir;
+TEST_F(Blocks, FileOfExactlyTransBufSize) {
     dir.Make({"A", "B"});
     bool traced = false;
     std::vector<Call> calls = TracedRun(dir, {"20000", "20000", "4", "A", "B", "/t"}, &traced);
@@ -132,8 +132,7 @@ TEST(Blocks, FileOfExactlyTransBufSize) {
                                "read 20000 = 0\n");
 }
 
-TEST(Blocks, EmptyFileCopiesWithOneReadOfNothing) {
-    TempDir dir;
+TEST_F(Blocks, EmptyFileCopiesWithOneReadOfNothing) {
     dir.Make({"A", "B"});
     bool traced = false;
     std::vector<Call> calls = TracedRun(dir, {"0", "20000", "20000", "A", "B", "/t"}, &traced);
