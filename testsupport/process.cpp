@@ -9,6 +9,7 @@
 #include <fstream>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -117,6 +118,9 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     if (pid_ == 0) {
         if (options.newSession) {
             setsid();
+        }
+        if (options.endWithParent) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
         }
         if (options.input) {
             dup2(in[0], 0);

@@ -29,6 +29,7 @@ struct ProcessOptions {
     std::filesystem::path outputFile; // standard output to this file, created or emptied
     bool errorsToOutput = false;      // standard error joins standard output (pipe or file)
     bool newSession = false;          // a session of its own, for a daemon that signals its group
+    bool endWithParent = false;       // SIGTERM when the test process dies
     // A command that runs the program (nsenter ..., say): the program's path and arguments
     // follow the launcher's own. Its first entry is an absolute path.
     std::vector<std::string> launcher;
