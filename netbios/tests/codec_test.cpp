@@ -1,5 +1,6 @@
 // Name encoding, name-service packets and session framing against wire bytes.
 #include "nbcodec.h"
+#include "nbpeer.h"
 #include "nbsession.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,7 @@
 namespace {
 
 using nb::Bytes;
-
-nb::WireName NameOf(const char* text) {
-    nb::WireName n;
-    std::memcpy(n.name.data(), text, std::strlen(text));
-    return n;
-}
+using nbtest::NameOf;
 
 Bytes FromHex(const char* hex) {
     Bytes out;

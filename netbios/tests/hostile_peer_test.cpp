@@ -3,6 +3,7 @@
 // name the station does not have, and a flood of a thousand connections. The station must
 // refuse or drop each of them, stay responsive, and still give a real caller its session.
 #include "nbcodec.h"
+#include "nbpeer.h"
 #include "nbsession.h"
 #include "netns.h"
 #include "stations.h"
@@ -24,16 +25,12 @@
 #include <unistd.h>
 
 using namespace zebtest;
+using nbtest::NameOf;
+using nbtest::SocketAddress;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-nb::WireName NameOf(const char* text) {
-    nb::WireName n;
-    std::memcpy(n.name.data(), text, std::strlen(text));
-    return n;
-}
 
 // How many descriptors a process holds.
 int OpenFiles(pid_t pid) {
@@ -56,17 +53,13 @@ class HostilePeers : public ::testing::Test {
         ASSERT_EQ(listener_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
         ASSERT_EQ(caller_->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
         ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
-        session_.sin_family = AF_INET;
-        session_.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
-        inet_pton(AF_INET, "127.0.0.2", &session_.sin_addr);
+        session_ = SocketAddress("127.0.0.2", static_cast<std::uint16_t>(port_ + 1));
     }
 
     // A connection to the listener's session port from a loopback address of our own.
     int Connect() {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, "127.0.0.9", &local.sin_addr);
+        sockaddr_in local = SocketAddress("127.0.0.9", 0);
         EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&session_), sizeof session_), 0);
         return fd;
@@ -198,9 +191,7 @@ TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) 
     std::thread flooder([&] {
         for (int i = 0; i < kFlood; ++i) {
             int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            inet_pton(AF_INET, "127.0.0.9", &local.sin_addr);
+            sockaddr_in local = SocketAddress("127.0.0.9", 0);
             // Whatever the outcome, the descriptor counts: a connection that does not get
             // through floods nothing, and a non-blocking connect answers EINPROGRESS.
             (void)bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);

@@ -1,4 +1,5 @@
 // Two provider stations in two processes on 127.0.0.2 and 127.0.0.3, on ports of their own.
+#include "nbpeer.h"
 #include "netns.h"
 #include "stations.h"
 
@@ -183,10 +184,7 @@ TEST_F(TwoStations, PeerVanishingWithUnreadDataIsAnAbort) {
 TEST_F(TwoStations, SilentAndHostileConnectionsAreClosedAndBounded) {
     ASSERT_EQ(a_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
     ASSERT_EQ(a_->Cmd("probe 0"), "0x03");
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
-    inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
+    sockaddr_in sa = nbtest::SocketAddress("127.0.0.2", static_cast<std::uint16_t>(port_ + 1));
     auto connect_to_a = [&] {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
@@ -205,8 +203,7 @@ TEST_F(TwoStations, SilentAndHostileConnectionsAreClosedAndBounded) {
     close(huge);
     // Garbage datagrams to the name port change nothing.
     int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in ns = sa;
-    ns.sin_port = htons(port_);
+    sockaddr_in ns = nbtest::SocketAddress("127.0.0.2", port_);
     unsigned char junk[40] = {0x12, 0x34, 0x29, 0x10, 0x00, 0x01, 0x00,
                               0x00, 0x00, 0x00, 0x00, 0x01, 0x20};
     sendto(udp, junk, sizeof junk, 0, reinterpret_cast<sockaddr*>(&ns), sizeof ns);
