@@ -1,5 +1,8 @@
 #include "smb_server.h"
 
+#include "files.h"
+#include "netns.h"
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -22,31 +25,13 @@ namespace {
 constexpr const char* kPassword = "zeb-test-pw";
 
 bool WriteText(const fs::path& path, const std::string& text, mode_t mode) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    return file.good() && chmod(path.c_str(), mode) == 0;
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool Found(const char* program) {
-    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        if (access((std::string(dir) + program).c_str(), X_OK) == 0) {
-            return true;
-        }
-    }
-    return false;
+    WriteFile(path, text);
+    return ReadFile(path) == text && chmod(path.c_str(), mode) == 0;
 }
 
 // True once a socket of pid's network namespace listens on 127.0.0.1:445.
 bool Listening(pid_t pid) {
-    std::istringstream table(ReadText("/proc/" + std::to_string(pid) + "/net/tcp"));
+    std::istringstream table(ReadFile("/proc/" + std::to_string(pid) + "/net/tcp"));
     std::string line;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
@@ -71,7 +56,7 @@ template <typename Ready> bool WaitFor(Ready ready, int timeoutMs) {
 
 // Field 6 of /proc/PID/stat, the session; the command name in parentheses may hold blanks.
 pid_t SessionOf(const std::string& pid) {
-    std::string stat = ReadText("/proc/" + pid + "/stat");
+    std::string stat = ReadFile("/proc/" + pid + "/stat");
     std::size_t close = stat.rfind(')');
     if (close == std::string::npos) {
         return -1;
@@ -95,7 +80,7 @@ std::unique_ptr<SmbServer> SmbServer::Start(std::string* whyNot) {
         return nullptr;
     }
     for (const char* program : {"smbd", "smbpasswd", "smbnetfs", "fusermount3", "nsenter"}) {
-        if (!Found(program)) {
+        if (FindProgram(program).empty()) {
             *whyNot = std::string(program) + " is not installed (scripts/deps.sh)";
             return nullptr;
         }
@@ -185,7 +170,7 @@ bool SmbServer::Begin(std::string* whyNot) {
                                  "--foreground", "--no-process-group", "--debug-stdout", "-d1"},
         daemon);
     if (!WaitFor([&] { return Listening(smbd_->Pid()); }, 15000)) {
-        *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadText(scratch_ / "smbd.out");
+        *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadFile(scratch_ / "smbd.out");
         return false;
     }
 
@@ -273,7 +258,7 @@ std::uint64_t SmbServer::ServerBytesRead() const {
             SessionOf(pid) != session) {
             continue;
         }
-        std::istringstream io(ReadText("/proc/" + pid + "/io"));
+        std::istringstream io(ReadFile("/proc/" + pid + "/io"));
         std::string key;
         std::uint64_t value = 0;
         while (io >> key >> value) {
