@@ -244,25 +244,16 @@ class SameHost : public ::testing::Test {
             GTEST_SKIP() << "cannot create a network namespace here (" << why << "); skipped";
         }
         ASSERT_EQ(nmbd_.Start(ns_, {"192.0.2.1/24"}), "");
-        char conf[] = "/tmp/nbc-smbconf-XXXXXX";
-        int fd = mkstemp(conf);
-        ASSERT_EQ(write(fd, "[global]\n", 9), 9);
-        close(fd);
-        plain_conf_ = conf;
+        WriteFile(dir_ / "smb.conf", "[global]\n");
     }
 
     std::string FromStationsAddress(const std::string& args) {
-        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + plain_conf_ + " " +
-                     args)
+        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " +
+                     (dir_ / "smb.conf").string() + " " + args)
             .text;
     }
 
-    void TearDown() override {
-        nmbd_.Stop();
-        if (!plain_conf_.empty()) {
-            unlink(plain_conf_.c_str());
-        }
-    }
+    void TearDown() override { nmbd_.Stop(); }
 
     std::unique_ptr<NbStation> At(const std::string& address, const std::string& node_type) {
         StationPlace place;
@@ -275,7 +266,7 @@ class SameHost : public ::testing::Test {
     Namespaces namespaces_;
     NmbdServer nmbd_;
     std::string ns_;
-    std::string plain_conf_;
+    TempDir dir_{"nbc-smbconf"};
 };
 
 TEST_F(SameHost, NmblookupAndTheNameServerReachTheStation) {
