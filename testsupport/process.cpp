@@ -35,18 +35,20 @@ std::string NameOf(const std::string& setting) {
 // The program's environment: ours without what is dropped or set anew, then the settings
 // given (the first of two settings of one name counts).
 std::vector<std::string> Environment(const ProcessOptions& options) {
-    std::vector<std::string> env;
-    auto given = [&](const std::string& name) {
-        for (const std::string& e : options.env) {
-            if (NameOf(e) == name) {
-                return true;
-            }
-        }
-        return false;
+    std::vector<std::string> given; // the first setting of each name
+    auto isGiven = [&](const std::string& entry) {
+        return std::any_of(given.begin(), given.end(),
+                           [&](const std::string& g) { return NameOf(g) == NameOf(entry); });
     };
+    for (const std::string& e : options.env) {
+        if (!isGiven(e)) {
+            given.push_back(e);
+        }
+    }
+    std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        bool dropped = given(NameOf(entry));
+        bool dropped = isGiven(entry);
         for (const std::string& prefix : options.dropEnv) {
             dropped = dropped || entry.rfind(prefix, 0) == 0;
         }
@@ -54,13 +56,7 @@ std::vector<std::string> Environment(const ProcessOptions& options) {
             env.push_back(entry);
         }
     }
-    std::vector<std::string> names;
-    for (const std::string& e : options.env) {
-        if (std::find(names.begin(), names.end(), NameOf(e)) == names.end()) {
-            names.push_back(NameOf(e));
-            env.push_back(e);
-        }
-    }
+    env.insert(env.end(), given.begin(), given.end());
     return env;
 }
 
