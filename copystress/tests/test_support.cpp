@@ -157,17 +157,16 @@ std::string Totals(const TotalsFacts& f, bool logged) {
         texts.push_back("\n\rMaxSize not reached.\n\r\n\r");
     }
     texts.push_back("\n\r[Final Totals]\n\r\n\r");
-    std::snprintf(line, sizeof line, "  Initial File Size: %08ld Bytes.\n\r", f.minSize);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line, "  Target File Size:  %08ld Bytes.\n\r", f.maxSize);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line, "  Increment Size:    %08ld Bytes.\n\r", f.increment);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line,
-                  "  Total number of transfers needed to reach MaxSize: %06ld\n\r", f.needed);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line, "  Current Transfer#: %06lu\n\r", f.transfers);
-    texts.push_back(line);
+    const std::pair<const char*, long> counts[] = {
+        {"  Initial File Size: %08ld Bytes.\n\r", f.minSize},
+        {"  Target File Size:  %08ld Bytes.\n\r", f.maxSize},
+        {"  Increment Size:    %08ld Bytes.\n\r", f.increment},
+        {"  Total number of transfers needed to reach MaxSize: %06ld\n\r", f.needed},
+        {"  Current Transfer#: %06ld\n\r", static_cast<long>(f.transfers)}};
+    for (const auto& [format, value] : counts) {
+        std::snprintf(line, sizeof line, format, value);
+        texts.push_back(line);
+    }
     texts.push_back("  Elapsed Run Time:  <elapsed>\n\r\n\r");
     std::snprintf(line, sizeof line, "  Total Bytes Copied:     %08lu\n\r", f.bytesCopied);
     texts.push_back(line);
