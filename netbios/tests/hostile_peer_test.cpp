@@ -10,14 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>

@@ -11,16 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <netinet/in.h>
-#include <optional>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>

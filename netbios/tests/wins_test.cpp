@@ -15,18 +15,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <optional>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 using namespace zebtest;
 
