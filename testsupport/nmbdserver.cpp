@@ -2,11 +2,8 @@
 #include "nmbdserver.h"
 #include "netns.h"
 
-#include <array>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <unistd.h>
 

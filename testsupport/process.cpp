@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>

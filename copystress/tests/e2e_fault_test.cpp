@@ -10,8 +10,6 @@
 
 #include <sys/mount.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <regex>
 

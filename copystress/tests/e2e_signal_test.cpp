@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <regex>
 
 #include <sys/wait.h>
 #include <unistd.h>
