@@ -18,8 +18,7 @@ struct ConsoleRow {
 using CommandLineStage = Vor32ParamTest<ConsoleRow>;
 
 TEST_P(CommandLineStage, PrintsExactlyAndEndsWithOne) {
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32(GetParam().args, dir.path());
+    Outcome outcome = RunHere(GetParam().args);
     ASSERT_TRUE(ExitedWith(outcome, 1));
     const std::string& expected = GetParam().expected;
     if (expected.rfind(kBanner, 0) == 0) {
@@ -81,9 +80,8 @@ TEST_F(CommandLine, TargetOfSixtySevenCharactersRuns) {
 // The longest log file name accepted fills the message buffer exactly: its start-up line
 // reaches the log whole, with its CR LF.
 TEST_F(CommandLine, LongestLogFileNameIsLoggedWhole) {
-    dir.Make({"A", "B"});
     std::string name(235, 'n');
-    Outcome outcome = RunVor32({"8", "8", "4", "A", "B", "/t", "/l", name}, dir.path());
+    Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t", "/l", name});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string log = ReadFile(dir / name);
     EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8, true), 0),

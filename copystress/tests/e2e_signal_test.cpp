@@ -20,8 +20,7 @@ using FirstSignal = Vor32ParamTest<int>;
 TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
     dir.Make({"A", "B"});
     options.pendingSignals = {GetParam()};
-    Vor32Process process({"0", "4000000", "4", "A", "B", "/h"}, options);
-    Outcome outcome = process.Finish();
+    Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B", "/h"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 0)); // even with /h
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u) << outcome.output;
@@ -70,8 +69,7 @@ TEST_F(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
 TEST_F(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
     dir.Make({"A", "B"});
     options.pendingSignals = {SIGINT, SIGTERM};
-    Vor32Process process({"0", "4000000", "4", "A", "B"}, options);
-    Outcome outcome = process.Finish();
+    Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 130));
     EXPECT_EQ(outcome.output, "");
 }
