@@ -65,19 +65,15 @@ class Nmbd : public ::testing::Test {
     std::string ns_;
 };
 
-bool Finds(const std::string& lookup, const std::string& address, const std::string& name) {
-    return LookupFinds(lookup, address, name);
-}
-
 TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
     auto a = MakeStation("127.0.0.2", "");  // H-node: server first
     auto b = MakeStation("127.0.0.3", "P"); // P-node: server only, no broadcasts
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors() << Log();
     ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors() << Log();
     std::string recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
+    EXPECT_TRUE(LookupFinds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
     std::string sender = Lookup("ZEBSTRESSSENDER");
-    EXPECT_TRUE(Finds(sender, "127.0.0.3", "ZEBSTRESSSENDER")) << sender;
+    EXPECT_TRUE(LookupFinds(sender, "127.0.0.3", "ZEBSTRESSSENDER")) << sender;
     // Each station tells its node type when asked directly.
     std::string status = nmbd_.Nmblookup("-A 127.0.0.2");
     EXPECT_NE(status.find("ZEBSTRESSRECVER <00> -         H <ACTIVE>"), std::string::npos)
@@ -89,21 +85,21 @@ TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
     // The server asks the owner, which still holds the name: the P-node's add is refused.
     EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x16 0") << Log();
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_TRUE(LookupFinds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver;
 
     // Deleted at the owner: released at the server, so the name is free for the other one.
     ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_FALSE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
+    EXPECT_FALSE(LookupFinds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
     EXPECT_NE(recver.find("failed to find name"), std::string::npos) << recver;
     EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x00 2") << Log();
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_TRUE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_TRUE(LookupFinds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
 
     // A station that ends releases what it still holds.
     b.reset();
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_FALSE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_FALSE(LookupFinds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
     EXPECT_NE(recver.find("failed to find name"), std::string::npos) << recver;
 }
 
