@@ -55,6 +55,7 @@ TEST_F(Namespaces, NmblookupFindsARegisteredName) {
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
     TempDir dir("nbt-smbconf");
     WriteFile(dir / "smb.conf", "[global]\n");
+    ASSERT_EQ(ReadFile(dir / "smb.conf"), "[global]\n");
     std::string run =
         "ip netns exec " + b_ + " timeout 20 nmblookup -s " + (dir / "smb.conf").string() + " ";
     ShellOutput unicast = Shell(run + "-U 192.0.2.1 --recursion ZEBSTRESSRECVER");

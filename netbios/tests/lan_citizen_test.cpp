@@ -240,6 +240,7 @@ class SameHost : public ::testing::Test {
         }
         ASSERT_EQ(nmbd_.Start(ns_, {"192.0.2.1/24"}), "");
         WriteFile(dir_ / "smb.conf", "[global]\n");
+        ASSERT_EQ(ReadFile(dir_ / "smb.conf"), "[global]\n");
     }
 
     std::string FromStationsAddress(const std::string& args) {

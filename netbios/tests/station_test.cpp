@@ -237,6 +237,7 @@ TEST_F(TwoStations, AStationThatCannotBindSaysWhyAndIsNotInstalled) {
 TEST_F(TwoStations, StaticTableFindsANameWithoutBroadcast) {
     TempDir dir("nblmhosts");
     WriteFile(dir / "lmhosts", "127.0.0.2 ZEBSTRESSRECVER\n");
+    ASSERT_EQ(ReadFile(dir / "lmhosts"), "127.0.0.2 ZEBSTRESSRECVER\n");
     // C broadcasts to an address nobody listens on, so only the table can find A.
     StationPlace s = Loopback("127.0.0.5", port_);
     s.broadcast = "127.0.0.6";
