@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <random>
 #include <sched.h>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -35,20 +36,14 @@ ShellOutput Shell(const std::string& command) {
 
 std::string FindProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
-    std::string dirs = std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t colon = dirs.find(':', start);
-        std::string dir = dirs.substr(start, colon == std::string::npos ? colon : colon - start);
+    std::istringstream dirs(std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = dir + "/" + name;
         std::error_code ec;
-        if (!dir.empty() && std::filesystem::is_regular_file(dir + "/" + name, ec) &&
-            access((dir + "/" + name).c_str(), X_OK) == 0) {
-            return dir + "/" + name;
+        if (!dir.empty() && std::filesystem::is_regular_file(candidate, ec) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
         }
-        if (colon == std::string::npos) {
-            break;
-        }
-        start = colon + 1;
     }
     return "";
 }

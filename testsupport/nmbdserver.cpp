@@ -2,14 +2,9 @@
 #include "nmbdserver.h"
 #include "netns.h"
 
-#include <array>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zebtest {
@@ -72,21 +67,16 @@ std::string NmbdServer::Start(const std::string& ns, const std::vector<std::stri
          << "log file = " << dir_ << "/log/nmbd.log\n"
          << "max log size = 0\n";
     conf.close();
-    std::string out = dir_ + "/log/stdout";
-    std::string logbase = dir_ + "/log";
-    pid_ = fork();
-    if (pid_ == 0) {
-        // Ends with the test process even if that dies; at most five minutes in any case.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (std::freopen(out.c_str(), "w", stdout) == nullptr) {
-            _exit(126);
-        }
-        dup2(1, 2);
-        execlp("ip", "ip", "netns", "exec", ns_.c_str(), "timeout", "300", nmbd.c_str(), "-F",
-               "--no-process-group", "-s", conf_.c_str(), "-l", logbase.c_str(), "-d", "2",
-               "--debug-stdout", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    // Ends with the test process even if that dies; at most five minutes in any case.
+    ProcessOptions options;
+    options.outputFile = dir_ + "/log/stdout";
+    options.errorsToOutput = true;
+    options.endWithParent = true;
+    nmbd_ = std::make_unique<Process>(
+        std::vector<std::string>{"ip", "netns", "exec", ns_, "timeout", "300", nmbd, "-F",
+                                 "--no-process-group", "-s", conf_, "-l", dir_ + "/log", "-d", "2",
+                                 "--debug-stdout"},
+        options);
     for (int i = 0; i < 100; ++i) {
         ShellOutput ss = Shell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
         if (ss.text.find(address_ + ":137") != std::string::npos) {
@@ -98,17 +88,10 @@ std::string NmbdServer::Start(const std::string& ns, const std::vector<std::stri
 }
 
 void NmbdServer::Stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM); // timeout passes it on to nmbd
-        int status = 0;
-        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) {
-            usleep(50000);
-        }
-        if (waitpid(pid_, &status, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
+    if (nmbd_) {
+        nmbd_->Signal(SIGTERM); // timeout passes it on to nmbd
+        nmbd_->Finish(5000);
+        nmbd_.reset();
     }
     if (!dir_.empty()) {
         Shell("rm -rf " + dir_);

@@ -5,8 +5,10 @@
 #ifndef ZEB_TESTSUPPORT_NMBDSERVER_H
 #define ZEB_TESTSUPPORT_NMBDSERVER_H
 
+#include "process.h"
+
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace zebtest {
@@ -41,7 +43,7 @@ class NmbdServer {
     std::string dir_;
     std::string conf_;
     std::string address_;
-    pid_t pid_ = -1;
+    std::unique_ptr<Process> nmbd_;
 };
 
 // Whether a lookup found name at address.

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -34,18 +34,20 @@ std::string NameOf(const std::string& setting) {
 // The program's environment: ours without what is dropped or set anew, then the settings
 // given (the first of two settings of one name counts).
 std::vector<std::string> Environment(const ProcessOptions& options) {
-    std::vector<std::string> env;
-    auto given = [&](const std::string& name) {
-        for (const std::string& e : options.env) {
-            if (NameOf(e) == name) {
-                return true;
-            }
-        }
-        return false;
+    std::vector<std::string> given; // the first setting of each name
+    auto isGiven = [&](const std::string& entry) {
+        return std::any_of(given.begin(), given.end(),
+                           [&](const std::string& g) { return NameOf(g) == NameOf(entry); });
     };
+    for (const std::string& e : options.env) {
+        if (!isGiven(e)) {
+            given.push_back(e);
+        }
+    }
+    std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        bool dropped = given(NameOf(entry));
+        bool dropped = isGiven(entry);
         for (const std::string& prefix : options.dropEnv) {
             dropped = dropped || entry.rfind(prefix, 0) == 0;
         }
@@ -53,13 +55,7 @@ std::vector<std::string> Environment(const ProcessOptions& options) {
             env.push_back(entry);
         }
     }
-    std::vector<std::string> names;
-    for (const std::string& e : options.env) {
-        if (std::find(names.begin(), names.end(), NameOf(e)) == names.end()) {
-            names.push_back(NameOf(e));
-            env.push_back(e);
-        }
-    }
+    env.insert(env.end(), given.begin(), given.end());
     return env;
 }
 
@@ -115,6 +111,12 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         throw std::runtime_error("fork");
     }
     if (pid_ == 0) {
+        if (options.newSession) {
+            setsid();
+        }
+        if (options.endWithParent) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+        }
         if (options.input) {
             dup2(in[0], 0);
         } else {
@@ -132,7 +134,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         } else {
             dup2(out[1], 1);
         }
-        dup2(err_, 2);
+        dup2(options.errorsToOutput ? 1 : err_, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
             _exit(126);
         }
@@ -296,6 +298,16 @@ Outcome Process::Finish(int timeoutMs) {
     outcome.output = output_;
     outcome.errors = Errors();
     return outcome;
+}
+
+::testing::AssertionResult ExitedWith(const Outcome& outcome, int code) {
+    if (outcome.exited && outcome.code == code) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << (outcome.exited ? "exited with " : "did not exit; signal ") << outcome.code
+           << ", expected exit " << code << "; output:\n"
+           << outcome.output.substr(0, 2000);
 }
 
 Outcome Run(const std::vector<std::string>& argv, const ProcessOptions& options, int timeoutMs) {

@@ -5,6 +5,7 @@
 #define ZEB_TESTSUPPORT_PROCESS_H
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -26,6 +27,9 @@ struct ProcessOptions {
     int pipeSize = 0;
     bool closeStandardOutput = false; // start with descriptor 1 closed (output not captured)
     std::filesystem::path outputFile; // standard output to this file, created or emptied
+    bool errorsToOutput = false;      // standard error joins standard output (pipe or file)
+    bool newSession = false;          // a session of its own, for a daemon that signals its group
+    bool endWithParent = false;       // SIGTERM when the test process dies
     // A command that runs the program (nsenter ..., say): the program's path and arguments
     // follow the launcher's own. Its first entry is an absolute path.
     std::vector<std::string> launcher;
@@ -82,6 +86,9 @@ class Process {
     std::string output_;
     std::size_t lineAt_ = 0; // where ReadLine goes on
 };
+
+// Whether the program ended by exit with code; when not, how it ended and its output.
+::testing::AssertionResult ExitedWith(const Outcome& outcome, int code);
 
 // Runs to the end.
 Outcome Run(const std::vector<std::string>& argv, const ProcessOptions& options = {},

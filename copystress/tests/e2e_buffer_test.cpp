@@ -21,40 +21,33 @@
 namespace vor32_test {
 namespace {
 
-// Runs vor32 with no fixed block larger than limit bytes to be had.
-Outcome RunWithMemoryLimit(const std::vector<std::string>& args, const TempDir& dir,
-                           unsigned long limit) {
-    SpawnOptions options;
-    options.cwd = dir.path();
-    options.env = {std::string("LD_PRELOAD=") + VOR32_MAP_LIMIT,
-                   "VOR32_TEST_MAP_LIMIT=" + std::to_string(limit)};
-    Vor32Process process(args, options);
-    return process.Finish();
-}
-
-class TransferBuffer : public ::testing::Test {
+class TransferBuffer : public Vor32Test {
   protected:
     void SetUp() override {
 #ifdef VOR32_TEST_SANITIZED
         GTEST_SKIP() << "the sanitizer runtime must come first in the preload list";
 #endif
-        dir_.Make({"A", "B"});
+        dir.Make({"A", "B"});
     }
-    TempDir dir_;
+    // Runs vor32 with no fixed block larger than limit bytes to be had.
+    Outcome RunWithMemoryLimit(const std::vector<std::string>& args, unsigned long limit) {
+        options.env = {std::string("LD_PRELOAD=") + VOR32_MAP_LIMIT,
+                       "VOR32_TEST_MAP_LIMIT=" + std::to_string(limit)};
+        return Vor32Process(args, options).Finish();
+    }
 };
 
 TEST_F(TransferBuffer, ShrinksInStepsOfTenThousandUntilOneFits) {
     // 1,200,000 and every size down to 610,000 are refused; 600,000 is the first that fits,
     // and the file of 1,200,000 bytes moves in two blocks of it.
-    Outcome outcome = RunWithMemoryLimit({"0", "1200000", "1200000", "A", "B", "/t"}, dir_, 605000);
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    Outcome outcome = RunWithMemoryLimit({"0", "1200000", "1200000", "A", "B", "/t"}, 605000);
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string expected =
         StartUpBlock("VOR32.LOG", kDataName, 0, 1200000, 1200000, {"A", "B"}, 600000) + kSeparators;
     EXPECT_EQ(MaskTimes(outcome.output).rfind(expected, 0), 0u) << outcome.output;
     EXPECT_EQ(Transfers(outcome.output).size(), 1u);
-    EXPECT_EQ(ReadFile(dir_ / "A" / kDataName), Cells(1200000));
-    EXPECT_EQ(ReadFile(dir_ / "B" / kDataName), Cells(1200000));
+    EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(1200000));
+    EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(1200000));
 }
 
 struct ShortRow {
@@ -71,9 +64,8 @@ class NoSizeFits : public TransferBuffer, public ::testing::WithParamInterface<S
 
 TEST_P(NoSizeFits, EndsWithInsufficientMemory) {
     const ShortRow& row = GetParam();
-    Outcome outcome = RunWithMemoryLimit({"8", row.maxSize, "4", "A", "B", "/t"}, dir_, row.limit);
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    Outcome outcome = RunWithMemoryLimit({"8", row.maxSize, "4", "A", "B", "/t"}, row.limit);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string head = "\nData Copy Stress Test (Win32 Version)\n"
                        "Test started  <time>\n\n"
                        "LogFile name:  \t'VOR32.LOG'\n"
@@ -88,10 +80,10 @@ TEST_P(NoSizeFits, EndsWithInsufficientMemory) {
                          "LogFile name:  \t'VOR32.LOG'\r\n"
                          "DataFile name: \t'" +
                          kDataName + "'\r\n";
-    EXPECT_EQ(MaskTimes(ReadFile(dir_ / "VOR32.LOG")),
+    EXPECT_EQ(MaskTimes(ReadFile(dir / "VOR32.LOG")),
               logged + "GlobalAlloc failed to satisfy request of " + row.lastTried +
                   " bytes\r\nInsufficient memory\r\n");
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "A" / kDataName));
+    EXPECT_FALSE(std::filesystem::exists(dir / "A" / kDataName));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, NoSizeFits,

@@ -15,14 +15,11 @@ struct ConsoleRow {
     std::string expected; // the whole console output, banner masked
 };
 
-class CommandLineStage : public ::testing::TestWithParam<ConsoleRow> {};
+using CommandLineStage = Vor32ParamTest<ConsoleRow>;
 
 TEST_P(CommandLineStage, PrintsExactlyAndEndsWithOne) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32(GetParam().args, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    Outcome outcome = RunHere(GetParam().args);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     const std::string& expected = GetParam().expected;
     if (expected.rfind(kBanner, 0) == 0) {
         EXPECT_EQ(MaskBanner(outcome.output), expected);
@@ -68,52 +65,41 @@ INSTANTIATE_TEST_SUITE_P(
                    "Max data file path length is 79; too long at target 'A'\n"}),
     zebtest::NamedRows([](const ConsoleRow& r) { return zebtest::Joined("args", r.args); }));
 
-TEST(CommandLine, TargetOfSixtySevenCharactersRuns) {
-    TempDir dir;
+using CommandLine = Vor32Test;
+
+TEST_F(CommandLine, TargetOfSixtySevenCharactersRuns) {
     // 67 characters, as two directories
     std::string target = std::string(30, 'p') + "/" + std::string(36, 'q');
     ASSERT_EQ(target.size(), 67u);
-    dir.Make({target, "B"});
-    Outcome outcome = RunVor32({"8", "8", "4", target, "B", "/t", "/d", "x"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0) << outcome.output;
+    Outcome outcome = RunHere({"8", "8", "4", target, "B", "/t", "/d", "x"}, {target, "B"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_EQ(ReadFile(dir / target / "x"), Cells(8));
     EXPECT_EQ(ReadFile(dir / "B" / "x"), Cells(8));
 }
 
 // The longest log file name accepted fills the message buffer exactly: its start-up line
 // reaches the log whole, with its CR LF.
-TEST(CommandLine, LongestLogFileNameIsLoggedWhole) {
-    TempDir dir;
-    dir.Make({"A", "B"});
+TEST_F(CommandLine, LongestLogFileNameIsLoggedWhole) {
     std::string name(235, 'n');
-    Outcome outcome = RunVor32({"8", "8", "4", "A", "B", "/t", "/l", name}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0) << outcome.output.substr(0, 400);
+    Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t", "/l", name});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string log = ReadFile(dir / name);
     EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8, true), 0),
               0u)
         << log.substr(0, 400);
 }
 
-TEST(CommandLine, RoundingOf5001And5003And1) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"5001", "5003", "1", "A", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0);
+TEST_F(CommandLine, RoundingOf5001And5003And1) {
+    Outcome outcome = RunHere({"5001", "5003", "1", "A", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_NE(outcome.output.find("\tMinSize: 5000\tMaxSize:5000\tIncrement:4\n"),
               std::string::npos)
         << outcome.output;
 }
 
-TEST(CommandLine, LetterGroupLdNamesLogAndDataFile) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome =
-        RunVor32({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0) << outcome.output;
+TEST_F(CommandLine, LetterGroupLdNamesLogAndDataFile) {
+    Outcome outcome = RunHere({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
     EXPECT_EQ(
@@ -123,8 +109,7 @@ TEST(CommandLine, LetterGroupLdNamesLogAndDataFile) {
     EXPECT_EQ(ReadFile(dir / "B" / "b.dat"), Cells(12));
 }
 
-TEST(CommandLine, AbsoluteTargetsWithTrailingSlash) {
-    TempDir dir;
+TEST_F(CommandLine, AbsoluteTargetsWithTrailingSlash) {
     dir.Make({"A", "B"});
     std::string a = (dir / "A").string() + "/";
     std::string b = (dir / "B").string();
@@ -132,8 +117,7 @@ TEST(CommandLine, AbsoluteTargetsWithTrailingSlash) {
         GTEST_SKIP() << "temporary folder too deep for the default data file name";
     }
     Outcome outcome = RunVor32({"8", "12", "4", a, b, "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0) << outcome.output;
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u);
     EXPECT_EQ(transfers[0].source, a);

@@ -61,14 +61,14 @@ void OverwriteCell(const fs::path& path, std::uint32_t index, std::uint32_t valu
     file.write(bytes, 4);
 }
 
-TEST(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
-    TempDir dir;
+using Failure = Vor32Test;
+
+TEST_F(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
     HeldUpRun run(dir);
     ASSERT_TRUE(run.held());
     OverwriteCell(run.CurrentFile(), 31, 0xDEADBEEF);
     Outcome outcome = run.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string report = "\nData Corruption: Cell# 1F (31d) in '" + run.NextPath() +
                          "' [Cell=4bytes]\nExpected: 1F,  Found: DEADBEEF\n";
     EXPECT_TRUE(EndsWith(outcome.output, "Secs\n" + report)) << outcome.output.substr(4000);
@@ -77,29 +77,25 @@ TEST(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
     EXPECT_EQ(log, StartUpBlock("VOR32.LOG", kDataName, 400, 100000, 4, {"A", "B"}, 100000, true));
 }
 
-TEST(Failure, WrongCellIsInTheLogWithSwitchV) {
-    TempDir dir;
+TEST_F(Failure, WrongCellIsInTheLogWithSwitchV) {
     HeldUpRun run(dir, {"/v"});
     ASSERT_TRUE(run.held());
     OverwriteCell(run.CurrentFile(), 31, 7);
     Outcome outcome = run.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string log = ReadFile(dir / "VOR32.LOG");
     std::string report = "\nData Corruption: Cell# 1F (31d) in '" + run.NextPath() +
                          "' [Cell=4bytes]\r\nExpected: 1F,  Found: 7\r\n";
     EXPECT_TRUE(EndsWith(log, "Secs\r\n" + report)) << log.substr(log.size() - 300);
 }
 
-TEST(Failure, LastCellWrongIsFoundToo) {
-    TempDir dir;
+TEST_F(Failure, LastCellWrongIsFoundToo) {
     HeldUpRun run(dir);
     ASSERT_TRUE(run.held());
     std::uint32_t last = run.size() / 4 - 1;
     OverwriteCell(run.CurrentFile(), last, last + 1);
     Outcome outcome = run.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     char expected[200];
     std::snprintf(expected, sizeof expected,
                   "Cell# %X (%ud) in '%s' [Cell=4bytes]\nExpected: %X,  Found: %X\n", last, last,
@@ -107,8 +103,7 @@ TEST(Failure, LastCellWrongIsFoundToo) {
     EXPECT_TRUE(EndsWith(outcome.output, expected)) << outcome.output.substr(4000);
 }
 
-TEST(Failure, OneCellTooManyIsReportedBySize) {
-    TempDir dir;
+TEST_F(Failure, OneCellTooManyIsReportedBySize) {
     HeldUpRun run(dir);
     ASSERT_TRUE(run.held());
     std::uint32_t size = run.size();
@@ -117,51 +112,43 @@ TEST(Failure, OneCellTooManyIsReportedBySize) {
         file << Cells(size + 4).substr(size);
     }
     Outcome outcome = run.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" + std::to_string(size + 4) +
                                              ") != Expected file size(" + std::to_string(size) +
                                              ")\n"))
         << outcome.output.substr(4000);
 }
 
-TEST(Failure, OneCellTooFewIsReportedBySize) {
-    TempDir dir;
+TEST_F(Failure, OneCellTooFewIsReportedBySize) {
     HeldUpRun run(dir);
     ASSERT_TRUE(run.held());
     std::uint32_t size = run.size();
     fs::resize_file(run.CurrentFile(), size - 4);
     Outcome outcome = run.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" + std::to_string(size - 4) +
                                              ") != Expected file size(" + std::to_string(size) +
                                              ")\n"))
         << outcome.output.substr(4000);
 }
 
-TEST(Failure, DirectoryInPlaceOfTheDataFileIsRefusedForReading) {
-    TempDir dir;
+TEST_F(Failure, DirectoryInPlaceOfTheDataFileIsRefusedForReading) {
     HeldUpRun run(dir);
     ASSERT_TRUE(run.held());
     // A directory opens for reading, but a data file must be a regular file.
     fs::remove(run.CurrentFile());
     fs::create_directory(run.CurrentFile());
     Outcome outcome = run.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output, "Secs\nUnable to open '" +
                                              fs::relative(run.CurrentFile(), dir.path()).string() +
                                              "' for reading.\n"))
         << outcome.output.substr(4000);
 }
 
-TEST(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
-    TempDir dir;
-    dir.Make({"A"});
-    Outcome outcome = RunVor32({"8", "16", "4", "A", "A/", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+TEST_F(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
+    Outcome outcome = RunHere({"8", "16", "4", "A", "A/", "/t"}, {"A"});
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output,
                          kSeparators + "Unable to open 'A/" + kDataName + "' for writing.\n"))
         << outcome.output;
@@ -169,12 +156,9 @@ TEST(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8));
 }
 
-TEST(Failure, InitialFileThatCannotBeCreatedIsLogged) {
-    TempDir dir;
-    dir.Make({"B"});
-    Outcome outcome = RunVor32({"8", "16", "4", "missing", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+TEST_F(Failure, InitialFileThatCannotBeCreatedIsLogged) {
+    Outcome outcome = RunHere({"8", "16", "4", "missing", "B", "/t"}, {"B"});
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to create initial file 'missing/" + kDataName + "'.\n";
     EXPECT_TRUE(EndsWith(outcome.output, "Transfer Buffer.\n" + message)) << outcome.output;
     std::string log = ReadFile(dir / "VOR32.LOG");
@@ -183,28 +167,23 @@ TEST(Failure, InitialFileThatCannotBeCreatedIsLogged) {
         << log;
 }
 
-TEST(Failure, DestinationThatCannotBeCreated) {
-    TempDir dir;
-    dir.Make({"A"});
-    Outcome outcome = RunVor32({"8", "16", "4", "A", "missing", "/t", "/v"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+TEST_F(Failure, DestinationThatCannotBeCreated) {
+    Outcome outcome = RunHere({"8", "16", "4", "A", "missing", "/t", "/v"}, {"A"});
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to open 'missing/" + kDataName + "' for writing.\n";
     EXPECT_TRUE(EndsWith(outcome.output, message)) << outcome.output;
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_TRUE(EndsWith(log, "Unable to open 'missing/" + kDataName + "' for writing.\r\n"));
 }
 
-TEST(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
-    TempDir dir;
+TEST_F(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
     dir.Make({"A", "B"});
     WriteFile(dir / "VOR32.LOG", "keep");
     int held = open((dir / "VOR32.LOG").c_str(), O_RDONLY);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
     Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
     close(held);
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_EQ(outcome.output, "Unable to create log file 'VOR32.LOG'.\n");
     EXPECT_EQ(ReadFile(dir / "VOR32.LOG"), "keep");
     EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
@@ -212,98 +191,79 @@ TEST(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
 
 // A log or data file that standard output is redirected to is already open in the shell's
 // hands; writing it as well used to interleave the two writers into garbage.
-TEST(Failure, FileThatIsStandardOutputIsHeldByAnotherOpener) {
-    {
-        TempDir dir;
-        dir.Make({"A", "B"});
-        SpawnOptions options;
-        options.cwd = dir.path();
-        options.outputFile = dir / "VOR32.LOG";
-        Vor32Process process({"8", "16", "4", "A", "B", "/t", "/v"}, options);
-        Outcome outcome = process.Finish();
-        ASSERT_TRUE(outcome.exited);
-        EXPECT_EQ(outcome.code, 1);
-        EXPECT_EQ(ReadFile(dir / "VOR32.LOG"), "Unable to create log file 'VOR32.LOG'.\n");
-        EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
-    }
-    {
-        TempDir dir;
-        dir.Make({"A", "B"});
-        SpawnOptions options;
-        options.cwd = dir.path();
-        options.outputFile = dir / "B" / kDataName;
-        Vor32Process process({"8", "16", "4", "A", "B", "/t"}, options);
-        Outcome outcome = process.Finish();
-        ASSERT_TRUE(outcome.exited);
-        EXPECT_EQ(outcome.code, 1);
-        std::string output = ReadFile(dir / "B" / kDataName);
-        EXPECT_TRUE(
-            EndsWith(output, kSeparators + "Unable to open 'B/" + kDataName + "' for writing.\n"))
-            << output;
-    }
+TEST_F(Failure, FileThatIsStandardOutputIsHeldByAnotherOpener) {
+    dir.Make({"A", "B"});
+    options.outputFile = dir / "VOR32.LOG";
+    Outcome outcome = Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish();
+    ASSERT_TRUE(ExitedWith(outcome, 1));
+    EXPECT_EQ(ReadFile(dir / "VOR32.LOG"), "Unable to create log file 'VOR32.LOG'.\n");
+    EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
+
+    TempDir data;
+    data.Make({"A", "B"});
+    options.cwd = data.path();
+    options.outputFile = data / "B" / kDataName;
+    outcome = Vor32Process({"8", "16", "4", "A", "B", "/t"}, options).Finish();
+    ASSERT_TRUE(ExitedWith(outcome, 1));
+    std::string output = ReadFile(data / "B" / kDataName);
+    EXPECT_TRUE(
+        EndsWith(output, kSeparators + "Unable to open 'B/" + kDataName + "' for writing.\n"))
+        << output;
 }
 
-TEST(Failure, LogInAMissingDirectory) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/l", "none/x.log"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1);
+TEST_F(Failure, LogInAMissingDirectory) {
+    Outcome outcome = RunHere({"8", "16", "4", "A", "B", "/l", "none/x.log"});
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_EQ(outcome.output, "Unable to create log file 'none/x.log'.\n");
 }
 
-// Runs vor32 in dir with full/ a file system that is already full (one page of tmpfs, taken
-// by a filler file), mounted in a mount namespace of the run's own.
-Outcome RunOnAFullDisk(const TempDir& dir, const std::vector<std::string>& args) {
+struct FullDiskRun {
+    Outcome outcome;
+    std::string log; // VOR32.LOG as the run left it
+};
+
+// Runs vor32 in a fresh directory holding dirs and full/, a file system that is already full
+// (one page of tmpfs, taken by a filler file), mounted in a mount namespace of the run's own.
+FullDiskRun RunOnAFullDisk(const std::vector<std::string>& dirs,
+                           const std::vector<std::string>& args) {
     const std::string mountFullTmpfs = "mount -t tmpfs -o size=4k none full && "
                                        "head -c 4096 /dev/zero >full/filler && "
                                        "mkdir full/T && exec \"$0\" \"$@\"";
+    TempDir dir;
+    dir.Make(dirs);
+    dir.Make({"full"});
     SpawnOptions options;
     options.cwd = dir.path();
     options.launcher = {"/usr/bin/unshare", "--map-root-user", "--mount", "--propagation",
                         "private",          "/bin/sh",         "-c",      mountFullTmpfs};
-    Vor32Process process(args, options);
-    return process.Finish();
+    Outcome outcome = Vor32Process(args, options).Finish();
+    return {outcome, ReadFile(dir / "VOR32.LOG")};
 }
 
 // Writes that fail with a full disk, all in one test: the log, the initial file and a copy.
-TEST(Failure, WritesToAFullDisk) {
+TEST_F(Failure, WritesToAFullDisk) {
     if (std::system("unshare --map-root-user --mount true 2>/dev/null") != 0) {
         GTEST_SKIP() << "no mount namespace for a full tmpfs here";
     }
-    {
-        TempDir dir;
-        dir.Make({"A", "B", "full"});
-        Outcome outcome = RunOnAFullDisk(dir, {"8", "16", "4", "A", "B", "/l", "full/x.log"});
-        ASSERT_TRUE(outcome.exited);
-        EXPECT_EQ(outcome.code, 2);
-        EXPECT_EQ(outcome.output,
-                  "\nData Copy Stress Test (Win32 Version)\nWrite to log file failed.\n");
-    }
-    {
-        TempDir dir;
-        dir.Make({"B", "full"});
-        Outcome outcome = RunOnAFullDisk(dir, {"8", "16", "4", "full/T", "B", "/t"});
-        ASSERT_TRUE(outcome.exited);
-        EXPECT_EQ(outcome.code, 1);
-        EXPECT_TRUE(
-            EndsWith(outcome.output,
-                     "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
-            << outcome.output;
-        // The console-only line is not in the log; the report is (start-up logs everything).
-        EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"),
-                             "Transfer Buffer.\r\ndwBytesWritten (0) != dwCount (8)\r\n"));
-    }
-    {
-        TempDir dir;
-        dir.Make({"A", "full"});
-        Outcome outcome = RunOnAFullDisk(dir, {"8", "16", "4", "A", "full/T", "/t"});
-        ASSERT_TRUE(outcome.exited);
-        EXPECT_EQ(outcome.code, 1);
-        EXPECT_TRUE(
-            EndsWith(outcome.output, kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
-            << outcome.output;
-    }
+    FullDiskRun log = RunOnAFullDisk({"A", "B"}, {"8", "16", "4", "A", "B", "/l", "full/x.log"});
+    ASSERT_TRUE(ExitedWith(log.outcome, 2));
+    EXPECT_EQ(log.outcome.output,
+              "\nData Copy Stress Test (Win32 Version)\nWrite to log file failed.\n");
+
+    FullDiskRun initial = RunOnAFullDisk({"B"}, {"8", "16", "4", "full/T", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(initial.outcome, 1));
+    EXPECT_TRUE(
+        EndsWith(initial.outcome.output,
+                 "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
+        << initial.outcome.output;
+    // The console-only line is not in the log; the report is (start-up logs everything).
+    EXPECT_TRUE(EndsWith(initial.log, "Transfer Buffer.\r\ndwBytesWritten (0) != dwCount (8)\r\n"));
+
+    FullDiskRun copy = RunOnAFullDisk({"A"}, {"8", "16", "4", "A", "full/T", "/t"});
+    ASSERT_TRUE(ExitedWith(copy.outcome, 1));
+    EXPECT_TRUE(
+        EndsWith(copy.outcome.output, kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
+        << copy.outcome.output;
 }
 
 } // namespace

@@ -10,8 +10,6 @@
 
 #include <sys/mount.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <regex>
 
@@ -42,16 +40,16 @@ std::vector<std::string> LogLines(const std::string& log) {
     return lines;
 }
 
-TEST(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
-    TempDir dir;
+using FileSystemFault = Vor32Test;
+
+TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
     dir.Make({"A", "small"});
     if (std::string why = MountSmall(dir / "small", "64k", false); !why.empty()) {
         GTEST_SKIP() << why;
     }
     Outcome outcome = RunVor32({"4000", "1000000", "4000", "A", "small", "/t", "/v"}, dir.path());
     umount2((dir / "small").c_str(), MNT_DETACH);
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 1) << outcome.output;
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     // The failing write is either a copy onto the full target or the growth of the file there.
     static const std::regex copyFailed(
         "dwBytesWritten \\(([0-9]+)\\) != dwBytesRead \\(([0-9]+)\\)");
@@ -83,16 +81,14 @@ TEST(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
     EXPECT_GE(atA.size(), 4000u);
 }
 
-TEST(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
-    TempDir dir;
+TEST_F(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
     dir.Make({"A", "ro"});
     if (std::string why = MountSmall(dir / "ro", "64k", true); !why.empty()) {
         GTEST_SKIP() << why;
     }
     // As the destination of the first copy.
     Outcome copy = RunVor32({"8", "16", "4", "A", "ro", "/t", "/v"}, dir.path());
-    ASSERT_TRUE(copy.exited);
-    EXPECT_EQ(copy.code, 1);
+    ASSERT_TRUE(ExitedWith(copy, 1));
     const std::string refusal = "Unable to open 'ro/" + kDataName + "' for writing.";
     EXPECT_TRUE(EndsWith(copy.output, kSeparators + refusal + "\n")) << copy.output;
     EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), refusal + "\r\n"));
@@ -100,8 +96,7 @@ TEST(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
     // As the target of the initial file.
     Outcome initial = RunVor32({"8", "16", "4", "ro", "A", "/t"}, dir.path());
     umount2((dir / "ro").c_str(), MNT_DETACH);
-    ASSERT_TRUE(initial.exited);
-    EXPECT_EQ(initial.code, 1);
+    ASSERT_TRUE(ExitedWith(initial, 1));
     const std::string creation = "Unable to create initial file 'ro/" + kDataName + "'.";
     EXPECT_TRUE(EndsWith(initial.output, "Transfer Buffer.\n" + creation + "\n")) << initial.output;
     EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), "Transfer Buffer.\r\n" + creation + "\r\n"));

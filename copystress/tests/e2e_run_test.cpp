@@ -24,10 +24,8 @@ std::string TransferLines(const std::string& output, bool logged) {
 
 TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
     TempDir dir;
-    dir.Make({"A", "B", "C"});
-    Outcome outcome = RunVor32({"5000", "200000", "100", "A", "B", "C", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output.substr(0, 2000);
+    Outcome outcome = RunIn(dir, {"5000", "200000", "100", "A", "B", "C", "/t"}, {"A", "B", "C"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
 
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1950u);
@@ -62,10 +60,8 @@ TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
 
 TEST(Run, ExitCodeThreeWithSwitchH) {
     TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/th"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 3);
+    Outcome outcome = RunIn(dir, {"8", "16", "4", "A", "B", "/th"});
+    ASSERT_TRUE(ExitedWith(outcome, 3));
 }
 
 struct SequenceRow {
@@ -73,10 +69,9 @@ struct SequenceRow {
     std::vector<int> destinations;
 };
 
-class DestinationSequence : public ::testing::TestWithParam<SequenceRow> {};
+using DestinationSequence = Vor32ParamTest<SequenceRow>;
 
 TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
-    TempDir dir;
     std::vector<std::string> args = {"0", "32", "4"};
     for (int t = 0; t < GetParam().targets; ++t) {
         dir.Make({"T" + std::to_string(t)});
@@ -84,8 +79,7 @@ TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
     }
     args.push_back("/t");
     Outcome outcome = RunVor32(args, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), GetParam().destinations.size());
     std::string source = "T0/";
@@ -106,10 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, DestinationSequence,
 
 TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
     TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"8", "8", "4", "A", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0);
+    Outcome outcome = RunIn(dir, {"8", "8", "4", "A", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_EQ(outcome.output.find("Bytes/Sec"), std::string::npos);
     EXPECT_NE(outcome.output.find("  Time Copying:           00 Hours  00 Minutes 00 Seconds\n\r"),
               std::string::npos);
@@ -122,10 +114,8 @@ TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
 
 TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
     TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"20004", "20000", "4", "A", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0);
+    Outcome outcome = RunIn(dir, {"20004", "20000", "4", "A", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_NE(
         outcome.output.find("  Total number of transfers needed to reach MaxSize: 000000\n\r"),
         std::string::npos);
@@ -135,10 +125,8 @@ TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
 
 TEST(Run, DataFileOfZeroBytes) {
     TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"0", "4", "4", "A", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    Outcome outcome = RunIn(dir, {"0", "4", "4", "A", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u);
     EXPECT_EQ(transfers[0].size, 4);
@@ -148,10 +136,8 @@ TEST(Run, DataFileOfZeroBytes) {
 
 TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
     TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"5000", "5100", "100", "A", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    Outcome outcome = RunIn(dir, {"5000", "5100", "100", "A", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string grown = ReadFile(dir / "B" / kDataName);
     ASSERT_EQ(grown.size(), 5100u);
     EXPECT_EQ(grown, Cells(5100));
@@ -162,23 +148,18 @@ TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
 
 TEST(Run, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
     TempDir dir;
-    dir.Make({"A", "B"});
-    Outcome outcome = RunVor32({"0", "10", "12", "A", "B", "/t"}, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    Outcome outcome = RunIn(dir, {"0", "10", "12", "A", "B", "/t"});
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(12));
 }
 
-class VerboseSwitches : public ::testing::TestWithParam<std::vector<std::string>> {};
+using VerboseSwitches = Vor32ParamTest<std::vector<std::string>>;
 
 TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
-    TempDir dir;
-    dir.Make({"A", "B"});
     std::vector<std::string> args = {"8", "16", "4", "A", "B"};
     args.insert(args.end(), GetParam().begin(), GetParam().end());
-    Outcome outcome = RunVor32(args, dir.path());
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0) << outcome.output;
+    Outcome outcome = RunHere(args);
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     ASSERT_EQ(Transfers(outcome.output).size(), 2u);
     TotalsFacts totals{8, 16, 4, 2, 2, 12 + 16, true};
     std::string log = ReadFile(dir / "VOR32.LOG");
@@ -205,8 +186,7 @@ TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
     options.closeStandardOutput = true;
     Vor32Process process({"8", "16", "4", "A", "B", "/t", "/v"}, options);
     Outcome outcome = process.Finish();
-    ASSERT_TRUE(outcome.exited);
-    ASSERT_EQ(outcome.code, 0);
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskTimes(log).rfind(
                   StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true), 0),

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <regex>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,20 +13,15 @@
 namespace vor32_test {
 namespace {
 
-class FirstSignal : public ::testing::TestWithParam<int> {};
+using FirstSignal = Vor32ParamTest<int>;
 
 // The signal waits, blocked, until the program takes over its handling at start: it is the
 // ScrollLock that was on before the first transfer.
 TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
-    TempDir dir;
     dir.Make({"A", "B"});
-    SpawnOptions options;
-    options.cwd = dir.path();
     options.pendingSignals = {GetParam()};
-    Vor32Process process({"0", "4000000", "4", "A", "B", "/h"}, options);
-    Outcome outcome = process.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0); // even with /h
+    Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B", "/h"}, options).Finish();
+    ASSERT_TRUE(ExitedWith(outcome, 0)); // even with /h
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u) << outcome.output;
     TotalsFacts totals{0, 4000000, 4, 1000000, 1, 4, false};
@@ -48,17 +42,15 @@ INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM
                              return std::string("SIG") + sigabbrev_np(s);
                          }));
 
-TEST(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
-    TempDir dir;
+using OperatorEnd = Vor32Test;
+
+TEST_F(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
     dir.Make({"A", "B", "C"});
-    SpawnOptions options;
-    options.cwd = dir.path();
     Vor32Process process({"100000", "400000000", "100000", "A", "B", "C", "/v"}, options);
     ASSERT_TRUE(process.ReadUntil("\n#001 "));
     process.Signal(SIGINT);
     Outcome outcome = process.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0);
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_GE(transfers.size(), 1u);
     std::size_t terminated = outcome.output.find("Secs\n\n\nTerminated by user.\n");
@@ -74,26 +66,18 @@ TEST(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
               Cells(static_cast<std::uint32_t>(transfers.back().size)));
 }
 
-TEST(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
-    TempDir dir;
+TEST_F(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
     dir.Make({"A", "B"});
-    SpawnOptions options;
-    options.cwd = dir.path();
     options.pendingSignals = {SIGINT, SIGTERM};
-    Vor32Process process({"0", "4000000", "4", "A", "B"}, options);
-    Outcome outcome = process.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 130);
+    Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B"}, options).Finish();
+    ASSERT_TRUE(ExitedWith(outcome, 130));
     EXPECT_EQ(outcome.output, "");
 }
 
 // The second signal comes while the program sits in a console write that nobody takes: it
 // ends at once all the same, and the log it leaves ends in a whole line.
-TEST(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
-    TempDir dir;
+TEST_F(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
     dir.Make({"A", "B"});
-    SpawnOptions options;
-    options.cwd = dir.path();
     options.pipeSize = 4096;
     Vor32Process process({"400", "4000000", "4", "A", "B", "/v"}, options);
     ASSERT_TRUE(process.WaitBlockedOnOutput());
@@ -111,24 +95,20 @@ TEST(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
     }
     ASSERT_NE(ended.si_pid, 0) << "still waiting on the console";
     Outcome outcome = process.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 130);
+    ASSERT_TRUE(ExitedWith(outcome, 130));
     EXPECT_EQ(outcome.output.find("Terminated by user."), std::string::npos);
     std::string log = ReadFile(dir / "VOR32.LOG");
     ASSERT_TRUE(EndsWith(log, " Secs\r\n")) << log.substr(log.size() - 200);
     EXPECT_FALSE(Transfers(log).empty());
 }
 
-TEST(OperatorEnd, IgnoredSigintStaysIgnored) {
-    TempDir dir;
+TEST_F(OperatorEnd, IgnoredSigintStaysIgnored) {
     dir.Make({"A", "B"});
     // A shell starts background jobs with SIGINT ignored; SIGTERM still ends the run.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     struct sigaction previous {};
     sigaction(SIGINT, &ignore, &previous);
-    SpawnOptions options;
-    options.cwd = dir.path();
     options.keepIgnoredSigint = true;
     options.pendingSignals = {SIGINT};
     Vor32Process process({"0", "8", "4", "A", "B"}, options);
@@ -136,8 +116,7 @@ TEST(OperatorEnd, IgnoredSigintStaysIgnored) {
     ASSERT_TRUE(process.ReadUntil("\n#003 "));
     process.Signal(SIGTERM);
     Outcome outcome = process.Finish();
-    ASSERT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.code, 0);
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_NE(outcome.output.find("Terminated by user."), std::string::npos);
 }
 

@@ -24,8 +24,7 @@ TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
                             {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", server->SharePath()});
     Vor32Process process({"1000", "40000", "1000", "a/", "b/", "/t"}, options);
     Outcome outcome = process.Finish(300000);
-    ASSERT_TRUE(outcome.exited) << outcome.output;
-    EXPECT_EQ(outcome.code, 0) << outcome.output;
+    ASSERT_TRUE(ExitedWith(outcome, 0));
     // The initial file of 1000 bytes, then one transfer per size from 2000 to 40000, each copy
     // read back and checked cell by cell.
     std::vector<Transfer> transfers = Transfers(outcome.output);

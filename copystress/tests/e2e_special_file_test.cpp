@@ -20,18 +20,16 @@ struct SpecialFileRow {
     std::string lastMessage; // what the console output ends with
 };
 
-class SpecialFile : public ::testing::TestWithParam<SpecialFileRow> {};
+using SpecialFile = Vor32ParamTest<SpecialFileRow>;
 
 TEST_P(SpecialFile, IsRefusedAtOnce) {
     const SpecialFileRow& row = GetParam();
-    TempDir dir;
     dir.Make({"A", "B"});
     if (row.fifo != nullptr) {
         ASSERT_EQ(mkfifo((dir / row.fifo).c_str(), 0666), 0);
     }
-    Outcome outcome = RunVor32(row.args, dir.path());
-    ASSERT_TRUE(outcome.exited) << outcome.output;
-    EXPECT_EQ(outcome.code, 1);
+    Outcome outcome = RunHere(row.args);
+    ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output, row.lastMessage)) << outcome.output;
 }
 

@@ -1,6 +1,7 @@
 // The block structure of the real binary's file traffic, seen through strace: one read or
 // write call per block of the transfer buffer, and lock, write, unlock for every block that
 // a copy writes. Skipped where strace cannot run.
+#include "names.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -82,15 +83,29 @@ std::string Describe(const std::vector<Call>& calls) {
     return text;
 }
 
-TEST(Blocks, FileOfTransBufSizePlusFour) {
-    TempDir dir;
+struct BlockRow {
+    std::string name;
+    std::vector<std::string> args;
+    std::string calls; // as Describe writes them
+};
+
+using Blocks = Vor32ParamTest<BlockRow>;
+
+TEST_P(Blocks, OneCallPerBlockAndALockAroundEachWrite) {
     dir.Make({"A", "B"});
     bool traced = false;
-    std::vector<Call> calls = TracedRun(dir, {"20004", "20000", "4", "A", "B", "/t"}, &traced);
+    std::vector<Call> calls = TracedRun(dir, GetParam().args, &traced);
     if (!traced) {
         GTEST_SKIP() << "strace is not available here";
     }
-    EXPECT_EQ(Describe(calls), "mmap 20000 = 0\n"
+    EXPECT_EQ(Describe(calls), GetParam().calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Blocks,
+    ::testing::Values(BlockRow{"FileOfTransBufSizePlusFour",
+                               {"20004", "20000", "4", "A", "B", "/t"},
+                               "mmap 20000 = 0\n"
                                // the initial file: one full buffer, then one write of 4 bytes
                                "write 20000 = 20000\n"
                                "write 4 = 4\n"
@@ -108,18 +123,10 @@ TEST(Blocks, FileOfTransBufSizePlusFour) {
                                "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
                                // the verification of the copy
                                "read 20000 = 20000\n"
-                               "read 20000 = 4\n");
-}
-
-TEST(Blocks, FileOfExactlyTransBufSize) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    bool traced = false;
-    std::vector<Call> calls = TracedRun(dir, {"20000", "20000", "4", "A", "B", "/t"}, &traced);
-    if (!traced) {
-        GTEST_SKIP() << "strace is not available here";
-    }
-    EXPECT_EQ(Describe(calls), "mmap 20000 = 0\n"
+                               "read 20000 = 4\n"},
+                      BlockRow{"FileOfExactlyTransBufSize",
+                               {"20000", "20000", "4", "A", "B", "/t"},
+                               "mmap 20000 = 0\n"
                                "write 20000 = 20000\n"
                                "read 20000 = 20000\n"
                                "read 20000 = 0\n"
@@ -129,35 +136,27 @@ TEST(Blocks, FileOfExactlyTransBufSize) {
                                "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
                                "read 20000 = 0\n"
                                "read 20000 = 20000\n"
-                               "read 20000 = 0\n");
-}
-
-TEST(Blocks, EmptyFileCopiesWithOneReadOfNothing) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    bool traced = false;
-    std::vector<Call> calls = TracedRun(dir, {"0", "20000", "20000", "A", "B", "/t"}, &traced);
-    if (!traced) {
-        GTEST_SKIP() << "strace is not available here";
-    }
-    EXPECT_EQ(Describe(calls),
-              "mmap 20000 = 0\n"
-              // an empty initial file: nothing written; its verification reads nothing
-              "read 20000 = 0\n"
-              // the first copy: one read of nothing; its verification; the growth by one
-              // full buffer
-              "read 20000 = 0\n"
-              "read 20000 = 0\n"
-              "write 20000 = 20000\n"
-              // the second, unlogged copy at MaxSize and its verification
-              "read 20000 = 20000\n"
-              "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-              "write 20000 = 20000\n"
-              "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-              "read 20000 = 0\n"
-              "read 20000 = 20000\n"
-              "read 20000 = 0\n");
-}
+                               "read 20000 = 0\n"},
+                      BlockRow{
+                          "EmptyFileCopiesWithOneReadOfNothing",
+                          {"0", "20000", "20000", "A", "B", "/t"},
+                          "mmap 20000 = 0\n"
+                          // an empty initial file: nothing written; its verification reads nothing
+                          "read 20000 = 0\n"
+                          // the first copy: one read of nothing; its verification; the growth by
+                          // one full buffer
+                          "read 20000 = 0\n"
+                          "read 20000 = 0\n"
+                          "write 20000 = 20000\n"
+                          // the second, unlogged copy at MaxSize and its verification
+                          "read 20000 = 20000\n"
+                          "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+                          "write 20000 = 20000\n"
+                          "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+                          "read 20000 = 0\n"
+                          "read 20000 = 20000\n"
+                          "read 20000 = 0\n"}),
+    zebtest::Named([](const BlockRow& r) { return r.name; }));
 
 } // namespace
 } // namespace vor32_test

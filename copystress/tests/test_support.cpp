@@ -110,10 +110,23 @@ std::vector<Transfer> Transfers(const std::string& text) {
 
 namespace {
 
-std::vector<std::string> StartUpTexts(const std::string& logName, const std::string& dataName,
-                                      long minSize, long maxSize, long increment,
-                                      const std::vector<std::string>& targets,
-                                      unsigned long bufferSize) {
+std::string Join(const std::vector<std::string>& texts, bool logged) {
+    std::string joined;
+    for (std::string text : texts) {
+        if (logged) {
+            text.back() = '\r';
+            text += "\n";
+        }
+        joined += text;
+    }
+    return joined;
+}
+
+} // namespace
+
+std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
+                         long maxSize, long increment, const std::vector<std::string>& targets,
+                         unsigned long bufferSize, bool logged) {
     char settings[200];
     std::snprintf(settings, sizeof settings, "\tMinSize: %ld\tMaxSize:%ld\tIncrement:%ld\n",
                   minSize, maxSize, increment);
@@ -131,22 +144,8 @@ std::vector<std::string> StartUpTexts(const std::string& logName, const std::str
                     " bytes for Transfer Buffer.\n");
     texts.push_back("Verifying initial data integrity.\n");
     texts.push_back("Initial data integrity ok.\n\n");
-    return texts;
+    return Join(texts, logged);
 }
-
-std::string Join(const std::vector<std::string>& texts, bool logged) {
-    std::string joined;
-    for (std::string text : texts) {
-        if (logged) {
-            text.back() = '\r';
-            text += "\n";
-        }
-        joined += text;
-    }
-    return joined;
-}
-
-} // namespace
 
 std::string Totals(const TotalsFacts& f, bool logged) {
     char line[200];
@@ -157,17 +156,16 @@ std::string Totals(const TotalsFacts& f, bool logged) {
         texts.push_back("\n\rMaxSize not reached.\n\r\n\r");
     }
     texts.push_back("\n\r[Final Totals]\n\r\n\r");
-    std::snprintf(line, sizeof line, "  Initial File Size: %08ld Bytes.\n\r", f.minSize);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line, "  Target File Size:  %08ld Bytes.\n\r", f.maxSize);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line, "  Increment Size:    %08ld Bytes.\n\r", f.increment);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line,
-                  "  Total number of transfers needed to reach MaxSize: %06ld\n\r", f.needed);
-    texts.push_back(line);
-    std::snprintf(line, sizeof line, "  Current Transfer#: %06lu\n\r", f.transfers);
-    texts.push_back(line);
+    const std::pair<const char*, long> counts[] = {
+        {"  Initial File Size: %08ld Bytes.\n\r", f.minSize},
+        {"  Target File Size:  %08ld Bytes.\n\r", f.maxSize},
+        {"  Increment Size:    %08ld Bytes.\n\r", f.increment},
+        {"  Total number of transfers needed to reach MaxSize: %06ld\n\r", f.needed},
+        {"  Current Transfer#: %06ld\n\r", static_cast<long>(f.transfers)}};
+    for (const auto& [format, value] : counts) {
+        std::snprintf(line, sizeof line, format, value);
+        texts.push_back(line);
+    }
     texts.push_back("  Elapsed Run Time:  <elapsed>\n\r\n\r");
     std::snprintf(line, sizeof line, "  Total Bytes Copied:     %08lu\n\r", f.bytesCopied);
     texts.push_back(line);
@@ -184,13 +182,6 @@ std::string MaskRunTimes(const std::string& text) {
     masked = std::regex_replace(masked, elapsed, "Elapsed Run Time:  <elapsed>");
     masked = std::regex_replace(masked, copying, "Time Copying:           <copying>");
     return std::regex_replace(masked, rate, "");
-}
-
-std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
-                         long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize, bool logged) {
-    return Join(StartUpTexts(logName, dataName, minSize, maxSize, increment, targets, bufferSize),
-                logged);
 }
 
 } // namespace vor32_test

@@ -6,6 +6,8 @@
 #include "files.h"
 #include "process.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -14,6 +16,7 @@
 namespace vor32_test {
 
 using SpawnOptions = zebtest::ProcessOptions;
+using zebtest::ExitedWith;
 using zebtest::Outcome;
 using zebtest::ReadFile;
 using zebtest::TempDir;
@@ -31,6 +34,28 @@ class Vor32Process : public zebtest::Process {
 
 // Runs to the end in cwd.
 Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd);
+
+// Makes the directories named in dir, then runs vor32 there to its end.
+inline Outcome RunIn(const TempDir& dir, const std::vector<std::string>& args,
+                     const std::vector<std::string>& dirs = {"A", "B"}) {
+    dir.Make(dirs);
+    return RunVor32(args, dir.path());
+}
+
+// A test in a scratch directory of its own, where options start the program.
+class Vor32Test : public ::testing::Test {
+  protected:
+    Vor32Test() { options.cwd = dir.path(); }
+    Outcome RunHere(const std::vector<std::string>& args,
+                    const std::vector<std::string>& dirs = {"A", "B"}) {
+        return RunIn(dir, args, dirs);
+    }
+
+    TempDir dir;
+    SpawnOptions options;
+};
+template <class Row>
+class Vor32ParamTest : public Vor32Test, public ::testing::WithParamInterface<Row> {};
 
 inline bool EndsWith(const std::string& text, const std::string& end) {
     return text.ends_with(end);

@@ -1,6 +1,7 @@
 // The vor32 command line: the input, split at zero bytes, is the argument list. Whatever it
 // holds, parsing ends with an outcome whose settings keep every limit the run relies on.
 #include "cmdline.h"
+#include "require.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,12 +10,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // The reference reading of a number: strtoll where it fits, clamped to 32 bits.
 std::int32_t Reference(const std::string& text) {

@@ -5,6 +5,7 @@
 #include "clocks.h"
 #include "netreq.h"
 #include "receiver.h"
+#include "require.h"
 #include "status.h"
 #include "zebdll.h"
 
@@ -16,12 +17,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 const std::uint8_t* Input = nullptr;
 std::size_t Left = 0;

@@ -2,6 +2,7 @@
 // decimal integers a reference reading finds, store within their type, and fail outside their
 // range; texts are cut only at character boundaries; mode texts map to a valid index.
 #include "fields.h"
+#include "require.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,12 +12,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // Reference reading: blanks, an optional sign, digits, blanks, nothing else; saturating.
 std::optional<std::int64_t> Reference(std::string_view text) {

@@ -2,18 +2,13 @@
 // outside the datagram, and whatever parses is a packet that builds back into bytes that
 // parse to the same packet.
 #include "nbcodec.h"
+#include "require.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // A scope label that holds a dot, or an empty label, has no encoding of its own: the builder
 // writes the scope's labels split at dots.

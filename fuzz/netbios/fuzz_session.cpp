@@ -4,18 +4,13 @@
 // header or an over-long trailer at the header, and a session request that parses must build
 // back into the same bytes.
 #include "nbsession.h"
+#include "require.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // The first input byte chooses the piece sizes, the second the trailer limit; the rest is the
 // stream.

@@ -1,21 +1,16 @@
 // Name encoding, name-service packets and session framing against wire bytes.
 #include "nbcodec.h"
+#include "nbpeer.h"
 #include "nbsession.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstring>
 
 namespace {
 
 using nb::Bytes;
-
-nb::WireName NameOf(const char* text) {
-    nb::WireName n;
-    std::memcpy(n.name.data(), text, std::strlen(text));
-    return n;
-}
+using nbtest::NameOf;
 
 Bytes FromHex(const char* hex) {
     Bytes out;
@@ -64,35 +59,31 @@ TEST(NameEncoding, HostileNamesAreRefused) {
     Bytes good = FromHex(RECVER_ENCODED);
     nb::WireName n;
     std::size_t offset = 0;
+    // Decodes bytes from at; the offset it stops at is left in offset.
+    auto decode = [&](const Bytes& bytes, std::size_t at, bool pointers) {
+        offset = at;
+        return nb::DecodeName(bytes, offset, pointers, n);
+    };
 
     Bytes truncated(good.begin(), good.end() - 5);
-    EXPECT_EQ(nb::DecodeName(truncated, offset, true, n), nb::DecodeStatus::Truncated);
+    EXPECT_EQ(decode(truncated, 0, true), nb::DecodeStatus::Truncated);
 
     Bytes bad_char = good;
     bad_char[5] = 'Q';
-    offset = 0;
-    EXPECT_EQ(nb::DecodeName(bad_char, offset, true, n), nb::DecodeStatus::BadEncoding);
-
-    Bytes short_label = FromHex("03 41 41 41 00");
-    offset = 0;
-    EXPECT_EQ(nb::DecodeName(short_label, offset, true, n), nb::DecodeStatus::BadLabel);
+    EXPECT_EQ(decode(bad_char, 0, true), nb::DecodeStatus::BadEncoding);
+    EXPECT_EQ(decode(FromHex("03 41 41 41 00"), 0, true), nb::DecodeStatus::BadLabel);
 
     // A pointer to itself, and one pointing forwards, must not loop or read ahead.
-    Bytes self = FromHex("c0 00");
-    offset = 0;
-    EXPECT_EQ(nb::DecodeName(self, offset, true, n), nb::DecodeStatus::BadPointer);
+    EXPECT_EQ(decode(FromHex("c0 00"), 0, true), nb::DecodeStatus::BadPointer);
     Bytes forward = good;
     forward.insert(forward.begin(), {0xc0, 0x02});
-    offset = 0;
-    EXPECT_EQ(nb::DecodeName(forward, offset, true, n), nb::DecodeStatus::BadPointer);
+    EXPECT_EQ(decode(forward, 0, true), nb::DecodeStatus::BadPointer);
 
     // Session requests never carry pointers.
     Bytes pointer = good;
     pointer.insert(pointer.end(), {0xc0, 0x00});
-    offset = good.size();
-    EXPECT_EQ(nb::DecodeName(pointer, offset, false, n), nb::DecodeStatus::BadPointer);
-    offset = good.size();
-    EXPECT_EQ(nb::DecodeName(pointer, offset, true, n), nb::DecodeStatus::Ok);
+    EXPECT_EQ(decode(pointer, good.size(), false), nb::DecodeStatus::BadPointer);
+    EXPECT_EQ(decode(pointer, good.size(), true), nb::DecodeStatus::Ok);
     EXPECT_EQ(offset, pointer.size());
     EXPECT_EQ(n, NameOf("ZEBSTRESSRECVER"));
 
@@ -104,8 +95,7 @@ TEST(NameEncoding, HostileNamesAreRefused) {
         longname.insert(longname.end(), 63, 'X');
     }
     longname.push_back(0);
-    offset = 0;
-    EXPECT_EQ(nb::DecodeName(longname, offset, true, n), nb::DecodeStatus::TooLong);
+    EXPECT_EQ(decode(longname, 0, true), nb::DecodeStatus::TooLong);
 }
 
 TEST(NamePackets, RegistrationRequestMatchesTheWire) {

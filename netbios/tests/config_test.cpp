@@ -12,15 +12,17 @@
 
 namespace {
 
-struct Env {
-    std::map<std::string, std::string> vars;
-    nb::EnvLookup Lookup() const {
-        return [this](const char* n) -> const char* {
-            auto it = vars.find(n);
-            return it == vars.end() ? nullptr : it->second.c_str();
-        };
-    }
-};
+using Vars = std::map<std::string, std::string>;
+
+// The settings that vars and the interfaces given make.
+nb::Config Parse(const Vars& vars, const std::vector<nb::Interface>& ifs = {},
+                 const std::string& defaultRoute = "") {
+    auto lookup = [&](const char* n) -> const char* {
+        auto it = vars.find(n);
+        return it == vars.end() ? nullptr : it->second.c_str();
+    };
+    return nb::ParseConfig(lookup, ifs, defaultRoute);
+}
 
 std::uint32_t Ip(const char* text) {
     std::uint32_t a = 0;
@@ -29,10 +31,9 @@ std::uint32_t Ip(const char* text) {
 }
 
 TEST(Settings, LoopbackStationsGetTheLoopbackBroadcast) {
-    Env env{{{"NETBIOS_LANAS", ",,,127.0.0.2"},
-             {"NETBIOS_NAME_PORT", "41137"},
-             {"NETBIOS_SESSION_PORT", "41139"}}};
-    nb::Config c = nb::ParseConfig(env.Lookup(), {}, "");
+    nb::Config c = Parse({{"NETBIOS_LANAS", ",,,127.0.0.2"},
+                          {"NETBIOS_NAME_PORT", "41137"},
+                          {"NETBIOS_SESSION_PORT", "41139"}});
     EXPECT_TRUE(c.problems.empty());
     ASSERT_EQ(c.lanas.size(), 4u);
     for (int i = 0; i < 3; ++i) {
@@ -48,16 +49,16 @@ TEST(Settings, LoopbackStationsGetTheLoopbackBroadcast) {
 TEST(Settings, PrefixInterfaceAndExplicitBroadcast) {
     std::vector<nb::Interface> ifs = {
         {"eth0", 2, Ip("192.0.2.7"), Ip("255.255.255.0"), true, false}};
-    Env env{{{"NETBIOS_LANAS", "198.51.100.9/26,192.0.2.7"}}};
-    nb::Config c = nb::ParseConfig(env.Lookup(), ifs, "eth0");
+    Vars env{{"NETBIOS_LANAS", "198.51.100.9/26,192.0.2.7"}};
+    nb::Config c = Parse(env, ifs, "eth0");
     ASSERT_EQ(c.lanas.size(), 2u);
     EXPECT_EQ(c.lanas[0].broadcast, Ip("198.51.100.63"));
     EXPECT_EQ(c.lanas[1].broadcast, Ip("192.0.2.255"));
     EXPECT_EQ(c.name_port, nb::DEFAULT_NAME_PORT);
     EXPECT_EQ(c.session_port, nb::DEFAULT_SESSION_PORT);
 
-    env.vars["NETBIOS_BROADCAST"] = "192.0.2.127";
-    c = nb::ParseConfig(env.Lookup(), ifs, "eth0");
+    env["NETBIOS_BROADCAST"] = "192.0.2.127";
+    c = Parse(env, ifs, "eth0");
     EXPECT_EQ(c.lanas[0].broadcast, Ip("192.0.2.127"));
     EXPECT_EQ(c.lanas[1].broadcast, Ip("192.0.2.127"));
 }
@@ -74,16 +75,14 @@ TEST(Settings, WhatDoesNotParseIsReportedAndNotInstalled) {
         {"NETBIOS_BROADCAST", all_ones},
     };
     for (const Case& k : cases) {
-        Env env{{{"NETBIOS_LANAS", "127.0.0.2"}, {k.var, k.value}}};
-        nb::Config c = nb::ParseConfig(env.Lookup(), {}, "");
+        nb::Config c = Parse({{"NETBIOS_LANAS", "127.0.0.2"}, {k.var, k.value}});
         EXPECT_FALSE(c.problems.empty()) << k.var << "=" << k.value;
         ASSERT_EQ(c.lanas.size(), 1u);
         EXPECT_FALSE(c.lanas[0].configured) << k.var << "=" << k.value;
     }
     // A bad entry only costs its own LANA; an unknown address without a prefix too; and a
     // /0 prefix would mean the limited broadcast.
-    Env env{{{"NETBIOS_LANAS", "127.0.0.2,not-an-address,203.0.113.5,127.0.0.3/0"}}};
-    nb::Config c = nb::ParseConfig(env.Lookup(), {}, "");
+    nb::Config c = Parse({{"NETBIOS_LANAS", "127.0.0.2,not-an-address,203.0.113.5,127.0.0.3/0"}});
     ASSERT_EQ(c.lanas.size(), 4u);
     EXPECT_TRUE(c.lanas[0].configured);
     EXPECT_FALSE(c.lanas[1].configured);
@@ -104,8 +103,7 @@ TEST(Settings, DefaultsPutTheDefaultRouteFirstAndSkipLoopback) {
                          "eth1\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\n";
     std::string def = nb::DefaultRouteInterface(routes);
     EXPECT_EQ(def, "eth1");
-    Env env;
-    nb::Config c = nb::ParseConfig(env.Lookup(), ifs, def);
+    nb::Config c = Parse({}, ifs, def);
     ASSERT_EQ(c.lanas.size(), 2u);
     EXPECT_EQ(c.lanas[0].address, Ip("192.0.2.7"));
     EXPECT_EQ(c.lanas[1].address, Ip("10.1.0.5"));
@@ -157,8 +155,8 @@ TEST(StaticTable, FormsOfNamesAndBadLines) {
 namespace {
 
 TEST(Settings, NameServerMakesAnHNodeAndNodeTypeNeedsIt) {
-    Env env{{{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", "127.0.0.9:41200"}}};
-    nb::Config c = nb::ParseConfig(env.Lookup(), {}, "");
+    Vars env{{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", "127.0.0.9:41200"}};
+    nb::Config c = Parse(env);
     EXPECT_TRUE(c.problems.empty());
     ASSERT_TRUE(c.name_server.has_value());
     EXPECT_EQ(c.name_server->address, Ip("127.0.0.9"));
@@ -166,17 +164,17 @@ TEST(Settings, NameServerMakesAnHNodeAndNodeTypeNeedsIt) {
     EXPECT_EQ(c.node_type, nb::NodeType::H);
     EXPECT_TRUE(c.lanas[0].configured);
 
-    env.vars["NETBIOS_NODE_TYPE"] = "p";
-    EXPECT_EQ(nb::ParseConfig(env.Lookup(), {}, "").node_type, nb::NodeType::P);
-    env.vars["NETBIOS_NODE_TYPE"] = "B"; // the server is then not used
-    EXPECT_EQ(nb::ParseConfig(env.Lookup(), {}, "").node_type, nb::NodeType::B);
+    env["NETBIOS_NODE_TYPE"] = "p";
+    EXPECT_EQ(Parse(env).node_type, nb::NodeType::P);
+    env["NETBIOS_NODE_TYPE"] = "B"; // the server is then not used
+    EXPECT_EQ(Parse(env).node_type, nb::NodeType::B);
 
     // Without a name server only a B-node makes sense; the others leave nothing installed.
-    Env bare{{{"NETBIOS_LANAS", "127.0.0.2"}}};
-    EXPECT_EQ(nb::ParseConfig(bare.Lookup(), {}, "").node_type, nb::NodeType::B);
+    Vars bare{{"NETBIOS_LANAS", "127.0.0.2"}};
+    EXPECT_EQ(Parse(bare).node_type, nb::NodeType::B);
     for (const char* bad : {"P", "H", "M", "x"}) {
-        bare.vars["NETBIOS_NODE_TYPE"] = bad;
-        c = nb::ParseConfig(bare.Lookup(), {}, "");
+        bare["NETBIOS_NODE_TYPE"] = bad;
+        c = Parse(bare);
         EXPECT_EQ(c.problems.size(), 1u) << bad;
         EXPECT_FALSE(c.lanas[0].configured) << bad;
     }
@@ -187,8 +185,7 @@ TEST(Settings, NameServerMakesAnHNodeAndNodeTypeNeedsIt) {
     ASSERT_NE(inet_ntop(AF_INET, &everyone, limitedBroadcast, sizeof limitedBroadcast), nullptr);
     for (const char* bad :
          {static_cast<const char*>(limitedBroadcast), "0.0.0.0", "127.0.0.9:0", "wins.example"}) {
-        env.vars = {{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", bad}};
-        c = nb::ParseConfig(env.Lookup(), {}, "");
+        c = Parse({{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", bad}});
         EXPECT_EQ(c.problems.size(), 1u) << bad;
         EXPECT_FALSE(c.name_server.has_value()) << bad;
         EXPECT_FALSE(c.lanas[0].configured) << bad;

@@ -3,20 +3,17 @@
 // name the station does not have, and a flood of a thousand connections. The station must
 // refuse or drop each of them, stay responsive, and still give a real caller its session.
 #include "nbcodec.h"
+#include "nbpeer.h"
 #include "nbsession.h"
 #include "netns.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -24,16 +21,12 @@
 #include <unistd.h>
 
 using namespace zebtest;
+using nbtest::NameOf;
+using nbtest::SocketAddress;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-nb::WireName NameOf(const char* text) {
-    nb::WireName n;
-    std::memcpy(n.name.data(), text, std::strlen(text));
-    return n;
-}
 
 // How many descriptors a process holds.
 int OpenFiles(pid_t pid) {
@@ -56,17 +49,13 @@ class HostilePeers : public ::testing::Test {
         ASSERT_EQ(listener_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
         ASSERT_EQ(caller_->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
         ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
-        session_.sin_family = AF_INET;
-        session_.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
-        inet_pton(AF_INET, "127.0.0.2", &session_.sin_addr);
+        session_ = SocketAddress("127.0.0.2", static_cast<std::uint16_t>(port_ + 1));
     }
 
     // A connection to the listener's session port from a loopback address of our own.
     int Connect() {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, "127.0.0.9", &local.sin_addr);
+        sockaddr_in local = SocketAddress("127.0.0.9", 0);
         EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&session_), sizeof session_), 0);
         return fd;
@@ -98,11 +87,17 @@ class HostilePeers : public ::testing::Test {
         auto call = Words(caller_->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"));
         ASSERT_EQ(call.size(), 2u);
         EXPECT_EQ(call[0], "0x00");
+        ExpectTheSessionCarriesData(call[1]);
+    }
+
+    // The listen completes for the caller, and the session (the caller's number lsn) carries
+    // data.
+    void ExpectTheSessionCarriesData(const std::string& lsn) {
         auto done = Words(listener_->Cmd("wait 5000"));
         ASSERT_EQ(done.size(), 3u);
         EXPECT_EQ(done[0], "0x00");
         EXPECT_EQ(done[2], "ZEBSTRESSSENDER");
-        EXPECT_EQ(caller_->Cmd("send " + call[1] + " 3 1000"), "0x00 3");
+        EXPECT_EQ(caller_->Cmd("send " + lsn + " 3 1000"), "0x00 3");
         EXPECT_EQ(listener_->Cmd("recv " + done[1] + " 3 1000"), "0x00 3 0");
     }
 
@@ -114,32 +109,29 @@ class HostilePeers : public ::testing::Test {
 
 TEST_F(HostilePeers, RequestsForOtherNamesAreRefusedWithTheProtocolsCodes) {
     struct Case {
-        const char* called;
+        nb::WireName called;
         const char* calling;
         unsigned char code;
     };
+    nb::WireName scoped = NameOf("ZEBSTRESSRECVER");
+    scoped.scope = "OTHER.SCOPE";
     // A name the station does not have; its own name, but from a caller it does not listen
     // for; a name with a scope (the station has none).
-    for (Case c : {Case{"NOSUCHNAME", "ZEBSTRESSSENDER", nb::SESSION_CALLED_NOT_PRESENT},
-                   Case{"ZEBSTRESSRECVER", "INTRUDER", nb::SESSION_NOT_LISTENING_FOR_CALLING}}) {
+    for (const Case& c :
+         {Case{NameOf("NOSUCHNAME"), "ZEBSTRESSSENDER", nb::SESSION_CALLED_NOT_PRESENT},
+          Case{NameOf("ZEBSTRESSRECVER"), "INTRUDER", nb::SESSION_NOT_LISTENING_FOR_CALLING},
+          Case{scoped, "ZEBSTRESSSENDER", nb::SESSION_CALLED_NOT_PRESENT}}) {
+        const std::string what = reinterpret_cast<const char*>(c.called.name.data()) +
+                                 ("." + c.called.scope) + " " + c.calling;
         int fd = Connect();
-        nb::Bytes request = nb::BuildSessionRequest(NameOf(c.called), NameOf(c.calling));
+        nb::Bytes request = nb::BuildSessionRequest(c.called, NameOf(c.calling));
         ASSERT_EQ(send(fd, request.data(), request.size(), 0),
                   static_cast<ssize_t>(request.size()));
         auto answer = AnswerThenClose(fd, 3000);
-        ASSERT_TRUE(answer.has_value()) << c.called << " " << c.calling << ": left open";
-        EXPECT_EQ(*answer, nb::BuildNegativeSessionResponse(c.code)) << c.called;
+        ASSERT_TRUE(answer.has_value()) << what << ": left open";
+        EXPECT_EQ(*answer, nb::BuildNegativeSessionResponse(c.code)) << what;
         close(fd);
     }
-    nb::WireName scoped = NameOf("ZEBSTRESSRECVER");
-    scoped.scope = "OTHER.SCOPE";
-    int fd = Connect();
-    nb::Bytes request = nb::BuildSessionRequest(scoped, NameOf("ZEBSTRESSSENDER"));
-    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
-    auto answer = AnswerThenClose(fd, 3000);
-    ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(*answer, nb::BuildNegativeSessionResponse(nb::SESSION_CALLED_NOT_PRESENT));
-    close(fd);
     ExpectTheRealCallerGetsItsSession();
 }
 
@@ -198,9 +190,7 @@ TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) 
     std::thread flooder([&] {
         for (int i = 0; i < kFlood; ++i) {
             int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            inet_pton(AF_INET, "127.0.0.9", &local.sin_addr);
+            sockaddr_in local = SocketAddress("127.0.0.9", 0);
             // Whatever the outcome, the descriptor counts: a connection that does not get
             // through floods nothing, and a non-blocking connect answers EINPROGRESS.
             (void)bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
@@ -237,11 +227,7 @@ TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) 
     // A dropped connection attempt is retried by the kernel after a second: the bound allows that.
     EXPECT_LT(served_after, std::chrono::seconds(3))
         << "served only after " << attempts << " calls";
-    auto done = Words(listener_->Cmd("wait 5000"));
-    ASSERT_EQ(done.size(), 3u);
-    EXPECT_EQ(done[0], "0x00");
-    EXPECT_EQ(caller_->Cmd("send " + call[1] + " 3 1000"), "0x00 3");
-    EXPECT_EQ(listener_->Cmd("recv " + done[1] + " 3 1000"), "0x00 3 0");
+    ExpectTheSessionCarriesData(call[1]);
     // No connection of the flood got an answer, and the station never held more than a
     // bounded number of them at a time.
     int answered = 0;

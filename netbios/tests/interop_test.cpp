@@ -2,7 +2,9 @@
 // veth pair (real broadcast), Samba's nmblookup asking a station, and tshark dissecting a
 // captured session. Namespaces use the documentation range 192.0.2.0/24 and have no route
 // beyond their own link; the capture is on loopback, filtered to the test's own ports.
+#include "files.h"
 #include "netns.h"
+#include "process.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,6 @@
 #include <csignal>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace zebtest;
@@ -52,11 +53,11 @@ TEST_F(Namespaces, NmblookupFindsARegisteredName) {
     }
     auto a = Host(a_, "192.0.2.1");
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
-    char conf[] = "/tmp/nbt-smbconf-XXXXXX";
-    int fd = mkstemp(conf);
-    ASSERT_EQ(write(fd, "[global]\n", 9), 9);
-    close(fd);
-    std::string run = "ip netns exec " + b_ + " timeout 20 nmblookup -s " + conf + " ";
+    TempDir dir("nbt-smbconf");
+    WriteFile(dir / "smb.conf", "[global]\n");
+    ASSERT_EQ(ReadFile(dir / "smb.conf"), "[global]\n");
+    std::string run =
+        "ip netns exec " + b_ + " timeout 20 nmblookup -s " + (dir / "smb.conf").string() + " ";
     ShellOutput unicast = Shell(run + "-U 192.0.2.1 --recursion ZEBSTRESSRECVER");
     EXPECT_NE(unicast.text.find("192.0.2.1 ZEBSTRESSRECVER<00>"), std::string::npos)
         << unicast.text;
@@ -68,7 +69,6 @@ TEST_F(Namespaces, NmblookupFindsARegisteredName) {
         << status.text;
     ShellOutput absent = Shell(run + "-U 192.0.2.1 --recursion NOSUCHNAME");
     EXPECT_EQ(absent.text.find("192.0.2.1 NOSUCHNAME"), std::string::npos) << absent.text;
-    unlink(conf);
 }
 
 TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
@@ -78,21 +78,12 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
     std::uint16_t port = FreePortPair();
     ASSERT_NE(port, 0);
     std::string session_port = std::to_string(port + 1);
-    char file[] = "/tmp/nbt-capture-XXXXXX";
-    close(mkstemp(file));
-    char log[] = "/tmp/nbt-dumpcap-XXXXXX";
-    close(mkstemp(log));
+    TempDir dir("nbt-capture");
+    const std::string file = (dir / "capture").string();
     // Bounded capture of our ports only; stopped by its pid once the traffic is done.
-    pid_t capture = fork();
-    if (capture == 0) {
-        std::string filter = "udp port " + std::to_string(port) + " or tcp port " + session_port;
-        std::freopen(log, "w", stderr);
-        execlp("dumpcap", "dumpcap", "-q", "-i", "lo", "-f", filter.c_str(), "-a", "duration:60",
-               "-w", file, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 100 && Shell(std::string("grep -q 'Capturing on' ") + log).status != 0;
-         ++i) {
+    std::string filter = "udp port " + std::to_string(port) + " or tcp port " + session_port;
+    Process capture({"dumpcap", "-q", "-i", "lo", "-f", filter, "-a", "duration:60", "-w", file});
+    for (int i = 0; i < 100 && capture.Errors().find("Capturing on") == std::string::npos; ++i) {
         usleep(100000);
     }
     {
@@ -114,10 +105,9 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
         ASSERT_EQ(a.Cmd("del ZEBSTRESSRECVER"), "0x00 0");
         usleep(500000);
     }
-    kill(capture, SIGINT);
-    waitpid(capture, nullptr, 0);
-    std::string decode = "tshark -r " + std::string(file) +
-                         " -d udp.port==" + std::to_string(port) +
+    capture.Signal(SIGINT);
+    capture.Finish();
+    std::string decode = "tshark -r " + file + " -d udp.port==" + std::to_string(port) +
                          ",nbns -d tcp.port==" + session_port + ",nbss ";
     ShellOutput verbose = Shell(decode + "-V");
     EXPECT_EQ(verbose.text.find("Malformed"), std::string::npos) << verbose.text.substr(0, 4000);
@@ -147,8 +137,6 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
         ++messages;
     }
     EXPECT_EQ(messages, 3) << lengths.text;
-    unlink(file);
-    unlink(log);
 }
 
 } // namespace

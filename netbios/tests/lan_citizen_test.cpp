@@ -4,100 +4,33 @@
 // port and sends its own requests; the same-host peers (nmblookup, nmbd) run in a network
 // namespace of the test's own on the protocol's ports.
 #include "nbcodec.h"
+#include "nbpeer.h"
 #include "netns.h"
 #include "nmbdserver.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <netinet/in.h>
-#include <optional>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 using namespace zebtest;
+using namespace nbtest;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-nb::WireName Wire(const std::string& text) {
-    nb::WireName w;
-    w.name.fill(0);
-    std::memcpy(w.name.data(), text.data(), std::min<std::size_t>(text.size(), 15));
-    return w;
-}
-
-std::uint32_t Ipv4(const char* text) {
-    in_addr a{};
-    inet_pton(AF_INET, text, &a);
-    return ntohl(a.s_addr);
-}
-
-// A UDP socket of the test: bound to address:port (port 0: any), shared with the stations'
-// own sockets on that port.
-class Udp {
-  public:
-    Udp(const char* address, std::uint16_t port) {
-        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        sa.sin_addr.s_addr = htonl(Ipv4(address));
-        bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    }
-    ~Udp() { close(fd_); }
-    Udp(const Udp&) = delete;
-    Udp& operator=(const Udp&) = delete;
-
-    bool Bound() const { return bound_; }
-    void SendTo(const nb::Bytes& packet, const char* address, std::uint16_t port) const {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(Ipv4(address));
-        sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    // The next name-service packet within the time, if one came.
-    std::optional<nb::NamePacket> Receive(milliseconds within) const {
-        auto until = Clock::now() + within;
-        for (;;) {
-            auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
-            pollfd p{fd_, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) {
-                return std::nullopt;
-            }
-            unsigned char buffer[1500];
-            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-            nb::NamePacket packet;
-            if (n > 0 && nb::ParseNamePacket({buffer, static_cast<std::size_t>(n)}, packet) ==
-                             nb::ParseStatus::Ok) {
-                return packet;
-            }
-        }
-    }
-
-  private:
-    int fd_ = -1;
-    bool bound_ = false;
-};
-
 bool IsAbout(const nb::NamePacket& p, std::uint8_t opcode, const std::string& name) {
     return !p.IsResponse() && p.GetOpcode() == opcode && p.questions.size() == 1 &&
-           p.questions[0].name == Wire(name);
+           p.questions[0].name == NameOf(name);
 }
 
 class OnLoopback : public ::testing::Test {
@@ -118,34 +51,33 @@ class OnLoopback : public ::testing::Test {
 // lists it, with its conflict flag.
 TEST_F(OnLoopback, ANameInConflictIsNeitherAnsweredNorDefended) {
     auto a = At("127.0.0.2");
-    Udp peer("127.0.0.5", 0);
+    UdpPeer peer("127.0.0.5", 0);
     ASSERT_TRUE(peer.Bound());
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
     const nb::AddrEntry newcomer{0, Ipv4("127.0.0.5")};
     auto registration =
-        nb::MakeRegistrationRequest(0x4242, Wire("ZEBSTRESSRECVER"), false, newcomer.address);
+        nb::MakeRegistrationRequest(0x4242, NameOf("ZEBSTRESSRECVER"), false, newcomer.address);
     peer.SendTo(registration, "127.0.0.2", port_);
-    auto defended = peer.Receive(milliseconds(2000));
+    auto defended = peer.Receive(2000);
     ASSERT_TRUE(defended.has_value());
     EXPECT_EQ(defended->flags & 0x780f, (nb::OPCODE_REGISTRATION << 11) | nb::RCODE_ACT_ERR);
 
-    peer.SendTo(nb::MakeNegativeRegistrationResponse(0x4343, Wire("ZEBSTRESSRECVER"),
+    peer.SendTo(nb::MakeNegativeRegistrationResponse(0x4343, NameOf("ZEBSTRESSRECVER"),
                                                      nb::RCODE_CFT_ERR, nb::AddrEntry{}),
                 "127.0.0.2", port_);
     usleep(200000);
-    peer.SendTo(nb::MakeQueryRequest(0x4444, Wire("ZEBSTRESSRECVER"), false), "127.0.0.2", port_);
+    peer.SendTo(nb::MakeQueryRequest(0x4444, NameOf("ZEBSTRESSRECVER"), false), "127.0.0.2", port_);
     peer.SendTo(registration, "127.0.0.2", port_);
     nb::NamePacket status_request;
     status_request.trn_id = 0x4545;
     nb::Question q;
-    q.name.name.fill(0);
-    q.name.name[0] = '*';
+    q.name = NameOf("*");
     q.type = nb::RR_TYPE_NBSTAT;
     status_request.questions.push_back(q);
     peer.SendTo(nb::BuildNamePacket(status_request, false), "127.0.0.2", port_);
     // Only the node status comes back.
     std::vector<nb::NamePacket> answers;
-    while (auto p = peer.Receive(milliseconds(1000))) {
+    while (auto p = peer.Receive(1000)) {
         answers.push_back(*p);
     }
     std::string ids;
@@ -158,7 +90,7 @@ TEST_F(OnLoopback, ANameInConflictIsNeitherAnsweredNorDefended) {
     const nb::Bytes& rdata = answers[0].answers[0].rdata;
     ASSERT_GE(rdata.size(), 1u + 18u);
     ASSERT_EQ(rdata[0], 1);
-    EXPECT_EQ(std::memcmp(rdata.data() + 1, Wire("ZEBSTRESSRECVER").name.data(), 16), 0);
+    EXPECT_EQ(std::memcmp(rdata.data() + 1, NameOf("ZEBSTRESSRECVER").name.data(), 16), 0);
     std::uint16_t flags = static_cast<std::uint16_t>(rdata[17] << 8 | rdata[18]);
     EXPECT_EQ(flags & 0x0c00, 0x0c00) << std::hex << flags; // CNF and ACT
     EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
@@ -166,7 +98,7 @@ TEST_F(OnLoopback, ANameInConflictIsNeitherAnsweredNorDefended) {
 
 // A delete broadcasts the release three times, 250 ms apart.
 TEST_F(OnLoopback, ADeleteBroadcastsTheReleaseThreeTimes) {
-    Udp broadcast("127.255.255.255", port_);
+    UdpPeer broadcast("127.255.255.255", port_);
     ASSERT_TRUE(broadcast.Bound());
     auto a = At("127.0.0.2");
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
@@ -174,7 +106,7 @@ TEST_F(OnLoopback, ADeleteBroadcastsTheReleaseThreeTimes) {
     std::vector<Clock::time_point> releases;
     auto until = Clock::now() + milliseconds(2000);
     while (Clock::now() < until) {
-        auto p = broadcast.Receive(milliseconds(100));
+        auto p = broadcast.Receive(100);
         if (p && IsAbout(*p, nb::OPCODE_RELEASE, "ZEBSTRESSRECVER")) {
             EXPECT_NE(p->flags & nb::FLAG_BROADCAST, 0);
             releases.push_back(Clock::now());
@@ -220,13 +152,13 @@ using OnLoopbackSlow = OnLoopback;
 // When the name moves to another station, the call to the old address fails and the next
 // search finds the new one.
 TEST_F(OnLoopbackSlow, RefusedCallsForTwentySecondsCostFewBroadcastQueries) {
-    Udp broadcast("127.255.255.255", port_);
+    UdpPeer broadcast("127.255.255.255", port_);
     ASSERT_TRUE(broadcast.Bound());
     std::atomic<int> queries{0};
     std::atomic<bool> counting{true};
     std::thread counter([&] {
         while (counting) {
-            auto p = broadcast.Receive(milliseconds(100));
+            auto p = broadcast.Receive(100);
             if (p && IsAbout(*p, nb::OPCODE_QUERY, "ZEBSTRESSRECVER")) {
                 ++queries;
             }
@@ -307,25 +239,17 @@ class SameHost : public ::testing::Test {
             GTEST_SKIP() << "cannot create a network namespace here (" << why << "); skipped";
         }
         ASSERT_EQ(nmbd_.Start(ns_, {"192.0.2.1/24"}), "");
-        char conf[] = "/tmp/nbc-smbconf-XXXXXX";
-        int fd = mkstemp(conf);
-        ASSERT_EQ(write(fd, "[global]\n", 9), 9);
-        close(fd);
-        plain_conf_ = conf;
+        WriteFile(dir_ / "smb.conf", "[global]\n");
+        ASSERT_EQ(ReadFile(dir_ / "smb.conf"), "[global]\n");
     }
 
     std::string FromStationsAddress(const std::string& args) {
-        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " + plain_conf_ + " " +
-                     args)
+        return Shell("ip netns exec " + ns_ + " timeout 10 nmblookup -s " +
+                     (dir_ / "smb.conf").string() + " " + args)
             .text;
     }
 
-    void TearDown() override {
-        nmbd_.Stop();
-        if (!plain_conf_.empty()) {
-            unlink(plain_conf_.c_str());
-        }
-    }
+    void TearDown() override { nmbd_.Stop(); }
 
     std::unique_ptr<NbStation> At(const std::string& address, const std::string& node_type) {
         StationPlace place;
@@ -338,7 +262,7 @@ class SameHost : public ::testing::Test {
     Namespaces namespaces_;
     NmbdServer nmbd_;
     std::string ns_;
-    std::string plain_conf_;
+    TempDir dir_{"nbc-smbconf"};
 };
 
 TEST_F(SameHost, NmblookupAndTheNameServerReachTheStation) {

@@ -1,13 +1,12 @@
 // Two provider stations in two processes on 127.0.0.2 and 127.0.0.3, on ports of their own.
+#include "nbpeer.h"
 #include "netns.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <memory>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,9 +31,8 @@ class TwoStations : public ::testing::Test {
         return std::make_unique<NbStation>(s);
     }
 
-    // Receiver on A listening for B, B calling: returns the two session numbers.
-    void OpenSession(std::string& lsn_a, std::string& lsn_b,
-                     const std::string& timeouts = "60 60") {
+    // Receiver on A listening for B, B calling: the two session numbers in la_ and lb_.
+    void OpenSession(const std::string& timeouts = "60 60") {
         ASSERT_EQ(a_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
         ASSERT_EQ(b_->Cmd("add ZEBSTRESSSENDER"), "0x00 1");
         ASSERT_EQ(a_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER " + timeouts), "0x00 0xFF");
@@ -45,13 +43,15 @@ class TwoStations : public ::testing::Test {
         ASSERT_EQ(done.size(), 3u);
         ASSERT_EQ(done[0], "0x00");
         EXPECT_EQ(done[2], "ZEBSTRESSSENDER"); // the caller's name copied into the listen
-        lsn_a = done[1];
-        lsn_b = call[1];
+        la_ = done[1];
+        lb_ = call[1];
     }
 
     std::uint16_t port_ = 0;
     std::unique_ptr<NbStation> a_;
     std::unique_ptr<NbStation> b_;
+    std::string la_;
+    std::string lb_;
 };
 
 TEST_F(TwoStations, NamesAreNumberedAndDefendedAcrossStations) {
@@ -68,17 +68,15 @@ TEST_F(TwoStations, NamesAreNumberedAndDefendedAcrossStations) {
 }
 
 TEST_F(TwoStations, ThousandFullBlocksArriveInOrderUnaltered) {
-    std::string la;
-    std::string lb;
-    OpenSession(la, lb);
-    a_->Send("recv " + la + " 1000 64002");
-    EXPECT_EQ(b_->Cmd("send " + lb + " 1000 64002", 60000), "0x00 1000");
+    OpenSession();
+    a_->Send("recv " + la_ + " 1000 64002");
+    EXPECT_EQ(b_->Cmd("send " + lb_ + " 1000 64002", 60000), "0x00 1000");
     EXPECT_EQ(a_->Read(60000), "0x00 1000 0");
     // The sender hangs up; the receiver's next receive sees an orderly close.
-    EXPECT_EQ(b_->Cmd("hangup " + lb), "0x00");
-    EXPECT_EQ(a_->Cmd("recv1 " + la + " 64002"), "0x0A 0");
-    EXPECT_EQ(a_->Cmd("hangup " + la), "0x08"); // already gone
-    EXPECT_EQ(Words(b_->Cmd("send " + lb + " 1 10"))[0], "0x08");
+    EXPECT_EQ(b_->Cmd("hangup " + lb_), "0x00");
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 64002"), "0x0A 0");
+    EXPECT_EQ(a_->Cmd("hangup " + la_), "0x08"); // already gone
+    EXPECT_EQ(Words(b_->Cmd("send " + lb_ + " 1 10"))[0], "0x08");
 }
 
 TEST_F(TwoStations, CallWithoutMatchingListenIsNoCallInEveryCase) {
@@ -110,27 +108,23 @@ TEST_F(TwoStations, SynchronousListenAnsweredByALaterCall) {
 }
 
 TEST_F(TwoStations, ReceiveTimeOutKeepsTheSession) {
-    std::string la;
-    std::string lb;
-    OpenSession(la, lb, "2 2"); // one second
+    OpenSession("2 2"); // one second
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(a_->Cmd("recv1 " + la + " 64002"), "0x05 0");
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 64002"), "0x05 0");
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(900));
     EXPECT_LT(waited, std::chrono::milliseconds(5000));
-    EXPECT_EQ(b_->Cmd("send " + lb + " 1 64002"), "0x00 1");
-    EXPECT_EQ(a_->Cmd("recv " + la + " 1 64002"), "0x00 1 0");
+    EXPECT_EQ(b_->Cmd("send " + lb_ + " 1 64002"), "0x00 1");
+    EXPECT_EQ(a_->Cmd("recv " + la_ + " 1 64002"), "0x00 1 0");
 }
 
 TEST_F(TwoStations, LongMessageFillsTheBufferThenTheRestFollows) {
-    std::string la;
-    std::string lb;
-    OpenSession(la, lb);
-    EXPECT_EQ(b_->Cmd("send " + lb + " 1 64002"), "0x00 1");
-    EXPECT_EQ(a_->Cmd("recv1 " + la + " 1000"), "0x06 1000");
-    EXPECT_EQ(a_->Cmd("recv1 " + la + " 65000"), "0x00 63002");
-    EXPECT_EQ(b_->Cmd("send " + lb + " 1 0"), "0x00 1"); // an empty message is a message
-    EXPECT_EQ(a_->Cmd("recv1 " + la + " 100"), "0x00 0");
+    OpenSession();
+    EXPECT_EQ(b_->Cmd("send " + lb_ + " 1 64002"), "0x00 1");
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 1000"), "0x06 1000");
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 65000"), "0x00 63002");
+    EXPECT_EQ(b_->Cmd("send " + lb_ + " 1 0"), "0x00 1"); // an empty message is a message
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 100"), "0x00 0");
 }
 
 TEST_F(TwoStations, CancelAndDeleteEndAnOutstandingListen) {
@@ -150,9 +144,7 @@ TEST_F(TwoStations, CancelAndDeleteEndAnOutstandingListen) {
 }
 
 TEST_F(TwoStations, ResetAndProbeLeaveNamesAndSessionsInForce) {
-    std::string la;
-    std::string lb;
-    OpenSession(la, lb);
+    OpenSession();
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(a_->Cmd("reset"), "0x00");
         EXPECT_EQ(b_->Cmd("reset"), "0x00");
@@ -161,32 +153,27 @@ TEST_F(TwoStations, ResetAndProbeLeaveNamesAndSessionsInForce) {
     EXPECT_EQ(a_->Cmd("probe 1"), "0x23");
     EXPECT_EQ(a_->Cmd("probe 32"), "0x23");
     EXPECT_EQ(a_->Cmd("add ZEBSTRESSRECVER"), "0x0D 0"); // still registered
-    a_->Send("recv " + la + " 5 64002");
-    EXPECT_EQ(b_->Cmd("send " + lb + " 5 64002"), "0x00 5");
+    a_->Send("recv " + la_ + " 5 64002");
+    EXPECT_EQ(b_->Cmd("send " + lb_ + " 5 64002"), "0x00 5");
     EXPECT_EQ(a_->Read(), "0x00 5 0");
     // A reset that asks for resources does clear the LANA.
     EXPECT_EQ(a_->Cmd("resetfull"), "0x00");
-    EXPECT_EQ(Words(a_->Cmd("send " + la + " 1 10"))[0], "0x08");
+    EXPECT_EQ(Words(a_->Cmd("send " + la_ + " 1 10"))[0], "0x08");
     EXPECT_EQ(a_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
 }
 
 TEST_F(TwoStations, PeerVanishingWithUnreadDataIsAnAbort) {
-    std::string la;
-    std::string lb;
-    OpenSession(la, lb);
-    EXPECT_EQ(a_->Cmd("send " + la + " 1 1000"), "0x00 1"); // B never reads it
+    OpenSession();
+    EXPECT_EQ(a_->Cmd("send " + la_ + " 1 1000"), "0x00 1"); // B never reads it
     usleep(100000);
     b_->Kill(); // the kernel resets a connection closed with unread data
-    EXPECT_EQ(a_->Cmd("recv1 " + la + " 64002"), "0x18 0");
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 64002"), "0x18 0");
 }
 
 TEST_F(TwoStations, SilentAndHostileConnectionsAreClosedAndBounded) {
     ASSERT_EQ(a_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
     ASSERT_EQ(a_->Cmd("probe 0"), "0x03");
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port_ + 1));
-    inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
+    sockaddr_in sa = nbtest::SocketAddress("127.0.0.2", static_cast<std::uint16_t>(port_ + 1));
     auto connect_to_a = [&] {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
@@ -205,8 +192,7 @@ TEST_F(TwoStations, SilentAndHostileConnectionsAreClosedAndBounded) {
     close(huge);
     // Garbage datagrams to the name port change nothing.
     int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in ns = sa;
-    ns.sin_port = htons(port_);
+    sockaddr_in ns = nbtest::SocketAddress("127.0.0.2", port_);
     unsigned char junk[40] = {0x12, 0x34, 0x29, 0x10, 0x00, 0x01, 0x00,
                               0x00, 0x00, 0x00, 0x00, 0x01, 0x20};
     sendto(udp, junk, sizeof junk, 0, reinterpret_cast<sockaddr*>(&ns), sizeof ns);
@@ -249,21 +235,18 @@ TEST_F(TwoStations, AStationThatCannotBindSaysWhyAndIsNotInstalled) {
 }
 
 TEST_F(TwoStations, StaticTableFindsANameWithoutBroadcast) {
-    char path[] = "/tmp/nblmhosts-XXXXXX";
-    int fd = mkstemp(path);
-    std::string table = "127.0.0.2 ZEBSTRESSRECVER\n";
-    ASSERT_EQ(write(fd, table.data(), table.size()), static_cast<ssize_t>(table.size()));
-    close(fd);
+    TempDir dir("nblmhosts");
+    WriteFile(dir / "lmhosts", "127.0.0.2 ZEBSTRESSRECVER\n");
+    ASSERT_EQ(ReadFile(dir / "lmhosts"), "127.0.0.2 ZEBSTRESSRECVER\n");
     // C broadcasts to an address nobody listens on, so only the table can find A.
     StationPlace s = Loopback("127.0.0.5", port_);
     s.broadcast = "127.0.0.6";
-    s.env = {std::string("NETBIOS_LMHOSTS=") + path};
+    s.env = {"NETBIOS_LMHOSTS=" + (dir / "lmhosts").string()};
     NbStation c(s);
     ASSERT_EQ(a_->Cmd("add ZEBSTRESSRECVER"), "0x00 1");
     ASSERT_EQ(a_->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
     ASSERT_EQ(c.Cmd("add ZEBSTRESSSENDER"), "0x00 1");
     EXPECT_EQ(c.Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"), "0x00 1");
-    unlink(path);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The name server client's packets, how it reads a server's answers and the timing of one
 // request (retransmissions, WACK), without sockets.
+#include "nbpeer.h"
 #include "nbwins.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +11,7 @@ using namespace std::chrono_literals;
 using nb::ServerAnswer;
 
 nb::WireName Recver() {
-    nb::WireName w;
-    std::string text = "ZEBSTRESSRECVER";
-    std::copy(text.begin(), text.end(), w.name.begin());
-    return w;
+    return nbtest::NameOf("ZEBSTRESSRECVER");
 }
 
 constexpr std::uint32_t STATION = 0xC0000202; // 192.0.2.2

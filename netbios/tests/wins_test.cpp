@@ -8,24 +8,19 @@
 // but the test's traffic. The played server listens on 127.0.0.9 of the host, with stations
 // on unprivileged ports and the loopback broadcast.
 #include "nbcodec.h"
+#include "nbpeer.h"
 #include "netns.h"
 #include "nmbdserver.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <optional>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 using namespace zebtest;
 
@@ -70,19 +65,15 @@ class Nmbd : public ::testing::Test {
     std::string ns_;
 };
 
-bool Finds(const std::string& lookup, const std::string& address, const std::string& name) {
-    return LookupFinds(lookup, address, name);
-}
-
 TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
     auto a = MakeStation("127.0.0.2", "");  // H-node: server first
     auto b = MakeStation("127.0.0.3", "P"); // P-node: server only, no broadcasts
     ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors() << Log();
     ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors() << Log();
     std::string recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
+    EXPECT_TRUE(LookupFinds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
     std::string sender = Lookup("ZEBSTRESSSENDER");
-    EXPECT_TRUE(Finds(sender, "127.0.0.3", "ZEBSTRESSSENDER")) << sender;
+    EXPECT_TRUE(LookupFinds(sender, "127.0.0.3", "ZEBSTRESSSENDER")) << sender;
     // Each station tells its node type when asked directly.
     std::string status = nmbd_.Nmblookup("-A 127.0.0.2");
     EXPECT_NE(status.find("ZEBSTRESSRECVER <00> -         H <ACTIVE>"), std::string::npos)
@@ -94,21 +85,21 @@ TEST_F(Nmbd, RegistersRefusesAndReleasesNamesThroughTheServer) {
     // The server asks the owner, which still holds the name: the P-node's add is refused.
     EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x16 0") << Log();
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_TRUE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_TRUE(LookupFinds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver;
 
     // Deleted at the owner: released at the server, so the name is free for the other one.
     ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_FALSE(Finds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
+    EXPECT_FALSE(LookupFinds(recver, "127.0.0.2", "ZEBSTRESSRECVER")) << recver << Log();
     EXPECT_NE(recver.find("failed to find name"), std::string::npos) << recver;
     EXPECT_EQ(b->Cmd("add ZEBSTRESSRECVER", 90000), "0x00 2") << Log();
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_TRUE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_TRUE(LookupFinds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
 
     // A station that ends releases what it still holds.
     b.reset();
     recver = Lookup("ZEBSTRESSRECVER");
-    EXPECT_FALSE(Finds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
+    EXPECT_FALSE(LookupFinds(recver, "127.0.0.3", "ZEBSTRESSRECVER")) << recver;
     EXPECT_NE(recver.find("failed to find name"), std::string::npos) << recver;
 }
 
@@ -137,40 +128,9 @@ TEST_F(Nmbd, PNodeCallsANameKnownOnlyToTheServer) {
 
 // The test as the name server: a UDP socket on 127.0.0.9 that shows every request and answers
 // as each test decides.
-class FakeServer {
+class FakeServer : public nbtest::UdpPeer {
   public:
-    FakeServer() {
-        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        inet_pton(AF_INET, SERVER, &sa.sin_addr);
-        socklen_t len = sizeof sa;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
-            port_ = ntohs(sa.sin_port);
-        }
-    }
-    ~FakeServer() { close(fd_); }
-    std::uint16_t Port() const { return port_; }
-
-    // The next request within timeout_ms; false when none came.
-    bool Receive(nb::NamePacket& p, int timeout_ms) {
-        pollfd pfd{fd_, POLLIN, 0};
-        if (poll(&pfd, 1, timeout_ms) != 1) {
-            return false;
-        }
-        unsigned char buf[1024];
-        socklen_t len = sizeof from_;
-        ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from_), &len);
-        return n > 0 &&
-               nb::ParseNamePacket({buf, static_cast<std::size_t>(n)}, p) == nb::ParseStatus::Ok;
-    }
-    std::uint16_t FromPort() const { return ntohs(from_.sin_port); }
-    std::string FromAddress() const {
-        char text[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &from_.sin_addr, text, sizeof text);
-        return text;
-    }
+    FakeServer() : UdpPeer(SERVER, 0) {}
 
     // Answers the last request: flags, TTL and the request's own NB entry (or none).
     void Answer(const nb::NamePacket& request, std::uint16_t flags, std::uint32_t ttl,
@@ -189,15 +149,8 @@ class FakeServer {
             rr.type = nb::RR_TYPE_NULL;
         }
         a.answers.push_back(rr);
-        nb::Bytes bytes = nb::BuildNamePacket(a, false);
-        sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from_),
-               sizeof from_);
+        Reply(nb::BuildNamePacket(a, false));
     }
-
-  private:
-    int fd_ = -1;
-    std::uint16_t port_ = 0;
-    sockaddr_in from_{};
 };
 
 class NameServerClient : public ::testing::Test {
@@ -223,8 +176,9 @@ class NameServerClient : public ::testing::Test {
     // The next request, checked to be a unicast one of this opcode for that name.
     nb::NamePacket Expect(std::uint8_t opcode, int timeout_ms,
                           const std::string& name = "ZEBSTRESSRECVER") {
-        nb::NamePacket p;
-        EXPECT_TRUE(server_.Receive(p, timeout_ms)) << "no request with opcode " << int(opcode);
+        std::optional<nb::NamePacket> request = server_.Receive(timeout_ms);
+        EXPECT_TRUE(request) << "no request with opcode " << int(opcode);
+        nb::NamePacket p = request.value_or(nb::NamePacket{});
         EXPECT_EQ(p.GetOpcode(), opcode);
         EXPECT_EQ(p.flags & nb::FLAG_BROADCAST, 0);
         EXPECT_FALSE(p.IsResponse());
@@ -279,8 +233,7 @@ TEST_F(NameServerClient, RegistersRefreshesAtHalfTheGrantAndReleasesOnDelete) {
     EXPECT_EQ(entries[0].address, 0x7F000002u);
     server_.Answer(release, 0xB400, 0);
     EXPECT_EQ(a->Read(5000), "0x00 0");
-    nb::NamePacket none;
-    EXPECT_FALSE(server_.Receive(none, 1500)) << "a deleted name is not refreshed";
+    EXPECT_FALSE(server_.Receive(1500)) << "a deleted name is not refreshed";
 }
 
 TEST_F(NameServerClient, WaitsOutAWackThenTakesTheRefusal) {
@@ -289,9 +242,8 @@ TEST_F(NameServerClient, WaitsOutAWackThenTakesTheRefusal) {
     a->Send("add ZEBSTRESSRECVER");
     nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000);
     server_.Answer(reg, 0xBC00, 10, false);
-    nb::NamePacket again;
     // Without the WACK the request would come again after 1.5 s.
-    EXPECT_FALSE(server_.Receive(again, 2500)) << "retransmitted after a WACK";
+    EXPECT_FALSE(server_.Receive(2500)) << "retransmitted after a WACK";
     server_.Answer(reg, 0xAD86, 0);
     EXPECT_EQ(a->Read(5000), "0x16 0");
     EXPECT_GE(MsSince(started), 2500);
@@ -305,8 +257,7 @@ TEST_F(NameServerClient, SilentServerHNodeFallsBackToBroadcastPNodeFails) {
     p->Send("add ZEBSTRESSSENDER");
     // Three sends each, 1.5 s apart, never answered.
     int requests = 0;
-    nb::NamePacket r;
-    while (server_.Receive(r, 2500)) {
+    while (server_.Receive(2500)) {
         ++requests;
     }
     EXPECT_EQ(requests, 6);
@@ -359,8 +310,7 @@ TEST_F(NameServerClient, EndNodeChallengeAsksTheOwnerBeforeOverwriting) {
     nb::NamePacket reg = Expect(nb::OPCODE_REGISTRATION, 5000);
     server_.Answer(reg, 0xAD00, 0, true, 0x7F000004); // challenge: ask 127.0.0.4
     EXPECT_EQ(a->Read(8000), "0x16 0");
-    nb::NamePacket none;
-    EXPECT_FALSE(server_.Receive(none, 500)) << "overwrote a name its owner still holds";
+    EXPECT_FALSE(server_.Receive(500)) << "overwrote a name its owner still holds";
 
     // An owner that no longer answers (three queries) loses the name to an overwrite.
     a->Send("add ZEBSTRESSRECVER");

@@ -1,11 +1,13 @@
 #include "smb_server.h"
 
+#include "files.h"
+#include "netns.h"
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -22,31 +24,13 @@ namespace {
 constexpr const char* kPassword = "zeb-test-pw";
 
 bool WriteText(const fs::path& path, const std::string& text, mode_t mode) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    return file.good() && chmod(path.c_str(), mode) == 0;
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool Found(const char* program) {
-    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        if (access((std::string(dir) + program).c_str(), X_OK) == 0) {
-            return true;
-        }
-    }
-    return false;
+    WriteFile(path, text);
+    return ReadFile(path) == text && chmod(path.c_str(), mode) == 0;
 }
 
 // True once a socket of pid's network namespace listens on 127.0.0.1:445.
 bool Listening(pid_t pid) {
-    std::istringstream table(ReadText("/proc/" + std::to_string(pid) + "/net/tcp"));
+    std::istringstream table(ReadFile("/proc/" + std::to_string(pid) + "/net/tcp"));
     std::string line;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
@@ -71,7 +55,7 @@ template <typename Ready> bool WaitFor(Ready ready, int timeoutMs) {
 
 // Field 6 of /proc/PID/stat, the session; the command name in parentheses may hold blanks.
 pid_t SessionOf(const std::string& pid) {
-    std::string stat = ReadText("/proc/" + pid + "/stat");
+    std::string stat = ReadFile("/proc/" + pid + "/stat");
     std::size_t close = stat.rfind(')');
     if (close == std::string::npos) {
         return -1;
@@ -95,7 +79,7 @@ std::unique_ptr<SmbServer> SmbServer::Start(std::string* whyNot) {
         return nullptr;
     }
     for (const char* program : {"smbd", "smbpasswd", "smbnetfs", "fusermount3", "nsenter"}) {
-        if (!Found(program)) {
+        if (FindProgram(program).empty()) {
             *whyNot = std::string(program) + " is not installed (scripts/deps.sh)";
             return nullptr;
         }
@@ -176,28 +160,35 @@ bool SmbServer::Begin(std::string* whyNot) {
         return false;
     }
     // smbd signals its process group when it stops: it gets a session of its own.
-    smbd_ = std::make_unique<BackgroundCommand>(
+    ProcessOptions daemon;
+    daemon.newSession = true;
+    daemon.outputFile = scratch_ / "smbd.out";
+    daemon.errorsToOutput = true;
+    smbd_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", netns_, "smbd", "-s", conf.string(),
                                  "--foreground", "--no-process-group", "--debug-stdout", "-d1"},
-        std::vector<std::string>{}, true, (scratch_ / "smbd.out").string());
-    if (!WaitFor([&] { return Listening(smbd_->pid()); }, 15000)) {
-        *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadText(scratch_ / "smbd.out");
+        daemon);
+    if (!WaitFor([&] { return Listening(smbd_->Pid()); }, 15000)) {
+        *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadFile(scratch_ / "smbd.out");
         return false;
     }
 
     // The mount namespace lives as long as its holder, a cat on a pipe that End() closes;
     // smbnetfs runs in it in the background.
-    holder_ = std::make_unique<BackgroundCommand>(
+    ProcessOptions holder;
+    holder.input = true;
+    holder.env = {"HOME=" + home.string()};
+    holder.errorsToOutput = true;
+    holder_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", netns_, "unshare", "--mount",
                                  "--propagation", "private", "sh", "-c",
                                  "smbnetfs \"$1\" -o config=\"$2\" || exit 1; echo mounted; "
                                  "exec cat",
                                  "sh", mountPoint_.string(),
                                  (home / ".smb" / "smbnetfs.conf").string()},
-        std::vector<std::string>{"HOME=" + home.string()}, false);
-    std::string line;
-    if (!holder_->ReadLine(line, 20000) || line != "mounted") {
-        *whyNot = "smbnetfs did not mount the share: " + holder_->output();
+        holder);
+    if (holder_->ReadLine(20000) != "mounted") {
+        *whyNot = "smbnetfs did not mount the share: " + holder_->Output();
         return false;
     }
     mounted_ = true;
@@ -224,11 +215,12 @@ void SmbServer::End() {
         mounted_ = false;
     }
     if (holder_) {
-        holder_->Stop(0, 5000); // closing its input ends the cat
+        holder_->Finish(5000); // closing its input ends the cat
         holder_.reset();
     }
     if (smbd_) {
-        smbd_->Stop(SIGTERM, 10000);
+        smbd_->Signal(SIGTERM);
+        smbd_->Finish(10000);
         smbd_.reset();
     }
     // smbd's connection processes may outlive it briefly: they are in its session.
@@ -243,7 +235,7 @@ void SmbServer::End() {
 }
 
 std::vector<std::string> SmbServer::Launcher() const {
-    return {"/usr/bin/nsenter", "-t", std::to_string(holder_->pid()), "-m", "-n", "--"};
+    return {"/usr/bin/nsenter", "-t", std::to_string(holder_->Pid()), "-m", "-n", "--"};
 }
 
 CommandResult SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs) const {
@@ -258,7 +250,7 @@ std::string SmbServer::Password() {
 
 std::uint64_t SmbServer::ServerBytesRead() const {
     std::uint64_t total = 0;
-    const pid_t session = smbd_->pid();
+    const pid_t session = smbd_->Pid();
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {
         return 0;
@@ -269,7 +261,7 @@ std::uint64_t SmbServer::ServerBytesRead() const {
             SessionOf(pid) != session) {
             continue;
         }
-        std::istringstream io(ReadText("/proc/" + pid + "/io"));
+        std::istringstream io(ReadFile("/proc/" + pid + "/io"));
         std::string key;
         std::uint64_t value = 0;
         while (io >> key >> value) {

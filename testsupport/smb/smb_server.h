@@ -54,8 +54,8 @@ class SmbServer {
     std::filesystem::path share_;
     std::string netns_;
     bool netnsMade_ = false;
-    std::unique_ptr<BackgroundCommand> smbd_;
-    std::unique_ptr<BackgroundCommand> holder_; // keeps the mount namespace; smbnetfs runs in it
+    std::unique_ptr<Process> smbd_;
+    std::unique_ptr<Process> holder_; // keeps the mount namespace; smbnetfs runs in it
     bool mounted_ = false;
 };
 

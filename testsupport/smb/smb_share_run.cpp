@@ -6,6 +6,7 @@
 // machine cannot run the server.
 #include "smb_server.h"
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
+        signal(SIGPIPE, SIG_DFL); // the server's process helpers ignore it; the command must not
         execv(args[0], args.data());
         _exit(127);
     }
