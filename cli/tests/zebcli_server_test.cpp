@@ -208,33 +208,31 @@ TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
 TEST_P(ServerFileIo, ServerStoppedDuringAPassEndsItWithReportsInBoundedTime) {
     ASSERT_EQ(FileIo(server_->url, {"--from", "4000", "--to", "4000", "--iterations", "2"}).code,
               3);
-    zebtest::BackgroundCommand run(
-        Command(server_->url, {"--mode", "Random R & W", "--from", "4000", "--to", "4000",
-                               "--iterations", "32000"}),
-        {"PASSWD=" + zebtest::SmbServer::Password()}, false);
-    std::string line;
-    while (run.ReadLine(line, 30000) && !line.starts_with("Test File:")) {
-    }
-    ASSERT_TRUE(line.starts_with("Test File:")) << run.output();
+    zebtest::ProcessOptions options;
+    options.env = {"PASSWD=" + zebtest::SmbServer::Password()};
+    options.errorsToOutput = true;
+    zebtest::Process run(Command(server_->url, {"--mode", "Random R & W", "--from", "4000", "--to",
+                                                "4000", "--iterations", "32000"}),
+                         options);
+    ASSERT_TRUE(run.ReadUntil("Test File:", 30000)) << run.Output();
     const std::vector<pid_t> frozen = server_->processes();
     ASSERT_FALSE(frozen.empty());
     for (pid_t pid : frozen) {
         kill(pid, SIGSTOP);
     }
     const auto stopped = std::chrono::steady_clock::now();
-    while (run.ReadLine(line, 120000) && line != "File I/O Failed") {
-    }
+    const bool ended = run.ReadUntil("File I/O Failed\n", 120000);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
     for (pid_t pid : frozen) {
         kill(pid, SIGCONT);
     }
-    EXPECT_EQ(line, "File I/O Failed") << run.output();
-    EXPECT_NE(run.output().find("WRITE_ERROR at offset"), std::string::npos) << run.output();
-    EXPECT_NE(run.output().find("READ_ERROR at offset"), std::string::npos) << run.output();
+    EXPECT_TRUE(ended) << run.Output();
+    EXPECT_NE(run.Output().find("WRITE_ERROR at offset"), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find("READ_ERROR at offset"), std::string::npos) << run.Output();
     std::printf("[ %s ] the pass ended %.1f s after the server stopped\n", GetParam(), seconds);
     EXPECT_LT(seconds, 20.0); // the bound the README states
-    run.Stop(0, 60000);
+    run.Finish(60000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerFileIo, ::testing::Values("smb", "nfs"),

@@ -58,8 +58,11 @@ bool NfsServer::Begin(std::string* whyNot) {
     command.insert(command.end(), {"ganesha.nfsd", "-F", "-f", (scratch_ / "ganesha.conf").string(),
                                    "-L", (scratch_ / "ganesha.log").string(), "-p",
                                    (scratch_ / "ganesha.pid").string(), "-N", "NIV_EVENT"});
-    ganesha_ = std::make_unique<BackgroundCommand>(command, std::vector<std::string>{}, true,
-                                                   (scratch_ / "ganesha.out").string());
+    ProcessOptions daemon;
+    daemon.newSession = true;
+    daemon.outputFile = scratch_ / "ganesha.out";
+    daemon.errorsToOutput = true;
+    ganesha_ = std::make_unique<Process>(command, daemon);
     for (int waited = 0; waited < 20000; waited += 100) {
         if (Shell("ip netns exec " + netns_ + " ss -Hltn 'sport = :2049'").text.find("2049") !=
             std::string::npos) {
@@ -73,8 +76,9 @@ bool NfsServer::Begin(std::string* whyNot) {
 
 NfsServer::~NfsServer() {
     if (ganesha_) {
-        kill(ganesha_->pid(), SIGCONT); // a test may have left it frozen
-        ganesha_->Stop(SIGTERM, 10000);
+        ganesha_->Signal(SIGCONT); // a test may have left it frozen
+        ganesha_->Signal(SIGTERM);
+        ganesha_->Finish(10000);
     }
     namespaces_.Remove();
     if (!scratch_.empty()) {
@@ -88,11 +92,11 @@ std::vector<std::string> NfsServer::Launcher() const {
 }
 
 pid_t NfsServer::ServerPid() const {
-    return ganesha_->pid();
+    return ganesha_->Pid();
 }
 
 std::uint64_t NfsServer::ServerBytesRead() const {
-    std::istringstream io(ReadFile("/proc/" + std::to_string(ganesha_->pid()) + "/io"));
+    std::istringstream io(ReadFile("/proc/" + std::to_string(ganesha_->Pid()) + "/io"));
     std::string key;
     std::uint64_t value = 0;
     while (io >> key >> value && key != "rchar:") {

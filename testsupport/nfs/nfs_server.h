@@ -6,7 +6,7 @@
 #define ZEBTEST_NFS_NFS_SERVER_H
 
 #include "netns.h"
-#include "subprocess.h"
+#include "process.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -42,7 +42,7 @@ class NfsServer {
     std::filesystem::path export_;
     std::string netns_;
     Namespaces namespaces_;
-    std::unique_ptr<BackgroundCommand> ganesha_; // ended before the namespace goes
+    std::unique_ptr<Process> ganesha_; // ended before the namespace goes
 };
 
 } // namespace zebtest
