@@ -4,7 +4,7 @@
 #include "engine_test_util.h"
 
 using zebtest::DecodeLog;
-using zebtest::InChild;
+using zebtest::InChildPasses;
 using zebtest::ReadLines;
 using zebtest::Scratch;
 
@@ -25,23 +25,21 @@ TEST(EngineLibrary, ExportsItsEntryPointsAndNothingInternal) {
 TEST(EngineLibrary, FreshlyLoadedEngineRunsAPassEndToEnd) {
     Scratch scratch;
     const std::string path = scratch.Path("TESTFILE").string();
-    EXPECT_EQ(
-        InChild([&] {
-            void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
-            ASSERT_NE(lib, nullptr) << dlerror();
-            auto save = reinterpret_cast<int (*)(int)>(dlsym(lib, "PassSaveResult"));
-            auto test =
-                reinterpret_cast<int (*)(const char*, unsigned, unsigned, unsigned, int, unsigned)>(
-                    dlsym(lib, "SQL_Test"));
-            auto ret = reinterpret_cast<int (*)()>(dlsym(lib, "GetRetCode"));
-            auto msg = reinterpret_cast<char* (*)()>(dlsym(lib, "GetMsgBuffer"));
-            EXPECT_EQ(ret(), 3);
-            EXPECT_STREQ(msg(), "");
-            EXPECT_EQ(save(1), 1);
-            EXPECT_EQ(test(path.c_str(), 1024, 2048, 1024, 5, 100), 0);
-            EXPECT_EQ(ret(), 3);
-        }),
-        0);
+    EXPECT_TRUE(InChildPasses([&] {
+        void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        auto save = reinterpret_cast<int (*)(int)>(dlsym(lib, "PassSaveResult"));
+        auto test =
+            reinterpret_cast<int (*)(const char*, unsigned, unsigned, unsigned, int, unsigned)>(
+                dlsym(lib, "SQL_Test"));
+        auto ret = reinterpret_cast<int (*)()>(dlsym(lib, "GetRetCode"));
+        auto msg = reinterpret_cast<char* (*)()>(dlsym(lib, "GetMsgBuffer"));
+        EXPECT_EQ(ret(), 3);
+        EXPECT_STREQ(msg(), "");
+        EXPECT_EQ(save(1), 1);
+        EXPECT_EQ(test(path.c_str(), 1024, 2048, 1024, 5, 100), 0);
+        EXPECT_EQ(ret(), 3);
+    }));
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
     const std::string heading =
         "Test File: " + path + ", Buffer: 1024, I/O Mode: 5, Iteration: 100";

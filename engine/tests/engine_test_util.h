@@ -67,6 +67,21 @@ inline int InChild(const std::function<void()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// InChild as a check: the child ran body to its end without a failed expectation.
+inline ::testing::AssertionResult InChildPasses(const std::function<void()>& body) {
+    const int status = InChild(body);
+    if (status == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the child ended with status " << status;
+}
+
+// The heading a pass writes before its work.
+inline std::string Heading(const std::string& path, unsigned b, int mode, unsigned iterations) {
+    return "Test File: " + path + ", Buffer: " + std::to_string(b) +
+           ", I/O Mode: " + std::to_string(mode) + ", Iteration: " + std::to_string(iterations);
+}
+
 // A window that records what the engine asks of it, in order.
 class RecordingWindow final : public ZebWindow {
   public:
@@ -103,6 +118,18 @@ class RecordingWindow final : public ZebWindow {
     std::string name_ = "dialog";
     std::string text_;
     std::unique_ptr<RecordingWindow> board_;
+};
+
+// A recording window that is the engine's dialog for the life of the object.
+struct EngineDialog {
+    EngineDialog() { GetHWND(&window); }
+    ~EngineDialog() { GetHWND(nullptr); }
+    EngineDialog(const EngineDialog&) = delete;
+    EngineDialog& operator=(const EngineDialog&) = delete;
+    RecordingWindow* Board() { return window.Board(); }
+
+    std::vector<std::string> calls;
+    RecordingWindow window{&calls};
 };
 
 } // namespace zebtest

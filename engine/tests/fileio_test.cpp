@@ -12,6 +12,7 @@
 
 using zebtest::DecodeLog;
 using zebtest::InChild;
+using zebtest::InChildPasses;
 using zebtest::ReadFile;
 using zebtest::ReadLines;
 using zebtest::RecordingWindow;
@@ -56,13 +57,12 @@ int Pass(const std::string& path, unsigned b, int mode, unsigned iterations, int
 TEST(FileIoPass, FirstPassCreatesTheFileAndWritesTheRangeHeading) {
     Scratch scratch;
     const std::string path = scratch.Path("TESTFILE").string();
-    EXPECT_EQ(InChild([&] {
-                  PassSaveResult(1);
-                  EXPECT_EQ(SQL_Test(path.c_str(), 4097, 8000, 512, 0, 10), 0);
-                  EXPECT_EQ(SQL_Test(path.c_str(), 4609, 8000, 512, 0, 10), 0);
-                  EXPECT_EQ(GetRetCode(), 3);
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([&] {
+        PassSaveResult(1);
+        EXPECT_EQ(SQL_Test(path.c_str(), 4097, 8000, 512, 0, 10), 0);
+        EXPECT_EQ(SQL_Test(path.c_str(), 4609, 8000, 512, 0, 10), 0);
+        EXPECT_EQ(GetRetCode(), 3);
+    }));
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
     EXPECT_EQ(ReadFile(path), GoodFile());
     EXPECT_EQ(
@@ -183,41 +183,39 @@ TEST(RandomGenerator, FifteenBitDrawsOfTheLinearCongruence) {
 }
 
 TEST(PairPattern, FillAndCheckAtEveryKindOfPosition) {
-    EXPECT_EQ(InChild([] {
-                  FillPairPattern(65534);
-                  EXPECT_EQ(PatternBuffer[0], 32);
-                  EXPECT_EQ(PatternBuffer[1], 223);
-                  EXPECT_EQ(PatternBuffer[400], 32); // pair 200 starts over
-                  EXPECT_EQ(PatternBuffer[65534], 0);
-                  EXPECT_EQ(CheckPairs(65534), 0u);
-                  // Bad pairs in the vector part, its edges and the tail, first byte or second.
-                  for (unsigned at : {0u, 1u, 62u, 63u, 64u, 100u, 101u, 126u, 65408u, 65533u}) {
-                      FillPairPattern(65534);
-                      PatternBuffer[at] ^= 0x41;
-                      const unsigned pair = at & ~1u;
-                      EXPECT_EQ(CheckPairs(65534), pair + 1) << at;
-                      char expect[80];
-                      std::snprintf(
-                          expect, sizeof expect, "BYTES_DO_NOT_MISMATCH %c expected %c actual %c\n",
+    EXPECT_TRUE(InChildPasses([] {
+        FillPairPattern(65534);
+        EXPECT_EQ(PatternBuffer[0], 32);
+        EXPECT_EQ(PatternBuffer[1], 223);
+        EXPECT_EQ(PatternBuffer[400], 32); // pair 200 starts over
+        EXPECT_EQ(PatternBuffer[65534], 0);
+        EXPECT_EQ(CheckPairs(65534), 0u);
+        // Bad pairs in the vector part, its edges and the tail, first byte or second.
+        for (unsigned at : {0u, 1u, 62u, 63u, 64u, 100u, 101u, 126u, 65408u, 65533u}) {
+            FillPairPattern(65534);
+            PatternBuffer[at] ^= 0x41;
+            const unsigned pair = at & ~1u;
+            EXPECT_EQ(CheckPairs(65534), pair + 1) << at;
+            char expect[80];
+            std::snprintf(expect, sizeof expect, "BYTES_DO_NOT_MISMATCH %c expected %c actual %c\n",
                           PatternBuffer[pair], static_cast<unsigned char>(~PatternBuffer[pair]),
                           PatternBuffer[pair + 1]);
-                      EXPECT_STREQ(MessageBuffer, expect) << at;
-                  }
-                  // Only the checked length counts, and only the complement property.
-                  FillPairPattern(100);
-                  PatternBuffer[100] = 7;
-                  PatternBuffer[101] = 7;
-                  EXPECT_EQ(CheckPairs(100), 0u);
-                  PatternBuffer[10] = 0;
-                  PatternBuffer[11] = 255;
-                  EXPECT_EQ(CheckPairs(100), 0u);
-                  // Only the first bad pair of a buffer is reported.
-                  PassSaveResult(1);
-                  PatternBuffer[20] ^= 1;
-                  PatternBuffer[40] ^= 1;
-                  EXPECT_EQ(CheckPairs(100), 21u);
-              }),
-              0);
+            EXPECT_STREQ(MessageBuffer, expect) << at;
+        }
+        // Only the checked length counts, and only the complement property.
+        FillPairPattern(100);
+        PatternBuffer[100] = 7;
+        PatternBuffer[101] = 7;
+        EXPECT_EQ(CheckPairs(100), 0u);
+        PatternBuffer[10] = 0;
+        PatternBuffer[11] = 255;
+        EXPECT_EQ(CheckPairs(100), 0u);
+        // Only the first bad pair of a buffer is reported.
+        PassSaveResult(1);
+        PatternBuffer[20] ^= 1;
+        PatternBuffer[40] ^= 1;
+        EXPECT_EQ(CheckPairs(100), 21u);
+    }));
 }
 
 TEST(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
@@ -227,7 +225,7 @@ TEST(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
         std::string bytes = GoodFile();
         bytes[at] = 'x';
         WriteFile(path, bytes);
-        EXPECT_EQ(InChild([&] { EXPECT_EQ(VerifyTestFile(path.c_str()), 101); }), 0);
+        EXPECT_TRUE(InChildPasses([&] { EXPECT_EQ(VerifyTestFile(path.c_str()), 101); }));
         EXPECT_EQ(Pass(path, 64, 0, 4), 0);
         const std::string bad =
             at == 100 ? "x expected \x87 actual \xAD" : "R expected \xAD actual x";
@@ -273,11 +271,10 @@ TEST(TestFileCheck, FileThatCannotBeReadIsNeverPassed) {
     Scratch scratch;
     const std::string path = scratch.Path("fifo").string();
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    EXPECT_EQ(InChild([&] {
-                  PassSaveResult(1);
-                  EXPECT_NE(VerifyTestFile(path.c_str()), 0);
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([&] {
+        PassSaveResult(1);
+        EXPECT_NE(VerifyTestFile(path.c_str()), 0);
+    }));
     const Lines lines = ReadLines(scratch.Path("report.txt"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("READ_ERROR TESTFILE can not be opened", 0), 0u) << lines[0];
@@ -289,12 +286,11 @@ TEST(FileIoFailures, IoFailedStaysSetForLaterPasses) {
     std::string bytes = GoodFile();
     bytes[5000] ^= 0x10;
     WriteFile(path, bytes);
-    EXPECT_EQ(InChild([&] {
-                  PassSaveResult(1);
-                  SQL_Test(path.c_str(), 512, 512, 1, 1, 10);
-                  SQL_Test(path.c_str(), 512, 512, 1, 1, 10);
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([&] {
+        PassSaveResult(1);
+        SQL_Test(path.c_str(), 512, 512, 1, 1, 10);
+        SQL_Test(path.c_str(), 512, 512, 1, 1, 10);
+    }));
     const Lines lines = ReadLines(scratch.Path("report.txt"));
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Failed"), 2);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Passed"), 0);
@@ -303,19 +299,18 @@ TEST(FileIoFailures, IoFailedStaysSetForLaterPasses) {
 TEST(FileIoFailures, PathThatCannotBeOpenedStopsTheSweepAndCountsAsFailure) {
     Scratch scratch;
     const std::string path = scratch.Path("no/such/dir/f").string();
-    EXPECT_EQ(InChild([&] {
-                  PassSaveResult(1);
-                  std::vector<std::string> calls;
-                  RecordingWindow dialog(&calls);
-                  GetHWND(&dialog);
-                  EXPECT_EQ(SQL_Test(path.c_str(), 512, 1024, 512, 0, 10), 100);
-                  EXPECT_NE(std::find(calls.begin(), calls.end(),
-                                      "box Error: FILEIO: _open() fails, check file path. "
-                                      "Program is terminated"),
-                            calls.end());
-                  EXPECT_EQ(GetRetCode(), 2);
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([&] {
+        PassSaveResult(1);
+        std::vector<std::string> calls;
+        RecordingWindow dialog(&calls);
+        GetHWND(&dialog);
+        EXPECT_EQ(SQL_Test(path.c_str(), 512, 1024, 512, 0, 10), 100);
+        EXPECT_NE(std::find(calls.begin(), calls.end(),
+                            "box Error: FILEIO: _open() fails, check file path. "
+                            "Program is terminated"),
+                  calls.end());
+        EXPECT_EQ(GetRetCode(), 2);
+    }));
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")), (Lines{"Can not open " + path}));
 }
 
@@ -340,12 +335,11 @@ TEST(FileIoFailures, BufferSizesWithNoWholeBlockRunNoIo) {
     for (unsigned size : {0u, 1u, 65535u + 1, 1000000u}) {
         Scratch scratch;
         const std::string path = scratch.Path("f").string();
-        EXPECT_EQ(InChild([&] {
-                      PassSaveResult(1);
-                      EXPECT_EQ(SQL_Test(path.c_str(), size, 32000, 1, 0, 10), 0);
-                      EXPECT_EQ(GetRetCode(), 2);
-                  }),
-                  0);
+        EXPECT_TRUE(InChildPasses([&] {
+            PassSaveResult(1);
+            EXPECT_EQ(SQL_Test(path.c_str(), size, 32000, 1, 0, 10), 0);
+            EXPECT_EQ(GetRetCode(), 2);
+        }));
         EXPECT_FALSE(std::filesystem::exists(path)) << size;
         const Lines lines = ReadLines(scratch.Path("report.txt"));
         ASSERT_EQ(lines.size(), 1u);
