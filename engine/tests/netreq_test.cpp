@@ -159,10 +159,8 @@ TEST_F(NetRequests, AddNameDeletesFirstAndReturnsTheNameNumber) {
 
 TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
     zebtest::Scratch scratch;
-    int status = zebtest::InChild([] {
-        std::vector<std::string> calls;
-        zebtest::RecordingWindow window(&calls);
-        GetHWND(&window);
+    EXPECT_TRUE(zebtest::InChildPasses([] {
+        zebtest::EngineDialog window;
         PassDynaResult(1);
         Answers[NCBDELNAME] = NRC_NOWILD; // nothing to delete: ignored
         Answers[NCBADDNAME] = NRC_INUSE;
@@ -175,9 +173,7 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
         window.Board()->SetText("");
         EXPECT_EQ(NetAddUniqueName("ZEBSTRESSRECVER"), 0);
         EXPECT_EQ(window.Board()->Text(), "");
-        GetHWND(nullptr);
-    });
-    EXPECT_EQ(status, 0);
+    }));
     auto log = zebtest::DecodeLog(scratch.Log());
     ASSERT_EQ(log.size(), 1u);
     EXPECT_NE(log[0].find("0x16 error with add name..."), std::string::npos);
@@ -187,10 +183,8 @@ TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
     InstalledLana = -1;
     AnswerForUnbound = NRC_BRIDGE;
     zebtest::Scratch scratch;
-    int status = zebtest::InChild([] {
-        std::vector<std::string> calls;
-        zebtest::RecordingWindow window(&calls);
-        GetHWND(&window);
+    EXPECT_TRUE(zebtest::InChildPasses([] {
+        zebtest::EngineDialog window;
         PassDynaResult(1);
         EXPECT_EQ(FindLana(), -1);
         Calls.clear();
@@ -203,17 +197,13 @@ TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
         EXPECT_EQ(r[1].ncb.ncb_lana_num, 255);
         EXPECT_EQ(window.Board()->Text(), "\n\n0x23 error with add name...");
         EXPECT_EQ(GetRetCode(), ZEB_RESULT_FAILED);
-        GetHWND(nullptr);
-    });
-    EXPECT_EQ(status, 0);
+    }));
 }
 
 TEST_F(NetRequests, NoCallIsAnnouncedWithoutMarkingTheRunFailed) {
     zebtest::Scratch scratch;
-    int status = zebtest::InChild([] {
-        std::vector<std::string> calls;
-        zebtest::RecordingWindow window(&calls);
-        GetHWND(&window);
+    EXPECT_TRUE(zebtest::InChildPasses([] {
+        zebtest::EngineDialog window;
         PassDynaResult(1);
         Answers[NCBCALL] = NRC_NOCALL;
         EXPECT_EQ(NetCall("ZEBSTRESSRECVER", "ZEBSTRESSSENDER", &SessionNcb), NRC_NOCALL);
@@ -225,9 +215,7 @@ TEST_F(NetRequests, NoCallIsAnnouncedWithoutMarkingTheRunFailed) {
         Answers[NCBHANGUP] = NRC_SNUMOUT;
         EXPECT_EQ(NetHangup(&SessionNcb, 9), NRC_SNUMOUT);
         EXPECT_EQ(window.Board()->Text(), "");
-        GetHWND(nullptr);
-    });
-    EXPECT_EQ(status, 0);
+    }));
 }
 
 TEST_F(NetRequests, CancelGoesOutOnlyForAnOutstandingCommand) {
