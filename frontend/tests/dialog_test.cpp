@@ -103,13 +103,12 @@ void DialogTest::startupStates() {
     QCOMPARE(bench.Board(), QString::fromLatin1(fileIo ? kFileIoText : kNetbiosText));
 
     // The defaults, as ShowFields writes them.
-    QCOMPARE(bench.Edit(kIdBufferSize)->text(), QStringLiteral("65535"));
-    QCOMPARE(bench.Edit(kIdBlocks)->text(), QStringLiteral("1000"));
-    QCOMPARE(bench.Edit(kIdTestFileName)->text(), QStringLiteral("M:\\ANYNAME.TST"));
-    QCOMPARE(bench.Edit(kIdFromSize)->text(), QStringLiteral("1024"));
-    QCOMPARE(bench.Edit(kIdToSize)->text(), QStringLiteral("2048"));
-    QCOMPARE(bench.Edit(kIdSizeIncrement)->text(), QStringLiteral("8"));
-    QCOMPARE(bench.Edit(kIdIteration)->text(), QStringLiteral("10"));
+    const int ids[] = {kIdBufferSize, kIdBlocks,        kIdTestFileName, kIdFromSize,
+                       kIdToSize,     kIdSizeIncrement, kIdIteration};
+    const char* texts[] = {"65535", "1000", "M:\\ANYNAME.TST", "1024", "2048", "8", "10"};
+    for (std::size_t i = 0; i < std::size(ids); ++i) {
+        QCOMPARE(bench.Edit(ids[i])->text(), QString::fromLatin1(texts[i]));
+    }
     QCOMPARE(bench.Mode()->currentText(), QStringLiteral("Overlay Write"));
 
     // Closing without Start: exit status 0, and the engine is not asked.
@@ -120,34 +119,23 @@ void DialogTest::startupStates() {
 
 void DialogTest::controlsInTabOrder() {
     DialogBench bench;
-    struct Expected {
-        int id;
-        const char* label;
-    };
-    const Expected order[] = {{kIdNetbiosStress, "NetBios Stress"},
-                              {kIdFileIoStress, "File I/O Stress"},
-                              {kIdShowData, "Show Data?"},
-                              {kIdSaveResults, "Save Results?"},
-                              {kIdSender, "Sender"},
-                              {kIdReceiver, "Receiver"},
-                              {kIdBufferSize, nullptr},
-                              {kIdBlocks, nullptr},
-                              {kIdTestFileName, nullptr},
-                              {kIdFromSize, nullptr},
-                              {kIdToSize, nullptr},
-                              {kIdSizeIncrement, nullptr},
-                              {kIdIteration, nullptr},
-                              {kIdIoMode, nullptr},
-                              {kIdStart, "Start"},
-                              {kIdHelp, "Help"},
-                              {kIdExit, "Exit"}};
+    // The numbered controls in tab order, with the labels of the buttons among them.
+    const int order[] = {kIdNetbiosStress, kIdFileIoStress, kIdShowData,   kIdSaveResults,
+                         kIdSender,        kIdReceiver,     kIdBufferSize, kIdBlocks,
+                         kIdTestFileName,  kIdFromSize,     kIdToSize,     kIdSizeIncrement,
+                         kIdIteration,     kIdIoMode,       kIdStart,      kIdHelp,
+                         kIdExit};
+    const char* buttonLabels[] = {
+        "NetBios Stress", "File I/O Stress", "Show Data?", "Save Results?", "Sender", "Receiver",
+        nullptr,          nullptr,           nullptr,      nullptr,         nullptr,  nullptr,
+        nullptr,          nullptr,           "Start",      "Help",          "Exit"};
     std::vector<QWidget*> expected;
-    for (const Expected& control : order) {
-        QWidget* widget = FindControl(&bench.dialog, control.id);
-        QVERIFY2(widget, qPrintable(QString::number(control.id)));
-        if (control.label) {
+    for (std::size_t i = 0; i < std::size(order); ++i) {
+        QWidget* widget = FindControl(&bench.dialog, order[i]);
+        QVERIFY2(widget, qPrintable(QString::number(order[i])));
+        if (buttonLabels[i]) {
             QCOMPARE(qobject_cast<QAbstractButton*>(widget)->text(),
-                     QString::fromLatin1(control.label));
+                     QString::fromLatin1(buttonLabels[i]));
         }
         expected.push_back(widget);
     }
@@ -329,44 +317,24 @@ void DialogTest::sweepBounds_data() {
     QTest::addColumn<QList<unsigned>>("sizes");
     QTest::addColumn<QString>("box");
 
-    QTest::newRow("From above To") << "4000"
-                                   << "3000"
-                                   << "8" << QList<unsigned>{} << "";
-    QTest::newRow("From 40000 is stored, runs nothing") << "40000"
-                                                        << "2048"
-                                                        << "8" << QList<unsigned>{} << "";
-    QTest::newRow("From 65536") << "65536"
-                                << "2048"
-                                << "8" << QList<unsigned>{}
-                                << "Please enter an integer between 1 and 65535.";
-    QTest::newRow("increment 0") << "1024"
-                                 << "2048"
-                                 << "0" << QList<unsigned>{}
-                                 << "Please enter an integer between 2 and 32000.";
-    QTest::newRow("To 32001") << "1024"
-                              << "32001"
-                              << "8" << QList<unsigned>{}
-                              << "Please enter an integer between 2 and 32000.";
-    QTest::newRow("To beyond 32 bits")
-        << "1024"
-        << "99999999999"
-        << "8" << QList<unsigned>{} << "Please enter an integer between 2 and 32000.";
-    QTest::newRow("From negative")
-        << "-5"
-        << "2048"
-        << "8" << QList<unsigned>{} << "Please enter an integer between 1 and 65535.";
-    QTest::newRow("last step past To") << "1024"
-                                       << "1030"
-                                       << "4" << QList<unsigned>{1024, 1028} << "";
-    QTest::newRow("From equals To") << "2048"
-                                    << "2048"
-                                    << "8" << QList<unsigned>{2048} << "";
-    QTest::newRow("sign and blanks") << " \t+1024 "
-                                     << "1025\t"
-                                     << "2" << QList<unsigned>{1024} << "";
-    QTest::newRow("largest sweep end") << "31990"
-                                       << "32000"
-                                       << "32000" << QList<unsigned>{31990} << "";
+    const auto row = [](const char* name, const char* from, const char* to, const char* increment,
+                        QList<unsigned> sizes, const char* box = "") {
+        QTest::newRow(name) << QString(from) << QString(to) << QString(increment) << sizes
+                            << QString(box);
+    };
+    const char* fromRange = "Please enter an integer between 1 and 65535.";
+    const char* toRange = "Please enter an integer between 2 and 32000.";
+    row("From above To", "4000", "3000", "8", {});
+    row("From 40000 is stored, runs nothing", "40000", "2048", "8", {});
+    row("From 65536", "65536", "2048", "8", {}, fromRange);
+    row("increment 0", "1024", "2048", "0", {}, toRange);
+    row("To 32001", "1024", "32001", "8", {}, toRange);
+    row("To beyond 32 bits", "1024", "99999999999", "8", {}, toRange);
+    row("From negative", "-5", "2048", "8", {}, fromRange);
+    row("last step past To", "1024", "1030", "4", {1024, 1028});
+    row("From equals To", "2048", "2048", "8", {2048});
+    row("sign and blanks", " \t+1024 ", "1025\t", "2", {1024});
+    row("largest sweep end", "31990", "32000", "32000", {31990});
 }
 
 void DialogTest::sweepBounds() {
@@ -425,20 +393,16 @@ void DialogTest::ioModeMapping_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<int>("mode");
-    QTest::newRow("chosen Overlay Write") << ""
-                                          << "Overlay Write" << 7;
-    QTest::newRow("chosen Sequential Read") << ""
-                                            << "Sequential Read" << 0;
-    QTest::newRow("chosen Overlay R & W") << ""
-                                          << "Overlay R & W" << 8;
-    QTest::newRow("typed lower case") << "overlay write"
-                                      << "" << 5;
-    QTest::newRow("typed with trailing blank") << "Overlay Write "
-                                               << "" << 5;
-    QTest::newRow("typed exactly") << "Random Write"
-                                   << "" << 4;
-    QTest::newRow("typed empty") << ""
-                                 << "" << 5;
+    const auto row = [](const char* name, const char* typed, const char* chosen, int mode) {
+        QTest::newRow(name) << QString(typed) << QString(chosen) << mode;
+    };
+    row("chosen Overlay Write", "", "Overlay Write", 7);
+    row("chosen Sequential Read", "", "Sequential Read", 0);
+    row("chosen Overlay R & W", "", "Overlay R & W", 8);
+    row("typed lower case", "overlay write", "", 5);
+    row("typed with trailing blank", "Overlay Write ", "", 5);
+    row("typed exactly", "Random Write", "", 4);
+    row("typed empty", "", "", 5);
 }
 
 void DialogTest::ioModeMapping() {

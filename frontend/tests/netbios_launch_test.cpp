@@ -34,21 +34,17 @@ void NetbiosLaunchTest::senderRangeCheck_data() {
     QTest::addColumn<QString>("bufferSize");
     QTest::addColumn<QString>("blocks");
     QTest::addColumn<QString>("fieldMessage");
-    QTest::newRow("Buffer Size 0") << "0"
-                                   << "1000"
-                                   << "Please enter an integer between 1 and 65535.";
-    QTest::newRow("Buffer Size 65536") << "65536"
-                                       << "1000"
-                                       << "Please enter an integer between 1 and 65535.";
-    QTest::newRow("Blocks 0") << "100"
-                              << "0"
-                              << "Please enter an integer between 1 and 32000.";
-    QTest::newRow("Blocks 32001") << "100"
-                                  << "32001"
-                                  << "Please enter an integer between 1 and 32000.";
-    QTest::newRow("Blocks negative") << "100"
-                                     << "-1"
-                                     << "Please enter an integer between 1 and 32000.";
+    const auto row = [](const char* name, const char* bufferSize, const char* blocks,
+                        const char* message) {
+        QTest::newRow(name) << QString(bufferSize) << QString(blocks) << QString(message);
+    };
+    const char* sizeRange = "Please enter an integer between 1 and 65535.";
+    const char* blocksRange = "Please enter an integer between 1 and 32000.";
+    row("Buffer Size 0", "0", "1000", sizeRange);
+    row("Buffer Size 65536", "65536", "1000", sizeRange);
+    row("Blocks 0", "100", "0", blocksRange);
+    row("Blocks 32001", "100", "32001", blocksRange);
+    row("Blocks negative", "100", "-1", blocksRange);
 }
 
 void NetbiosLaunchTest::senderRangeCheck() {
