@@ -10,10 +10,7 @@
 #include "compatlog.h"
 #include "engine_test_util.h"
 
-using zebtest::DecodeLog;
-using zebtest::InChildPasses;
-using zebtest::ReadFile;
-using zebtest::Scratch;
+using namespace zebtest;
 
 namespace {
 

@@ -3,10 +3,7 @@
 
 #include "engine_test_util.h"
 
-using zebtest::DecodeLog;
-using zebtest::InChildPasses;
-using zebtest::ReadLines;
-using zebtest::Scratch;
+using namespace zebtest;
 
 TEST(EngineLibrary, ExportsItsEntryPointsAndNothingInternal) {
     void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);

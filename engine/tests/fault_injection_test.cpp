@@ -11,13 +11,10 @@
 #include "netns.h"
 #include "status.h"
 
-using zebtest::DecodeLog;
-using zebtest::InChild;
-using zebtest::ReadLines;
-using zebtest::Scratch;
-using Lines = std::vector<std::string>;
+using namespace zebtest;
+namespace {
 
-using zebtest::MountTmpfs;
+using Lines = std::vector<std::string>;
 
 TEST(ReportFault, ReadOnlyDirectoryDropsTheRecordsAndThePassGoesOn) {
     Scratch scratch;
@@ -137,3 +134,5 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
     // empty.
     EXPECT_GT(count[0] + count[1], 0);
 }
+
+} // namespace

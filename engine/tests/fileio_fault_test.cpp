@@ -7,13 +7,11 @@
 #include "fileio.h"
 #include "names.h"
 
-using zebtest::Heading;
-using zebtest::InChild;
-using zebtest::ReadLines;
-using zebtest::Scratch;
-using Lines = std::vector<std::string>;
+using namespace zebtest;
 
 namespace {
+
+using Lines = std::vector<std::string>;
 
 // What the seam does to reads of exactly `size` bytes, so that the file's preparation
 // (65534-byte chunks) sees good data.
@@ -66,8 +64,6 @@ PassRun RunPass(Scratch& scratch, unsigned b, int mode, unsigned iterations, Fau
     });
     return {status, ReadLines(scratch.Path("report.txt"))};
 }
-
-} // namespace
 
 TEST(FaultDuringPass, PairGoneBadInSequentialReadIsReportedAtItsFileOffset) {
     Scratch scratch;
@@ -128,3 +124,5 @@ INSTANTIATE_TEST_SUITE_P(
     zebtest::Named([](const DetailCase& c) {
         return "mode" + std::to_string(c.mode) + (c.shortRead ? "_short_read" : "_bad_byte");
     }));
+
+} // namespace

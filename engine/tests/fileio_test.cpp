@@ -10,18 +10,11 @@
 #include "netns.h"
 #include "status.h"
 
-using zebtest::DecodeLog;
-using zebtest::EngineDialog;
-using zebtest::Heading;
-using zebtest::InChild;
-using zebtest::InChildPasses;
-using zebtest::ReadFile;
-using zebtest::ReadLines;
-using zebtest::Scratch;
-using zebtest::WriteFile;
-using Lines = std::vector<std::string>;
+using namespace zebtest;
 
 namespace {
+
+using Lines = std::vector<std::string>;
 
 // A good test file, as the engine writes it.
 std::string GoodFile() {
@@ -70,8 +63,6 @@ class FileTest : public ::testing::Test, protected TestDir {};
 using FileIoPass = FileTest;
 using TestFileCheck = FileTest;
 using FileIoFailures = FileTest;
-
-} // namespace
 
 TEST_F(FileIoPass, FirstPassCreatesTheFileAndWritesTheRangeHeading) {
     const std::string testFile = scratch.Path("TESTFILE").string();
@@ -332,7 +323,7 @@ TEST_F(FileIoFailures, BufferSizesWithNoWholeBlockRunNoIo) {
 TEST_F(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
     const auto mnt = scratch.Path("small");
     std::filesystem::create_directory(mnt);
-    if (std::string why = zebtest::MountTmpfs(mnt, "size=256k"); !why.empty()) {
+    if (std::string why = MountTmpfs(mnt, "size=256k"); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const std::string full = (mnt / "f").string();
@@ -352,3 +343,5 @@ TEST_F(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Failed"), 2);
     EXPECT_EQ(std::filesystem::file_size(good), 1048544u);
 }
+
+} // namespace

@@ -11,6 +11,8 @@
 #include <map>
 #include <vector>
 
+using namespace zebtest;
+
 namespace {
 
 // What the scripted provider saw: a copy of each NCB at the time of the call, and where it was.
@@ -158,9 +160,9 @@ TEST_F(NetRequests, AddNameDeletesFirstAndReturnsTheNameNumber) {
 }
 
 TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
-    zebtest::Scratch scratch;
-    EXPECT_TRUE(zebtest::InChildPasses([] {
-        zebtest::EngineDialog window;
+    Scratch scratch;
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog window;
         PassDynaResult(1);
         Answers[NCBDELNAME] = NRC_NOWILD; // nothing to delete: ignored
         Answers[NCBADDNAME] = NRC_INUSE;
@@ -174,7 +176,7 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
         EXPECT_EQ(NetAddUniqueName("ZEBSTRESSRECVER"), 0);
         EXPECT_EQ(window.Board()->Text(), "");
     }));
-    auto log = zebtest::DecodeLog(scratch.Log());
+    auto log = DecodeLog(scratch.Log());
     ASSERT_EQ(log.size(), 1u);
     EXPECT_NE(log[0].find("0x16 error with add name..."), std::string::npos);
 }
@@ -182,9 +184,9 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
 TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
     InstalledLana = -1;
     AnswerForUnbound = NRC_BRIDGE;
-    zebtest::Scratch scratch;
-    EXPECT_TRUE(zebtest::InChildPasses([] {
-        zebtest::EngineDialog window;
+    Scratch scratch;
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog window;
         PassDynaResult(1);
         EXPECT_EQ(FindLana(), -1);
         Calls.clear();
@@ -201,9 +203,9 @@ TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
 }
 
 TEST_F(NetRequests, NoCallIsAnnouncedWithoutMarkingTheRunFailed) {
-    zebtest::Scratch scratch;
-    EXPECT_TRUE(zebtest::InChildPasses([] {
-        zebtest::EngineDialog window;
+    Scratch scratch;
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog window;
         PassDynaResult(1);
         Answers[NCBCALL] = NRC_NOCALL;
         EXPECT_EQ(NetCall("ZEBSTRESSRECVER", "ZEBSTRESSSENDER", &SessionNcb), NRC_NOCALL);

@@ -14,13 +14,11 @@
 #include <string>
 #include <vector>
 
-using zebtest::Loopback;
-using zebtest::ReadLines;
-using zebtest::Shell;
-using zebtest::ZebStation;
-using Lines = std::vector<std::string>;
+using namespace zebtest;
 
 namespace {
+
+using Lines = std::vector<std::string>;
 
 using Clock = std::chrono::steady_clock;
 
@@ -42,7 +40,7 @@ void ExpectTotalsAfter(const Lines& lines, const std::string& ending, unsigned l
 }
 
 TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
-    std::uint16_t port = zebtest::FreePortPair();
+    std::uint16_t port = FreePortPair();
     ASSERT_NE(port, 0);
     {
         ZebStation receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
@@ -83,12 +81,12 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
 
 // Two hosts in two network namespaces on a veth link of their own (192.0.2.0/24, no route
 // beyond it). Skipped where namespaces cannot be made.
-using LinkCut = zebtest::VethHostsTest;
+using LinkCut = VethHostsTest;
 
 TEST_F(LinkCut, BothSidesEndWithinTheirTimeOutsWithTheirErrors) {
-    ZebStation receiver(zebtest::InNamespace(a_, "192.0.2.1"), {"recv"});
+    ZebStation receiver(InNamespace(a_, "192.0.2.1"), {"recv"});
     ASSERT_TRUE(receiver.WaitFor("post Listening for Sender..")) << "receiver not listening";
-    ZebStation sender(zebtest::InNamespace(b_, "192.0.2.2"), {"--quiet", "send", "30000", "64000"});
+    ZebStation sender(InNamespace(b_, "192.0.2.2"), {"--quiet", "send", "30000", "64000"});
     ASSERT_TRUE(receiver.WaitFor("post Received block  20 Size = 64K Bytes"));
     ASSERT_EQ(Shell("ip -n " + b_ + " link set " + hosts_.LinkB() + " down").status, 0);
     const auto cut = Clock::now();

@@ -10,18 +10,14 @@
 #include <string>
 #include <vector>
 
-using zebtest::DecodeLog;
-using zebtest::Loopback;
-using zebtest::ReadFile;
-using zebtest::ReadLines;
-using zebtest::ZebStation;
+using namespace zebtest;
 
 namespace {
 
 class SessionStress : public ::testing::Test {
   protected:
     void SetUp() override {
-        port_ = zebtest::FreePortPair();
+        port_ = FreePortPair();
         ASSERT_NE(port_, 0) << "no free loopback ports";
     }
 

@@ -14,10 +14,7 @@
 #include <string>
 #include <vector>
 
-using zebtest::DecodeLog;
-using zebtest::InChildPasses;
-using zebtest::ReadLines;
-using zebtest::Scratch;
+using namespace zebtest;
 
 namespace {
 

@@ -8,15 +8,12 @@
 #include <string>
 #include <vector>
 
-using zebtest::DecodeLog;
-using zebtest::Loopback;
-using zebtest::ReadLines;
-using zebtest::ZebStation;
+using namespace zebtest;
 
 namespace {
 
 TEST(SessionTimeout, NoReceiverEndsTheSenderAfterMoreThan20Seconds) {
-    std::uint16_t port = zebtest::FreePortPair();
+    std::uint16_t port = FreePortPair();
     ASSERT_NE(port, 0);
     ZebStation sender(Loopback("127.0.0.3", port), {"send", "5", "1000"});
     EXPECT_EQ(sender.Finish(), 2) << "the time-out is a failure";
@@ -44,7 +41,7 @@ TEST(SessionTimeout, NoReceiverEndsTheSenderAfterMoreThan20Seconds) {
 }
 
 TEST(SessionTimeout, NoSenderEndsTheReceiverAndReleasesItsName) {
-    std::uint16_t port = zebtest::FreePortPair();
+    std::uint16_t port = FreePortPair();
     ASSERT_NE(port, 0);
     ZebStation receiver(Loopback("127.0.0.2", port), {"--hold", "recv"});
     ASSERT_TRUE(receiver.WaitFor("post Listening for Sender.."));

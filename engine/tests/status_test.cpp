@@ -3,12 +3,9 @@
 #include "names.h"
 #include "status.h"
 
-using zebtest::DecodeLog;
-using zebtest::EngineDialog;
-using zebtest::InChildPasses;
-using zebtest::ReadLines;
-using zebtest::RecordingWindow;
-using zebtest::Scratch;
+using namespace zebtest;
+namespace {
+
 using Lines = std::vector<std::string>;
 
 TEST(EngineAtLoad, ResultThreeEmptySummaryNoOutputs) {
@@ -97,7 +94,7 @@ TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
         PassSaveResult(0);
         PostStatus("not appended", LEVEL_PROGRESS);
     }));
-    EXPECT_EQ(zebtest::ReadFile(scratch.Path("report.txt")),
+    EXPECT_EQ(ReadFile(scratch.Path("report.txt")),
               "Passed\nends in newline\n\n\nbegins with one\n");
 }
 
@@ -160,3 +157,5 @@ TEST(StatusOutput, MessageBoxWithoutWindowGoesToStandardError) {
     ShowMessageBox("Error", "the text");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: the text\n");
 }
+
+} // namespace
