@@ -19,11 +19,12 @@ using namespace zebtest;
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+using Lines = std::vector<std::string>;
 
 // A station at the other end, as the engine sees it through Netbios.
 struct ScriptedPeer {
-    std::vector<unsigned char> requests;    // command codes of every request but the probe's
-    std::vector<unsigned char> lsns;        // ncb_lsn of each request
+    Bytes requests;                         // command codes of every request but the probe's
+    Bytes lsns;                             // ncb_lsn of each request
     std::deque<unsigned char> callAnswers;  // for successive calls; NRC_NOCALL when empty
     std::vector<Bytes> sent;                // every send's bytes, as long as ncb_length said
     std::vector<int> sendFailures;          // send number (from 0) that fails...
@@ -79,12 +80,9 @@ unsigned char Script(NCB* ncb) {
     case NCBSEND: {
         const int index = static_cast<int>(Peer->sent.size());
         Peer->sent.emplace_back(ncb->ncb_buffer, ncb->ncb_buffer + ncb->ncb_length);
-        for (int f : Peer->sendFailures) {
-            if (f == index) {
-                return Answer(ncb, Peer->sendFailure);
-            }
-        }
-        return Answer(ncb, NRC_GOODRET);
+        const auto& failures = Peer->sendFailures;
+        const bool fails = std::find(failures.begin(), failures.end(), index) != failures.end();
+        return Answer(ncb, fails ? Peer->sendFailure : NRC_GOODRET);
     }
     case NCBRECV: {
         if (Peer->toReceive.empty()) {
@@ -143,7 +141,7 @@ class Board : public ZebWindow {
     void EnableInput(bool) override {}
     void DispatchPendingEvents() override { ++drains; }
     void ShowMessageBox(const char*, const char*) override {}
-    std::vector<std::string> texts;
+    Lines texts;
     int drains = 0;
 };
 
@@ -170,19 +168,11 @@ class Session : public ::testing::Test {
         MillisecondClock = &ProcessMilliseconds;
     }
     // The texts between two others (exclusive), or everything after `from` when `to` is "".
-    std::vector<std::string> Between(const std::string& from, const std::string& to) const {
-        std::vector<std::string> out;
-        bool in = false;
-        for (const auto& t : board_.texts) {
-            if (in && t == to) {
-                break;
-            }
-            if (in) {
-                out.push_back(t);
-            }
-            in = in || t == from;
-        }
-        return out;
+    Lines Between(const std::string& from, const std::string& to) const {
+        const Lines& texts = board_.texts;
+        auto begin = std::find(texts.begin(), texts.end(), from);
+        begin = begin == texts.end() ? begin : begin + 1;
+        return {begin, std::find(begin, texts.end(), to)};
     }
 
     Scratch scratch_;
@@ -246,23 +236,20 @@ TEST_F(Session, BlocksCarryTheSizeThePatternAndTheTerminatorByteForByte) {
 TEST_F(Session, CleanSendPostsItsTextsInOrderAndTheSummaryAtLevel100) {
     peer_.callAnswers = {NRC_NOCALL, NRC_GOODRET};
     EXPECT_EQ(SSendMain(2, 1000), 1);
-    EXPECT_EQ(board_.texts, (std::vector<std::string>{
-                                "Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
-                                "The system did not find the reciver", "calling receiver",
-                                "calling receiver", " Receiver identified",
-                                "SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes ",
-                                "  4.0 KB/s 2000 bytes transfered"}));
+    EXPECT_EQ(board_.texts, (Lines{"Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
+                                   "The system did not find the reciver", "calling receiver",
+                                   "calling receiver", " Receiver identified",
+                                   "SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes ",
+                                   "  4.0 KB/s 2000 bytes transfered"}));
     EXPECT_STREQ(GetMsgBuffer(), "  4.0 KB/s 2000 bytes transfered");
     // Delete before add, add, two calls, two sends on the call's session, hang-up, delete.
-    EXPECT_EQ(peer_.requests,
-              (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME, NCBCALL, NCBCALL, NCBSEND,
-                                          NCBSEND, NCBHANGUP, NCBDELNAME}));
+    EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBCALL, NCBCALL, NCBSEND, NCBSEND,
+                                     NCBHANGUP, NCBDELNAME}));
     EXPECT_EQ(peer_.lsns[4], 7);
     EXPECT_EQ(peer_.lsns[6], 7);
-    EXPECT_EQ(
-        DecodeLog(scratch_.Log()),
-        (std::vector<std::string>{"SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes \r\n",
-                                  "  4.0 KB/s 2000 bytes transfered\r\n"}));
+    EXPECT_EQ(DecodeLog(scratch_.Log()),
+              (Lines{"SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes \r\n",
+                     "  4.0 KB/s 2000 bytes transfered\r\n"}));
 }
 
 TEST_F(Session, SendErrorStopsTheBlocksAndMarksTheSummary) {
@@ -275,8 +262,7 @@ TEST_F(Session, SendErrorStopsTheBlocksAndMarksTheSummary) {
         // Only the two blocks that went out count.
         EXPECT_STREQ(GetMsgBuffer(), "  4.0 KB/s 2000 bytes transfered  Data Corrupted!");
         EXPECT_EQ(Between("SEND SESSION BEGIN Transfering [10] blocks of [1000] bytes ", ""),
-                  (std::vector<std::string>{"Send Error 18",
-                                            "  4.0 KB/s 2000 bytes transfered  Data Corrupted!"}));
+                  (Lines{"Send Error 18", "  4.0 KB/s 2000 bytes transfered  Data Corrupted!"}));
         EXPECT_EQ(peer_.requests.back(), NCBDELNAME);
         EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
     }));
@@ -314,11 +300,7 @@ TEST_F(Session, NoReceiverTimesOutAfterMoreThan20Seconds) {
     EXPECT_TRUE(InChildPasses([&] {
         PostStatus("earlier summary", LEVEL_SUMMARY);
         EXPECT_EQ(SSendMain(5, 1000), 10);
-        int calls = 0;
-        for (unsigned char r : peer_.requests) {
-            calls += r == NCBCALL;
-        }
-        EXPECT_EQ(calls, 21);
+        EXPECT_EQ(std::count(peer_.requests.begin(), peer_.requests.end(), NCBCALL), 21);
         auto attempts =
             Between("Calling Receiver..", "Time out: cannot find receiver.. command cancelled");
         ASSERT_EQ(attempts.size(), 42u);
@@ -331,8 +313,8 @@ TEST_F(Session, NoReceiverTimesOutAfterMoreThan20Seconds) {
         EXPECT_TRUE(peer_.sent.empty());
     }));
     EXPECT_EQ(DecodeLog(scratch_.Log()),
-              (std::vector<std::string>{"Time out: cannot find receiver.. command cancelled\n\r\n",
-                                        "Time out: cannot find receiver.. command cancelled\r\n"}));
+              (Lines{"Time out: cannot find receiver.. command cancelled\n\r\n",
+                     "Time out: cannot find receiver.. command cancelled\r\n"}));
 }
 
 TEST_F(Session, ACallAnsweredInTheLastSecondIsTaken) {
@@ -352,7 +334,7 @@ TEST_F(Session, SenderNameThatCannotBeAddedEndsTheRun) {
     };
     EXPECT_TRUE(InChildPasses([&] {
         EXPECT_EQ(SSendMain(5, 1000), 0);
-        EXPECT_EQ(peer_.requests, (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME}));
+        EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME}));
         EXPECT_EQ(board_.texts.back(), "\n\n0x0D error with add name...");
     }));
 }
@@ -363,26 +345,24 @@ TEST_F(Session, ReceiverNumbersChecksAndCountsEveryBlock) {
     // The sender calls after three polls.
     Tick = ListenEndsAt(3, 9, NRC_GOODRET, [](int) { return std::int64_t{100}; });
     EXPECT_EQ(SRecvMain(), 0);
-    EXPECT_EQ(board_.texts, (std::vector<std::string>{
-                                "NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
-                                "RECEIVE SESSION BEGIN ", "Received block   1 Size = 1000 Bytes",
-                                "Received block   2 Size = 0 Bytes",
-                                "Received block   3 Size = 64K Bytes", "Session closed by Sender",
-                                "RECEIVE SESSION END ", "65000 Bytes received.", "130.0 KB/s"}));
+    EXPECT_EQ(board_.texts,
+              (Lines{"NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
+                     "RECEIVE SESSION BEGIN ", "Received block   1 Size = 1000 Bytes",
+                     "Received block   2 Size = 0 Bytes", "Received block   3 Size = 64K Bytes",
+                     "Session closed by Sender", "RECEIVE SESSION END ", "65000 Bytes received.",
+                     "130.0 KB/s"}));
     EXPECT_GE(board_.drains, 3) << "the wait pumps messages";
     // Receives and the hang-up go to the listen's session.
-    EXPECT_EQ(peer_.requests,
-              (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBRECV, NCBRECV,
-                                          NCBRECV, NCBRECV, NCBHANGUP, NCBDELNAME}));
+    EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBRECV, NCBRECV, NCBRECV,
+                                     NCBRECV, NCBHANGUP, NCBDELNAME}));
     EXPECT_EQ(peer_.lsns[3], 9);
     EXPECT_EQ(peer_.lsns[7], 9);
     EXPECT_EQ(ReadLines(scratch_.Path("report.txt")).size(), 11u);
-    EXPECT_EQ(DecodeLog(scratch_.Log()),
-              (std::vector<std::string>{"Sender Identified \r\n",
-                                        "Received block   1 Size = 1000 Bytes\r\n",
-                                        "Received block   2 Size = 0 Bytes\r\n",
-                                        "Received block   3 Size = 64K Bytes\r\n",
-                                        "65000 Bytes received.\r\n", "130.0 KB/s\r\n"}));
+    EXPECT_EQ(
+        DecodeLog(scratch_.Log()),
+        (Lines{"Sender Identified \r\n", "Received block   1 Size = 1000 Bytes\r\n",
+               "Received block   2 Size = 0 Bytes\r\n", "Received block   3 Size = 64K Bytes\r\n",
+               "65000 Bytes received.\r\n", "130.0 KB/s\r\n"}));
 }
 
 TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
@@ -400,15 +380,15 @@ TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
                            Block(1000, Pattern(1000) + Bytes{0})};
         Tick = ListenEndsAt(1);
         EXPECT_EQ(SRecvMain(), 0);
-        EXPECT_EQ(Between("RECEIVE SESSION BEGIN ", "Session closed by Sender"),
-                  (std::vector<std::string>{
-                      "Received block   1 Size = 1000 Bytes", "\nExpected 28h,D7h but read 28h, 0h",
-                      "\nRead verify failed at TESTFILE offset 10\n",
-                      "Received block   2 Size = 1000 Bytes", "\nExpected 30h,CFh but read 30h,42h",
-                      "\nRead verify failed at TESTFILE offset 20\n",
-                      "Received block   3 Size = 5 Bytes", "\nExpected 22h,DDh but read 22h, 0h",
-                      "\nRead verify failed at TESTFILE offset 4\n",
-                      "Received block   4 Size = 1000 Bytes"}));
+        EXPECT_EQ(
+            Between("RECEIVE SESSION BEGIN ", "Session closed by Sender"),
+            (Lines{"Received block   1 Size = 1000 Bytes", "\nExpected 28h,D7h but read 28h, 0h",
+                   "\nRead verify failed at TESTFILE offset 10\n",
+                   "Received block   2 Size = 1000 Bytes", "\nExpected 30h,CFh but read 30h,42h",
+                   "\nRead verify failed at TESTFILE offset 20\n",
+                   "Received block   3 Size = 5 Bytes", "\nExpected 22h,DDh but read 22h, 0h",
+                   "\nRead verify failed at TESTFILE offset 4\n",
+                   "Received block   4 Size = 1000 Bytes"}));
         EXPECT_EQ(board_.texts[board_.texts.size() - 2], "3005 Bytes received.");
         EXPECT_EQ(GetRetCode(), 2);
     }));
@@ -444,8 +424,8 @@ TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
     EXPECT_TRUE(InChildPasses([&] {
         SRecvMain();
         EXPECT_EQ(Between("Received block   1 Size = 65535 Bytes", "Session closed by Sender"),
-                  (std::vector<std::string>{"\nExpected  0h,FFh but read  0h, 0h",
-                                            "\nRead verify failed at TESTFILE offset FA00\n"}));
+                  (Lines{"\nExpected  0h,FFh but read  0h, 0h",
+                         "\nRead verify failed at TESTFILE offset FA00\n"}));
         EXPECT_EQ(board_.texts[board_.texts.size() - 2], "65535 Bytes received.");
     }));
 }
@@ -472,7 +452,7 @@ TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
         Tick = ListenEndsAt(0);
         EXPECT_EQ(SRecvMain(), 0);
         EXPECT_EQ(Between("Received block   1 Size = 2 Bytes", "RECEIVE SESSION END "),
-                  (std::vector<std::string>{"Netbios Error Return  5"}));
+                  (Lines{"Netbios Error Return  5"}));
         EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
         EXPECT_EQ(GetRetCode(), 3);
     }));
@@ -483,12 +463,10 @@ TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
 TEST_F(Session, NoSenderTimesOutAndTheNameDeletionEndsTheListen) {
     EXPECT_TRUE(InChildPasses([&] {
         EXPECT_EQ(SRecvMain(), 0);
-        EXPECT_EQ(board_.texts,
-                  (std::vector<std::string>{"NETBIOS RECEIVE ", "Listening for Sender..",
-                                            "Receiver Timeout: please start again."}));
+        EXPECT_EQ(board_.texts, (Lines{"NETBIOS RECEIVE ", "Listening for Sender..",
+                                       "Receiver Timeout: please start again."}));
         EXPECT_EQ(SecondsReadings, 22) << "the start and 21 polls";
-        EXPECT_EQ(peer_.requests,
-                  (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
+        EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
         EXPECT_EQ(peer_.listen, nullptr);
         EXPECT_NE(CommandComplete(&SessionNcb), NRC_PENDING);
         EXPECT_EQ(GetRetCode(), 3) << "a time-out is no failure";
@@ -510,12 +488,10 @@ TEST_F(Session, AListenEndedWithAnErrorReceivesNothing) {
         Tick = ListenEndsAt(2, 0, NRC_SABORT);
         EXPECT_EQ(SRecvMain(), 0);
         EXPECT_EQ(board_.texts.back(), "Error: Session not Created..24");
-        EXPECT_EQ(peer_.requests,
-                  (std::vector<unsigned char>{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
+        EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
         EXPECT_EQ(GetRetCode(), 2);
     }));
-    EXPECT_EQ(DecodeLog(scratch_.Log()),
-              (std::vector<std::string>{"Error: Session not Created..24\n\r\n"}));
+    EXPECT_EQ(DecodeLog(scratch_.Log()), (Lines{"Error: Session not Created..24\n\r\n"}));
 }
 
 // A message shorter than its header says: the bytes that never came are not those the block
@@ -525,11 +501,11 @@ TEST_F(Session, AMessageShorterThanItsHeaderFailsTheCheck) {
     Tick = ListenEndsAt(0);
     EXPECT_TRUE(InChildPasses([&] {
         SRecvMain();
-        EXPECT_EQ(Between("Received block   1 Size = 64K Bytes", ""),
-                  (std::vector<std::string>{
-                      "Received block   2 Size = 1000 Bytes", "\nExpected  0h,FFh but read  0h,DBh",
-                      "\nRead verify failed at TESTFILE offset 8\n", "Session closed by Sender",
-                      "RECEIVE SESSION END ", "65000 Bytes received.", "130.0 KB/s"}));
+        EXPECT_EQ(
+            Between("Received block   1 Size = 64K Bytes", ""),
+            (Lines{"Received block   2 Size = 1000 Bytes", "\nExpected  0h,FFh but read  0h,DBh",
+                   "\nRead verify failed at TESTFILE offset 8\n", "Session closed by Sender",
+                   "RECEIVE SESSION END ", "65000 Bytes received.", "130.0 KB/s"}));
     }));
 }
 

@@ -20,6 +20,16 @@ constexpr const char* kFileIoText =
 const int kFileIoFields[] = {kIdTestFileName,  kIdFromSize,  kIdToSize,
                              kIdSizeIncrement, kIdIteration, kIdIoMode};
 
+// The numbered controls in tab order, with the labels of the buttons among them.
+const int kTabOrder[] = {
+    kIdNetbiosStress, kIdFileIoStress, kIdShowData,     kIdSaveResults, kIdSender, kIdReceiver,
+    kIdBufferSize,    kIdBlocks,       kIdTestFileName, kIdFromSize,    kIdToSize, kIdSizeIncrement,
+    kIdIteration,     kIdIoMode,       kIdStart,        kIdHelp,        kIdExit};
+const char* const kButtonLabels[] = {
+    "NetBios Stress", "File I/O Stress", "Show Data?", "Save Results?", "Sender", "Receiver",
+    nullptr,          nullptr,           nullptr,      nullptr,         nullptr,  nullptr,
+    nullptr,          nullptr,           "Start",      "Help",          "Exit"};
+
 std::vector<std::string> SweepCalls(unsigned from, unsigned to, unsigned inc, int mode) {
     std::vector<std::string> calls;
     for (unsigned size = from; size <= to; size += inc) {
@@ -96,36 +106,13 @@ class DialogTest : public QObject {
 
     void controlsInTabOrder() {
         DialogBench bench;
-        // The numbered controls in tab order, with the labels of the buttons among them.
-        const int order[] = {kIdNetbiosStress, kIdFileIoStress, kIdShowData,   kIdSaveResults,
-                             kIdSender,        kIdReceiver,     kIdBufferSize, kIdBlocks,
-                             kIdTestFileName,  kIdFromSize,     kIdToSize,     kIdSizeIncrement,
-                             kIdIteration,     kIdIoMode,       kIdStart,      kIdHelp,
-                             kIdExit};
-        const char* buttonLabels[] = {"NetBios Stress",
-                                      "File I/O Stress",
-                                      "Show Data?",
-                                      "Save Results?",
-                                      "Sender",
-                                      "Receiver",
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      "Start",
-                                      "Help",
-                                      "Exit"};
         std::vector<QWidget*> expected;
-        for (std::size_t i = 0; i < std::size(order); ++i) {
-            QWidget* widget = FindControl(&bench.dialog, order[i]);
-            QVERIFY2(widget, qPrintable(QString::number(order[i])));
-            if (buttonLabels[i]) {
+        for (std::size_t i = 0; i < std::size(kTabOrder); ++i) {
+            QWidget* widget = FindControl(&bench.dialog, kTabOrder[i]);
+            QVERIFY2(widget, qPrintable(QString::number(kTabOrder[i])));
+            if (kButtonLabels[i] != nullptr) {
                 QCOMPARE(qobject_cast<QAbstractButton*>(widget)->text(),
-                         QString::fromLatin1(buttonLabels[i]));
+                         QString::fromLatin1(kButtonLabels[i]));
             }
             expected.push_back(widget);
         }
@@ -310,7 +297,7 @@ class DialogTest : public QObject {
         QTest::addColumn<QString>("box");
 
         const auto row = [](const char* name, const char* from, const char* to,
-                            const char* increment, QList<unsigned> sizes, const char* box = "") {
+                            const char* increment, const QList<unsigned>& sizes, const char* box = "") {
             QTest::newRow(name) << QString(from) << QString(to) << QString(increment) << sizes
                                 << QString(box);
         };
