@@ -16,35 +16,31 @@ class FieldsTest : public QObject {
     void parseInteger_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<std::optional<std::int64_t>>("value");
+        const auto row = [](const char* name, const char* text, std::optional<std::int64_t> value) {
+            QTest::newRow(name) << QByteArray(text) << value;
+        };
         const std::optional<std::int64_t> none;
-        QTest::newRow("plain") << QByteArray("1024") << std::optional<std::int64_t>(1024);
-        QTest::newRow("plus sign") << QByteArray("+7") << std::optional<std::int64_t>(7);
-        QTest::newRow("minus sign") << QByteArray("-7") << std::optional<std::int64_t>(-7);
-        QTest::newRow("blanks and tabs around")
-            << QByteArray(" \t 12\t ") << std::optional<std::int64_t>(12);
-        QTest::newRow("leading zeros") << QByteArray("007") << std::optional<std::int64_t>(7);
-        QTest::newRow("empty") << QByteArray("") << none;
-        QTest::newRow("blanks only") << QByteArray("  ") << none;
-        QTest::newRow("sign only") << QByteArray("-") << none;
-        QTest::newRow("blank after sign") << QByteArray("- 5") << none;
-        QTest::newRow("two signs") << QByteArray("+-5") << none;
-        QTest::newRow("trailing letter") << QByteArray("12a") << none;
-        QTest::newRow("inner blank") << QByteArray("1 2") << none;
-        QTest::newRow("decimal point") << QByteArray("1.5") << none;
-        QTest::newRow("hex") << QByteArray("0x10") << none;
-        QTest::newRow("newline is not a blank") << QByteArray("12\n") << none;
-        QTest::newRow("huge saturates") << QByteArray("123456789012345678901234567890")
-                                        << std::optional<std::int64_t>(1'000'000'000'000'000'000);
-        QTest::newRow("one below saturation")
-            << QByteArray("999999999999999999")
-            << std::optional<std::int64_t>(999'999'999'999'999'999);
-        QTest::newRow("saturation exactly")
-            << QByteArray("1000000000000000000")
-            << std::optional<std::int64_t>(1'000'000'000'000'000'000);
-        QTest::newRow("nineteen nines") << QByteArray("9999999999999999999")
-                                        << std::optional<std::int64_t>(1'000'000'000'000'000'000);
-        QTest::newRow("huge negative") << QByteArray("-99999999999999999999999")
-                                       << std::optional<std::int64_t>(-1'000'000'000'000'000'000);
+        const std::int64_t saturated = 1'000'000'000'000'000'000;
+        row("plain", "1024", 1024);
+        row("plus sign", "+7", 7);
+        row("minus sign", "-7", -7);
+        row("blanks and tabs around", " \t 12\t ", 12);
+        row("leading zeros", "007", 7);
+        row("empty", "", none);
+        row("blanks only", "  ", none);
+        row("sign only", "-", none);
+        row("blank after sign", "- 5", none);
+        row("two signs", "+-5", none);
+        row("trailing letter", "12a", none);
+        row("inner blank", "1 2", none);
+        row("decimal point", "1.5", none);
+        row("hex", "0x10", none);
+        row("newline is not a blank", "12\n", none);
+        row("huge saturates", "123456789012345678901234567890", saturated);
+        row("one below saturation", "999999999999999999", 999'999'999'999'999'999);
+        row("saturation exactly", "1000000000000000000", saturated);
+        row("nineteen nines", "9999999999999999999", saturated);
+        row("huge negative", "-99999999999999999999999", -saturated);
     }
 
     void parseInteger() {
@@ -82,10 +78,7 @@ class FieldsTest : public QObject {
         QCOMPARE(StoreText(std::string(31, 'b'), 30, stored), StoreOutcome::TooLong);
         QCOMPARE(stored, std::string(31, 'b'));
         // Bytes count, not letters: fifteen two-byte letters fill 30 bytes.
-        std::string letters;
-        for (int i = 0; i < 16; ++i) {
-            letters += "\xc3\xa9";
-        }
+        const std::string letters = QByteArray("\xc3\xa9").repeated(16).toStdString();
         QCOMPARE(StoreText(letters.substr(0, 30), 30, stored), StoreOutcome::Stored);
         QCOMPARE(StoreText(letters, 30, stored), StoreOutcome::TooLong);
     }

@@ -5,7 +5,6 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "compatlog.h"
 #include "engine_test_util.h"

@@ -1,5 +1,7 @@
 // Helpers shared by the engine's tests: a reader for the compatibility log, a recording
 // window, and running a check in a child process with a freshly initialised engine state.
+// It brings GoogleTest, the standard strings, containers and algorithms, process and mount
+// calls, and the kit's files.h, which every engine test uses.
 #ifndef ZEB_ENGINE_TEST_UTIL_H
 #define ZEB_ENGINE_TEST_UTIL_H
 

@@ -3,8 +3,6 @@
 // written by two processes at once. Records are dropped, never cut or interleaved, and the
 // test goes on. Small file systems are tmpfs mounts in a mount namespace of the test
 // process's own (skipped where that is not permitted).
-#include <algorithm>
-#include <sys/mount.h>
 
 #include "compatlog.h"
 #include "engine_test_util.h"

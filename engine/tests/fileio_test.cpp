@@ -1,7 +1,5 @@
 // The file I/O stress on real files: creation, the checks, the rebuild of a corrupt file,
 // the nine modes, the random placement and the failures around opening the file.
-#include <regex>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "engine_test_util.h"

@@ -4,12 +4,8 @@
 #include "netreq.h"
 #include "status.h"
 
-#include <algorithm>
-#include <cstring>
-#include <gtest/gtest.h>
 #include <iterator>
 #include <map>
-#include <vector>
 
 using namespace zebtest;
 

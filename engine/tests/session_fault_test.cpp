@@ -6,13 +6,7 @@
 #include "netns.h"
 #include "stations.h"
 
-#include <array>
 #include <chrono>
-#include <cstdio>
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <vector>
 
 using namespace zebtest;
 

@@ -9,10 +9,7 @@
 #include "nmbdserver.h"
 #include "stations.h"
 
-#include <gtest/gtest.h>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 using namespace zebtest;
 

@@ -5,10 +5,6 @@
 #include "stations.h"
 
 #include <cctype>
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <vector>
 
 using namespace zebtest;
 

@@ -9,10 +9,6 @@
 #include "status.h"
 
 #include <deque>
-#include <functional>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 using namespace zebtest;
 

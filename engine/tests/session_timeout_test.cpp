@@ -4,10 +4,6 @@
 #include "netns.h"
 #include "stations.h"
 
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
 using namespace zebtest;
 
 namespace {

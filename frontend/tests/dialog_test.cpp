@@ -2,11 +2,8 @@
 // showing the fields, and the file I/O sweep that Start runs.
 #include "dialogbench.h"
 
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QRadioButton>
-#include <QTest>
 
 using namespace zebwintest;
 using fields::Keyword;
@@ -297,7 +294,8 @@ class DialogTest : public QObject {
         QTest::addColumn<QString>("box");
 
         const auto row = [](const char* name, const char* from, const char* to,
-                            const char* increment, const QList<unsigned>& sizes, const char* box = "") {
+                            const char* increment, const QList<unsigned>& sizes,
+                            const char* box = "") {
             QTest::newRow(name) << QString(from) << QString(to) << QString(increment) << sizes
                                 << QString(box);
         };

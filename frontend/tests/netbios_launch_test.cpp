@@ -3,7 +3,6 @@
 #include "dialogbench.h"
 
 #include <QMouseEvent>
-#include <QTest>
 
 using namespace zebwintest;
 

@@ -5,7 +5,6 @@
 #include "files.h"
 
 #include <QFileInfo>
-#include <QTest>
 
 using namespace zebwintest;
 

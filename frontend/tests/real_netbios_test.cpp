@@ -2,12 +2,10 @@
 // station a console station process, both on a loopback test LAN of their own ports: Start as
 // sender, then Start as receiver, each a clean run of 3 blocks of 1000 bytes.
 #include "dialogbench.h"
-#include "files.h"
 #include "netns.h"
 #include "stations.h"
 
 #include <QRegularExpression>
-#include <QTest>
 
 #include <algorithm>
 

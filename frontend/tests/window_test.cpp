@@ -7,9 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace zebwintest;
 
