@@ -53,20 +53,29 @@ inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
     return texts;
 }
 
-// Runs body in a child process, where the engine's static state is as at load time unless
-// the parent changed it; returns the child's exit status. Failed expectations in the child
-// make it exit with 100.
-inline int InChild(const std::function<void()>& body) {
+// Starts body in a child process, where the engine's static state is as at load time unless
+// the parent changed it. Failed expectations in the child make it exit with 100.
+inline pid_t StartChild(const std::function<void()>& body) {
     std::fflush(nullptr);
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == 0) {
         body();
         std::fflush(nullptr);
         _exit(::testing::Test::HasFailure() ? 100 : 0);
     }
+    return pid;
+}
+
+// The child's exit status, or 128 and the number of the signal that ended it.
+inline int WaitChild(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs body in a child process to its end; returns the child's exit status.
+inline int InChild(const std::function<void()>& body) {
+    return WaitChild(StartChild(body));
 }
 
 // InChild as a check: the child ran body to its end without a failed expectation.

@@ -77,6 +77,12 @@ TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
     umount2(ctlogs.c_str(), MNT_DETACH);
 }
 
+// The text of record i of writer who.
+std::string WriterRecord(char who, int i) {
+    return std::string(1, who) + " " + std::to_string(i) + " " +
+           std::string(static_cast<std::size_t>(i % 250), who);
+}
+
 TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
     Scratch scratch;
     // Each writer starts when the pipe opens, to make their records meet.
@@ -88,27 +94,15 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
             close(go[1]);
             EXPECT_EQ(read(go[0], &byte, 1), 0);
             for (int i = 0; i < 500; ++i) {
-                std::string text = std::string(1, who) + " " + std::to_string(i) + " " +
-                                   std::string(static_cast<std::size_t>(i % 250), who);
-                CompatLogPrintf("%s", text.c_str());
+                CompatLogPrintf("%s", WriterRecord(who, i).c_str());
             }
         };
     };
-    std::vector<pid_t> children;
-    for (char who : {'A', 'B'}) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            writer(who)();
-            _exit(::testing::Test::HasFailure() ? 100 : 0);
-        }
-        children.push_back(pid);
-    }
+    const pid_t children[] = {StartChild(writer('A')), StartChild(writer('B'))};
     close(go[0]);
     close(go[1]);
     for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(WaitChild(pid), 0);
     }
     // Every record whole and one writer's own; each writer's records in order, none twice.
     // A writer that finds the log busy loses that record, so some may be missing.
@@ -120,9 +114,7 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
         const char who = r[0];
         ASSERT_TRUE(who == 'A' || who == 'B') << r;
         const int i = std::stoi(r.substr(2));
-        const std::string expected = std::string(1, who) + " " + std::to_string(i) + " " +
-                                     std::string(static_cast<std::size_t>(i % 250), who) + "\r\n";
-        EXPECT_EQ(r, expected);
+        EXPECT_EQ(r, WriterRecord(who, i) + "\r\n");
         EXPECT_GT(i, last[who - 'A']) << r;
         last[who - 'A'] = i;
         ++count[who - 'A'];

@@ -6,6 +6,7 @@
 // AddressSanitizer.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <set>
 #include <vector>
 
@@ -46,14 +47,10 @@ std::vector<PairScanLevel> Levels() {
 // Lengths: every one up to two groups of the widest vectors and a tail, and the block sizes
 // the kit moves with their neighbours.
 std::vector<std::size_t> Lengths() {
-    std::vector<std::size_t> lengths;
-    for (std::size_t n = 0; n <= 2 * 256 + 70; ++n) {
-        lengths.push_back(n);
-    }
-    for (std::size_t n : {1023u, 1024u, 4095u, 4096u, 4097u, 31999u, 32000u, 63999u, 64000u, 64001u,
-                          65533u, 65534u, 65535u}) {
-        lengths.push_back(n);
-    }
+    std::vector<std::size_t> lengths(2 * 256 + 71);
+    std::iota(lengths.begin(), lengths.end(), 0);
+    lengths.insert(lengths.end(), {1023u, 1024u, 4095u, 4096u, 4097u, 31999u, 32000u, 63999u,
+                                   64000u, 64001u, 65533u, 65534u, 65535u});
     return lengths;
 }
 
@@ -68,9 +65,7 @@ std::set<std::size_t> BadPairs(std::size_t end) {
         }
         return at;
     }
-    for (std::size_t i = 0; i < 8; i += 2) {
-        at.insert(i);
-    }
+    at.insert({0, 2, 4, 6});
     for (std::size_t edge : {16u, 32u, 64u, 128u, 256u, 512u}) {
         for (std::size_t base : {edge, end - end % edge, end - edge}) {
             for (std::size_t i : {base - 2, base, base + 2}) {
@@ -81,9 +76,7 @@ std::set<std::size_t> BadPairs(std::size_t end) {
         }
     }
     at.insert(end / 2 & ~std::size_t{1});
-    for (std::size_t back = 2; back <= 8; back += 2) {
-        at.insert(end - back);
-    }
+    at.insert({end - 2, end - 4, end - 6, end - 8});
     return at;
 }
 
