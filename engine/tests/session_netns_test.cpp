@@ -77,9 +77,8 @@ class NameServer : public ::testing::Test {
 
 TEST_F(NameServer, SessionStressWithTheReceiverKnownOnlyToTheServer) {
     std::string ns = "zbw_" + id_;
-    if (!Make({ns}, "ip -n " + ns + " addr add 127.0.0.9/8 dev lo")) {
+    if (!Make({ns}, "ip -n " + ns + " addr add 127.0.0.9/8 dev lo"))
         return;
-    }
     ASSERT_EQ(nmbd_.Start(ns, {"127.0.0.9/8"}), "");
     // P-nodes: the receiver registers only with the server and the sender asks only the
     // server; neither broadcasts.
@@ -109,15 +108,13 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
         " && ip -n " + a + " addr add 192.0.2.2/24 dev " + va + " && ip -n " + r +
         " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
         vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
-    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
+    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}})
         setup.append(" && ip -n ").append(ns).append(" link set ").append(dev).append(" up");
-    }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +
              " route add 192.0.2.0/24 via 198.51.100.1";
-    if (!Make({a, r, b}, setup)) {
+    if (!Make({a, r, b}, setup))
         return;
-    }
     ShellOutput routes = Shell("ip -n " + a + " route; ip -n " + b + " route");
     ASSERT_EQ(routes.text.find("default"), std::string::npos) << routes.text;
     ASSERT_EQ(nmbd_.Start(r, {"192.0.2.1/24", "198.51.100.1/24"}), "");

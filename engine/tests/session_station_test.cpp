@@ -61,9 +61,8 @@ std::vector<std::string> FoldCalls(const std::vector<std::string>& lines) {
             continue;
         }
         if (lines[i] == "calling receiver") {
-            if (!calling) {
+            if (!calling)
                 out.push_back("<calls>");
-            }
             calling = true;
             continue;
         }
