@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "files.h"
+#include "stations.h"
 #include "zebdll.h"
 
 namespace zebtest {
@@ -137,6 +138,14 @@ struct EngineDialog {
     std::vector<std::string> calls;
     RecordingWindow window{&calls};
 };
+
+// The return code of a station at place that adds the receiver's name ("0x00" when the name
+// was free); the station itself must end cleanly.
+inline std::string ClaimReceiverName(const StationPlace& place) {
+    ZebStation other(place, {"claim", "ZEBSTRESSRECVER"});
+    EXPECT_EQ(other.Finish(), 0);
+    return other.Value("claim");
+}
 
 } // namespace zebtest
 

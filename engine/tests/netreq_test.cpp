@@ -36,13 +36,10 @@ unsigned char Script(NCB* ncb) {
     }
     if (command == NCBADDNAME && code == NRC_GOODRET)
         ncb->ncb_num = NameNumber;
-    if ((ncb->ncb_command & ASYNCH) != 0 && code == NRC_GOODRET) {
-        ncb->ncb_retcode = NRC_PENDING;
-        ncb->ncb_cmd_cplt = NRC_PENDING; // completes later, in the test's own time
-        return NRC_GOODRET;
-    }
-    ncb->ncb_retcode = code;
-    ncb->ncb_cmd_cplt = code;
+    // An asynchronous command that goes out completes later, in the test's own time.
+    const bool pending = (ncb->ncb_command & ASYNCH) != 0 && code == NRC_GOODRET;
+    ncb->ncb_retcode = pending ? NRC_PENDING : code;
+    ncb->ncb_cmd_cplt = ncb->ncb_retcode;
     return code;
 }
 

@@ -53,14 +53,9 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
             << line;
         EXPECT_EQ(receiver.ReadLine(), "post RECEIVE SESSION END ");
         ASSERT_TRUE(receiver.WaitFor("result 0")) << "the receiver's name was deleted";
-        {
-            ZebStation other(Loopback("127.0.0.4", port), {"claim", "ZEBSTRESSRECVER"});
-            EXPECT_EQ(other.Finish(), 0);
-            EXPECT_EQ(other.Value("claim"), "0x00") << "the name is free";
-        }
+        EXPECT_EQ(ClaimReceiverName(Loopback("127.0.0.4", port)), "0x00") << "the name is free";
         EXPECT_EQ(receiver.Finish(), 3) << "a receive error is no failure";
-        const Lines lines = ReadLines(receiver.Report());
-        ExpectTotalsAfter(lines, line.substr(5), 64000);
+        ExpectTotalsAfter(ReadLines(receiver.Report()), line.substr(5), 64000);
     }
     // The same station again, at once: a whole clean session.
     ZebStation receiver(Loopback("127.0.0.2", port), {"recv"});
@@ -69,8 +64,7 @@ TEST(SenderGone, KilledMidSessionTheReceiverEndsAndANewSessionStartsAtOnce) {
     EXPECT_EQ(sender.Finish(), 3);
     EXPECT_EQ(receiver.Finish(), 3);
     EXPECT_EQ(sender.Value("result"), "1");
-    const Lines lines = ReadLines(receiver.Report());
-    ExpectTotalsAfter(lines, "Session closed by Sender", 64000);
+    ExpectTotalsAfter(ReadLines(receiver.Report()), "Session closed by Sender", 64000);
 }
 
 // Two hosts in two network namespaces on a veth link of their own (192.0.2.0/24, no route
