@@ -126,9 +126,8 @@ class NetbiosLaunchTest : public QObject {
         bench.Click(kIdSender);
         bench.Start();
         // 119 bytes and the terminator: the summary whole, then as much of the suffix as fits.
-        const QString expected =
-            QString(100, QLatin1Char('S')) + QString::fromLatin1(kSuffix).left(19);
-        QCOMPARE(bench.Board(), expected);
+        QCOMPARE(bench.Board(),
+                 QString(100, QLatin1Char('S')) + QString::fromLatin1(kSuffix).left(19));
         // The composed text stores without complaint.
         bench.Click(kIdSaveResults);
         QVERIFY(bench.driver.boxes.empty());
@@ -142,8 +141,8 @@ class NetbiosLaunchTest : public QObject {
         bench.engine.onRecv = [&] {
             boardDuringReceive = bench.Board();
             // A receiver whose wait times out posts its own texts and fails.
-            ZebWindow* board = bench.engine.window->ChildWindow(ZEB_BOARD_ID);
-            board->SetText("Receiver Timeout: please start again.");
+            bench.engine.window->ChildWindow(ZEB_BOARD_ID)
+                ->SetText("Receiver Timeout: please start again.");
             bench.engine.retCode = ZEB_RESULT_FAILED;
         };
         bench.ClearCalls();
@@ -177,12 +176,13 @@ class NetbiosLaunchTest : public QObject {
         // A click on "Save Results?" still queued when Start runs: the drain must discard it.
         QAbstractButton* save = bench.Button(kIdSaveResults);
         const QPointF at(8, save->height() / 2.0);
-        QCoreApplication::postEvent(save, new QMouseEvent(QEvent::MouseButtonPress, at,
-                                                          save->mapToGlobal(at), Qt::LeftButton,
-                                                          Qt::LeftButton, Qt::NoModifier));
-        QCoreApplication::postEvent(save, new QMouseEvent(QEvent::MouseButtonRelease, at,
-                                                          save->mapToGlobal(at), Qt::LeftButton,
-                                                          Qt::NoButton, Qt::NoModifier));
+        const auto post = [&](QEvent::Type type, Qt::MouseButtons held) {
+            QCoreApplication::postEvent(save,
+                                        new QMouseEvent(type, at, save->mapToGlobal(at),
+                                                        Qt::LeftButton, held, Qt::NoModifier));
+        };
+        post(QEvent::MouseButtonPress, Qt::LeftButton);
+        post(QEvent::MouseButtonRelease, Qt::NoButton);
         bool timerRanBeforeSend = false;
         bench.engine.onSend = [&] {
             timerRanBeforeSend = timerRan;

@@ -67,14 +67,13 @@ class WindowTest : public QObject {
         QtWindow window(&bench.dialog);
         // Shown while the dialog takes no input: the box still answers the operator.
         window.EnableInput(false);
-        window.ShowMessageBox("Error",
-                              "FILEIO: _open() fails, check file path. Program is terminated");
+        const char* text = "FILEIO: _open() fails, check file path. Program is terminated";
+        window.ShowMessageBox("Error", text);
         window.EnableInput(true);
         QCOMPARE(bench.driver.boxes.size(), std::size_t{1});
         const SeenBox& box = bench.driver.boxes[0];
         QCOMPARE(box.title, QStringLiteral("Error"));
-        QCOMPARE(box.text,
-                 QStringLiteral("FILEIO: _open() fails, check file path. Program is terminated"));
+        QCOMPARE(box.text, QString::fromLatin1(text));
         QCOMPARE(box.icon, QMessageBox::NoIcon);
         QVERIFY(box.ownerless && box.applicationModal);
     }
@@ -98,23 +97,20 @@ class WindowTest : public QObject {
         QTemporaryDir root;
         QVERIFY(root.isValid());
         const QDir dir(root.path());
+        const QString bin = dir.filePath(QStringLiteral("bin"));
         QVERIFY(dir.mkpath(QStringLiteral("bin")));
-        QCOMPARE(FindHelpPage(dir.filePath(QStringLiteral("bin"))), QString());
+        QCOMPARE(FindHelpPage(bin), QString());
 
         // Installed: share/zebwin beside bin.
         QVERIFY(dir.mkpath(QStringLiteral("share/zebwin")));
         QFile installed(dir.filePath(QStringLiteral("share/zebwin/zebwin-help.html")));
         QVERIFY(installed.open(QIODevice::WriteOnly));
-        installed.close();
-        QCOMPARE(FindHelpPage(dir.filePath(QStringLiteral("bin"))),
-                 QFileInfo(installed).canonicalFilePath());
+        QCOMPARE(FindHelpPage(bin), QFileInfo(installed).canonicalFilePath());
 
         // Build tree: beside the program, found first.
         QFile beside(dir.filePath(QStringLiteral("bin/zebwin-help.html")));
         QVERIFY(beside.open(QIODevice::WriteOnly));
-        beside.close();
-        QCOMPARE(FindHelpPage(dir.filePath(QStringLiteral("bin"))),
-                 QFileInfo(beside).canonicalFilePath());
+        QCOMPARE(FindHelpPage(bin), QFileInfo(beside).canonicalFilePath());
     }
 
     void aboutFromContextMenu() {
