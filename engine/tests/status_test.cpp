@@ -138,15 +138,13 @@ TEST(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
 TEST(StatusOutput, SummaryIsCutToItsBuffer) {
     Scratch scratch;
     EXPECT_TRUE(InChildPasses([] {
-        const std::string longText(500, 's');
-        PostStatus(longText.c_str(), LEVEL_SUMMARY);
+        PostStatus(std::string(500, 's').c_str(), LEVEL_SUMMARY);
         EXPECT_EQ(std::string(GetMsgBuffer()), std::string(119, 's'));
     }));
 }
 
 TEST(StatusOutput, MessageBufferFormattingIsBounded) {
-    const std::string longText(1000, 'm');
-    FormatMessage("Test File: %s", longText.c_str());
+    FormatMessage("Test File: %s", std::string(1000, 'm').c_str());
     EXPECT_EQ(std::strlen(MessageBuffer), MESSAGE_BUFFER_SIZE - 1);
     EXPECT_EQ(std::string(MessageBuffer, 11), "Test File: ");
 }
