@@ -322,10 +322,8 @@ class DialogTest : public QObject {
         bench.Start();
 
         std::vector<unsigned> called;
-        for (const std::string& call : bench.engine.CallsOf("SQL_Test")) {
-            const auto size = call.substr(call.find(',') + 1);
-            called.push_back(static_cast<unsigned>(std::stoul(size)));
-        }
+        for (const std::string& call : bench.engine.CallsOf("SQL_Test"))
+            called.push_back(static_cast<unsigned>(std::stoul(call.substr(call.find(',') + 1))));
         QCOMPARE(called, std::vector<unsigned>(sizes.begin(), sizes.end()));
         QCOMPARE(bench.Board(), boardBefore);
         if (box.isEmpty()) {
