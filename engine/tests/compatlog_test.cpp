@@ -5,24 +5,31 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "compatlog.h"
 #include "engine_test_util.h"
 
-using zebtest::DecodeLog;
-using zebtest::ReadFile;
-using zebtest::Scratch;
+using namespace zebtest;
 
-TEST(CompatLogRecord, AbcIsEightExactBytes) {
+namespace {
+
+// Each test writes its records under a scratch $WINDIR of its own.
+class LogTest : public ::testing::Test {
+  protected:
     Scratch scratch;
+};
+using CompatLogRecord = LogTest;
+using CompatLogFile = LogTest;
+
+} // namespace
+
+TEST_F(CompatLogRecord, AbcIsEightExactBytes) {
     CompatLogPrintf("%s", "abc");
     const std::string expected("\x07\x05\x00\x61\x63\x61\x0E\x0E", 8);
     EXPECT_EQ(ReadFile(scratch.Log()), expected);
 }
 
-TEST(CompatLogRecord, EveryRecordRestartsItsKeyAtZero) {
-    Scratch scratch;
+TEST_F(CompatLogRecord, EveryRecordRestartsItsKeyAtZero) {
     CompatLogPrintf("%s", "abc");
     CompatLogPrintf("%s\n", "xyz");
     const std::string raw = ReadFile(scratch.Log());
@@ -34,8 +41,7 @@ TEST(CompatLogRecord, EveryRecordRestartsItsKeyAtZero) {
     EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"abc\r\n", "xyz\n\r\n"}));
 }
 
-TEST(CompatLogRecord, KeyWrapsAfter256Bytes) {
-    Scratch scratch;
+TEST_F(CompatLogRecord, KeyWrapsAfter256Bytes) {
     const std::string text(300, 'A');
     CompatLogWrite(text.c_str());
     const std::string raw = ReadFile(scratch.Log());
@@ -47,8 +53,7 @@ TEST(CompatLogRecord, KeyWrapsAfter256Bytes) {
     }
 }
 
-TEST(CompatLogRecord, LongTextSplitsAt65535) {
-    Scratch scratch;
+TEST_F(CompatLogRecord, LongTextSplitsAt65535) {
     std::string text(65535 + 10, 'q');
     text[65535] = 'Z'; // first byte of the second record: key 0 again
     CompatLogWrite(text.c_str());
@@ -62,14 +67,12 @@ TEST(CompatLogRecord, LongTextSplitsAt65535) {
     EXPECT_EQ(texts[0] + texts[1], text);
 }
 
-TEST(CompatLogRecord, EmptyTextWritesNothing) {
-    Scratch scratch;
+TEST_F(CompatLogRecord, EmptyTextWritesNothing) {
     CompatLogWrite("");
     EXPECT_FALSE(std::filesystem::exists(scratch.Log()));
 }
 
-TEST(CompatLogRecord, OverlongFormattedTextIsCutAndStillEndsInCrLf) {
-    Scratch scratch;
+TEST_F(CompatLogRecord, OverlongFormattedTextIsCutAndStillEndsInCrLf) {
     const std::string text(1000, 'x');
     CompatLogPrintf("%s\n", text.c_str());
     auto texts = DecodeLog(scratch.Log());
@@ -80,8 +83,7 @@ TEST(CompatLogRecord, OverlongFormattedTextIsCutAndStillEndsInCrLf) {
     EXPECT_EQ(texts[0].find_first_not_of('x'), texts[0].size() - 2);
 }
 
-TEST(CompatLogFile, ExistingLogOnlyGrowsAtItsEnd) {
-    Scratch scratch;
+TEST_F(CompatLogFile, ExistingLogOnlyGrowsAtItsEnd) {
     const std::string earlier = "anything at all, not even records\x01\x02";
     { std::ofstream(scratch.Log(), std::ios::binary) << earlier; }
     CompatLogPrintf("%s", "abc");
@@ -91,14 +93,13 @@ TEST(CompatLogFile, ExistingLogOnlyGrowsAtItsEnd) {
     EXPECT_EQ(raw.substr(earlier.size()), std::string("\x07\x05\x00\x61\x63\x61\x0E\x0E", 8));
 }
 
-TEST(CompatLogFile, MissingCtlogsDirectoryIsNeverCreated) {
-    Scratch scratch(/*withCtlogs=*/false);
+TEST_F(CompatLogFile, MissingCtlogsDirectoryIsNeverCreated) {
+    const Scratch bare(/*withCtlogs=*/false);
     CompatLogPrintf("%s", "dropped");
-    EXPECT_FALSE(std::filesystem::exists(scratch.Log().parent_path()));
+    EXPECT_FALSE(std::filesystem::exists(bare.Log().parent_path()));
 }
 
-TEST(CompatLogFile, LogHeldByAnotherOpenerDropsTheRecordAndKeepsAlignment) {
-    Scratch scratch;
+TEST_F(CompatLogFile, LogHeldByAnotherOpenerDropsTheRecordAndKeepsAlignment) {
     CompatLogPrintf("%s", "first");
     int holder = open(scratch.Log().c_str(), O_RDWR);
     ASSERT_GE(holder, 0);
@@ -109,18 +110,16 @@ TEST(CompatLogFile, LogHeldByAnotherOpenerDropsTheRecordAndKeepsAlignment) {
     EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"first\r\n", "after\r\n"}));
 }
 
-TEST(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
-    Scratch scratch;
+TEST_F(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
     CompatLogPrintf("%s", "kept");
     const auto keptSize = std::filesystem::file_size(scratch.Log());
     // In a child, the file size limit lets only part of the next record through.
-    int status = zebtest::InChild([&] {
+    EXPECT_TRUE(InChildPasses([&] {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{static_cast<rlim_t>(keptSize + 5), static_cast<rlim_t>(keptSize + 5)};
         setrlimit(RLIMIT_FSIZE, &limit);
         CompatLogPrintf("%s", "this record does not fit");
-    });
-    EXPECT_EQ(status, 0);
+    }));
     EXPECT_EQ(std::filesystem::file_size(scratch.Log()), keptSize);
     CompatLogPrintf("%s", "aligned");
     EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"kept\r\n", "aligned\r\n"}));
@@ -128,30 +127,28 @@ TEST(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
 
 // The log is written in append mode, never looked at first: a FIFO in its place, held open
 // by another process that does not read it, must not stall the engine once its buffer is full.
-TEST(CompatLogFile, FifoInPlaceOfTheLogNeverHoldsTheWriterUp) {
-    Scratch scratch;
+TEST_F(CompatLogFile, FifoInPlaceOfTheLogNeverHoldsTheWriterUp) {
     ASSERT_EQ(mkfifo(scratch.Log().c_str(), 0600), 0);
     const int holder = open(scratch.Log().c_str(), O_RDWR | O_NONBLOCK);
     ASSERT_GE(holder, 0);
-    int status = zebtest::InChild([] {
+    EXPECT_TRUE(InChildPasses([] {
         alarm(20); // a writer stuck on the full FIFO dies here and the test fails
         const std::string text(200, 'f');
         for (int i = 0; i < 2000; ++i) { // about 400 kB, several times a pipe's buffer
             CompatLogPrintf("%s", text.c_str());
         }
-    });
+    }));
     close(holder);
-    EXPECT_EQ(status, 0);
 }
 
 // A line without formatting is the same record as the line formatted with "%s", cut alike.
-TEST(CompatLogRecord, LineIsTheSameRecordAsPrintfOfIt) {
+TEST_F(CompatLogRecord, LineIsTheSameRecordAsPrintfOfIt) {
     for (std::size_t length : {1u, 316u, 317u, 318u, 1000u}) {
-        Scratch scratch;
+        const Scratch each;
         const std::string text(length, 'q');
         CompatLogPrintf("%s", text.c_str());
         CompatLogLine(text.c_str());
-        const auto texts = DecodeLog(scratch.Log());
+        const auto texts = DecodeLog(each.Log());
         ASSERT_EQ(texts.size(), 2u) << length;
         EXPECT_EQ(texts[1], texts[0]) << length;
     }

@@ -3,10 +3,7 @@
 
 #include "engine_test_util.h"
 
-using zebtest::DecodeLog;
-using zebtest::InChild;
-using zebtest::ReadLines;
-using zebtest::Scratch;
+using namespace zebtest;
 
 TEST(EngineLibrary, ExportsItsEntryPointsAndNothingInternal) {
     void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -25,29 +22,25 @@ TEST(EngineLibrary, ExportsItsEntryPointsAndNothingInternal) {
 TEST(EngineLibrary, FreshlyLoadedEngineRunsAPassEndToEnd) {
     Scratch scratch;
     const std::string path = scratch.Path("TESTFILE").string();
-    EXPECT_EQ(
-        InChild([&] {
-            void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
-            ASSERT_NE(lib, nullptr) << dlerror();
-            auto save = reinterpret_cast<int (*)(int)>(dlsym(lib, "PassSaveResult"));
-            auto test =
-                reinterpret_cast<int (*)(const char*, unsigned, unsigned, unsigned, int, unsigned)>(
-                    dlsym(lib, "SQL_Test"));
-            auto ret = reinterpret_cast<int (*)()>(dlsym(lib, "GetRetCode"));
-            auto msg = reinterpret_cast<char* (*)()>(dlsym(lib, "GetMsgBuffer"));
-            EXPECT_EQ(ret(), 3);
-            EXPECT_STREQ(msg(), "");
-            EXPECT_EQ(save(1), 1);
-            EXPECT_EQ(test(path.c_str(), 1024, 2048, 1024, 5, 100), 0);
-            EXPECT_EQ(ret(), 3);
-        }),
-        0);
+    EXPECT_TRUE(InChildPasses([&] {
+        void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        auto save = reinterpret_cast<int (*)(int)>(dlsym(lib, "PassSaveResult"));
+        auto test =
+            reinterpret_cast<int (*)(const char*, unsigned, unsigned, unsigned, int, unsigned)>(
+                dlsym(lib, "SQL_Test"));
+        auto ret = reinterpret_cast<int (*)()>(dlsym(lib, "GetRetCode"));
+        auto msg = reinterpret_cast<char* (*)()>(dlsym(lib, "GetMsgBuffer"));
+        EXPECT_EQ(ret(), 3);
+        EXPECT_STREQ(msg(), "");
+        EXPECT_EQ(save(1), 1);
+        EXPECT_EQ(test(path.c_str(), 1024, 2048, 1024, 5, 100), 0);
+        EXPECT_EQ(ret(), 3);
+    }));
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
-    const std::string heading =
-        "Test File: " + path + ", Buffer: 1024, I/O Mode: 5, Iteration: 100";
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")),
-              (std::vector<std::string>{"Creating TESTFILE..", "Passed", heading, "Passed",
-                                        "File I/O Passed"}));
+              (std::vector<std::string>{"Creating TESTFILE..", "Passed",
+                                        Heading(path, 1024, 5, 100), "Passed", "File I/O Passed"}));
     EXPECT_EQ(DecodeLog(scratch.Log()),
               (std::vector<std::string>{"Test File: " + path +
                                         ", Buffer: 1024 To 2048 With Inc. 1024 I/O Mode: 5, "

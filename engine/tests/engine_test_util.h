@@ -1,5 +1,7 @@
 // Helpers shared by the engine's tests: a reader for the compatibility log, a recording
 // window, and running a check in a child process with a freshly initialised engine state.
+// It brings GoogleTest, the standard strings, containers and algorithms, process and mount
+// calls, and the kit's files.h, which every engine test uses.
 #ifndef ZEB_ENGINE_TEST_UTIL_H
 #define ZEB_ENGINE_TEST_UTIL_H
 
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "files.h"
+#include "stations.h"
 #include "zebdll.h"
 
 namespace zebtest {
@@ -31,40 +34,60 @@ inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
     std::size_t at = 0;
     while (at < raw.size()) {
         EXPECT_GE(raw.size() - at, 3u) << "cut header at " << at;
-        if (raw.size() - at < 3) {
+        if (raw.size() - at < 3)
             break;
-        }
         EXPECT_EQ(raw[at], 7) << "record type at " << at;
         std::size_t n = static_cast<unsigned char>(raw[at + 1]) |
                         (static_cast<std::size_t>(static_cast<unsigned char>(raw[at + 2])) << 8);
         EXPECT_LE(at + 3 + n, raw.size()) << "cut payload at " << at;
-        if (at + 3 + n > raw.size()) {
+        if (at + 3 + n > raw.size())
             break;
-        }
         std::string text = raw.substr(at + 3, n);
-        for (std::size_t k = 0; k < n; ++k) {
+        for (std::size_t k = 0; k < n; ++k)
             text[k] = static_cast<char>(text[k] ^ static_cast<char>(k & 0xFF));
-        }
         texts.push_back(text);
         at += 3 + n;
     }
     return texts;
 }
 
-// Runs body in a child process, where the engine's static state is as at load time unless
-// the parent changed it; returns the child's exit status. Failed expectations in the child
-// make it exit with 100.
-inline int InChild(const std::function<void()>& body) {
+// Starts body in a child process, where the engine's static state is as at load time unless
+// the parent changed it. Failed expectations in the child make it exit with 100.
+inline pid_t StartChild(const std::function<void()>& body) {
     std::fflush(nullptr);
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == 0) {
         body();
         std::fflush(nullptr);
         _exit(::testing::Test::HasFailure() ? 100 : 0);
     }
+    return pid;
+}
+
+// The child's exit status, or 128 and the number of the signal that ended it.
+inline int WaitChild(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs body in a child process to its end; returns the child's exit status.
+inline int InChild(const std::function<void()>& body) {
+    return WaitChild(StartChild(body));
+}
+
+// InChild as a check: the child ran body to its end without a failed expectation.
+inline ::testing::AssertionResult InChildPasses(const std::function<void()>& body) {
+    const int status = InChild(body);
+    if (status == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the child ended with status " << status;
+}
+
+// The heading a pass writes before its work.
+inline std::string Heading(const std::string& path, unsigned b, int mode, unsigned iterations) {
+    return "Test File: " + path + ", Buffer: " + std::to_string(b) +
+           ", I/O Mode: " + std::to_string(mode) + ", Iteration: " + std::to_string(iterations);
 }
 
 // A window that records what the engine asks of it, in order.
@@ -74,9 +97,8 @@ class RecordingWindow final : public ZebWindow {
         : calls_(calls), hasBoard_(hasBoard) {}
     ZebWindow* ChildWindow(int id) override {
         calls_->push_back("child " + std::to_string(id));
-        if (id != ZEB_BOARD_ID || !hasBoard_) {
+        if (id != ZEB_BOARD_ID || !hasBoard_)
             return nullptr;
-        }
         if (!board_) {
             board_ = std::make_unique<RecordingWindow>(calls_, false);
             board_->name_ = "board";
@@ -104,6 +126,26 @@ class RecordingWindow final : public ZebWindow {
     std::string text_;
     std::unique_ptr<RecordingWindow> board_;
 };
+
+// A recording window that is the engine's dialog for the life of the object.
+struct EngineDialog {
+    EngineDialog() { GetHWND(&window); }
+    ~EngineDialog() { GetHWND(nullptr); }
+    EngineDialog(const EngineDialog&) = delete;
+    EngineDialog& operator=(const EngineDialog&) = delete;
+    RecordingWindow* Board() { return window.Board(); }
+
+    std::vector<std::string> calls;
+    RecordingWindow window{&calls};
+};
+
+// The return code of a station at place that adds the receiver's name ("0x00" when the name
+// was free); the station itself must end cleanly.
+inline std::string ClaimReceiverName(const StationPlace& place) {
+    ZebStation other(place, {"claim", "ZEBSTRESSRECVER"});
+    EXPECT_EQ(other.Finish(), 0);
+    return other.Value("claim");
+}
 
 } // namespace zebtest
 

@@ -3,21 +3,16 @@
 // written by two processes at once. Records are dropped, never cut or interleaved, and the
 // test goes on. Small file systems are tmpfs mounts in a mount namespace of the test
 // process's own (skipped where that is not permitted).
-#include <algorithm>
-#include <sys/mount.h>
 
 #include "compatlog.h"
 #include "engine_test_util.h"
 #include "netns.h"
 #include "status.h"
 
-using zebtest::DecodeLog;
-using zebtest::InChild;
-using zebtest::ReadLines;
-using zebtest::Scratch;
-using Lines = std::vector<std::string>;
+using namespace zebtest;
+namespace {
 
-using zebtest::MountTmpfs;
+using Lines = std::vector<std::string>;
 
 TEST(ReportFault, ReadOnlyDirectoryDropsTheRecordsAndThePassGoesOn) {
     Scratch scratch;
@@ -69,9 +64,8 @@ TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
     // still fit where a longer one did not.
     std::size_t at = 0;
     for (const std::string& k : kept) {
-        while (at < written.size() && written[at] != k) {
+        while (at < written.size() && written[at] != k)
             ++at;
-        }
         ASSERT_LT(at, written.size()) << "not written, or out of order: " << k;
         ++at;
     }
@@ -80,6 +74,12 @@ TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
     CompatLogPrintf("%s", "after");
     EXPECT_EQ(DecodeLog(scratch.Log()), Lines{"after\r\n"});
     umount2(ctlogs.c_str(), MNT_DETACH);
+}
+
+// The text of record i of writer who.
+std::string WriterRecord(char who, int i) {
+    return std::string(1, who) + " " + std::to_string(i) + " " +
+           std::string(static_cast<std::size_t>(i % 250), who);
 }
 
 TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
@@ -92,28 +92,15 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
             char byte;
             close(go[1]);
             EXPECT_EQ(read(go[0], &byte, 1), 0);
-            for (int i = 0; i < 500; ++i) {
-                std::string text = std::string(1, who) + " " + std::to_string(i) + " " +
-                                   std::string(static_cast<std::size_t>(i % 250), who);
-                CompatLogPrintf("%s", text.c_str());
-            }
+            for (int i = 0; i < 500; ++i)
+                CompatLogPrintf("%s", WriterRecord(who, i).c_str());
         };
     };
-    std::vector<pid_t> children;
-    for (char who : {'A', 'B'}) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            writer(who)();
-            _exit(::testing::Test::HasFailure() ? 100 : 0);
-        }
-        children.push_back(pid);
-    }
+    const pid_t children[] = {StartChild(writer('A')), StartChild(writer('B'))};
     close(go[0]);
     close(go[1]);
     for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(WaitChild(pid), 0);
     }
     // Every record whole and one writer's own; each writer's records in order, none twice.
     // A writer that finds the log busy loses that record, so some may be missing.
@@ -125,9 +112,7 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
         const char who = r[0];
         ASSERT_TRUE(who == 'A' || who == 'B') << r;
         const int i = std::stoi(r.substr(2));
-        const std::string expected = std::string(1, who) + " " + std::to_string(i) + " " +
-                                     std::string(static_cast<std::size_t>(i % 250), who) + "\r\n";
-        EXPECT_EQ(r, expected);
+        EXPECT_EQ(r, WriterRecord(who, i) + "\r\n");
         EXPECT_GT(i, last[who - 'A']) << r;
         last[who - 'A'] = i;
         ++count[who - 'A'];
@@ -137,3 +122,5 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
     // empty.
     EXPECT_GT(count[0] + count[1], 0);
 }
+
+} // namespace

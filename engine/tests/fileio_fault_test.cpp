@@ -7,19 +7,21 @@
 #include "fileio.h"
 #include "names.h"
 
-using zebtest::InChild;
-using zebtest::ReadLines;
-using zebtest::Scratch;
-using Lines = std::vector<std::string>;
+using namespace zebtest;
 
 namespace {
 
-// Only reads of exactly this many bytes are touched, so that the file's preparation
+using Lines = std::vector<std::string>;
+
+// What the seam does to reads of exactly `size` bytes, so that the file's preparation
 // (65534-byte chunks) sees good data.
-std::size_t FaultSize = 0;
-long CorruptFileOffset = -1; // flip the byte read from this file offset
-long CorruptIndex = -1;      // flip this index of every read buffer
-bool CutShort = false;       // return half of what was read
+struct Fault {
+    std::size_t size = 0;
+    long fileOffset = -1;  // flip the byte read from this file offset
+    long index = -1;       // flip this index of every read buffer
+    bool cutShort = false; // return half of what was read
+};
+Fault Active;
 
 } // namespace
 
@@ -29,63 +31,54 @@ extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     using Fn = ssize_t (*)(int, void*, size_t, off_t);
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread"));
     ssize_t n = real(fd, buf, count, offset);
-    if (n <= 0 || count != FaultSize) {
+    if (n <= 0 || count != Active.size)
         return n;
-    }
     auto* bytes = static_cast<unsigned char*>(buf);
-    if (CorruptFileOffset >= offset && CorruptFileOffset < offset + n) {
-        bytes[CorruptFileOffset - offset] ^= 0x01;
-    }
-    if (CorruptIndex >= 0 && CorruptIndex < n) {
-        bytes[CorruptIndex] ^= 0x01;
-    }
-    return CutShort ? n / 2 : n;
+    if (Active.fileOffset >= offset && Active.fileOffset < offset + n)
+        bytes[Active.fileOffset - offset] ^= 0x01;
+    if (Active.index >= 0 && Active.index < n)
+        bytes[Active.index] ^= 0x01;
+    return Active.cutShort ? n / 2 : n;
 }
 
 namespace {
 
-Lines RunPass(Scratch& scratch, unsigned b, int mode, unsigned iterations, int* status = nullptr) {
+struct PassRun {
+    int status; // the child's exit status
+    Lines report;
+};
+
+// One pass on the test file f, in a child where the seam does what fault says.
+PassRun RunPass(Scratch& scratch, unsigned b, int mode, unsigned iterations, Fault fault) {
     const std::string path = scratch.Path("f").string();
-    int s = InChild([&] {
+    const int status = InChild([&] {
         PassSaveResult(1);
         PrepareTestFile(path.c_str()); // a good file first, without faults
         std::remove("report.txt");
-        FaultSize = b;
+        fault.size = b;
+        Active = fault;
         SQL_Test(path.c_str(), b, b, 2, mode, iterations);
     });
-    if (status != nullptr) {
-        *status = s;
-    }
-    return ReadLines(scratch.Path("report.txt"));
+    return {status, ReadLines(scratch.Path("report.txt"))};
 }
-
-std::string HeadingFor(Scratch& scratch, unsigned b, int mode, unsigned it) {
-    return "Test File: " + scratch.Path("f").string() + ", Buffer: " + std::to_string(b) +
-           ", I/O Mode: " + std::to_string(mode) + ", Iteration: " + std::to_string(it);
-}
-
-} // namespace
 
 TEST(FaultDuringPass, PairGoneBadInSequentialReadIsReportedAtItsFileOffset) {
     Scratch scratch;
-    CorruptFileOffset = 100;
-    const Lines lines = RunPass(scratch, 64, 0, 2);
-    CorruptFileOffset = -1;
+    const Lines lines = RunPass(scratch, 64, 0, 2, {.fileOffset = 100}).report;
     // The block at 64 holds the pair at index 36; the report carries 64 + 37.
-    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed", HeadingFor(scratch, 64, 0, 2),
+    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed",
+                            Heading(scratch.Path("f").string(), 64, 0, 2),
                             "BYTES_DO_NOT_MISMATCH S expected \xAC actual \xAD", "",
                             "VERIFY_ERROR at offset 101", "", "File I/O Failed"}));
 }
 
 TEST(FaultDuringPass, BadReadBackInSequentialReadWriteEndsTheProcess) {
     Scratch scratch;
-    CorruptFileOffset = 100;
-    int status = 0;
-    const Lines lines = RunPass(scratch, 64, 2, 10, &status);
-    CorruptFileOffset = -1;
+    const auto [status, lines] = RunPass(scratch, 64, 2, 10, {.fileOffset = 100});
     EXPECT_EQ(status, 1);
     // What was read back is the pass's own pattern: pair 18 of the buffer, at byte 36.
-    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed", HeadingFor(scratch, 64, 2, 10),
+    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed",
+                            Heading(scratch.Path("f").string(), 64, 2, 10),
                             "BYTES_DO_NOT_MISMATCH 3 expected \xCC actual \xCD", "",
                             "VERIFY_ERROR at offset 101", "", ""}));
 }
@@ -101,15 +94,11 @@ class FaultDetails : public ::testing::TestWithParam<DetailCase> {};
 TEST_P(FaultDetails, EachModeUsesItsOwnDetailText) {
     const DetailCase c = GetParam();
     Scratch scratch;
-    CorruptIndex = c.shortRead ? -1 : 10;
-    CutShort = c.shortRead;
-    const Lines lines = RunPass(scratch, 512, c.mode, 1);
-    CorruptIndex = -1;
-    CutShort = false;
+    const Fault fault{.index = c.shortRead ? -1 : 10, .cutShort = c.shortRead};
+    const Lines lines = RunPass(scratch, 512, c.mode, 1, fault).report;
     std::string joined;
-    for (std::size_t i = 3; i < lines.size(); ++i) {
+    for (std::size_t i = 3; i < lines.size(); ++i)
         joined += lines[i] + "|";
-    }
     EXPECT_TRUE(std::regex_match(joined, std::regex(c.pattern))) << joined;
 }
 
@@ -131,3 +120,5 @@ INSTANTIATE_TEST_SUITE_P(
     zebtest::Named([](const DetailCase& c) {
         return "mode" + std::to_string(c.mode) + (c.shortRead ? "_short_read" : "_bad_byte");
     }));
+
+} // namespace

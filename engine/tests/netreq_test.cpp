@@ -4,12 +4,10 @@
 #include "netreq.h"
 #include "status.h"
 
-#include <algorithm>
-#include <cstring>
-#include <gtest/gtest.h>
 #include <iterator>
 #include <map>
-#include <vector>
+
+using namespace zebtest;
 
 namespace {
 
@@ -36,16 +34,12 @@ unsigned char Script(NCB* ncb) {
     } else if (auto it = Answers.find(command); it != Answers.end()) {
         code = it->second;
     }
-    if (command == NCBADDNAME && code == NRC_GOODRET) {
+    if (command == NCBADDNAME && code == NRC_GOODRET)
         ncb->ncb_num = NameNumber;
-    }
-    if ((ncb->ncb_command & ASYNCH) != 0 && code == NRC_GOODRET) {
-        ncb->ncb_retcode = NRC_PENDING;
-        ncb->ncb_cmd_cplt = NRC_PENDING; // completes later, in the test's own time
-        return NRC_GOODRET;
-    }
-    ncb->ncb_retcode = code;
-    ncb->ncb_cmd_cplt = code;
+    // An asynchronous command that goes out completes later, in the test's own time.
+    const bool pending = (ncb->ncb_command & ASYNCH) != 0 && code == NRC_GOODRET;
+    ncb->ncb_retcode = pending ? NRC_PENDING : code;
+    ncb->ncb_cmd_cplt = ncb->ncb_retcode;
     return code;
 }
 
@@ -65,9 +59,8 @@ class NetRequests : public ::testing::Test {
     static std::vector<Seen> Requests() {
         std::vector<Seen> out;
         for (const Seen& s : Calls) {
-            if (s.ncb.ncb_command != NCBRESET && s.ncb.ncb_command != 0x7f) {
+            if (s.ncb.ncb_command != NCBRESET && s.ncb.ncb_command != 0x7f)
                 out.push_back(s);
-            }
         }
         return out;
     }
@@ -158,11 +151,9 @@ TEST_F(NetRequests, AddNameDeletesFirstAndReturnsTheNameNumber) {
 }
 
 TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
-    zebtest::Scratch scratch;
-    int status = zebtest::InChild([] {
-        std::vector<std::string> calls;
-        zebtest::RecordingWindow window(&calls);
-        GetHWND(&window);
+    Scratch scratch;
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog window;
         PassDynaResult(1);
         Answers[NCBDELNAME] = NRC_NOWILD; // nothing to delete: ignored
         Answers[NCBADDNAME] = NRC_INUSE;
@@ -175,10 +166,8 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
         window.Board()->SetText("");
         EXPECT_EQ(NetAddUniqueName("ZEBSTRESSRECVER"), 0);
         EXPECT_EQ(window.Board()->Text(), "");
-        GetHWND(nullptr);
-    });
-    EXPECT_EQ(status, 0);
-    auto log = zebtest::DecodeLog(scratch.Log());
+    }));
+    auto log = DecodeLog(scratch.Log());
     ASSERT_EQ(log.size(), 1u);
     EXPECT_NE(log[0].find("0x16 error with add name..."), std::string::npos);
 }
@@ -186,11 +175,9 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
 TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
     InstalledLana = -1;
     AnswerForUnbound = NRC_BRIDGE;
-    zebtest::Scratch scratch;
-    int status = zebtest::InChild([] {
-        std::vector<std::string> calls;
-        zebtest::RecordingWindow window(&calls);
-        GetHWND(&window);
+    Scratch scratch;
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog window;
         PassDynaResult(1);
         EXPECT_EQ(FindLana(), -1);
         Calls.clear();
@@ -203,17 +190,13 @@ TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
         EXPECT_EQ(r[1].ncb.ncb_lana_num, 255);
         EXPECT_EQ(window.Board()->Text(), "\n\n0x23 error with add name...");
         EXPECT_EQ(GetRetCode(), ZEB_RESULT_FAILED);
-        GetHWND(nullptr);
-    });
-    EXPECT_EQ(status, 0);
+    }));
 }
 
 TEST_F(NetRequests, NoCallIsAnnouncedWithoutMarkingTheRunFailed) {
-    zebtest::Scratch scratch;
-    int status = zebtest::InChild([] {
-        std::vector<std::string> calls;
-        zebtest::RecordingWindow window(&calls);
-        GetHWND(&window);
+    Scratch scratch;
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog window;
         PassDynaResult(1);
         Answers[NCBCALL] = NRC_NOCALL;
         EXPECT_EQ(NetCall("ZEBSTRESSRECVER", "ZEBSTRESSSENDER", &SessionNcb), NRC_NOCALL);
@@ -225,9 +208,7 @@ TEST_F(NetRequests, NoCallIsAnnouncedWithoutMarkingTheRunFailed) {
         Answers[NCBHANGUP] = NRC_SNUMOUT;
         EXPECT_EQ(NetHangup(&SessionNcb, 9), NRC_SNUMOUT);
         EXPECT_EQ(window.Board()->Text(), "");
-        GetHWND(nullptr);
-    });
-    EXPECT_EQ(status, 0);
+    }));
 }
 
 TEST_F(NetRequests, CancelGoesOutOnlyForAnOutstandingCommand) {

@@ -6,6 +6,7 @@
 // AddressSanitizer.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <set>
 #include <vector>
 
@@ -15,9 +16,8 @@ namespace {
 
 std::size_t ReferenceScan(const std::vector<unsigned char>& data, std::size_t length) {
     for (std::size_t i = 0; i < length; i += 2) {
-        if (static_cast<unsigned char>(~data[i]) != data[i + 1]) {
+        if (static_cast<unsigned char>(~data[i]) != data[i + 1])
             return i;
-        }
     }
     return NO_BAD_PAIR;
 }
@@ -36,9 +36,8 @@ std::vector<PairScanLevel> Levels() {
     std::vector<PairScanLevel> levels;
     for (PairScanLevel level : {PairScanLevel::PORTABLE, PairScanLevel::SSE2, PairScanLevel::AVX2,
                                 PairScanLevel::AVX512BW}) {
-        if (PairScanSupported(level)) {
+        if (PairScanSupported(level))
             levels.push_back(level);
-        }
     }
     return levels;
 }
@@ -46,14 +45,10 @@ std::vector<PairScanLevel> Levels() {
 // Lengths: every one up to two groups of the widest vectors and a tail, and the block sizes
 // the kit moves with their neighbours.
 std::vector<std::size_t> Lengths() {
-    std::vector<std::size_t> lengths;
-    for (std::size_t n = 0; n <= 2 * 256 + 70; ++n) {
-        lengths.push_back(n);
-    }
-    for (std::size_t n : {1023u, 1024u, 4095u, 4096u, 4097u, 31999u, 32000u, 63999u, 64000u, 64001u,
-                          65533u, 65534u, 65535u}) {
-        lengths.push_back(n);
-    }
+    std::vector<std::size_t> lengths(2 * 256 + 71);
+    std::iota(lengths.begin(), lengths.end(), 0);
+    lengths.insert(lengths.end(), {1023u, 1024u, 4095u, 4096u, 4097u, 31999u, 32000u, 63999u,
+                                   64000u, 64001u, 65533u, 65534u, 65535u});
     return lengths;
 }
 
@@ -63,27 +58,21 @@ std::vector<std::size_t> Lengths() {
 std::set<std::size_t> BadPairs(std::size_t end) {
     std::set<std::size_t> at;
     if (end <= 600) {
-        for (std::size_t i = 0; i < end; i += 2) {
+        for (std::size_t i = 0; i < end; i += 2)
             at.insert(i);
-        }
         return at;
     }
-    for (std::size_t i = 0; i < 8; i += 2) {
-        at.insert(i);
-    }
+    at.insert({0, 2, 4, 6});
     for (std::size_t edge : {16u, 32u, 64u, 128u, 256u, 512u}) {
         for (std::size_t base : {edge, end - end % edge, end - edge}) {
             for (std::size_t i : {base - 2, base, base + 2}) {
-                if (i < end) {
+                if (i < end)
                     at.insert(i);
-                }
             }
         }
     }
     at.insert(end / 2 & ~std::size_t{1});
-    for (std::size_t back = 2; back <= 8; back += 2) {
-        at.insert(end - back);
-    }
+    at.insert({end - 2, end - 4, end - 6, end - 8});
     return at;
 }
 
@@ -103,9 +92,8 @@ TEST(PairScan, EveryLevelFindsTheSameFirstBadPairAsThePlainScan) {
             for (int side = 0; side < 2; ++side) {
                 std::vector<unsigned char> damaged = data;
                 damaged[bad + side] ^= side == 0 ? 0x01 : 0x80;
-                if (bad + 2 < end) {
+                if (bad + 2 < end)
                     damaged[end - 1] ^= 0x10;
-                }
                 const std::size_t expected = ReferenceScan(damaged, length);
                 ASSERT_EQ(expected, bad);
                 for (PairScanLevel level : levels) {

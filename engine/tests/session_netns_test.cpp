@@ -9,10 +9,7 @@
 #include "nmbdserver.h"
 #include "stations.h"
 
-#include <gtest/gtest.h>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 using namespace zebtest;
 
@@ -66,13 +63,6 @@ class NameServer : public ::testing::Test {
         nmbd_.Stop();
         namespaces_.Remove();
     }
-    // Makes the namespaces, then runs the commands that set them up.
-    bool Make(const std::vector<std::string>& names, const std::string& setup) {
-        std::string why = namespaces_.Create(names, setup);
-        EXPECT_EQ(why, "");
-        return why.empty();
-    }
-
     NmbdServer nmbd_;
     std::string id_;
     Namespaces namespaces_;
@@ -80,9 +70,7 @@ class NameServer : public ::testing::Test {
 
 TEST_F(NameServer, SessionStressWithTheReceiverKnownOnlyToTheServer) {
     std::string ns = "zbw_" + id_;
-    if (!Make({ns}, "ip -n " + ns + " addr add 127.0.0.9/8 dev lo")) {
-        return;
-    }
+    ASSERT_EQ(namespaces_.Create({ns}, "ip -n " + ns + " addr add 127.0.0.9/8 dev lo"), "");
     ASSERT_EQ(nmbd_.Start(ns, {"127.0.0.9/8"}), "");
     // P-nodes: the receiver registers only with the server and the sender asks only the
     // server; neither broadcasts.
@@ -112,15 +100,12 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
         " && ip -n " + a + " addr add 192.0.2.2/24 dev " + va + " && ip -n " + r +
         " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
         vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
-    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
+    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}})
         setup.append(" && ip -n ").append(ns).append(" link set ").append(dev).append(" up");
-    }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +
              " route add 192.0.2.0/24 via 198.51.100.1";
-    if (!Make({a, r, b}, setup)) {
-        return;
-    }
+    ASSERT_EQ(namespaces_.Create({a, r, b}, setup), "");
     ShellOutput routes = Shell("ip -n " + a + " route; ip -n " + b + " route");
     ASSERT_EQ(routes.text.find("default"), std::string::npos) << routes.text;
     ASSERT_EQ(nmbd_.Start(r, {"192.0.2.1/24", "198.51.100.1/24"}), "");

@@ -3,20 +3,18 @@
 #include "names.h"
 #include "status.h"
 
-using zebtest::DecodeLog;
-using zebtest::InChild;
-using zebtest::ReadLines;
-using zebtest::RecordingWindow;
-using zebtest::Scratch;
+using namespace zebtest;
+namespace {
+
+using Lines = std::vector<std::string>;
 
 TEST(EngineAtLoad, ResultThreeEmptySummaryNoOutputs) {
     Scratch scratch;
-    EXPECT_EQ(InChild([] {
-                  EXPECT_EQ(GetRetCode(), 3);
-                  EXPECT_STREQ(GetMsgBuffer(), "");
-                  PostStatus("not saved", LEVEL_PROGRESS); // both switches start off
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([] {
+        EXPECT_EQ(GetRetCode(), 3);
+        EXPECT_STREQ(GetMsgBuffer(), "");
+        PostStatus("not saved", LEVEL_PROGRESS); // both switches start off
+    }));
     EXPECT_FALSE(std::filesystem::exists(scratch.Path("report.txt")));
 }
 
@@ -31,25 +29,21 @@ class LevelTable : public ::testing::TestWithParam<LevelCase> {};
 TEST_P(LevelTable, EffectsOfEachLevel) {
     const LevelCase c = GetParam();
     Scratch scratch;
-    EXPECT_EQ(InChild([&] {
-                  PostStatus("summary before", LEVEL_SUMMARY);
-                  std::vector<std::string> calls;
-                  RecordingWindow dialog(&calls);
-                  GetHWND(&dialog);
-                  PassDynaResult(1);
-                  PassSaveResult(1);
-                  PostStatus("the text", c.level);
-                  EXPECT_EQ(GetRetCode(), c.failure ? 2 : 3);
-                  EXPECT_STREQ(GetMsgBuffer(), c.summary ? "the text" : "summary before");
-                  // Board text first, then the drain with the dialog's input off.
-                  EXPECT_EQ(calls, (std::vector<std::string>{"child 1008", "board text the text",
-                                                             "dialog disable", "dialog dispatch",
-                                                             "dialog enable"}));
-              }),
-              0);
-    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), (std::vector<std::string>{"the text"}));
+    EXPECT_TRUE(InChildPasses([&] {
+        PostStatus("summary before", LEVEL_SUMMARY);
+        EngineDialog dialog;
+        PassDynaResult(1);
+        PassSaveResult(1);
+        PostStatus("the text", c.level);
+        EXPECT_EQ(GetRetCode(), c.failure ? 2 : 3);
+        EXPECT_STREQ(GetMsgBuffer(), c.summary ? "the text" : "summary before");
+        // Board text first, then the drain with the dialog's input off.
+        EXPECT_EQ(dialog.calls, (Lines{"child 1008", "board text the text", "dialog disable",
+                                       "dialog dispatch", "dialog enable"}));
+    }));
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), Lines{"the text"});
     if (c.failure) {
-        EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"the text\n\r\n"}));
+        EXPECT_EQ(DecodeLog(scratch.Log()), Lines{"the text\n\r\n"});
     } else {
         EXPECT_FALSE(std::filesystem::exists(scratch.Log()));
     }
@@ -66,106 +60,91 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(StatusOutput, FailureWithBothSwitchesOffStillCountsAndLogs) {
     Scratch scratch;
-    EXPECT_EQ(InChild([] {
-                  std::vector<std::string> calls;
-                  RecordingWindow dialog(&calls);
-                  GetHWND(&dialog);
-                  calls.clear();
-                  PostFailure("bad");
-                  EXPECT_EQ(GetRetCode(), 2);
-                  EXPECT_EQ(calls, (std::vector<std::string>{"dialog disable", "dialog dispatch",
-                                                             "dialog enable"}));
-                  EXPECT_EQ(dialog.Board()->Text(), "");
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([] {
+        EngineDialog dialog;
+        dialog.calls.clear();
+        PostFailure("bad");
+        EXPECT_EQ(GetRetCode(), 2);
+        EXPECT_EQ(dialog.calls, (Lines{"dialog disable", "dialog dispatch", "dialog enable"}));
+        EXPECT_EQ(dialog.Board()->Text(), "");
+    }));
     EXPECT_FALSE(std::filesystem::exists(scratch.Path("report.txt")));
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u);
 }
 
 TEST(StatusOutput, ResultCodeStaysFailedThroughLaterCleanTests) {
     Scratch scratch;
-    EXPECT_EQ(InChild([] {
-                  PostFailure("one failure");
-                  for (int i = 0; i < 5; ++i) {
-                      PostStatus("File I/O Passed", LEVEL_PROGRESS);
-                      PostStatus("rate", LEVEL_SUMMARY);
-                  }
-                  EXPECT_EQ(GetRetCode(), 2);
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([] {
+        PostFailure("one failure");
+        for (int i = 0; i < 5; ++i) {
+            PostStatus("File I/O Passed", LEVEL_PROGRESS);
+            PostStatus("rate", LEVEL_SUMMARY);
+        }
+        EXPECT_EQ(GetRetCode(), 2);
+    }));
 }
 
 TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
     Scratch scratch;
-    EXPECT_EQ(InChild([] {
-                  PassSaveResult(1);
-                  PostStatus("Passed", LEVEL_PROGRESS);
-                  PostStatus("ends in newline\n", LEVEL_PROGRESS);
-                  PostStatus("\nbegins with one", LEVEL_PROGRESS);
-                  PassSaveResult(0);
-                  PostStatus("not appended", LEVEL_PROGRESS);
-              }),
-              0);
-    EXPECT_EQ(zebtest::ReadFile(scratch.Path("report.txt")),
+    EXPECT_TRUE(InChildPasses([] {
+        PassSaveResult(1);
+        PostStatus("Passed", LEVEL_PROGRESS);
+        PostStatus("ends in newline\n", LEVEL_PROGRESS);
+        PostStatus("\nbegins with one", LEVEL_PROGRESS);
+        PassSaveResult(0);
+        PostStatus("not appended", LEVEL_PROGRESS);
+    }));
+    EXPECT_EQ(ReadFile(scratch.Path("report.txt")),
               "Passed\nends in newline\n\n\nbegins with one\n");
 }
 
 TEST(StatusOutput, UnwritableReportDropsTheRecordButPostingGoesOn) {
     Scratch scratch;
     std::filesystem::create_directory(scratch.Path("report.txt")); // cannot be opened as a file
-    EXPECT_EQ(InChild([] {
-                  PassSaveResult(1);
-                  std::vector<std::string> calls;
-                  RecordingWindow dialog(&calls);
-                  GetHWND(&dialog);
-                  PassDynaResult(1);
-                  PostFailure("still shown");
-                  EXPECT_EQ(GetRetCode(), 2);
-                  EXPECT_EQ(dialog.Board()->Text(), "still shown");
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([] {
+        PassSaveResult(1);
+        EngineDialog dialog;
+        PassDynaResult(1);
+        PostFailure("still shown");
+        EXPECT_EQ(GetRetCode(), 2);
+        EXPECT_EQ(dialog.Board()->Text(), "still shown");
+    }));
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u);
 }
 
 TEST(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
     Scratch scratch;
-    EXPECT_EQ(InChild([] {
-                  PassDynaResult(1);
-                  std::vector<std::string> calls;
-                  RecordingWindow dialog(&calls);
-                  GetHWND(&dialog);
-                  PostStatus("first", LEVEL_PROGRESS);
-                  PostFailure("second");
-                  PostStatus("third", 42);
-                  EXPECT_EQ(dialog.Board()->Text(), "third");
+    EXPECT_TRUE(InChildPasses([] {
+        PassDynaResult(1);
+        EngineDialog dialog;
+        PostStatus("first", LEVEL_PROGRESS);
+        PostFailure("second");
+        PostStatus("third", 42);
+        EXPECT_EQ(dialog.Board()->Text(), "third");
 
-                  std::vector<std::string> calls2;
-                  RecordingWindow noBoard(&calls2, /*hasBoard=*/false);
-                  EXPECT_EQ(GetHWND(&noBoard), &noBoard);
-                  PostStatus("nowhere to show", LEVEL_PROGRESS);
-                  EXPECT_EQ(calls2, (std::vector<std::string>{"child 1008", "dialog disable",
-                                                              "dialog dispatch", "dialog enable"}));
-                  // Without any window, posting and pumping go on without effect.
-                  GetHWND(nullptr);
-                  PostStatus("headless", LEVEL_SUMMARY);
-                  EXPECT_STREQ(GetMsgBuffer(), "headless");
-              }),
-              0);
+        Lines calls2;
+        RecordingWindow noBoard(&calls2, /*hasBoard=*/false);
+        EXPECT_EQ(GetHWND(&noBoard), &noBoard);
+        PostStatus("nowhere to show", LEVEL_PROGRESS);
+        EXPECT_EQ(calls2,
+                  (Lines{"child 1008", "dialog disable", "dialog dispatch", "dialog enable"}));
+        // Without any window, posting and pumping go on without effect.
+        GetHWND(nullptr);
+        PostStatus("headless", LEVEL_SUMMARY);
+        EXPECT_STREQ(GetMsgBuffer(), "headless");
+    }));
 }
 
 TEST(StatusOutput, SummaryIsCutToItsBuffer) {
     Scratch scratch;
-    EXPECT_EQ(InChild([] {
-                  const std::string longText(500, 's');
-                  PostStatus(longText.c_str(), LEVEL_SUMMARY);
-                  EXPECT_EQ(std::string(GetMsgBuffer()), std::string(119, 's'));
-              }),
-              0);
+    EXPECT_TRUE(InChildPasses([] {
+        PostStatus(std::string(500, 's').c_str(), LEVEL_SUMMARY);
+        EXPECT_EQ(std::string(GetMsgBuffer()), std::string(119, 's'));
+    }));
 }
 
 TEST(StatusOutput, MessageBufferFormattingIsBounded) {
-    const std::string longText(1000, 'm');
-    FormatMessage("Test File: %s", longText.c_str());
+    FormatMessage("Test File: %s", std::string(1000, 'm').c_str());
     EXPECT_EQ(std::strlen(MessageBuffer), MESSAGE_BUFFER_SIZE - 1);
     EXPECT_EQ(std::string(MessageBuffer, 11), "Test File: ");
 }
@@ -176,3 +155,5 @@ TEST(StatusOutput, MessageBoxWithoutWindowGoesToStandardError) {
     ShowMessageBox("Error", "the text");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: the text\n");
 }
+
+} // namespace

@@ -11,8 +11,10 @@
 namespace zebwintest {
 
 struct DialogBench {
-    explicit DialogBench(fields::Keyword keyword = fields::Keyword::None)
-        : api(engine.Api()), dialog(api, ApplyLook(keyword)) {
+    // The dialog bound to the recording engine, or to the entry points given.
+    explicit DialogBench(fields::Keyword keyword = fields::Keyword::None,
+                         const EngineApi* bound = nullptr)
+        : api(bound != nullptr ? *bound : engine.Api()), dialog(api, ApplyLook(keyword)) {
         dialog.show();
         exposed = QTest::qWaitForWindowExposed(&dialog);
     }
