@@ -128,11 +128,21 @@ std::string SweepSvg(const Options& options, const RunContext& context,
     svg += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" "
                   "stroke=\"#333\"/>\n",
                   kLeft, kTop, kRight - kLeft, kBottom - kTop);
-    const int xTicks = 6;
-    for (int i = 0; i <= xTicks; ++i) {
-        const double size = low + (high - low) * static_cast<double>(i) / xTicks;
-        svg += Format("<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">%.0f</text>\n", x(size),
-                      kBottom + 20, size);
+    // The passes' own sizes along the axis while they can be read apart, else six even steps.
+    std::vector<double> ticks;
+    if (runs.size() >= 2 && runs.size() <= 12) {
+        for (const RunRecord& run : runs) {
+            ticks.push_back(run.bufferSize.value_or(0));
+        }
+    } else {
+        for (int i = 0; i <= 6; ++i) {
+            ticks.push_back(std::round(low + (high - low) * i / 6.0));
+        }
+    }
+    for (double size : ticks) {
+        svg += Format("<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"#333\"/>"
+                      "<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">%.0f</text>\n",
+                      x(size), kBottom, x(size), kBottom + 5, x(size), kBottom + 20, size);
     }
     svg += Format("<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">buffer size (bytes)</text>\n",
                   (kLeft + kRight) / 2, kBottom + 44);
@@ -179,9 +189,8 @@ std::string SweepSvg(const Options& options, const RunContext& context,
             svg += Format("<path d=\"M%.1f %.1fl10 10m0 -10l-10 10\" stroke=\"%s\" "
                           "stroke-width=\"3\"/>",
                           px - 5, py - 5, kFailColour);
-            svg +=
-                Format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"%s\">%s</text>",
-                       px, py - 10, kFailColour, Xml(run.outcome).c_str());
+            svg += Format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"start\" fill=\"%s\">%s</text>",
+                          px + 8, py - 12, kFailColour, Xml(run.outcome).c_str());
         }
         svg += "</g>\n";
     }
