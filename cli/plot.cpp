@@ -61,13 +61,13 @@ std::string Label(double value) {
     return Format("%g", value);
 }
 
-std::string Header(const std::string& title, const std::string& subtitle) {
+std::string Header(const std::string& title, const std::string& subtitle, double height = kHeight) {
     std::string svg = Format("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" "
                              "height=\"%g\" viewBox=\"0 0 %g %g\" "
                              "font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n",
-                             kWidth, kHeight, kWidth, kHeight);
-    svg += Format("<rect width=\"%g\" height=\"%g\" fill=\"white\"/>\n", kWidth, kHeight);
+                             kWidth, height, kWidth, height);
+    svg += Format("<rect width=\"%g\" height=\"%g\" fill=\"white\"/>\n", kWidth, height);
     svg += "<title>" + Xml(title) + "</title>\n";
     svg += Format("<text x=\"%g\" y=\"40\" text-anchor=\"middle\" font-size=\"20\" "
                   "font-weight=\"bold\">",
@@ -219,7 +219,8 @@ std::string SessionSvg(const Options& options, const RunContext& context,
         std::string("NetBIOS session stress, ") + (sending ? "sender" : "receiver") + " on " +
             context.host + ", " + Date(context.start),
         sending ? Format("%d blocks of %u bytes requested", options.blocks, options.bufferSize)
-                : std::string("until the sender hung up"));
+                : std::string("until the sender hung up"),
+        kTop + 240);
     double top = 0;
     for (const RunRecord& run : runs) {
         top = std::max(top, run.BytesPerSecond().value_or(0) / 1e6);

@@ -97,16 +97,26 @@ std::string RateText(std::string_view text) {
 }
 
 // In quiet mode a run that did not pass still shows what the engine said about it, without
-// its lines per block or per call.
+// its lines per block or per call, and a text repeated at once as one line with its count.
 void ShowFailure(const RunRecord& run, const std::vector<std::string>& texts, ConsoleBoard& board,
                  bool quiet) {
     if (!quiet || Passed(run)) {
         return;
     }
+    std::vector<std::pair<std::string, int>> lines;
     for (const std::string& text : texts) {
-        if (!text.starts_with("Received block ") && text != "calling receiver") {
-            board.PrintAlways(BoardLine(text.c_str()));
+        if (text.starts_with("Received block ") || text == "calling receiver") {
+            continue;
         }
+        if (!lines.empty() && lines.back().first == text) {
+            ++lines.back().second;
+        } else {
+            lines.emplace_back(text, 1);
+        }
+    }
+    for (const auto& [text, count] : lines) {
+        board.PrintAlways(BoardLine(text.c_str()) +
+                          (count > 1 ? " (" + std::to_string(count) + " times)" : ""));
     }
 }
 
