@@ -25,7 +25,7 @@ namespace {
 
 using namespace zebcli;
 
-std::vector<RunRecord> RunTests(const Options& options) {
+void RunTests(const Options& options, std::vector<RunRecord>& runs) {
     // The progress line only where a person watches it.
     const bool watched = !options.quiet && ::isatty(STDERR_FILENO) == 1;
     Progress progress(watched ? stderr : nullptr);
@@ -35,15 +35,17 @@ std::vector<RunRecord> RunTests(const Options& options) {
     PassSaveResult(options.save ? 1 : 0);
     switch (options.command) {
     case Command::FileIo:
-        return RunFileIoSweep(options, board, progress);
+        RunFileIoSweep(options, board, progress, runs);
+        break;
     case Command::Send:
-        return RunSender(options, board, progress);
+        runs = RunSender(options, board, progress);
+        break;
     case Command::Receive:
-        return RunReceiver(options, board, progress);
+        runs = RunReceiver(options, board, progress);
+        break;
     case Command::Log:
         break;
     }
-    return {};
 }
 
 // Writes one results file; false (and a message) when it could not be written.
@@ -57,6 +59,52 @@ bool Write(const std::string& path, const std::string& text) {
         return false;
     }
     return true;
+}
+
+// The end of a run: its summary lines and its results files. Returns the exit status.
+int Finish(const Options& options, RunContext& context, const std::vector<RunRecord>& runs) {
+    for (const std::string& line : EndSummary(options, runs)) {
+        std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+    const int resultCode = GetRetCode();
+    int status = resultCode == ZEB_RESULT_PASSED ? kExitPassed : kExitFailed;
+    // A receiver that no sender called has tested nothing: not a pass.
+    for (const RunRecord& run : runs) {
+        if (run.outcome == "no sender") {
+            status = kExitFailed;
+        }
+    }
+    if (options.command == Command::FileIo && DescribeTarget(options).backend == "posix") {
+        context.fileSystem = DescribeFileSystem(options.path);
+    }
+    bool written = Write(options.jsonPath, ResultsJson(options, context, runs, resultCode));
+    written = Write(options.csvPath, ResultsCsv(options, runs)) && written;
+    written = Write(options.plotPath, ResultsSvg(options, context, runs)) && written;
+    return written ? status : kExitNotWritten;
+}
+
+// What the run has done so far, for the engine's own end of the process (exit from inside a
+// pass): the results are still written, the pass under way marked as the one that ended it.
+struct Unfinished {
+    const Options* options = nullptr;
+    RunContext* context = nullptr;
+    std::vector<RunRecord>* runs = nullptr;
+} g_unfinished;
+
+void FinishAtEngineExit() {
+    if (g_unfinished.options == nullptr) {
+        return;
+    }
+    const Options& options = *g_unfinished.options;
+    g_unfinished.options = nullptr;
+    if (!g_unfinished.runs->empty()) {
+        g_unfinished.runs->back().resultCode = GetRetCode();
+    }
+    if (Finish(options, *g_unfinished.context, *g_unfinished.runs) == kExitNotWritten) {
+        std::fflush(stdout);
+        ::_exit(kExitNotWritten);
+    }
 }
 
 } // namespace
@@ -97,25 +145,10 @@ int main(int argc, char** argv) {
     }
 
     RunContext context = CurrentContext(std::vector<std::string>(argv, argv + argc));
-    const std::vector<RunRecord> runs = RunTests(options);
-    for (const std::string& line : EndSummary(options, runs)) {
-        std::printf("%s\n", line.c_str());
-    }
-    std::fflush(stdout);
-
-    const int resultCode = GetRetCode();
-    int status = resultCode == ZEB_RESULT_PASSED ? kExitPassed : kExitFailed;
-    // A receiver that no sender called has tested nothing: not a pass.
-    for (const RunRecord& run : runs) {
-        if (run.outcome == "no sender") {
-            status = kExitFailed;
-        }
-    }
-    if (options.command == Command::FileIo && DescribeTarget(options).backend == "posix") {
-        context.fileSystem = DescribeFileSystem(options.path);
-    }
-    bool written = Write(options.jsonPath, ResultsJson(options, context, runs, resultCode));
-    written = Write(options.csvPath, ResultsCsv(options, runs)) && written;
-    written = Write(options.plotPath, ResultsSvg(options, context, runs)) && written;
-    return written ? status : kExitNotWritten;
+    std::vector<RunRecord> runs;
+    g_unfinished = {&options, &context, &runs};
+    std::atexit(FinishAtEngineExit);
+    RunTests(options, runs);
+    g_unfinished = {};
+    return Finish(options, context, runs);
 }

@@ -184,9 +184,8 @@ std::vector<std::uint32_t> SweepBufferSizes(const Options& options) {
     return sizes;
 }
 
-std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board,
-                                      Progress& progress) {
-    std::vector<RunRecord> runs;
+void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
+                    std::vector<RunRecord>& runs) {
     SetFileCacheMode(options.cacheMode);
     GetHWND(&board);
     board.TakeTexts();
@@ -195,6 +194,12 @@ std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& boar
     progress.StartSweep(SweepBufferSizes(options).size());
     sweep::Run(plan, [&](std::uint32_t size) {
         progress.StartPass(runs.size(), size);
+        // Stands for the pass until it returns: the engine ends the process itself when data
+        // read back differs from what a sequential read-and-write pass has just written.
+        RunRecord& pending = runs.emplace_back();
+        pending.start = UtcTimestamp();
+        pending.outcome = kEndedByEngine;
+        pending.bufferSize = size;
         int result = 0;
         const std::optional<ProcessBytes> before = ProcessIoBytes();
         RunRecord run = Timed(
@@ -224,10 +229,9 @@ std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& boar
                 });
         }
         ShowFailure(run, texts, board, options.quiet);
-        runs.push_back(std::move(run));
+        runs.back() = std::move(run);
         return result;
     });
-    return runs;
 }
 
 std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board, Progress& progress) {

@@ -14,9 +14,11 @@
 namespace zebcli {
 
 // The buffer-size sweep: one file I/O pass per size from fromSize while not above toSize,
-// stopping when a pass reports that the test file cannot be opened.
-std::vector<RunRecord> RunFileIoSweep(const Options& options, ConsoleBoard& board,
-                                      Progress& progress);
+// stopping when a pass reports that the test file cannot be opened. Each pass is appended to
+// runs as it starts, with the outcome kEndedByEngine until it returns.
+void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
+                    std::vector<RunRecord>& runs);
+inline constexpr char kEndedByEngine[] = "process ended by the engine";
 
 // The buffer sizes of the sweep as the engine uses them.
 std::vector<std::uint32_t> SweepBufferSizes(const Options& options);
