@@ -141,17 +141,17 @@ std::string DefaultLogPath() {
            "/ctlogs/PLV.log";
 }
 
-int DecodeLogCommand(const std::string& given, bool json, std::FILE* out, std::FILE* err) {
-    const std::string path = given.empty() ? DefaultLogPath() : given;
-    std::ifstream file(path, std::ios::binary);
+int DecodeLogCommand(const std::string& path, bool json, std::FILE* out, std::FILE* err) {
+    const std::string log = path.empty() ? DefaultLogPath() : path;
+    std::ifstream file(log, std::ios::binary);
     if (!file) {
-        std::fprintf(err, "zebcli: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(err, "zebcli: cannot read %s: %s\n", log.c_str(), std::strerror(errno));
         return 1;
     }
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file),
                                            std::istreambuf_iterator<char>()};
     if (file.bad()) {
-        std::fprintf(err, "zebcli: cannot read %s\n", path.c_str());
+        std::fprintf(err, "zebcli: cannot read %s\n", log.c_str());
         return 1;
     }
     const std::vector<LogEntry> entries = DecodeCompatLog(bytes);
@@ -169,7 +169,7 @@ int DecodeLogCommand(const std::string& given, bool json, std::FILE* out, std::F
             continue;
         }
         whole = false;
-        std::fprintf(err, "zebcli: %s: offset %zu: %s%s%s\n", path.c_str(), e.offset,
+        std::fprintf(err, "zebcli: %s: offset %zu: %s%s%s\n", log.c_str(), e.offset,
                      e.problem.c_str(), e.text.empty() ? "" : ": ",
                      e.text.empty() ? "" : Printable(e.text).c_str());
         if (json) {
@@ -182,7 +182,7 @@ int DecodeLogCommand(const std::string& given, bool json, std::FILE* out, std::F
         }
     }
     if (json) {
-        nlohmann::ordered_json doc = {{"log", BoardUtf8(path)},
+        nlohmann::ordered_json doc = {{"log", BoardUtf8(log)},
                                       {"size", bytes.size()},
                                       {"records", records},
                                       {"problems", problems}};

@@ -168,6 +168,7 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
     std::vector<std::string> words{"zebcli"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<const char*> argv;
+    argv.reserve(words.size());
     for (const std::string& word : words) {
         argv.push_back(word.c_str());
     }

@@ -43,6 +43,7 @@ bool AnyContains(const std::vector<std::string>& texts, std::string_view part) {
 
 std::vector<std::string> Texts(const std::vector<BoardText>& timed) {
     std::vector<std::string> texts;
+    texts.reserve(timed.size());
     for (const BoardText& t : timed) {
         texts.push_back(t.text);
     }
