@@ -1,6 +1,6 @@
 #include "plot.h"
 
-#include "runner.h"
+#include "summary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -179,7 +179,7 @@ std::string SweepSvg(const Options& options, const RunContext& context,
                           run.outcome.c_str(), run.BytesPerSecond().value_or(0) / 1e6,
                           run.OperationsPerSecond().value_or(0))) +
                "</title>";
-        if (Passed(run)) {
+        if (run.Passed()) {
             svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>", px,
                           yRate(run.BytesPerSecond().value_or(0) / 1e6), kRateColour);
             svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"7\" height=\"7\" fill=\"%s\"/>",
@@ -238,7 +238,7 @@ std::string SessionSvg(const Options& options, const RunContext& context,
     double y = kTop + 30;
     for (const RunRecord& run : runs) {
         const double rate = run.BytesPerSecond().value_or(0) / 1e6;
-        const bool passed = Passed(run);
+        const bool passed = run.Passed();
         svg += Format("<g class=\"session\" data-outcome=\"%s\">", Xml(run.outcome).c_str());
         svg += Format("<rect x=\"%g\" y=\"%g\" width=\"%.1f\" height=\"60\" fill=\"%s\"/>", kLeft,
                       y, rate / top * (kRight - kLeft), passed ? kRateColour : kFailColour);

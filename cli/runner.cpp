@@ -101,7 +101,7 @@ std::string RateText(std::string_view text) {
 // its lines per block or per call, and a text repeated at once as one line with its count.
 void ShowFailure(const RunRecord& run, const std::vector<std::string>& texts, ConsoleBoard& board,
                  bool quiet) {
-    if (!quiet || Passed(run)) {
+    if (!quiet || run.Passed()) {
         return;
     }
     std::vector<std::pair<std::string, int>> lines;
@@ -136,10 +136,6 @@ std::string Rate(const RunRecord& run) {
 }
 
 } // namespace
-
-bool Passed(const RunRecord& run) {
-    return run.outcome == "passed" || run.outcome == "sent" || run.outcome == "completed";
-}
 
 std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts) {
     if (engineResult == ZEB_TEST_FILE_NOT_OPENED) {
@@ -333,7 +329,7 @@ std::vector<std::string> EndSummary(const Options& options, const std::vector<Ru
             bytes += *run.transferBytes;
             seconds += *run.transferSeconds;
         }
-        notPassed += Passed(run) ? 0 : 1;
+        notPassed += run.Passed() ? 0 : 1;
     }
     std::snprintf(line, sizeof line, "%zu %s, %zu not passed, %llu bytes at %.2f MB/s", runs.size(),
                   options.command == Command::FileIo ? "passes" : "sessions", notPassed,

@@ -35,10 +35,6 @@ std::string FileIoOutcome(int engineResult, const std::vector<std::string>& text
 // The outcome of a receive run, from what the engine posted.
 std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts);
 
-// Whether a run's outcome counts as passed: a pass that passed, a session sent or received
-// whole.
-bool Passed(const RunRecord& run);
-
 // The lines printed after the runs: one per pass or session and the totals.
 std::vector<std::string> EndSummary(const Options& options, const std::vector<RunRecord>& runs);
 

@@ -146,9 +146,7 @@ Json Totals(const std::vector<RunRecord>& runs) {
             bytes += *run.transferBytes;
             transferSeconds += *run.transferSeconds;
         }
-        if (run.outcome != "passed" && run.outcome != "sent" && run.outcome != "completed") {
-            ++failed;
-        }
+        failed += run.Passed() ? 0 : 1;
     }
     Json t = Json::object();
     t["runs"] = runs.size();
@@ -213,6 +211,10 @@ std::string Row(const std::vector<std::string>& cells) {
 }
 
 } // namespace
+
+bool RunRecord::Passed() const {
+    return outcome == "passed" || outcome == "sent" || outcome == "completed";
+}
 
 std::optional<double> RunRecord::BytesPerSecond() const {
     if (!transferBytes || !transferSeconds || *transferSeconds <= 0) {

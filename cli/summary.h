@@ -38,6 +38,9 @@ struct RunRecord {
     std::string engineRate;              // session: the engine's rate text ("KB/s": bytes/ms)
     std::string summary;                 // send: the engine's summary text
 
+    // Whether the outcome counts as passed: a pass that passed, a session sent or received
+    // whole.
+    bool Passed() const;
     std::optional<double> BytesPerSecond() const;
     std::optional<double> OperationsPerSecond() const;
 };
