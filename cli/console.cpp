@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "progress.h"
+
 #include <utility>
 
 namespace zebcli {
@@ -30,22 +32,53 @@ std::string BoardLine(const char* text) {
 }
 
 void ConsoleBoard::SetText(const char* text) {
-    m_texts.emplace_back(text);
+    m_texts.push_back({text, std::chrono::steady_clock::now()});
+    if (m_progress != nullptr) {
+        m_progress->Text(text);
+    }
     Print(BoardLine(text));
 }
 
 void ConsoleBoard::ShowMessageBox(const char* caption, const char* text) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
-    std::fflush(stderr);
+    const auto show = [&] {
+        std::fprintf(stderr, "%s: %s\n", caption, text);
+        std::fflush(stderr);
+    };
+    if (m_progress != nullptr) {
+        m_progress->Around(show);
+    } else {
+        show();
+    }
 }
 
 void ConsoleBoard::Print(const std::string& line) {
-    std::fprintf(m_out, "%s\n", line.c_str());
-    std::fflush(m_out);
+    if (!m_quiet) {
+        PrintAlways(line);
+    }
+}
+
+void ConsoleBoard::PrintAlways(const std::string& line) {
+    const auto print = [&] {
+        std::fprintf(m_out, "%s\n", line.c_str());
+        std::fflush(m_out);
+    };
+    if (m_progress != nullptr) {
+        m_progress->Around(print);
+    } else {
+        print();
+    }
+}
+
+std::vector<BoardText> ConsoleBoard::TakeTimedTexts() {
+    return std::exchange(m_texts, {});
 }
 
 std::vector<std::string> ConsoleBoard::TakeTexts() {
-    return std::exchange(m_texts, {});
+    std::vector<std::string> texts;
+    for (BoardText& t : TakeTimedTexts()) {
+        texts.push_back(std::move(t.text));
+    }
+    return texts;
 }
 
 } // namespace zebcli

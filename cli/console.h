@@ -1,23 +1,35 @@
 // The console as the engine's message board: every text the engine shows on the board is
-// printed as one line on standard output as it happens, and kept for the run's summary.
+// printed as one line on standard output as it happens (unless quiet), and kept with the time
+// it came for the run's summary.
 #ifndef ZEBCLI_CONSOLE_H
 #define ZEBCLI_CONSOLE_H
 
 #include "zebdll.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace zebcli {
 
+class Progress;
+
 // One line for a board text: line ends at either end are dropped and those inside become
 // blanks, so that one posting is always one line.
 std::string BoardLine(const char* text);
 
+// A board text and when it was shown.
+struct BoardText {
+    std::string text;
+    std::chrono::steady_clock::time_point at;
+};
+
 class ConsoleBoard final : public ZebWindow {
   public:
-    explicit ConsoleBoard(std::FILE* out) : m_out(out) {}
+    // quiet: the engine's texts are kept but not printed. progress may be null.
+    ConsoleBoard(std::FILE* out, bool quiet, Progress* progress = nullptr)
+        : m_out(out), m_quiet(quiet), m_progress(progress) {}
 
     // The dialog and its board are the same console.
     ZebWindow* ChildWindow(int id) override { return id == ZEB_BOARD_ID ? this : nullptr; }
@@ -28,15 +40,20 @@ class ConsoleBoard final : public ZebWindow {
     // A message box is a line on standard error; nobody needs to dismiss it.
     void ShowMessageBox(const char* caption, const char* text) override;
 
-    // Prints a text of the runner's own, in the same form as the engine's.
+    // Prints a text of the runner's own, in the same form as the engine's, unless quiet.
     void Print(const std::string& line);
+    // Prints a line whether quiet or not (the end summary, the failures).
+    void PrintAlways(const std::string& line);
 
     // The texts shown since the last call, oldest first.
+    std::vector<BoardText> TakeTimedTexts();
     std::vector<std::string> TakeTexts();
 
   private:
     std::FILE* m_out;
-    std::vector<std::string> m_texts;
+    bool m_quiet;
+    Progress* m_progress;
+    std::vector<BoardText> m_texts;
 };
 
 } // namespace zebcli

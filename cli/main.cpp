@@ -1,23 +1,111 @@
 // zebcli: the ZEB LAN stress tests without a window, for file servers, test hosts and
-// scripts. The console is the message board; the exit status is the engine's result code.
+// scripts. The console is the message board; the exit status says whether a failure was
+// posted.
+#include "compatlogreader.h"
 #include "console.h"
 #include "options.h"
+#include "plot.h"
+#include "progress.h"
 #include "runner.h"
 #include "standardfds.h"
 #include "summary.h"
 #include "testfs.h"
 #include "zebdll.h"
 
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace {
 
-constexpr int kUsageError = 64;
-constexpr int kSummaryNotWritten = 1;
+using namespace zebcli;
+
+void RunTests(const Options& options, std::vector<RunRecord>& runs) {
+    // The progress line only where a person watches it.
+    const bool watched = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    Progress progress(watched ? stderr : nullptr);
+    ConsoleBoard board(stdout, options.quiet, &progress);
+    // The board stays fed in quiet mode too: only its texts tell a pass's verdict.
+    PassDynaResult(1);
+    PassSaveResult(options.save ? 1 : 0);
+    switch (options.command) {
+    case Command::FileIo:
+        RunFileIoSweep(options, board, progress, runs);
+        break;
+    case Command::Send:
+        runs = RunSender(options, board, progress);
+        break;
+    case Command::Receive:
+        runs = RunReceiver(options, board, progress);
+        break;
+    case Command::Log:
+        break;
+    }
+}
+
+// Writes one results file; false (and a message) when it could not be written.
+bool Write(const std::string& path, const std::string& text) {
+    if (path.empty()) {
+        return true;
+    }
+    const std::string error = WriteWholeFile(path, text);
+    if (!error.empty()) {
+        std::fprintf(stderr, "zebcli: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The end of a run: its summary lines and its results files. Returns the exit status.
+int Finish(const Options& options, RunContext& context, const std::vector<RunRecord>& runs) {
+    for (const std::string& line : EndSummary(options, runs)) {
+        std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+    const int resultCode = GetRetCode();
+    int status = resultCode == ZEB_RESULT_PASSED ? kExitPassed : kExitFailed;
+    // A receiver that no sender called has tested nothing: not a pass.
+    for (const RunRecord& run : runs) {
+        if (run.outcome == "no sender") {
+            status = kExitFailed;
+        }
+    }
+    if (options.command == Command::FileIo && DescribeTarget(options).backend == "posix") {
+        context.fileSystem = DescribeFileSystem(options.path);
+    }
+    bool written = Write(options.jsonPath, ResultsJson(options, context, runs, resultCode));
+    written = Write(options.csvPath, ResultsCsv(options, runs)) && written;
+    written = Write(options.plotPath, ResultsSvg(options, context, runs)) && written;
+    return written ? status : kExitNotWritten;
+}
+
+// What the run has done so far, for the engine's own end of the process (exit from inside a
+// pass): the results are still written, the pass under way marked as the one that ended it.
+struct Unfinished {
+    const Options* options = nullptr;
+    RunContext* context = nullptr;
+    std::vector<RunRecord>* runs = nullptr;
+} g_unfinished;
+
+void FinishAtEngineExit() {
+    if (g_unfinished.options == nullptr) {
+        return;
+    }
+    const Options& options = *g_unfinished.options;
+    g_unfinished.options = nullptr;
+    if (!g_unfinished.runs->empty()) {
+        g_unfinished.runs->back().resultCode = GetRetCode();
+    }
+    if (Finish(options, *g_unfinished.context, *g_unfinished.runs) == kExitNotWritten) {
+        std::fflush(stdout);
+        ::_exit(kExitNotWritten);
+    }
+}
 
 } // namespace
 
@@ -28,64 +116,39 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const zebcli::ParseResult parsed = zebcli::ParseArguments(args);
-    if (!parsed.ok) {
-        std::fprintf(stderr, "zebcli: %s\n", parsed.error.c_str());
-        return kUsageError;
+    const ParseResult parsed = ParseArguments(args);
+    if (!parsed.run) {
+        if (parsed.exitStatus == kExitPassed) {
+            std::fputs(parsed.message.c_str(), stdout);
+        } else {
+            std::fprintf(stderr, "zebcli: %s\n", parsed.message.c_str());
+        }
+        return parsed.exitStatus;
     }
-    const zebcli::Options& options = parsed.options;
-    if (options.command == zebcli::Command::Help) {
-        const std::string_view usage = zebcli::UsageText();
-        std::fwrite(usage.data(), 1, usage.size(), stdout);
-        return 0;
+    const Options& options = parsed.options;
+    if (options.command == Command::Log) {
+        return DecodeLogCommand(options.logPath, options.logJson, stdout, stderr);
     }
 
-    // The engine's own clients read the authentication file named here.
-    if (!options.authenticationFile.empty()) {
-        ::setenv("ZEB_AUTHENTICATION_FILE", options.authenticationFile.c_str(), 1);
-    }
-    const bool onServer = zebcli::DescribeServer(options.path).has_value();
-    if (options.command == zebcli::Command::FileIo && options.cacheMode == ZEB_CACHE_DIRECT &&
-        !onServer) {
-        const std::string refusal =
-            zebcli::DirectRefusal(options.path, zebcli::SweepBufferSizes(options), options.ioMode);
-        if (!refusal.empty()) {
-            std::fprintf(stderr, "zebcli: %s\n", refusal.c_str());
-            return kUsageError;
+    if (options.command == Command::FileIo) {
+        if (!options.authenticationFile.empty()) {
+            ::setenv("ZEB_AUTHENTICATION_FILE", options.authenticationFile.c_str(), 1);
+        }
+        if (options.cacheMode == ZEB_CACHE_DIRECT && DescribeTarget(options).backend == "posix") {
+            const std::string refusal =
+                DirectRefusal(options.path, SweepBufferSizes(options), options.ioMode);
+            if (!refusal.empty()) {
+                std::fprintf(stderr, "zebcli: %s\n", refusal.c_str());
+                return kExitUsage;
+            }
         }
     }
 
-    zebcli::ConsoleBoard board(stdout);
-    PassDynaResult(1);
-    PassSaveResult(options.save ? 1 : 0);
-
-    std::vector<zebcli::RunRecord> runs;
-    switch (options.command) {
-    case zebcli::Command::FileIo:
-        runs = zebcli::RunFileIoSweep(options, board);
-        break;
-    case zebcli::Command::Send:
-        runs = zebcli::RunSender(options, board);
-        break;
-    case zebcli::Command::Receive:
-        runs = zebcli::RunReceiver(board);
-        break;
-    case zebcli::Command::Help:
-        break;
-    }
-
-    const int resultCode = GetRetCode();
-    if (!options.jsonPath.empty()) {
-        std::optional<zebcli::TestedFileSystem> fileSystem;
-        if (options.command == zebcli::Command::FileIo && !onServer) {
-            fileSystem = zebcli::DescribeFileSystem(options.path);
-        }
-        const std::string error = zebcli::WriteWholeFile(
-            options.jsonPath, zebcli::SummaryJson(options, runs, resultCode, fileSystem));
-        if (!error.empty()) {
-            std::fprintf(stderr, "zebcli: %s\n", error.c_str());
-            return kSummaryNotWritten;
-        }
-    }
-    return resultCode;
+    RunContext context = CurrentContext(std::vector<std::string>(argv, argv + argc));
+    std::vector<RunRecord> runs;
+    g_unfinished = {&options, &context, &runs};
+    std::atexit(FinishAtEngineExit);
+    RunTests(options, runs);
+    g_unfinished = {};
+    return Finish(options, context, runs);
 }

@@ -1,54 +1,27 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <sstream>
+#include <vector>
 
 namespace zebcli {
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "Usage: zebcli COMMAND [OPTIONS]\n"
-    "Runs the ZEB LAN stress tests without a window; every message of the engine is one line\n"
-    "on standard output.\n"
-    "\n"
-    "Commands:\n"
-    "  fileio PATH   file I/O stress on the test file PATH, one pass per buffer size\n"
-    "      --from N        first buffer size of the sweep, 1..65535 (1024)\n"
-    "      --to N          last buffer size of the sweep, 2..32000 (2048)\n"
-    "      --inc N         buffer size increment, 2..32000 (8)\n"
-    "      --iterations N  operations per pass, 2..32000 (10)\n"
-    "      --mode NAME     I/O mode, at most 20 characters (\"Overlay Write\"): Sequential Read,\n"
-    "                      Sequential Write, Sequential R & W, Random Read, Random Write,\n"
-    "                      Random R & W, Overlay Read, Overlay Write, Overlay R & W;\n"
-    "                      any other text runs Random R & W\n"
-    "      --cache MODE    how the passes reach the test file (plain): plain, through the\n"
-    "                      client's cache; direct, with O_DIRECT; drop, every read and write\n"
-    "                      made at the file system's server or disk; smb:// and nfs:// test\n"
-    "                      files are reached without a cache (\"none\")\n"
-    "      --authentication-file FILE  user and password for smb:// (smbclient -A format);\n"
-    "                      or the password in PASSWD\n"
-    "  send          NetBIOS session stress as the sender\n"
-    "      --blocks N      number of blocks, 1..32000 (1000)\n"
-    "      --size N        block size in bytes, 1..65535 (65535)\n"
-    "  recv          NetBIOS session stress as the receiver, until the sender hangs up\n"
-    "\n"
-    "Options of every command:\n"
-    "  --save        append every message to report.txt in the current directory\n"
-    "  --json FILE   write a machine-readable summary to FILE at the end\n"
-    "  --help        show this text\n"
-    "\n"
-    "Exit status: 3 when no failure was posted, 2 after any failure, 64 for a usage error.\n"
-    "The NetBIOS provider's settings (NETBIOS_LANAS, NETBIOS_BROADCAST, ...) come from the\n"
-    "environment; see zebcli(1).\n";
+constexpr char kFooter[] =
+    "Exit status: 0 no failure was posted; 1 a failure was posted (a failed pass, a data\n"
+    "error, no partner station, a log with cut or damaged records); 2 a results file (--json,\n"
+    "--csv, --plot) could not be written; 64 a usage error. See zebcli(1).\n";
 
 std::string Quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
 }
 
-// Stores one option with the dialog's rules for its field; the message on failure names the
-// option.
+// The dialog's rules for a number field; the message on failure names the option.
 std::optional<std::string> Refusal(const fields::Field& field, std::string_view text,
                                    fields::StoreOutcome outcome) {
     if (outcome == fields::StoreOutcome::Stored) {
@@ -57,137 +30,238 @@ std::optional<std::string> Refusal(const fields::Field& field, std::string_view 
     return std::string(field.option) + " " + Quoted(text) + ": " + field.Message(outcome);
 }
 
-std::optional<std::string> Store(const fields::Field& field, std::string_view text,
-                                 std::uint32_t& stored) {
-    return Refusal(field, text, fields::StoreUnsigned(text, field.range, stored));
+template <typename Number>
+std::optional<std::string> Store(const fields::Field& field, const CLI::Option* given,
+                                 const std::string& text, Number& stored) {
+    if (given->count() == 0) {
+        return std::nullopt;
+    }
+    if constexpr (std::is_signed_v<Number>) {
+        return Refusal(field, text, fields::StoreSigned(text, field.range, stored));
+    } else {
+        return Refusal(field, text, fields::StoreUnsigned(text, field.range, stored));
+    }
 }
 
-std::optional<std::string> Store(const fields::Field& field, std::string_view text,
-                                 std::int32_t& stored) {
-    return Refusal(field, text, fields::StoreSigned(text, field.range, stored));
+std::string ModeList() {
+    std::string list;
+    for (std::size_t i = 0; i < fields::kModeNames.size(); ++i) {
+        list += (i == 0 ? "" : ", ") + std::to_string(i) + " " + std::string(fields::kModeNames[i]);
+    }
+    return list;
 }
 
-std::optional<std::string> Store(const fields::Field& field, std::string_view text,
-                                 std::string& stored) {
-    return Refusal(field, text, fields::StoreText(text, field.limit, stored));
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
 }
 
-ParseResult Failure(std::string message) {
+ParseResult Exit(int status, std::string message) {
     ParseResult result;
-    result.error = std::move(message);
+    result.exitStatus = status;
+    result.message = std::move(message);
     return result;
+}
+
+// The texts given to the options, checked with the fields' rules once the syntax has parsed.
+struct Texts {
+    std::string from, to, inc, iterations, mode, cache = "plain", blocks, size;
+};
+
+void AddOutputs(CLI::App* command, Options& o, bool sweep) {
+    command->add_flag("-q,--quiet", o.quiet,
+                      "no line per engine message and no progress; the end summary, failures "
+                      "and errors still print");
+    command->add_flag("--save", o.save, "append every message to report.txt");
+    command->add_option("--json", o.jsonPath, "write the results to FILE as JSON")
+        ->type_name("FILE")
+        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    command
+        ->add_option("--csv", o.csvPath,
+                     std::string("write one row per ") + (sweep ? "pass" : "session") +
+                         " to FILE as CSV, with a header row")
+        ->type_name("FILE")
+        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    command
+        ->add_option("--plot", o.plotPath,
+                     sweep ? "draw the sweep (MB/s and operations per second against the buffer "
+                             "size) as an SVG chart in FILE"
+                           : "draw the session's rate as an SVG chart in FILE")
+        ->type_name("FILE")
+        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
 }
 
 } // namespace
 
-std::string_view UsageText() {
-    return kUsage;
+int ModeIndex(std::string_view text) {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '8') {
+        return text[0] - '0';
+    }
+    for (std::size_t i = 0; i < fields::kModeNames.size(); ++i) {
+        if (SameIgnoringCase(text, fields::kModeNames[i])) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 ParseResult ParseArguments(std::span<const std::string_view> args) {
-    ParseResult result;
-    Options& options = result.options;
-    if (args.empty()) {
-        return Failure("no command given (fileio, send or recv); see --help");
+    Options o;
+    Texts t;
+    CLI::App app{"Runs the ZEB LAN stress tests without a window; every message of the engine "
+                 "is one line on standard output.",
+                 "zebcli"};
+    app.set_version_flag("--version", "zebcli " ZEB_VERSION " (ZEB LAN stress kit)");
+    app.require_subcommand(1);
+    app.footer(kFooter);
+
+    CLI::App* fileio =
+        app.add_subcommand("fileio", "file I/O stress on the test file PATH, one pass per "
+                                     "buffer size from --from while not above --to");
+    fileio->add_option("PATH", o.path, "the test file (at most 200 bytes)")->required();
+    const CLI::Option* from =
+        fileio->add_option("--from", t.from, "first buffer size of the sweep, 1..65535 (1024)")
+            ->type_name("N");
+    const CLI::Option* to =
+        fileio->add_option("--to", t.to, "last buffer size, 2..32000 (2048)")->type_name("N");
+    const CLI::Option* inc =
+        fileio->add_option("--inc", t.inc, "buffer size increment, 2..32000 (8)")->type_name("N");
+    const CLI::Option* iterations =
+        fileio->add_option("--iterations", t.iterations, "operations per pass, 2..32000 (10)")
+            ->type_name("N");
+    const CLI::Option* mode =
+        fileio->add_option("--mode", t.mode, "I/O mode, by name or index (Overlay Write)")
+            ->type_name("MODE");
+    fileio->add_option("--cache", t.cache, "plain, direct or drop (plain)")->type_name("HOW");
+    fileio->footer("I/O modes (names in any case): " + ModeList() +
+                   ".\n--cache: plain, through the client's page cache; direct, with O_DIRECT; "
+                   "drop, every\nread and write made at the file system's server or disk.\n" +
+                   kFooter);
+    fileio
+        ->add_option("--authentication-file", o.authenticationFile,
+                     "read the SMB user and password from FILE, in smbclient -A format")
+        ->type_name("FILE");
+    AddOutputs(fileio, o, true);
+
+    CLI::App* send = app.add_subcommand("send", "NetBIOS session stress as the sender");
+    const CLI::Option* blocks =
+        send->add_option("--blocks", t.blocks, "number of blocks, 1..32000 (1000)")->type_name("N");
+    const CLI::Option* size =
+        send->add_option("--size", t.size, "block size in bytes, 1..65535 (65535)")->type_name("N");
+    AddOutputs(send, o, false);
+
+    CLI::App* recv = app.add_subcommand(
+        "recv", "NetBIOS session stress as the receiver, until the sender hangs up");
+    AddOutputs(recv, o, false);
+
+    CLI::App* log =
+        app.add_subcommand("log", "decode the compatibility log FILE ($WINDIR/ctlogs/PLV.log, or "
+                                  "/var/log/ctlogs/PLV.log without WINDIR): one line per record");
+    log->add_option("FILE", o.logPath, "the log to decode");
+    log->add_flag("--json", o.logJson, "the records as a JSON document");
+
+    for (CLI::App* command : {&app, fileio, send, recv, log}) {
+        command->allow_extras();
     }
-    for (std::string_view arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            options.command = Command::Help;
-            result.ok = true;
-            return result;
+    std::vector<std::string> words{"zebcli"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<const char*> argv;
+    argv.reserve(words.size());
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::CallForHelp&) {
+        std::ostringstream out;
+        std::ostringstream ignored;
+        app.exit(CLI::CallForHelp(), out, ignored);
+        return Exit(kExitPassed, out.str());
+    } catch (const CLI::CallForVersion& e) {
+        return Exit(kExitPassed, std::string(e.what()) + "\n");
+    } catch (const CLI::ParseError& e) {
+        std::string what = e.what();
+        if (app.get_subcommands().empty()) {
+            what = app.remaining().empty() ? "no command given (fileio, send, recv or log)"
+                                           : "unknown command " + Quoted(app.remaining().front()) +
+                                                 " (fileio, send, recv or log)";
         }
+        return Exit(kExitUsage, what + "; see zebcli --help");
     }
 
-    const std::string_view command = args[0];
-    std::size_t at = 1;
-    if (command == "fileio") {
-        options.command = Command::FileIo;
-        if (args.size() < 2 || args[1].starts_with("--")) {
-            return Failure("fileio needs the test file's path");
+    for (CLI::App* command : {fileio, send, recv, log, &app}) {
+        // "--" itself is kept among the remaining arguments, but is none of them.
+        if (command->parsed() && command->remaining_size() > 0) {
+            std::vector<std::string> extra = command->remaining();
+            std::erase(extra, "--");
+            return Exit(kExitUsage, "unknown argument " + Quoted(extra.front()) +
+                                        (command == &app ? "" : " for " + command->get_name()) +
+                                        "; see zebcli --help");
         }
-        options.path = std::string(args[1]);
-        if (options.path.empty()) {
-            return Failure("the test file's path is empty");
-        }
-        if (options.path.size() > kMaxPathBytes) {
-            return Failure("the test file's path is longer than 200 bytes");
-        }
-        const std::string authority = options.path.starts_with("smb://")
-                                          ? options.path.substr(6, options.path.find('/', 6) - 6)
-                                          : std::string();
-        if (authority.find(':') < authority.find('@') && authority.find('@') != std::string::npos) {
-            return Failure("the test file's URL holds a password: give it in PASSWD or "
-                           "--authentication-file");
-        }
-        at = 2;
-    } else if (command == "send") {
-        options.command = Command::Send;
-    } else if (command == "recv") {
-        options.command = Command::Receive;
+    }
+    if (fileio->parsed()) {
+        o.command = Command::FileIo;
+    } else if (send->parsed()) {
+        o.command = Command::Send;
+    } else if (recv->parsed()) {
+        o.command = Command::Receive;
     } else {
-        return Failure("unknown command " + Quoted(command) + " (fileio, send or recv)");
+        o.command = Command::Log;
     }
 
-    // Options of one command only; each number option takes the next argument.
-    for (; at < args.size(); ++at) {
-        const std::string_view option = args[at];
-        if (option == "--save") {
-            options.save = true;
-            continue;
+    using namespace fields;
+    std::optional<std::string> error;
+    if (o.command == Command::FileIo) {
+        if (o.path.empty()) {
+            return Exit(kExitUsage, "the test file's path is empty");
         }
-        const bool fileIo = options.command == Command::FileIo;
-        const bool send = options.command == Command::Send;
-        using namespace fields;
-        const bool known = option == "--json" ||
-                           (fileIo && (option == kFromSize.option || option == kToSize.option ||
-                                       option == kSizeIncrement.option ||
-                                       option == kIteration.option || option == kModeText.option ||
-                                       option == "--cache" || option == "--authentication-file")) ||
-                           (send && (option == kBlocks.option || option == kBufferSize.option));
-        if (!known) {
-            return Failure("unknown option " + Quoted(option) + " for " + std::string(command));
+        if (o.path.size() > kMaxPathBytes) {
+            return Exit(kExitUsage, "the test file's path is longer than 200 bytes");
         }
-        if (at + 1 >= args.size()) {
-            return Failure(std::string(option) + " needs a value");
+        // A password in the URL would stand in every report that names the test file.
+        const std::string authority =
+            o.path.starts_with("smb://") ? o.path.substr(6, o.path.find('/', 6) - 6) : "";
+        if (authority.find(':') < authority.find('@') && authority.find('@') != std::string::npos) {
+            return Exit(kExitUsage, "the test file's URL holds a password: give it in PASSWD or "
+                                    "--authentication-file");
         }
-        const std::string_view value = args[++at];
-        std::optional<std::string> error;
-        if (option == "--json") {
-            if (value.empty()) {
-                return Failure("--json needs a file name");
+        if (!(error = Store(kFromSize, from, t.from, o.fromSize)) &&
+            !(error = Store(kToSize, to, t.to, o.toSize)) &&
+            !(error = Store(kSizeIncrement, inc, t.inc, o.sizeIncrement)) &&
+            !(error = Store(kIteration, iterations, t.iterations, o.iteration)) &&
+            mode->count() > 0) {
+            std::string stored;
+            error = Refusal(kModeText, t.mode, StoreText(t.mode, kModeText.limit, stored));
+            if (!error) {
+                o.ioMode = ModeIndex(t.mode);
+                if (o.ioMode < 0) {
+                    error =
+                        "--mode " + Quoted(t.mode) + ": not an I/O mode; give one of " + ModeList();
+                } else {
+                    o.modeText = std::string(kModeNames[static_cast<std::size_t>(o.ioMode)]);
+                }
             }
-            options.jsonPath = std::string(value);
-        } else if (option == kFromSize.option) {
-            error = Store(kFromSize, value, options.fromSize);
-        } else if (option == kToSize.option) {
-            error = Store(kToSize, value, options.toSize);
-        } else if (option == kSizeIncrement.option) {
-            error = Store(kSizeIncrement, value, options.sizeIncrement);
-        } else if (option == kIteration.option) {
-            error = Store(kIteration, value, options.iteration);
-        } else if (option == kModeText.option) {
-            error = Store(kModeText, value, options.modeText);
-        } else if (option == "--cache") {
-            constexpr std::string_view kCacheModes[] = {"plain", "direct", "drop"};
-            const auto* found = std::find(std::begin(kCacheModes), std::end(kCacheModes), value);
-            if (found == std::end(kCacheModes)) {
-                return Failure("--cache " + Quoted(value) + ": plain, direct or drop");
-            }
-            options.cacheText = std::string(value);
-            options.cacheMode = static_cast<int>(found - std::begin(kCacheModes));
-        } else if (option == "--authentication-file") {
-            options.authenticationFile = std::string(value);
-        } else if (option == kBlocks.option) {
-            error = Store(kBlocks, value, options.blocks);
-        } else if (option == kBufferSize.option) {
-            error = Store(kBufferSize, value, options.bufferSize);
         }
-        if (error) {
-            return Failure(*error);
+        constexpr std::string_view kCacheModes[] = {"plain", "direct", "drop"};
+        const auto* found = std::find(std::begin(kCacheModes), std::end(kCacheModes), t.cache);
+        if (!error && found == std::end(kCacheModes)) {
+            error = "--cache " + Quoted(t.cache) + ": plain, direct or drop";
+        }
+        o.cacheText = t.cache;
+        o.cacheMode = static_cast<int>(found - std::begin(kCacheModes));
+    } else if (o.command == Command::Send) {
+        if (!(error = Store(kBlocks, blocks, t.blocks, o.blocks))) {
+            error = Store(kBufferSize, size, t.size, o.bufferSize);
         }
     }
-    options.ioMode = fields::IoModeFromText(options.modeText);
-    result.ok = true;
+    if (error) {
+        return Exit(kExitUsage, *error);
+    }
+    ParseResult result;
+    result.run = true;
+    result.options = std::move(o);
     return result;
 }
 

@@ -13,37 +13,52 @@
 
 namespace zebcli {
 
-enum class Command { Help, FileIo, Send, Receive };
+enum class Command { FileIo, Send, Receive, Log };
 
 struct Options {
-    Command command = Command::Help;
+    Command command = Command::FileIo;
     // File I/O sweep, with the dialog's defaults.
     std::string path;
     std::uint32_t fromSize = fields::kFromSize.DefaultUnsigned();
     std::uint32_t toSize = fields::kToSize.DefaultUnsigned();
     std::uint32_t sizeIncrement = fields::kSizeIncrement.DefaultUnsigned();
     std::uint32_t iteration = fields::kIteration.DefaultUnsigned();
+    // The mode's name as the table spells it, and its index.
     std::string modeText{fields::kModeText.text};
     int ioMode = fields::IoModeFromText(fields::kModeText.text);
     // How the passes reach the test file: "plain", "direct" or "drop" (see SetFileCacheMode).
     std::string cacheText = "plain";
     int cacheMode = ZEB_CACHE_PLAIN;
-    // An authentication file (smbclient -A format) for smb:// test files.
+    // Read by the engine for smb:// and nfs:// test files; empty: not given.
     std::string authenticationFile;
     // Session stress, with the dialog's defaults.
     std::int32_t blocks = fields::kBlocks.DefaultSigned();
     std::uint32_t bufferSize = fields::kBufferSize.DefaultUnsigned();
     // Outputs.
     bool save = false;
+    bool quiet = false;
     std::string jsonPath;
+    std::string csvPath;
+    std::string plotPath;
+    // zebcli log: the log to decode (empty: the default place) and the form of the output.
+    std::string logPath;
+    bool logJson = false;
 };
 
-// Where parsing ended: the options, or the message that explains a usage error.
+// Where parsing ended: run with the options, or exit at once with exitStatus after printing
+// message (the help or the version on standard output; a usage error on standard error).
 struct ParseResult {
-    bool ok = false;
+    bool run = false;
     Options options;
-    std::string error;
+    int exitStatus = 0;
+    std::string message;
 };
+
+// The exit statuses of zebcli.
+inline constexpr int kExitPassed = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitNotWritten = 2;
+inline constexpr int kExitUsage = 64;
 
 // The longest test file path the runner accepts: a longer one would not fit the engine's
 // message texts.
@@ -52,8 +67,9 @@ inline constexpr std::size_t kMaxPathBytes = 200;
 // Parses the arguments after the program name.
 ParseResult ParseArguments(std::span<const std::string_view> args);
 
-// The usage text printed by --help.
-std::string_view UsageText();
+// The I/O mode index of an option value: one of the nine names (ASCII case ignored) or its
+// index 0-8; -1 for anything else.
+int ModeIndex(std::string_view text);
 
 } // namespace zebcli
 

@@ -1,5 +1,7 @@
 #include "summary.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +13,8 @@
 namespace zebcli {
 
 namespace {
+
+using Json = nlohmann::ordered_json;
 
 // The length of the UTF-8 sequence that starts at text[at], or 0 when none does.
 std::size_t Utf8Length(std::string_view text, std::size_t at) {
@@ -56,23 +60,6 @@ bool ValidUtf8(std::string_view text) {
     return true;
 }
 
-std::string Number(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6g", value);
-    return text;
-}
-
-// One member of an object whose members stand at indent blanks.
-void Field(std::string& out, const char* name, const std::string& json, bool& first,
-           int indent = 4) {
-    out += first ? "\n" : ",\n";
-    out.append(static_cast<std::size_t>(indent), ' ');
-    first = false;
-    out += JsonString(name);
-    out += ": ";
-    out += json;
-}
-
 const char* CommandName(Command command) {
     switch (command) {
     case Command::FileIo:
@@ -81,125 +68,275 @@ const char* CommandName(Command command) {
         return "send";
     case Command::Receive:
         return "recv";
-    case Command::Help:
+    case Command::Log:
         break;
     }
-    return "help";
+    return "log";
 }
 
-std::string Parameters(const Options& options) {
-    std::string out = "{";
-    bool first = true;
+template <typename T> void Put(Json& object, const char* name, const std::optional<T>& value) {
+    if (value) {
+        object[name] = *value;
+    }
+}
+
+Json Parameters(const Options& options) {
+    Json p = Json::object();
     switch (options.command) {
     case Command::FileIo:
-        Field(out, "path", JsonString(options.path), first);
-        Field(out, "from", std::to_string(options.fromSize), first);
-        Field(out, "to", std::to_string(options.toSize), first);
-        Field(out, "increment", std::to_string(options.sizeIncrement), first);
-        Field(out, "iterations", std::to_string(options.iteration), first);
-        Field(out, "mode", JsonString(options.modeText), first);
-        Field(out, "mode_index", std::to_string(options.ioMode), first);
-        Field(out, "cache", JsonString(DescribeServer(options.path) ? "none" : options.cacheText),
-              first);
+        p["path"] = BoardUtf8(options.path);
+        p["from"] = options.fromSize;
+        p["to"] = options.toSize;
+        p["increment"] = options.sizeIncrement;
+        p["iterations"] = options.iteration;
+        p["mode"] = options.modeText;
+        p["mode_index"] = options.ioMode;
+        p["cache"] = DescribeTarget(options).cache;
         break;
     case Command::Send:
-        Field(out, "blocks", std::to_string(options.blocks), first);
-        Field(out, "size", std::to_string(options.bufferSize), first);
+        p["blocks"] = options.blocks;
+        p["size"] = options.bufferSize;
         break;
     case Command::Receive:
-    case Command::Help:
+    case Command::Log:
         break;
     }
-    Field(out, "save", options.save ? "true" : "false", first);
-    return out + "\n  }";
+    p["save"] = options.save;
+    p["quiet"] = options.quiet;
+    return p;
 }
 
-std::string Run(const RunRecord& run) {
-    std::string out = "{";
-    bool first = true;
-    if (run.bufferSize) {
-        Field(out, "buffer_size", std::to_string(*run.bufferSize), first, 6);
+Json Run(const Options& options, const RunRecord& run) {
+    Json r = Json::object();
+    if (options.command == Command::FileIo) {
+        Put(r, "buffer_size", run.bufferSize);
+        r["mode"] = options.modeText;
+        r["iterations"] = options.iteration;
     }
-    Field(out, "start", JsonString(run.start), first, 6);
-    Field(out, "elapsed_seconds", Number(run.elapsedSeconds), first, 6);
-    Field(out, "outcome", JsonString(run.outcome), first, 6);
-    if (run.engineResult) {
-        Field(out, "engine_result", std::to_string(*run.engineResult), first, 6);
-    }
-    Field(out, "result_code", std::to_string(run.resultCode), first, 6);
-    if (run.operationsPerSecond) {
-        Field(out, "operations_per_second", Number(*run.operationsPerSecond), first, 6);
-    }
-    if (run.bytesRead) {
-        Field(out, "bytes_read", std::to_string(*run.bytesRead), first, 6);
-    }
-    if (run.bytesWritten) {
-        Field(out, "bytes_written", std::to_string(*run.bytesWritten), first, 6);
+    r["start"] = run.start;
+    r["outcome"] = run.outcome;
+    Put(r, "engine_result", run.engineResult);
+    r["result_code"] = run.resultCode;
+    r["elapsed_seconds"] = run.elapsedSeconds;
+    Put(r, "bytes_read", run.bytesRead);
+    Put(r, "bytes_written", run.bytesWritten);
+    Put(r, "operations", run.operations);
+    Put(r, "blocks", run.blocks);
+    Put(r, "bytes", run.transferBytes);
+    Put(r, "transfer_seconds", run.transferSeconds);
+    Put(r, "bytes_per_second", run.BytesPerSecond());
+    Put(r, "operations_per_second", run.OperationsPerSecond());
+    if (!run.engineRate.empty()) {
+        r["engine_rate"] = BoardUtf8(run.engineRate);
     }
     if (!run.summary.empty()) {
-        Field(out, "summary", JsonString(run.summary), first, 6);
+        r["summary"] = BoardUtf8(run.summary);
     }
-    return out + "\n    }";
+    return r;
 }
 
-} // namespace
+Json Totals(const std::vector<RunRecord>& runs) {
+    std::uint64_t bytes = 0;
+    double seconds = 0;
+    double transferSeconds = 0;
+    std::size_t failed = 0;
+    for (const RunRecord& run : runs) {
+        seconds += run.elapsedSeconds;
+        if (run.transferBytes && run.transferSeconds) {
+            bytes += *run.transferBytes;
+            transferSeconds += *run.transferSeconds;
+        }
+        failed += run.Passed() ? 0 : 1;
+    }
+    Json t = Json::object();
+    t["runs"] = runs.size();
+    t["not_passed"] = failed;
+    t["elapsed_seconds"] = seconds;
+    t["bytes"] = bytes;
+    t["transfer_seconds"] = transferSeconds;
+    if (transferSeconds > 0) {
+        t["bytes_per_second"] = static_cast<double>(bytes) / transferSeconds;
+    }
+    return t;
+}
 
-std::string JsonString(std::string_view text) {
-    const bool utf8 = ValidUtf8(text);
+std::string Number(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+// A rate with three decimals, never in exponent form.
+std::string Rate(const std::optional<double>& value) {
+    if (!value) {
+        return "";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", *value);
+    return text;
+}
+
+template <typename T> std::string Cell(const std::optional<T>& value) {
+    if (!value) {
+        return "";
+    }
+    if constexpr (std::is_floating_point_v<T>) {
+        return Number(*value);
+    } else {
+        return std::to_string(*value);
+    }
+}
+
+// A CSV field, quoted when it holds a separator, a quote or a line end.
+std::string CsvText(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
     std::string out = "\"";
     for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        char escaped[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
+        out += c;
+        if (c == '"') {
+            out += '"';
         }
     }
     return out + "\"";
 }
 
-std::string SummaryJson(const Options& options, const std::vector<RunRecord>& runs, int resultCode,
-                        const std::optional<TestedFileSystem>& fileSystem) {
-    std::string out = "{\n  \"command\": ";
-    out += JsonString(CommandName(options.command));
-    out += ",\n  \"parameters\": ";
-    out += Parameters(options);
-    if (fileSystem) {
-        std::string object = "{";
-        bool first = true;
-        Field(object, "type", JsonString(fileSystem->type), first);
-        Field(object, "source", JsonString(fileSystem->source), first);
-        Field(object, "mount_point", JsonString(fileSystem->mountPoint), first);
-        out += ",\n  \"file_system\": " + object + "\n  }";
+std::string Row(const std::vector<std::string>& cells) {
+    std::string row;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        row += (i == 0 ? "" : ",") + cells[i];
     }
-    if (const std::optional<TestedServer> server =
-            options.command == Command::FileIo ? DescribeServer(options.path) : std::nullopt) {
-        std::string object = "{";
-        bool first = true;
-        Field(object, "backend", JsonString(server->backend), first);
-        Field(object, "address", JsonString(server->address), first);
-        out += ",\n  \"server\": " + object + "\n  }";
+    return row + "\r\n";
+}
+
+} // namespace
+
+bool RunRecord::Passed() const {
+    return outcome == "passed" || outcome == "sent" || outcome == "completed";
+}
+
+std::optional<double> RunRecord::BytesPerSecond() const {
+    if (!transferBytes || !transferSeconds || *transferSeconds <= 0) {
+        return std::nullopt;
     }
-    out += ",\n  \"runs\": [";
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        out += i == 0 ? "\n    " : ",\n    ";
-        out += Run(runs[i]);
+    return static_cast<double>(*transferBytes) / *transferSeconds;
+}
+
+std::optional<double> RunRecord::OperationsPerSecond() const {
+    if (!operations || !transferSeconds || *transferSeconds <= 0) {
+        return std::nullopt;
     }
-    out += runs.empty() ? "]" : "\n  ]";
-    out += ",\n  \"result_code\": ";
-    out += std::to_string(resultCode);
-    out += "\n}\n";
+    return static_cast<double>(*operations) / *transferSeconds;
+}
+
+TestTarget DescribeTarget(const Options& options) {
+    TestTarget target{"posix", std::nullopt, options.cacheText};
+    for (const char* scheme : {"smb", "nfs"}) {
+        const std::string prefix = std::string(scheme) + "://";
+        if (options.path.starts_with(prefix)) {
+            std::string_view rest = std::string_view(options.path).substr(prefix.size());
+            rest = rest.substr(0, rest.find('/'));
+            if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
+                rest.remove_prefix(at + 1);
+            }
+            if (!rest.starts_with('[')) {
+                rest = rest.substr(0, rest.find(':'));
+            }
+            target = {scheme, std::string(rest), "none"};
+        }
+    }
+    return target;
+}
+
+RunContext CurrentContext(const std::vector<std::string>& commandLine) {
+    RunContext context;
+    context.start = UtcTimestamp();
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) {
+        context.host = host;
+    }
+    context.commandLine = commandLine;
+    return context;
+}
+
+std::string BoardUtf8(std::string_view text) {
+    if (ValidUtf8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (byte >> 6));
+            out += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string ResultsJson(const Options& options, const RunContext& context,
+                        const std::vector<RunRecord>& runs, int resultCode) {
+    Json doc = Json::object();
+    doc["version"] = ZEB_VERSION;
+    doc["host"] = BoardUtf8(context.host);
+    doc["start"] = context.start;
+    Json commandLine = Json::array();
+    for (const std::string& arg : context.commandLine) {
+        commandLine.push_back(BoardUtf8(arg));
+    }
+    doc["command_line"] = commandLine;
+    doc["command"] = CommandName(options.command);
+    doc["parameters"] = Parameters(options);
+    if (options.command == Command::FileIo) {
+        const TestTarget target = DescribeTarget(options);
+        Json t = Json::object();
+        t["backend"] = target.backend;
+        Put(t, "server", target.server);
+        t["cache"] = target.cache;
+        doc["target"] = t;
+    }
+    if (context.fileSystem) {
+        doc["file_system"] = {{"type", BoardUtf8(context.fileSystem->type)},
+                              {"source", BoardUtf8(context.fileSystem->source)},
+                              {"mount_point", BoardUtf8(context.fileSystem->mountPoint)}};
+    }
+    Json list = Json::array();
+    for (const RunRecord& run : runs) {
+        list.push_back(Run(options, run));
+    }
+    doc["runs"] = list;
+    doc["totals"] = Totals(runs);
+    doc["result_code"] = resultCode;
+    return doc.dump(2) + "\n";
+}
+
+std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& runs) {
+    std::string out;
+    if (options.command == Command::FileIo) {
+        out = Row({"buffer_size", "mode", "iterations", "start", "outcome", "result_code",
+                   "elapsed_seconds", "bytes_read", "bytes_written", "operations", "bytes",
+                   "transfer_seconds", "bytes_per_second", "operations_per_second"});
+        for (const RunRecord& r : runs) {
+            out += Row({Cell(r.bufferSize), CsvText(options.modeText),
+                        std::to_string(options.iteration), r.start, CsvText(r.outcome),
+                        std::to_string(r.resultCode), Number(r.elapsedSeconds), Cell(r.bytesRead),
+                        Cell(r.bytesWritten), Cell(r.operations), Cell(r.transferBytes),
+                        Cell(r.transferSeconds), Rate(r.BytesPerSecond()),
+                        Rate(r.OperationsPerSecond())});
+        }
+        return out;
+    }
+    out = Row({"command", "start", "outcome", "result_code", "elapsed_seconds", "blocks", "bytes",
+               "transfer_seconds", "bytes_per_second", "engine_rate"});
+    for (const RunRecord& r : runs) {
+        out += Row({CommandName(options.command), r.start, CsvText(r.outcome),
+                    std::to_string(r.resultCode), Number(r.elapsedSeconds), Cell(r.blocks),
+                    Cell(r.transferBytes), Cell(r.transferSeconds), Rate(r.BytesPerSecond()),
+                    CsvText(BoardUtf8(r.engineRate))});
+    }
     return out;
 }
 

@@ -1,46 +1,84 @@
-// The machine-readable summary of a zebcli run (--json): the command and its parameters, and
-// each pass or session with its start, its elapsed time, its outcome and the result code.
+// The results of a zebcli run as tools read them: a JSON document (--json) and a CSV table
+// (--csv), each written whole or not at all.
 #ifndef ZEBCLI_SUMMARY_H
 #define ZEBCLI_SUMMARY_H
 
 #include "options.h"
 #include "testfs.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zebcli {
 
+// One file I/O pass or one session.
 struct RunRecord {
-    std::string start;     // UTC, ISO 8601 with milliseconds
-    double elapsedSeconds; // measured by the runner around the engine call
+    std::string start;         // UTC, ISO 8601 with milliseconds
+    double elapsedSeconds = 0; // measured around the engine call
     std::string outcome;
-    int resultCode;                          // the engine's result code after the call
-    std::optional<std::uint32_t> bufferSize; // file I/O: the requested buffer size
-    std::optional<double> operationsPerSecond;
+    int resultCode = 0;              // the engine's result code after the call
     std::optional<int> engineResult; // what the engine call returned
-    std::string summary;             // send: the engine's summary text
-    // File I/O: what the process read and wrote during the pass (the pass, its checks and
-    // its message lines).
-    std::optional<std::uint64_t> bytesRead = std::nullopt;
-    std::optional<std::uint64_t> bytesWritten = std::nullopt;
+    // File I/O: the requested buffer size (the engine lowers an odd one by one) and the pass's
+    // operations (an iteration of a read-and-write pattern counts as two).
+    std::optional<std::uint32_t> bufferSize;
+    std::optional<std::uint64_t> operations;
+    // File I/O: what the process read and wrote during the engine call (the pass, its checks
+    // and its message lines).
+    std::optional<std::uint64_t> bytesRead;
+    std::optional<std::uint64_t> bytesWritten;
+    // The data moved and the time it took: for a pass, its operations' bytes from the engine's
+    // heading of the pass to its verdict (the operations and, after a pattern that writes, the
+    // check of the whole file); for a session, the data bytes of its blocks from the session's
+    // begin to its end as the engine posts them.
+    std::optional<std::uint64_t> transferBytes;
+    std::optional<double> transferSeconds;
+    std::optional<std::uint64_t> blocks; // session
+    std::string engineRate;              // session: the engine's rate text ("KB/s": bytes/ms)
+    std::string summary;                 // send: the engine's summary text
+
+    // Whether the outcome counts as passed: a pass that passed, a session sent or received
+    // whole.
+    bool Passed() const;
+    std::optional<double> BytesPerSecond() const;
+    std::optional<double> OperationsPerSecond() const;
 };
 
-// A JSON string literal of text. Texts are bytes: valid UTF-8 passes as it is, any other byte
-// above 0x7F is taken as Latin-1, as the message board shows it.
-std::string JsonString(std::string_view text);
+// What a run tested: the backend behind the test file, its server and the cache mode.
+struct TestTarget {
+    std::string backend;               // "posix", "smb" or "nfs"
+    std::optional<std::string> server; // the host of an smb:// or nfs:// URL
+    std::string cache;                 // "plain", "direct", "drop"; "none" for smb and nfs
+};
+TestTarget DescribeTarget(const Options& options);
 
-// The whole summary as a JSON document; a file I/O run names the test file's file system.
-std::string SummaryJson(const Options& options, const std::vector<RunRecord>& runs, int resultCode,
-                        const std::optional<TestedFileSystem>& fileSystem = std::nullopt);
+// Everything about the run that the results record beside its passes or sessions.
+struct RunContext {
+    std::string start; // when zebcli started, as RunRecord::start
+    std::string host;
+    std::vector<std::string> commandLine;
+    std::optional<TestedFileSystem> fileSystem; // file I/O on a local path
+};
+RunContext CurrentContext(const std::vector<std::string>& commandLine);
+
+// The whole result as a JSON document.
+std::string ResultsJson(const Options& options, const RunContext& context,
+                        const std::vector<RunRecord>& runs, int resultCode);
+
+// One row per pass or session, after a header row.
+std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& runs);
 
 // Writes text to path through a temporary file beside it and a rename, so that the file is
-// either the whole summary or not there. Returns an error text, empty on success.
+// either whole or not there. Returns an error text, empty on success.
 std::string WriteWholeFile(const std::string& path, const std::string& text);
 
-// The current time as the summary records it.
+// The current time as the results record it.
 std::string UtcTimestamp();
+
+// Text as valid UTF-8: valid UTF-8 passes as it is, any other byte above 0x7F is taken as
+// Latin-1, as the message board shows it.
+std::string BoardUtf8(std::string_view text);
 
 } // namespace zebcli
 

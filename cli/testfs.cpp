@@ -124,20 +124,6 @@ std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path) {
     return tested;
 }
 
-std::optional<TestedServer> DescribeServer(const std::string& path) {
-    for (const char* backend : {"smb", "nfs"}) {
-        const std::string scheme = std::string(backend) + "://";
-        if (path.starts_with(scheme)) {
-            std::string authority = path.substr(scheme.size());
-            authority = authority.substr(0, authority.find_first_of("/?"));
-            const std::size_t at = authority.rfind('@');
-            return TestedServer{backend,
-                                at == std::string::npos ? authority : authority.substr(at + 1)};
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<ProcessBytes> ProcessIoBytes() {
     std::ifstream io("/proc/self/io");
     std::string key;

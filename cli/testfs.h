@@ -21,15 +21,6 @@ struct TestedFileSystem {
 // when neither can be looked at.
 std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path);
 
-// A test file on a server, reached through the engine's own client (an smb:// or nfs:// URL):
-// the backend and the server's address (host[:port], without the user). Such clients keep no
-// cache, so the run's cache mode is on record as "none".
-struct TestedServer {
-    std::string backend; // "smb" or "nfs"
-    std::string address;
-};
-std::optional<TestedServer> DescribeServer(const std::string& path);
-
 // The name statfs's type number goes by (as stat -f names it), else "0x" and the number.
 std::string FileSystemTypeName(long magic);
 

@@ -15,6 +15,7 @@ targets=(
   "netbios/fuzz_netbios_session netbios/seeds/session"
   "frontend/fuzz_frontend_fields frontend/seeds/fields"
   "engine/fuzz_session_receiver engine/seeds/session_receiver -max_len=66000"
+  "cli/fuzz_cli_compatlog cli/seeds/compatlog"
 )
 
 # Undefined behaviour is a finding too, in every target, whatever it was compiled with.

@@ -7,6 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libasio-dev
+  # zebcli: its command line and its JSON results.
+  libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   xvfb xdotool imagemagick
   fio iperf3

@@ -4,6 +4,7 @@
 #include "process.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -45,14 +46,14 @@ std::vector<std::string> LogEnvironment(const TempDir& dir) {
 
 } // namespace
 
-TEST(FileIoSweep, EveryPassIsALineAndTheSummaryRecordsItsRate) {
+TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
     TempDir dir;
     const std::string file = (dir.path() / "TEST.TST").string();
-    const Outcome run =
-        Zebcli({"fileio", file, "--from", "1024", "--to", "1040", "--inc", "8", "--iterations", "4",
-                "--mode", "Random R & W", "--save", "--json", "sweep.json"},
-               dir.path(), LogEnvironment(dir));
-    ASSERT_EQ(run.Status(), 3) << run.output << run.errors;
+    const Outcome run = Zebcli({"fileio", file, "--from=1024", "--to", "1040", "--inc", "8",
+                                "--iterations", "4", "--mode", "Random R & W", "--save", "--json",
+                                "sweep.json", "--csv", "sweep.csv", "--plot", "sweep.svg"},
+                               dir.path(), LogEnvironment(dir));
+    ASSERT_EQ(run.Status(), 0) << run.output << run.errors;
     EXPECT_EQ(run.errors, "");
 
     // Three passes, each its heading and its verdict on lines of their own.
@@ -71,45 +72,112 @@ TEST(FileIoSweep, EveryPassIsALineAndTheSummaryRecordsItsRate) {
                             "Test File: " + file + ", Buffer: 1024, I/O Mode: 5, Iteration: 4",
                             "Test File: " + file + ", Buffer: 1032, I/O Mode: 5, Iteration: 4",
                             "Test File: " + file + ", Buffer: 1040, I/O Mode: 5, Iteration: 4"}));
+    EXPECT_NE(run.output.find("\n3 passes, 0 not passed, 24768 bytes at "), std::string::npos);
     EXPECT_EQ(fs::file_size(file), 16u * 65534u);
     // report.txt holds what the board showed.
     const std::string report = ReadFile(dir.path() / "report.txt");
     EXPECT_NE(report.find("Test File: " + file + ", Buffer: 1032, I/O Mode: 5, Iteration: 4\n"),
               std::string::npos);
 
-    const std::string json = ReadFile(dir.path() / "sweep.json");
+    // Field by field; an iteration of a read-and-write pattern is two operations.
     EXPECT_FALSE(fs::exists(dir.path() / "sweep.json.tmp"));
-    EXPECT_NE(json.find("\"command\": \"fileio\""), std::string::npos) << json;
-    EXPECT_NE(json.find("\"mode_index\": 5"), std::string::npos);
-    const std::regex pass(
-        R"("buffer_size": (\d+),\s*"start": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z",\s*)"
-        R"("elapsed_seconds": [0-9.e+-]+,\s*"outcome": "passed",\s*"engine_result": 0,\s*)"
-        R"("result_code": 3,\s*"operations_per_second": [0-9.e+]+)");
-    std::vector<std::string> sizes;
-    for (auto it = std::sregex_iterator(json.begin(), json.end(), pass);
-         it != std::sregex_iterator(); ++it) {
-        sizes.push_back((*it)[1]);
+    const auto json = nlohmann::json::parse(ReadFile(dir.path() / "sweep.json"));
+    EXPECT_EQ(json["version"], "1.0");
+    EXPECT_FALSE(json["host"].get<std::string>().empty());
+    EXPECT_EQ(json["command"], "fileio");
+    EXPECT_EQ(json["command_line"][3], "--from=1024");
+    EXPECT_EQ(json["parameters"]["mode_index"], 5);
+    EXPECT_EQ(json["target"], nlohmann::json({{"backend", "posix"}, {"cache", "plain"}}));
+    const std::vector<std::string> csv = zebtest::ReadLines(dir.path() / "sweep.csv");
+    ASSERT_EQ(csv.size(), 4u);
+    EXPECT_EQ(csv[0], "buffer_size,mode,iterations,start,outcome,result_code,elapsed_seconds,"
+                      "bytes_read,bytes_written,operations,bytes,transfer_seconds,"
+                      "bytes_per_second,operations_per_second\r");
+    ASSERT_EQ(json["runs"].size(), 3u);
+    for (unsigned i = 0; i < 3; ++i) {
+        const auto& pass = json["runs"][i];
+        const unsigned size = 1024 + 8 * i;
+        EXPECT_EQ(pass["buffer_size"], size);
+        EXPECT_EQ(pass["mode"], "Random R & W");
+        EXPECT_EQ(pass["outcome"], "passed");
+        EXPECT_EQ(pass["result_code"], 3);
+        EXPECT_EQ(pass["operations"], 8);
+        EXPECT_EQ(pass["bytes"], 8 * size);
+        EXPECT_GE(pass["bytes_read"], 4 * size);
+        const double seconds = pass["transfer_seconds"];
+        EXPECT_GT(seconds, 0);
+        EXPECT_LE(seconds, pass["elapsed_seconds"].get<double>());
+        EXPECT_DOUBLE_EQ(pass["bytes_per_second"], 8 * size / seconds);
+        EXPECT_DOUBLE_EQ(pass["operations_per_second"], 8 / seconds);
+        EXPECT_TRUE(csv[i + 1].starts_with(std::to_string(size) + ",Random R & W,4," +
+                                           pass["start"].get<std::string>() + ",passed,3,"))
+            << csv[i + 1];
+        EXPECT_NE(csv[i + 1].find(",8," + std::to_string(8 * size) + ","), std::string::npos);
     }
-    EXPECT_EQ(sizes, (std::vector<std::string>{"1024", "1032", "1040"})) << json;
-    EXPECT_NE(json.find("\"result_code\": 3\n}"), std::string::npos);
+    EXPECT_EQ(json["totals"]["bytes"], 24768);
+
+    // The chart is XML with one mark per pass.
+    const Outcome marks =
+        Start({"python3", "-c",
+               "import sys, xml.etree.ElementTree as E; print(len([g for g in "
+               "E.parse(sys.argv[1]).iter('{http://www.w3.org/2000/svg}g') if g.get('class') "
+               "== 'pass']))",
+               (dir.path() / "sweep.svg").string()},
+              dir.path())
+            .Finish(30000);
+    EXPECT_EQ(marks.output, "3\n") << marks.errors;
 }
 
-TEST(FileIoSweep, AnUnopenableTestFileStopsTheSweepWithAFailure) {
+TEST(FileIoSweep, AnUnopenableTestFileFailsAndQuietStillShowsWhy) {
     TempDir dir;
     const std::string file = (dir.path() / "missing" / "TEST.TST").string();
     const Outcome run =
-        Zebcli({"fileio", file, "--json", "s.json"}, dir.path(), LogEnvironment(dir));
-    EXPECT_EQ(run.Status(), 2) << run.output;
-    EXPECT_NE(run.output.find("Can not open " + file + "\n"), std::string::npos) << run.output;
+        Zebcli({"fileio", file, "--quiet", "--json", "s.json"}, dir.path(), LogEnvironment(dir));
+    EXPECT_EQ(run.Status(), 1) << run.output;
+    EXPECT_TRUE(run.output.starts_with("Can not open " + file + "\nbuffer  1024  test file not "))
+        << run.output;
     // The engine's message box goes to standard error.
     EXPECT_NE(
         run.errors.find("Error: FILEIO: _open() fails, check file path. Program is terminated\n"),
         std::string::npos)
         << run.errors;
     // One pass only: the sweep stopped at the first size.
-    const std::string json = ReadFile(dir.path() / "s.json");
-    EXPECT_NE(json.find("\"outcome\": \"test file not opened\""), std::string::npos) << json;
-    EXPECT_EQ(json.find("\"buffer_size\": 1032"), std::string::npos);
+    const auto json = nlohmann::json::parse(ReadFile(dir.path() / "s.json"));
+    ASSERT_EQ(json["runs"].size(), 1u);
+    EXPECT_EQ(json["runs"][0]["outcome"], "test file not opened");
+}
+
+// The log the engine wrote, then a record cut short by a full disk of an older writer, more
+// of the engine's records and two stray bytes: every whole record is decoded.
+TEST(LogDecoder, DecodesTheEnginesRecordsAroundACutRecordAndStrayBytes) {
+    TempDir dir;
+    const std::vector<std::string> env = LogEnvironment(dir);
+    const fs::path log = dir.path() / "ctlogs" / "PLV.log";
+    const std::string file = (dir.path() / "missing" / "T.TST").string();
+    Zebcli({"fileio", file, "-q"}, dir.path(), env);
+    const std::size_t cut = fs::file_size(log);
+    zebtest::WriteFile(log, ReadFile(log) + std::string("\x07\x32\x00\x61\x63\x61", 6));
+    Zebcli({"fileio", file, "-q"}, dir.path(), env);
+    const std::size_t second = cut + 6;
+    zebtest::WriteFile(log, ReadFile(log) + "\x42\x42");
+
+    const Outcome text = Zebcli({"log"}, dir.path(), env);
+    EXPECT_EQ(text.Status(), 1);
+    EXPECT_EQ(text.output, "       0  Can not open " + file + "\n" +
+                               std::string(8 - std::to_string(second).size(), ' ') +
+                               std::to_string(second) + "  Can not open " + file + "\n");
+    const std::string path = log.string();
+    EXPECT_EQ(text.errors, "zebcli: " + path + ": offset " + std::to_string(cut) +
+                               ": record cut after 3 of 50 bytes: abc\nzebcli: " + path +
+                               ": offset " + std::to_string(fs::file_size(log) - 2) +
+                               ": not a record (byte 0x42): 2 bytes skipped\n");
+    const Outcome json = Zebcli({"log", path, "--json"}, dir.path());
+    const auto doc = nlohmann::json::parse(json.output);
+    ASSERT_EQ(doc["records"].size(), 2u);
+    EXPECT_EQ(doc["records"][1]["offset"], second);
+    EXPECT_EQ(doc["records"][1]["text"], "Can not open " + file + "\n\r\n");
+    EXPECT_EQ(doc["problems"][0]["text"], "abc");
+    EXPECT_EQ(Zebcli({"log", (dir.path() / "none").string()}, dir.path()).Status(), 1);
 }
 
 TEST(FileIoSweep, FromAboveToRunsNothingAndPasses) {
@@ -117,41 +185,46 @@ TEST(FileIoSweep, FromAboveToRunsNothingAndPasses) {
     const Outcome run =
         Zebcli({"fileio", "T.TST", "--from", "4000", "--to", "3000", "--json", "s.json"},
                dir.path(), LogEnvironment(dir));
-    EXPECT_EQ(run.Status(), 3);
-    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.Status(), 0);
+    EXPECT_EQ(run.output, "0 passes, 0 not passed, 0 bytes at 0.00 MB/s\n");
     EXPECT_FALSE(fs::exists(dir.path() / "T.TST"));
     EXPECT_NE(ReadFile(dir.path() / "s.json").find("\"runs\": [],"), std::string::npos);
 }
 
-TEST(CommandLine, UsageErrorsExit64WithAMessageAndTouchNothing) {
+TEST(CommandLine, ExitStatusesAndMessages) {
     TempDir dir;
-    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{}, "zebcli: no command given (fileio, send or recv); see --help\n"},
-        {{"fileio", "T.TST", "--inc", "0"},
-         "zebcli: --inc '0': Please enter an integer between 2 and 32000.\n"},
-        {{"send", "--size", "x"}, "zebcli: --size 'x': Please enter an integer.\n"},
-        {{"recv", "--blocks", "4"}, "zebcli: unknown option '--blocks' for recv\n"},
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string output; // the start of standard output
+        std::string errors;
     };
-    for (const auto& [args, message] : rows) {
-        const Outcome run = Zebcli(args, dir.path());
-        EXPECT_EQ(run.Status(), 64);
-        EXPECT_EQ(run.errors, message);
-        EXPECT_EQ(run.output, "");
+    const std::string unwritable = (dir.path() / "no" / "s.json").string();
+    const std::vector<Row> rows = {
+        {{}, 64, "", "zebcli: no command given (fileio, send, recv or log); see zebcli --help\n"},
+        {{"fileio", "T.TST", "--inc", "0"},
+         64,
+         "",
+         "zebcli: --inc '0': Please enter an integer between 2 and 32000.\n"},
+        {{"recv", "--blocks", "4"},
+         64,
+         "",
+         "zebcli: unknown argument '--blocks' for recv; see "
+         "zebcli --help\n"},
+        {{"--help"}, 0, "Runs the ZEB LAN stress tests without a window", ""},
+        {{"--version"}, 0, "zebcli 1.0 (ZEB LAN stress kit)\n", ""},
+        {{"fileio", "T.TST", "--from", "4000", "--to", "3000", "--csv", unwritable},
+         2,
+         "0 passes",
+         "zebcli: cannot create " + unwritable + ".tmp: No such file or directory\n"},
+    };
+    for (const Row& row : rows) {
+        const Outcome run = Zebcli(row.args, dir.path());
+        EXPECT_EQ(run.Status(), row.status) << row.errors;
+        EXPECT_EQ(run.errors, row.errors);
+        EXPECT_TRUE(run.output.starts_with(row.output)) << run.output;
     }
     EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
-TEST(CommandLine, HelpAndAnUnwritableSummary) {
-    TempDir dir;
-    const Outcome help = Zebcli({"--help"}, dir.path());
-    EXPECT_EQ(help.Status(), 0);
-    EXPECT_TRUE(help.output.starts_with("Usage: zebcli COMMAND [OPTIONS]\n")) << help.output;
-
-    const Outcome run = Zebcli({"fileio", "T.TST", "--from", "4000", "--to", "3000", "--json",
-                                (dir.path() / "no" / "s.json").string()},
-                               dir.path());
-    EXPECT_EQ(run.Status(), 1);
-    EXPECT_NE(run.errors.find("zebcli: cannot create "), std::string::npos) << run.errors;
 }
 
 TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
@@ -175,21 +248,21 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
                                   senderDir.path(), senderEnv);
     const Outcome received = receiver.Finish(60000);
 
-    ASSERT_EQ(sender.Status(), 3) << sender.output << sender.errors;
-    ASSERT_EQ(received.Status(), 3) << received.output << received.errors;
+    ASSERT_EQ(sender.Status(), 0) << sender.output << sender.errors;
+    ASSERT_EQ(received.Status(), 0) << received.output << received.errors;
     const std::vector<std::string> sent = Lines(sender.output);
     ASSERT_GE(sent.size(), 3u);
     EXPECT_EQ(sent.front(), "Start transmission...");
     EXPECT_NE(sender.output.find("Sending 5 Blocks of 1000 Byte\n"), std::string::npos);
     EXPECT_TRUE(std::regex_match(
-        sent.back(),
+        sent[sent.size() - 3],
         std::regex(
             R"( *\d+\.\d KB/s 5000 bytes transferedRead REPORT.TXT if checked Save Results)")))
-        << sent.back();
+        << sender.output;
 
     const std::vector<std::string> lines = Lines(received.output);
     EXPECT_EQ(lines.front(), "Start receive process...");
-    EXPECT_EQ(lines.back(), "Receive complete!");
+    EXPECT_EQ(lines[lines.size() - 3], "Receive complete!");
     for (int block = 1; block <= 5; ++block) {
         char line[64];
         std::snprintf(line, sizeof line, "Received block %3d Size = 1000 Bytes\n", block);
@@ -200,9 +273,14 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
               std::string::npos)
         << received.output;
 
-    const std::string sentJson = ReadFile(senderDir.path() / "s.json");
-    EXPECT_NE(sentJson.find("\"outcome\": \"sent\""), std::string::npos) << sentJson;
-    EXPECT_NE(sentJson.find("5000 bytes transfered\""), std::string::npos) << sentJson;
-    const std::string receivedJson = ReadFile(receiverDir.path() / "r.json");
-    EXPECT_NE(receivedJson.find("\"outcome\": \"completed\""), std::string::npos) << receivedJson;
+    // Both sides count five blocks of 1000 bytes, and their rate over the session.
+    for (const fs::path& path : {senderDir.path() / "s.json", receiverDir.path() / "r.json"}) {
+        const auto session = nlohmann::json::parse(ReadFile(path))["runs"][0];
+        EXPECT_EQ(session["blocks"], 5) << session;
+        EXPECT_EQ(session["bytes"], 5000) << session;
+        EXPECT_DOUBLE_EQ(session["bytes_per_second"],
+                         5000 / session["transfer_seconds"].get<double>());
+        EXPECT_TRUE(session["engine_rate"].get<std::string>().ends_with(" KB/s")) << session;
+        EXPECT_TRUE(session["outcome"] == "sent" || session["outcome"] == "completed");
+    }
 }

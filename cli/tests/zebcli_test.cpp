@@ -1,4 +1,5 @@
-// The runner's command line, its JSON summary and its reading of the engine's texts.
+// The runner's command line, its reading of the engine's texts and the log decoder.
+#include "compatlogreader.h"
 #include "options.h"
 #include "runner.h"
 #include "summary.h"
@@ -20,7 +21,7 @@ ParseResult Parse(std::vector<std::string_view> args) {
 
 TEST(Arguments, FileIoTakesTheDialogDefaults) {
     const ParseResult result = Parse({"fileio", "/tmp/x.tst"});
-    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_TRUE(result.run) << result.message;
     const Options& o = result.options;
     EXPECT_EQ(o.command, Command::FileIo);
     EXPECT_EQ(o.path, "/tmp/x.tst");
@@ -31,158 +32,102 @@ TEST(Arguments, FileIoTakesTheDialogDefaults) {
     EXPECT_EQ(o.modeText, "Overlay Write");
     EXPECT_EQ(o.ioMode, 7);
     EXPECT_FALSE(o.save);
+    const ParseResult send = Parse({"send"});
+    EXPECT_EQ(send.options.blocks, 1000);
+    EXPECT_EQ(send.options.bufferSize, 65535u);
 }
 
-TEST(Arguments, SendTakesTheDialogDefaultsAndBounds) {
-    ParseResult result = Parse({"send"});
-    ASSERT_TRUE(result.ok);
-    EXPECT_EQ(result.options.blocks, 1000);
-    EXPECT_EQ(result.options.bufferSize, 65535u);
-    result = Parse({"send", "--blocks", "32000", "--size", "1", "--save", "--json", "s.json"});
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.options.blocks, 32000);
-    EXPECT_EQ(result.options.bufferSize, 1u);
-    EXPECT_TRUE(result.options.save);
-    EXPECT_EQ(result.options.jsonPath, "s.json");
-}
-
-TEST(Arguments, NumbersFollowTheDialogsSyntaxAndRanges) {
+// Both spellings of a value, "--" before an odd path, the mode by name in any case or by
+// index; and every refusal with its exit status and message.
+TEST(Arguments, SyntaxRangesAndUsageErrors) {
     struct Row {
         std::vector<std::string_view> args;
-        std::string error; // empty: accepted
+        int status;          // -1: runs
+        std::string message; // the start of the message
     };
-    const std::vector<Row> rows = {
-        {{"fileio", "f", "--from", " \t+1 "}, ""},
-        {{"fileio", "f", "--from", "0"},
-         "--from '0': Please enter an integer between 1 and 65535."},
-        {{"fileio", "f", "--from", "65536"},
-         "--from '65536': Please enter an integer between 1 and 65535."},
-        {{"fileio", "f", "--to", "32001"},
-         "--to '32001': Please enter an integer between 2 and 32000."},
-        {{"fileio", "f", "--inc", "0"}, "--inc '0': Please enter an integer between 2 and 32000."},
-        {{"fileio", "f", "--iterations", "1"},
-         "--iterations '1': Please enter an integer between 2 and 32000."},
-        {{"fileio", "f", "--inc", "8x"}, "--inc '8x': Please enter an integer."},
-        {{"fileio", "f", "--inc", ""}, "--inc '': Please enter an integer."},
-        {{"fileio", "f", "--from", "99999999999999999999"},
-         "--from '99999999999999999999': Please enter an integer between 1 and 65535."},
-        {{"send", "--size", "0"}, "--size '0': Please enter an integer between 1 and 65535."},
-        {{"send", "--blocks", "-1"}, "--blocks '-1': Please enter an integer between 1 and 32000."},
-        {{"send", "--blocks", "32001"},
-         "--blocks '32001': Please enter an integer between 1 and 32000."},
-        {{"fileio", "f", "--mode", "Sequential Read and W"},
-         "--mode 'Sequential Read and W': Please enter no more than 20 characters."},
-    };
-    for (const Row& row : rows) {
-        const ParseResult result = Parse(row.args);
-        EXPECT_EQ(result.ok, row.error.empty()) << row.error;
-        EXPECT_EQ(result.error, row.error);
-    }
-}
-
-TEST(Arguments, UsageErrorsSayWhatIsWrong) {
-    struct Row {
-        std::vector<std::string_view> args;
-        std::string error;
-    };
-    const std::vector<Row> rows = {
-        {{}, "no command given (fileio, send or recv); see --help"},
-        {{"copy"}, "unknown command 'copy' (fileio, send or recv)"},
-        {{"fileio"}, "fileio needs the test file's path"},
-        {{"fileio", "--from", "4"}, "fileio needs the test file's path"},
-        {{"fileio", ""}, "the test file's path is empty"},
-        {{"fileio", "f", "--blocks", "4"}, "unknown option '--blocks' for fileio"},
-        {{"send", "--mode", "Random Read"}, "unknown option '--mode' for send"},
-        {{"recv", "--size", "4"}, "unknown option '--size' for recv"},
-        {{"send", "--blocks"}, "--blocks needs a value"},
-        {{"recv", "--json", ""}, "--json needs a file name"},
-        {{"recv", "extra"}, "unknown option 'extra' for recv"},
-        {{"fileio", "smb://u:pw@nas/s/T.TST"},
-         "the test file's URL holds a password: give it in PASSWD or --authentication-file"},
-    };
-    for (const Row& row : rows) {
-        const ParseResult result = Parse(row.args);
-        EXPECT_FALSE(result.ok);
-        EXPECT_EQ(result.error, row.error);
-    }
-    // The engine's texts hold the path: 200 bytes pass, 201 do not.
     const std::string longest(kMaxPathBytes, 'p');
-    EXPECT_TRUE(Parse({"fileio", longest}).ok);
     const std::string tooLong(kMaxPathBytes + 1, 'p');
-    EXPECT_EQ(Parse({"fileio", tooLong}).error, "the test file's path is longer than 200 bytes");
-    // A port, or a colon past the server, is no password.
-    EXPECT_TRUE(Parse({"fileio", "smb://u@nas:445/s/a:b@c"}).ok);
-}
-
-TEST(Arguments, HelpWinsAnywhere) {
-    EXPECT_EQ(Parse({"--help"}).options.command, Command::Help);
-    const ParseResult result = Parse({"fileio", "f", "--from", "0", "--help"});
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.options.command, Command::Help);
-}
-
-TEST(Arguments, ModeNamesMatchExactlyAsInTheDialog) {
-    EXPECT_EQ(Parse({"fileio", "f", "--mode", "Sequential Read"}).options.ioMode, 0);
-    EXPECT_EQ(Parse({"fileio", "f", "--mode", "Overlay R & W"}).options.ioMode, 8);
-    EXPECT_EQ(Parse({"fileio", "f", "--mode", "overlay write"}).options.ioMode, 5);
-    EXPECT_EQ(Parse({"fileio", "f", "--mode", "Overlay Write "}).options.ioMode, 5);
-}
-
-TEST(Json, StringsAreEscapedAndBytesReadAsTheBoardShowsThem) {
-    EXPECT_EQ(JsonString("a\"b\\c"), R"("a\"b\\c")");
-    EXPECT_EQ(JsonString("\nRead verify failed\r\t"), R"("\nRead verify failed\r\t")");
-    EXPECT_EQ(JsonString(std::string("\x01\x7f", 2)), R"("\u0001\u007f")");
-    // Valid UTF-8 stays as it is.
-    EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
-    // Raw pattern bytes are not UTF-8: each byte above 0x7F becomes its Latin-1 character.
-    EXPECT_EQ(JsonString("\xdf\x20\xde"), R"("\u00df \u00de")");
-    // An overlong form or a lone continuation byte is not UTF-8 either.
-    EXPECT_EQ(JsonString("\xc0\xaf"), R"("\u00c0\u00af")");
-    EXPECT_EQ(JsonString("\xe9"), R"("\u00e9")");
-}
-
-TEST(Json, SummaryHoldsParametersAndEveryRun) {
-    Options options = Parse({"fileio", "/t/f", "--from", "4", "--to", "6", "--inc", "2"}).options;
-    RunRecord first{"2026-12-08T10:00:00.000Z", 0.5, "passed", 3, 4u, 20.0, 0, ""};
-    RunRecord second{"2026-12-08T10:00:01.000Z", 0.25, "failed", 2, 6u, 40.0, 0, ""};
-    const std::string json = SummaryJson(options, {first, second}, 2);
-    EXPECT_EQ(json, R"({
-  "command": "fileio",
-  "parameters": {
-    "path": "/t/f",
-    "from": 4,
-    "to": 6,
-    "increment": 2,
-    "iterations": 10,
-    "mode": "Overlay Write",
-    "mode_index": 7,
-    "cache": "plain",
-    "save": false
-  },
-  "runs": [
-    {
-      "buffer_size": 4,
-      "start": "2026-12-08T10:00:00.000Z",
-      "elapsed_seconds": 0.5,
-      "outcome": "passed",
-      "engine_result": 0,
-      "result_code": 3,
-      "operations_per_second": 20
-    },
-    {
-      "buffer_size": 6,
-      "start": "2026-12-08T10:00:01.000Z",
-      "elapsed_seconds": 0.25,
-      "outcome": "failed",
-      "engine_result": 0,
-      "result_code": 2,
-      "operations_per_second": 40
+    const std::vector<Row> rows = {
+        {{"fileio", "f", "--from=4096", "--to", "8192", "--mode=3"}, -1, ""},
+        {{"fileio", "--from", "2", "--", "--odd"}, -1, ""},
+        {{"fileio", "f", "--mode", "sequential read", "-q"}, -1, ""},
+        {{"send", "--blocks=32000", "--size", "1", "--json", "s.json", "--csv", "s.csv"}, -1, ""},
+        {{"log", "--json"}, -1, ""},
+        {{"--version"}, 0, "zebcli 1.0 (ZEB LAN stress kit)\n"},
+        {{"fileio", "f", "--from", "0", "--help"}, 0, "file I/O stress on the test file PATH"},
+        {{}, 64, "no command given (fileio, send, recv or log)"},
+        {{"copy"}, 64, "unknown command 'copy' (fileio, send, recv or log)"},
+        {{"fileio"}, 64, "PATH is required"},
+        {{"fileio", ""}, 64, "the test file's path is empty"},
+        {{"fileio", tooLong}, 64, "the test file's path is longer than 200 bytes"},
+        {{"fileio", "f", "--blocks", "4"}, 64, "unknown argument '--blocks' for fileio"},
+        {{"recv", "extra"}, 64, "unknown argument 'extra' for recv"},
+        {{"fileio", "f", "--from", " \t+1 ", "--from", "0"}, 64, "--from: At Most 1"},
+        {{"fileio", "f", "--from", "0"},
+         64,
+         "--from '0': Please enter an integer between 1 and 65535."},
+        {{"fileio", "f", "--to", "32001"},
+         64,
+         "--to '32001': Please enter an integer between 2 and 32000."},
+        {{"fileio", "f", "--inc=8x"}, 64, "--inc '8x': Please enter an integer."},
+        {{"fileio", "f", "--iterations", "99999999999999999999"},
+         64,
+         "--iterations '99999999999999999999': Please enter an integer between 2 and 32000."},
+        {{"send", "--blocks", "-1"},
+         64,
+         "--blocks '-1': Please enter an integer between 1 and 32000."},
+        {{"send", "--size", "65536"},
+         64,
+         "--size '65536': Please enter an integer between 1 and 65535."},
+        {{"fileio", "f", "--mode", "Sequential Read and W"},
+         64,
+         "--mode 'Sequential Read and W': Please enter no more than 20 characters."},
+        {{"fileio", "f", "--mode", "9"},
+         64,
+         "--mode '9': not an I/O mode; give one of 0 Sequential Read, 1 Sequential Write"},
+        {{"fileio", "f", "--cache", "none"}, 64, "--cache 'none': plain, direct or drop"},
+        {{"recv", "--json="}, 64, "--json: 1 required FILE missing"},
+        {{"fileio", "smb://u:pw@nas/s/T.TST"},
+         64,
+         "the test file's URL holds a password: give it in PASSWD or --authentication-file"},
+        // A port, or a colon past the server, is no password.
+        {{"fileio", "smb://u@nas:445/s/a:b@c"}, -1, ""},
+    };
+    for (const Row& row : rows) {
+        const ParseResult result = Parse(row.args);
+        const std::string name = row.args.empty() ? "(none)" : std::string(row.args.back());
+        EXPECT_EQ(result.run, row.status < 0) << name << ": " << result.message;
+        if (row.status >= 0) {
+            EXPECT_EQ(result.exitStatus, row.status) << name;
+            EXPECT_TRUE(result.message.starts_with(row.message)) << name << ": " << result.message;
+        }
     }
-  ],
-  "result_code": 2
+    EXPECT_EQ(Parse({"fileio", "f", "--from=4096"}).options.fromSize, 4096u);
+    EXPECT_EQ(Parse({"fileio", "--", "--odd"}).options.path, "--odd");
+    EXPECT_EQ(Parse({"fileio", "f", "--mode=3"}).options.modeText, "Random Read");
+    EXPECT_EQ(Parse({"fileio", "f", "--mode", "overlay r & w"}).options.ioMode, 8);
+    EXPECT_TRUE(Parse({"fileio", longest}).run);
 }
-)");
-    EXPECT_NE(SummaryJson(Parse({"recv"}).options, {}, 3).find("\"runs\": [],"), std::string::npos);
+
+TEST(Results, TargetOfTheTestFile) {
+    struct Row {
+        std::string path, cache, backend, server, targetCache;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"/mnt/t.tst", "drop", "posix", "", "drop"},
+             {"smb://user@files.example:445/share/t.tst", "plain", "smb", "files.example", "none"},
+             {"nfs://192.0.2.7/export/t.tst", "plain", "nfs", "192.0.2.7", "none"}}) {
+        Options options;
+        options.path = row.path;
+        options.cacheText = row.cache;
+        const TestTarget target = DescribeTarget(options);
+        EXPECT_EQ(target.backend, row.backend);
+        EXPECT_EQ(target.server.value_or(""), row.server);
+        EXPECT_EQ(target.cache, row.targetCache);
+    }
+    // Texts are bytes: raw pattern bytes (not UTF-8) read as Latin-1, as the board shows them.
+    EXPECT_EQ(BoardUtf8("caf\xc3\xa9"), "caf\xc3\xa9");
+    EXPECT_EQ(BoardUtf8("\xdf\x20\xde"), "\xc3\x9f \xc3\x9e");
 }
 
 TEST(EngineTexts, FileIoOutcomes) {
