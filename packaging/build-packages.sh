@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from the working tree and checks them with lintian.
+# Builds the Debian packages (and the source package) from the working tree and checks them
+# with lintian.
 #   packaging/build-packages.sh [OUTDIR]      default build-package/
 # dpkg-buildpackage writes its results beside the source tree, so the tree (every file git
 # tracks or would track, build directories left out) is copied to OUTDIR/src first and the
@@ -18,7 +19,7 @@ appstreamcli validate --no-net packaging/org.zeb_lan_stress.zebwin.metainfo.xml
 
 rm -rf "$SRC"
 mkdir -p "$SRC"
-rm -f "$OUT"/*.deb "$OUT"/*.changes "$OUT"/*.buildinfo
+rm -f "$OUT"/*.deb "$OUT"/*.changes "$OUT"/*.buildinfo "$OUT"/*.dsc "$OUT"/*.tar.*
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   git ls-files -z --cached --others --exclude-standard | grep -zv '^build' |
     tar --null -T - -cf - | tar -xf - -C "$SRC"
@@ -30,7 +31,8 @@ if [[ -d /usr/lib/ccache ]]; then
   export PATH=/usr/lib/ccache:$PATH
 fi
 echo "Building the packages in $SRC (log: $OUT/build.log)"
-if ! (cd "$SRC" && dpkg-buildpackage -b -us -uc -j"$(nproc)") >"$OUT/build.log" 2>&1; then
+# The source package too, so that lintian checks debian/ itself as well as the packages.
+if ! (cd "$SRC" && dpkg-buildpackage -us -uc -j"$(nproc)") >"$OUT/build.log" 2>&1; then
   tail -40 "$OUT/build.log" >&2
   echo "dpkg-buildpackage failed (whole output in $OUT/build.log)" >&2
   exit 1
