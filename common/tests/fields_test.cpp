@@ -93,8 +93,9 @@ class FieldsTest : public QObject {
     }
 
     void ioModes() {
-        for (std::size_t i = 0; i < kModeNames.size(); ++i)
+        for (std::size_t i = 0; i < kModeNames.size(); ++i) {
             QCOMPARE(IoModeFromText(kModeNames[i]), int(i));
+        }
         QCOMPARE(IoModeFromText("Overlay Write"), 7);
         QCOMPARE(IoModeFromText("overlay write"), 5);
         QCOMPARE(IoModeFromText("Overlay Write "), 5);
@@ -136,8 +137,9 @@ class FieldsTest : public QObject {
         QFETCH(QStringList, arguments);
         QFETCH(int, keyword);
         std::vector<std::string> argv;
-        for (const QString& argument : arguments)
+        for (const QString& argument : arguments) {
             argv.push_back(argument.toStdString());
+        }
         QCOMPARE(int(KeywordFromArguments(argv)), keyword);
     }
 

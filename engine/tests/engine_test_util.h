@@ -34,17 +34,20 @@ inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
     std::size_t at = 0;
     while (at < raw.size()) {
         EXPECT_GE(raw.size() - at, 3u) << "cut header at " << at;
-        if (raw.size() - at < 3)
+        if (raw.size() - at < 3) {
             break;
+        }
         EXPECT_EQ(raw[at], 7) << "record type at " << at;
         std::size_t n = static_cast<unsigned char>(raw[at + 1]) |
                         (static_cast<std::size_t>(static_cast<unsigned char>(raw[at + 2])) << 8);
         EXPECT_LE(at + 3 + n, raw.size()) << "cut payload at " << at;
-        if (at + 3 + n > raw.size())
+        if (at + 3 + n > raw.size()) {
             break;
+        }
         std::string text = raw.substr(at + 3, n);
-        for (std::size_t k = 0; k < n; ++k)
+        for (std::size_t k = 0; k < n; ++k) {
             text[k] = static_cast<char>(text[k] ^ static_cast<char>(k & 0xFF));
+        }
         texts.push_back(text);
         at += 3 + n;
     }
@@ -79,8 +82,9 @@ inline int InChild(const std::function<void()>& body) {
 // InChild as a check: the child ran body to its end without a failed expectation.
 inline ::testing::AssertionResult InChildPasses(const std::function<void()>& body) {
     const int status = InChild(body);
-    if (status == 0)
+    if (status == 0) {
         return ::testing::AssertionSuccess();
+    }
     return ::testing::AssertionFailure() << "the child ended with status " << status;
 }
 
@@ -97,8 +101,9 @@ class RecordingWindow final : public ZebWindow {
         : calls_(calls), hasBoard_(hasBoard) {}
     ZebWindow* ChildWindow(int id) override {
         calls_->push_back("child " + std::to_string(id));
-        if (id != ZEB_BOARD_ID || !hasBoard_)
+        if (id != ZEB_BOARD_ID || !hasBoard_) {
             return nullptr;
+        }
         if (!board_) {
             board_ = std::make_unique<RecordingWindow>(calls_, false);
             board_->name_ = "board";

@@ -64,8 +64,9 @@ TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
     // still fit where a longer one did not.
     std::size_t at = 0;
     for (const std::string& k : kept) {
-        while (at < written.size() && written[at] != k)
+        while (at < written.size() && written[at] != k) {
             ++at;
+        }
         ASSERT_LT(at, written.size()) << "not written, or out of order: " << k;
         ++at;
     }
@@ -92,8 +93,9 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
             char byte;
             close(go[1]);
             EXPECT_EQ(read(go[0], &byte, 1), 0);
-            for (int i = 0; i < 500; ++i)
+            for (int i = 0; i < 500; ++i) {
                 CompatLogPrintf("%s", WriterRecord(who, i).c_str());
+            }
         };
     };
     const pid_t children[] = {StartChild(writer('A')), StartChild(writer('B'))};

@@ -31,13 +31,16 @@ extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     using Fn = ssize_t (*)(int, void*, size_t, off_t);
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread"));
     ssize_t n = real(fd, buf, count, offset);
-    if (n <= 0 || count != Active.size)
+    if (n <= 0 || count != Active.size) {
         return n;
+    }
     auto* bytes = static_cast<unsigned char*>(buf);
-    if (Active.fileOffset >= offset && Active.fileOffset < offset + n)
+    if (Active.fileOffset >= offset && Active.fileOffset < offset + n) {
         bytes[Active.fileOffset - offset] ^= 0x01;
-    if (Active.index >= 0 && Active.index < n)
+    }
+    if (Active.index >= 0 && Active.index < n) {
         bytes[Active.index] ^= 0x01;
+    }
     return Active.cutShort ? n / 2 : n;
 }
 
@@ -97,8 +100,9 @@ TEST_P(FaultDetails, EachModeUsesItsOwnDetailText) {
     const Fault fault{.index = c.shortRead ? -1 : 10, .cutShort = c.shortRead};
     const Lines lines = RunPass(scratch, 512, c.mode, 1, fault).report;
     std::string joined;
-    for (std::size_t i = 3; i < lines.size(); ++i)
+    for (std::size_t i = 3; i < lines.size(); ++i) {
         joined += lines[i] + "|";
+    }
     EXPECT_TRUE(std::regex_match(joined, std::regex(c.pattern))) << joined;
 }
 

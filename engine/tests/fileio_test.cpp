@@ -22,8 +22,9 @@ std::string GoodFile() {
         chunk[2 * i + 1] = static_cast<char>(255 - (32 + i % 200));
     }
     std::string file;
-    for (int k = 0; k < 16; ++k)
+    for (int k = 0; k < 16; ++k) {
         file += chunk;
+    }
     return file;
 }
 
@@ -92,8 +93,9 @@ TEST_P(EveryMode, PassesOnAGoodFileAndChecksItAfterWriting) {
     WriteFile(path, GoodFile());
     EXPECT_TRUE(Pass(path, 512, c.mode, 3000));
     Lines expected{"Checking test file..", "Passed", Heading(path, 512, c.mode, 3000)};
-    if (c.checksWholeFile)
+    if (c.checksWholeFile) {
         expected.push_back("Passed");
+    }
     expected.push_back("File I/O Passed");
     EXPECT_EQ(Report(), expected);
     EXPECT_EQ(ReadFile(path).size(), 1048544u);

@@ -34,8 +34,9 @@ unsigned char Script(NCB* ncb) {
     } else if (auto it = Answers.find(command); it != Answers.end()) {
         code = it->second;
     }
-    if (command == NCBADDNAME && code == NRC_GOODRET)
+    if (command == NCBADDNAME && code == NRC_GOODRET) {
         ncb->ncb_num = NameNumber;
+    }
     // An asynchronous command that goes out completes later, in the test's own time.
     const bool pending = (ncb->ncb_command & ASYNCH) != 0 && code == NRC_GOODRET;
     ncb->ncb_retcode = pending ? NRC_PENDING : code;
@@ -59,8 +60,9 @@ class NetRequests : public ::testing::Test {
     static std::vector<Seen> Requests() {
         std::vector<Seen> out;
         for (const Seen& s : Calls) {
-            if (s.ncb.ncb_command != NCBRESET && s.ncb.ncb_command != 0x7f)
+            if (s.ncb.ncb_command != NCBRESET && s.ncb.ncb_command != 0x7f) {
                 out.push_back(s);
+            }
         }
         return out;
     }

@@ -16,8 +16,9 @@ namespace {
 
 std::size_t ReferenceScan(const std::vector<unsigned char>& data, std::size_t length) {
     for (std::size_t i = 0; i < length; i += 2) {
-        if (static_cast<unsigned char>(~data[i]) != data[i + 1])
+        if (static_cast<unsigned char>(~data[i]) != data[i + 1]) {
             return i;
+        }
     }
     return NO_BAD_PAIR;
 }
@@ -36,8 +37,9 @@ std::vector<PairScanLevel> Levels() {
     std::vector<PairScanLevel> levels;
     for (PairScanLevel level : {PairScanLevel::PORTABLE, PairScanLevel::SSE2, PairScanLevel::AVX2,
                                 PairScanLevel::AVX512BW}) {
-        if (PairScanSupported(level))
+        if (PairScanSupported(level)) {
             levels.push_back(level);
+        }
     }
     return levels;
 }
@@ -58,16 +60,18 @@ std::vector<std::size_t> Lengths() {
 std::set<std::size_t> BadPairs(std::size_t end) {
     std::set<std::size_t> at;
     if (end <= 600) {
-        for (std::size_t i = 0; i < end; i += 2)
+        for (std::size_t i = 0; i < end; i += 2) {
             at.insert(i);
+        }
         return at;
     }
     at.insert({0, 2, 4, 6});
     for (std::size_t edge : {16u, 32u, 64u, 128u, 256u, 512u}) {
         for (std::size_t base : {edge, end - end % edge, end - edge}) {
             for (std::size_t i : {base - 2, base, base + 2}) {
-                if (i < end)
+                if (i < end) {
                     at.insert(i);
+                }
             }
         }
     }
@@ -92,8 +96,9 @@ TEST(PairScan, EveryLevelFindsTheSameFirstBadPairAsThePlainScan) {
             for (int side = 0; side < 2; ++side) {
                 std::vector<unsigned char> damaged = data;
                 damaged[bad + side] ^= side == 0 ? 0x01 : 0x80;
-                if (bad + 2 < end)
+                if (bad + 2 < end) {
                     damaged[end - 1] ^= 0x10;
+                }
                 const std::size_t expected = ReferenceScan(damaged, length);
                 ASSERT_EQ(expected, bad);
                 for (PairScanLevel level : levels) {

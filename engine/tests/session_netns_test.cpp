@@ -100,8 +100,9 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
         " && ip -n " + a + " addr add 192.0.2.2/24 dev " + va + " && ip -n " + r +
         " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
         vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
-    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}})
+    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
         setup.append(" && ip -n ").append(ns).append(" link set ").append(dev).append(" up");
+    }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +
              " route add 192.0.2.0/24 via 198.51.100.1";

@@ -61,8 +61,9 @@ std::vector<std::string> FoldCalls(const std::vector<std::string>& lines) {
             continue;
         }
         if (lines[i] == "calling receiver") {
-            if (!calling)
+            if (!calling) {
                 out.push_back("<calls>");
+            }
             calling = true;
             continue;
         }

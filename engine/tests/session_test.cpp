@@ -41,10 +41,12 @@ unsigned char Answer(NCB* ncb, unsigned char code) {
 
 unsigned char Script(NCB* ncb) {
     const unsigned char command = ncb->ncb_command & 0x7f;
-    if (command == 0x7f)
+    if (command == 0x7f) {
         return Answer(ncb, ncb->ncb_lana_num == 0 ? NRC_ILLCMD : NRC_BRIDGE);
-    if (command == NCBRESET)
+    }
+    if (command == NCBRESET) {
         return Answer(ncb, NRC_GOODRET);
+    }
     Peer->requests.push_back(command);
     Peer->lsns.push_back(ncb->ncb_lsn);
     switch (command) {
@@ -79,8 +81,9 @@ unsigned char Script(NCB* ncb) {
         return Answer(ncb, fails ? Peer->sendFailure : NRC_GOODRET);
     }
     case NCBRECV: {
-        if (Peer->toReceive.empty())
+        if (Peer->toReceive.empty()) {
             return Answer(ncb, Peer->endOfSession);
+        }
         const Bytes& block = Peer->toReceive.front();
         std::copy(block.begin(), block.end(), ncb->ncb_buffer);
         ncb->ncb_length = static_cast<unsigned short>(block.size());
@@ -106,8 +109,9 @@ std::function<std::int64_t(int)> ListenEndsAt(
     int at, unsigned char lsn = 3, unsigned char code = NRC_GOODRET,
     std::int64_t (*clock)(int) = [](int) { return std::int64_t{0}; }) {
     return [=](int n) {
-        if (n == at)
+        if (n == at) {
             CompleteListen(code, lsn);
+        }
         return clock(n);
     };
 }
@@ -395,8 +399,9 @@ TEST_F(Session, VerifyPairsFindsTheFirstBadPairAnywhere) {
             std::copy(good.begin(), good.end(), PatternBuffer);
             EXPECT_EQ(VerifyPairs(length), 0u) << length;
             for (unsigned bad : {0u, 6u, 8u, length / 2 & ~1u, length - 2}) {
-                if (length < 2 || bad > length - 2)
+                if (length < 2 || bad > length - 2) {
                     continue;
+                }
                 std::copy(good.begin(), good.end(), PatternBuffer);
                 PatternBuffer[bad + 1] ^= 0x10;
                 PatternBuffer[length - 1] ^= length - 2 == bad ? 0 : 0x01; // a later one
@@ -422,8 +427,9 @@ TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
 }
 
 TEST_F(Session, BlockNumbersWrapAfter65535) {
-    for (int i = 0; i < 65537; ++i)
+    for (int i = 0; i < 65537; ++i) {
         peer_.toReceive.push_back(Block(0, {}));
+    }
     Tick = ListenEndsAt(0);
     PassSaveResult(0);
     SRecvMain();

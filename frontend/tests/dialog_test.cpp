@@ -77,19 +77,22 @@ class DialogTest : public QObject {
         QCOMPARE(bench.Enabled(kIdReceiver), !fileIo);
         QVERIFY(!bench.Enabled(kIdBufferSize));
         QVERIFY(!bench.Enabled(kIdBlocks));
-        for (int id : kFileIoFields)
+        for (int id : kFileIoFields) {
             QCOMPARE(bench.Enabled(id), fileIo);
+        }
         QCOMPARE(bench.Enabled(kIdStart), fileIo);
-        for (int id : {kIdShowData, kIdSaveResults, kIdHelp, kIdExit, kIdBoard})
+        for (int id : {kIdShowData, kIdSaveResults, kIdHelp, kIdExit, kIdBoard}) {
             QVERIFY(bench.Enabled(id));
+        }
         QCOMPARE(bench.Board(), QString::fromLatin1(fileIo ? kFileIoText : kNetbiosText));
 
         // The defaults, as ShowFields writes them.
         const int ids[] = {kIdBufferSize, kIdBlocks,        kIdTestFileName, kIdFromSize,
                            kIdToSize,     kIdSizeIncrement, kIdIteration};
         const char* texts[] = {"65535", "1000", "M:\\ANYNAME.TST", "1024", "2048", "8", "10"};
-        for (std::size_t i = 0; i < std::size(ids); ++i)
+        for (std::size_t i = 0; i < std::size(ids); ++i) {
             QCOMPARE(bench.Edit(ids[i])->text(), QString::fromLatin1(texts[i]));
+        }
         QCOMPARE(bench.Mode()->currentText(), QStringLiteral("Overlay Write"));
 
         // Closing without Start: exit status 0, and the engine is not asked.
@@ -131,15 +134,17 @@ class DialogTest : public QObject {
 
         // The labels the operator reads beside the fields and above the board.
         QStringList labels;
-        for (const QLabel* label : bench.dialog.findChildren<QLabel*>())
+        for (const QLabel* label : bench.dialog.findChildren<QLabel*>()) {
             labels << label->text();
+        }
         for (const char* text : {"Buffer Size", "Blocks", "Test File Name", "to",
                                  "Buffer Size Inc.", "Iteration", "I/O Mode", "Message Board"}) {
             QVERIFY2(labels.contains(QString::fromLatin1(text)), text);
         }
         QStringList groups;
-        for (const QGroupBox* group : bench.dialog.findChildren<QGroupBox*>())
+        for (const QGroupBox* group : bench.dialog.findChildren<QGroupBox*>()) {
             groups << group->title();
+        }
         groups.sort();
         QCOMPARE(groups, (QStringList{"File I/O Stress", "NetBios Stress", "Works as..."}));
     }
@@ -236,8 +241,9 @@ class DialogTest : public QObject {
         QVERIFY(!bench.Button(kIdNetbiosStress)->isChecked());
         QVERIFY(!bench.Enabled(kIdSender) && !bench.Enabled(kIdReceiver));
         QVERIFY(!bench.Enabled(kIdBufferSize) && !bench.Enabled(kIdBlocks));
-        for (int id : kFileIoFields)
+        for (int id : kFileIoFields) {
             QVERIFY(bench.Enabled(id));
+        }
 
         // Back to NetBIOS: Start stays available, Buffer Size and Blocks stay off although
         // Sender is still selected.
@@ -245,8 +251,9 @@ class DialogTest : public QObject {
         QVERIFY(bench.Button(kIdSender)->isChecked());
         QVERIFY(bench.Enabled(kIdSender) && bench.Enabled(kIdReceiver) && bench.Enabled(kIdStart));
         QVERIFY(!bench.Enabled(kIdBufferSize) && !bench.Enabled(kIdBlocks));
-        for (int id : kFileIoFields)
+        for (int id : kFileIoFields) {
             QVERIFY(!bench.Enabled(id));
+        }
         QCOMPARE(bench.Board(), QString::fromLatin1(kNetbiosText));
     }
 
@@ -392,8 +399,9 @@ class DialogTest : public QObject {
         DialogBench bench(Keyword::FileIo);
         QComboBox* mode = bench.Mode();
         QStringList items;
-        for (int i = 0; i < mode->count(); ++i)
+        for (int i = 0; i < mode->count(); ++i) {
             items << mode->itemText(i);
+        }
         QCOMPARE(items, (QStringList{"Overlay R & W", "Overlay Read", "Overlay Write",
                                      "Random R & W", "Random Read", "Random Write",
                                      "Sequential R & W", "Sequential Read", "Sequential Write"}));

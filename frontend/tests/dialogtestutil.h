@@ -39,8 +39,9 @@ class FakeEngine {
     std::vector<std::string> CallsOf(const std::string& name) const {
         std::vector<std::string> found;
         for (const std::string& call : calls) {
-            if (call.compare(0, name.size(), name) == 0)
+            if (call.compare(0, name.size(), name) == 0) {
                 found.push_back(call);
+            }
         }
         return found;
     }
@@ -92,8 +93,9 @@ class FakeEngine {
     }
     static int SRecvMain() {
         Record("SRecvMain");
-        if (current->onRecv)
+        if (current->onRecv) {
             current->onRecv();
+        }
         return 0;
     }
 };
@@ -126,8 +128,9 @@ class ModalDriver : public QObject {
             return;
         }
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (!widget->isVisible())
+            if (!widget->isVisible()) {
                 continue;
+            }
             if (auto* box = qobject_cast<QMessageBox*>(widget)) {
                 boxes.push_back({box->windowTitle(), box->text(), box->icon(),
                                  box->parentWidget() == nullptr,
@@ -138,8 +141,9 @@ class ModalDriver : public QObject {
             }
         }
         if (QWidget* modal = QApplication::activeModalWidget()) {
-            if (!qobject_cast<ControlDialog*>(modal))
+            if (!qobject_cast<ControlDialog*>(modal)) {
                 Hand(modal);
+            }
         }
     }
     void Hand(QWidget* widget) {

@@ -113,8 +113,9 @@ class NetbiosLaunchTest : public QObject {
         bench.ClearCalls();
         bench.Start();
         std::vector<std::string> calls = {"GetHWND", "SSendMain(1000,65535)"};
-        if (result == 1)
+        if (result == 1) {
             calls.push_back("GetMsgBuffer");
+        }
         QCOMPARE(bench.engine.calls, calls);
         QCOMPARE(bench.Board(), board);
         QVERIFY(bench.driver.boxes.empty());

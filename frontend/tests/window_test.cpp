@@ -122,8 +122,9 @@ class WindowTest : public QObject {
         QWidget* aboutParent = nullptr;
         bench.driver.onOther = [&](QWidget* widget) {
             if (auto* menu = qobject_cast<QMenu*>(widget)) {
-                for (QAction* action : menu->actions())
+                for (QAction* action : menu->actions()) {
                     menuItems << action->text();
+                }
                 menu->setActiveAction(menu->actions().value(0));
                 QTest::keyClick(menu, Qt::Key_Return);
             } else if (auto* about = qobject_cast<AboutDialog*>(widget)) {
@@ -136,8 +137,9 @@ class WindowTest : public QObject {
                         aboutTexts << label->text();
                     }
                 }
-                for (QPushButton* button : about->findChildren<QPushButton*>())
+                for (QPushButton* button : about->findChildren<QPushButton*>()) {
                     aboutTexts << button->text().remove(QLatin1Char('&'));
+                }
                 QTest::keyClick(about, Qt::Key_Escape);
             } else {
                 widget->close();
