@@ -39,10 +39,9 @@ TEST(EngineLibrary, FreshlyLoadedEngineRunsAPassEndToEnd) {
     }));
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")),
-              (std::vector<std::string>{"Creating TESTFILE..", "Passed",
-                                        Heading(path, 1024, 5, 100), "Passed", "File I/O Passed"}));
-    EXPECT_EQ(DecodeLog(scratch.Log()),
-              (std::vector<std::string>{"Test File: " + path +
-                                        ", Buffer: 1024 To 2048 With Inc. 1024 I/O Mode: 5, "
-                                        "Iteration: 100\r\n"}));
+              (Texts{"Creating TESTFILE..", "Passed", Heading(path, 1024, 5, 100), "Passed",
+                     "File I/O Passed"}));
+    EXPECT_EQ(DecodeLog(scratch.Log()), (Texts{"Test File: " + path +
+                                               ", Buffer: 1024 To 2048 With Inc. 1024 I/O Mode: 5, "
+                                               "Iteration: 100\r\n"}));
 }

@@ -12,13 +12,11 @@ using namespace zebtest;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 using Clock = std::chrono::steady_clock;
 
 // The receiver's report after its last block: the end of the session and the totals, whose
 // byte count is that of the blocks it announced.
-void ExpectTotalsAfter(const Lines& lines, const std::string& ending, unsigned long blockSize) {
+void ExpectTotalsAfter(const Texts& lines, const std::string& ending, unsigned long blockSize) {
     std::size_t blocks = 0;
     std::size_t at = 0;
     while (at < lines.size() && lines[at] != ending) {
@@ -86,7 +84,7 @@ TEST_F(LinkCut, BothSidesEndWithinTheirTimeOutsWithTheirErrors) {
     EXPECT_LT(Clock::now() - cut, std::chrono::seconds(40));
 
     EXPECT_EQ(sender.Value("result"), "1");
-    const Lines sent = ReadLines(sender.Report());
+    const Texts sent = ReadLines(sender.Report());
     ASSERT_GE(sent.size(), 2u);
     EXPECT_EQ(sent[sent.size() - 2], "Send Error 05");
     // The blocks that went out before the send failed.

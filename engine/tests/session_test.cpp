@@ -74,8 +74,7 @@ unsigned char Script(NCB* ncb) {
     case NCBSEND: {
         const int index = static_cast<int>(Peer->sent.size());
         Peer->sent.emplace_back(ncb->ncb_buffer, ncb->ncb_buffer + ncb->ncb_length);
-        const auto& failures = Peer->sendFailures;
-        const bool fails = std::find(failures.begin(), failures.end(), index) != failures.end();
+        const bool fails = std::ranges::count(Peer->sendFailures, index) > 0;
         return Answer(ncb, fails ? Peer->sendFailure : NRC_GOODRET);
     }
     case NCBRECV: {
@@ -119,13 +118,6 @@ std::function<std::int64_t(int)> Tick;
 int SecondsReadings = 0;
 int MillisecondReadings = 0;
 
-std::int64_t ScriptedSeconds() {
-    return Tick(SecondsReadings++);
-}
-std::int64_t ScriptedMilliseconds() {
-    return MillisecondReadings++ == 0 ? 1000 : 1500;
-}
-
 // Keeps every text shown on the board.
 class Board : public ZebWindow {
   public:
@@ -143,8 +135,8 @@ class Session : public ::testing::Test {
     void SetUp() override {
         Peer = &peer_;
         NetbiosCall = &Script;
-        SecondsClock = &ScriptedSeconds;
-        MillisecondClock = &ScriptedMilliseconds;
+        SecondsClock = [] { return Tick(SecondsReadings++); };
+        MillisecondClock = [] { return std::int64_t{MillisecondReadings++ == 0 ? 1000 : 1500}; };
         SecondsReadings = 0;
         MillisecondReadings = 0;
         Tick = [](int n) { return std::int64_t{100 + n}; }; // a second per reading
@@ -179,9 +171,8 @@ Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 Bytes Block(unsigned size, const Bytes& data) {
-    Bytes block = {static_cast<unsigned char>(size & 0xFF), static_cast<unsigned char>(size >> 8)};
-    block.insert(block.end(), data.begin(), data.end());
-    return block;
+    return Bytes{static_cast<unsigned char>(size & 0xFF), static_cast<unsigned char>(size >> 8)} +
+           data;
 }
 
 TEST(WorkingSize, LowSixteenBitsAtMost64000AndEven) {
@@ -415,9 +406,7 @@ TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
 }
 
 TEST_F(Session, BlockNumbersWrapAfter65535) {
-    for (int i = 0; i < 65537; ++i) {
-        peer_.toReceive.push_back(Block(0, {}));
-    }
+    peer_.toReceive.assign(65537, Block(0, {}));
     Tick = ListenEndsAt(0);
     PassSaveResult(0);
     SRecvMain();
