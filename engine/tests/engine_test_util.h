@@ -1,7 +1,7 @@
 // Helpers shared by the engine's tests: a reader for the compatibility log, a recording
 // window, and running a check in a child process with a freshly initialised engine state.
 // It brings GoogleTest, the standard strings, containers and algorithms, process and mount
-// calls, and the kit's files.h, which every engine test uses.
+// calls, and the kit's files.h, names.h, netns.h and stations.h, which the engine tests use.
 #ifndef ZEB_ENGINE_TEST_UTIL_H
 #define ZEB_ENGINE_TEST_UTIL_H
 
@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "files.h"
+#include "names.h"
+#include "netns.h"
 #include "stations.h"
 #include "zebdll.h"
 

@@ -6,7 +6,6 @@
 
 #include "compatlog.h"
 #include "engine_test_util.h"
-#include "netns.h"
 #include "status.h"
 
 using namespace zebtest;
@@ -62,9 +61,7 @@ TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
     // still fit where a longer one did not.
     std::size_t at = 0;
     for (const std::string& k : kept) {
-        while (at < written.size() && written[at] != k) {
-            ++at;
-        }
+        at = std::find(written.begin() + at, written.end(), k) - written.begin();
         ASSERT_LT(at, written.size()) << "not written, or out of order: " << k;
         ++at;
     }

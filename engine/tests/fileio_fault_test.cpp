@@ -5,7 +5,6 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
-#include "names.h"
 
 using namespace zebtest;
 

@@ -4,8 +4,6 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
-#include "names.h"
-#include "netns.h"
 #include "status.h"
 
 using namespace zebtest;

@@ -3,8 +3,6 @@
 // with its receive or send error within its time-out, posts its totals and releases its name,
 // and a new session can start at once.
 #include "engine_test_util.h"
-#include "netns.h"
-#include "stations.h"
 
 #include <chrono>
 
@@ -17,12 +15,11 @@ using Clock = std::chrono::steady_clock;
 // The receiver's report after its last block: the end of the session and the totals, whose
 // byte count is that of the blocks it announced.
 void ExpectTotalsAfter(const Texts& lines, const std::string& ending, unsigned long blockSize) {
-    std::size_t blocks = 0;
-    std::size_t at = 0;
-    while (at < lines.size() && lines[at] != ending) {
-        blocks += lines[at].rfind("Received block ", 0) == 0 ? 1 : 0;
-        ++at;
-    }
+    const auto end = std::ranges::find(lines, ending);
+    const std::size_t at = end - lines.begin();
+    const std::size_t blocks = std::count_if(lines.begin(), end, [](const std::string& line) {
+        return line.rfind("Received block ", 0) == 0;
+    });
     ASSERT_LT(at + 3, lines.size() + 0) << "no " << ending;
     EXPECT_GT(blocks, 0u);
     EXPECT_EQ(lines[at + 1], "RECEIVE SESSION END ");

@@ -5,11 +5,8 @@
 // subnets that a third namespace routes, where broadcasts cannot reach across. The namespaces
 // use documentation ranges and no namespace has a default route. Skipped without nmbd (for
 // the name server) or where namespaces cannot be made and entered.
-#include "netns.h"
+#include "engine_test_util.h"
 #include "nmbdserver.h"
-#include "stations.h"
-
-#include <unistd.h>
 
 using namespace zebtest;
 

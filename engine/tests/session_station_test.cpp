@@ -1,8 +1,6 @@
 // The session stress end to end: two stations as two processes on 127.0.0.2 and 127.0.0.3,
 // each loading the real engine and the real provider, on a test LAN of their own ports.
 #include "engine_test_util.h"
-#include "netns.h"
-#include "stations.h"
 
 #include <regex>
 

@@ -1,8 +1,6 @@
 // The session stress with its partner missing: each side waits out its 20 seconds on
 // 127.0.0.2 or 127.0.0.3 with the real engine and provider. Slow by nature.
 #include "engine_test_util.h"
-#include "netns.h"
-#include "stations.h"
 
 using namespace zebtest;
 

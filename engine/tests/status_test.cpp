@@ -1,6 +1,5 @@
 // The status output: what each level does, in which order, and what the exports keep.
 #include "engine_test_util.h"
-#include "names.h"
 #include "status.h"
 
 using namespace zebtest;
