@@ -25,12 +25,10 @@ TEST(EngineLibrary, FreshlyLoadedEngineRunsAPassEndToEnd) {
     EXPECT_TRUE(InChildPasses([&] {
         void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(lib, nullptr) << dlerror();
-        auto save = reinterpret_cast<int (*)(int)>(dlsym(lib, "PassSaveResult"));
-        auto test =
-            reinterpret_cast<int (*)(const char*, unsigned, unsigned, unsigned, int, unsigned)>(
-                dlsym(lib, "SQL_Test"));
-        auto ret = reinterpret_cast<int (*)()>(dlsym(lib, "GetRetCode"));
-        auto msg = reinterpret_cast<char* (*)()>(dlsym(lib, "GetMsgBuffer"));
+        auto save = reinterpret_cast<decltype(&PassSaveResult)>(dlsym(lib, "PassSaveResult"));
+        auto test = reinterpret_cast<decltype(&SQL_Test)>(dlsym(lib, "SQL_Test"));
+        auto ret = reinterpret_cast<decltype(&GetRetCode)>(dlsym(lib, "GetRetCode"));
+        auto msg = reinterpret_cast<decltype(&GetMsgBuffer)>(dlsym(lib, "GetMsgBuffer"));
         EXPECT_EQ(ret(), 3);
         EXPECT_STREQ(msg(), "");
         EXPECT_EQ(save(1), 1);
