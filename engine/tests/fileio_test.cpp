@@ -264,9 +264,9 @@ TEST_F(FileIoFailures, PathThatCannotBeOpenedStopsTheSweepAndCountsAsFailure) {
         PassSaveResult(1);
         EngineDialog dialog;
         EXPECT_EQ(SQL_Test(missing.c_str(), 512, 1024, 512, 0, 10), 100);
-        EXPECT_NE(std::find(dialog.calls.begin(), dialog.calls.end(),
-                            "box Error: FILEIO: _open() fails, check file path. "
-                            "Program is terminated"),
+        EXPECT_NE(std::ranges::find(dialog.calls,
+                                    "box Error: FILEIO: _open() fails, check file path. "
+                                    "Program is terminated"),
                   dialog.calls.end());
         EXPECT_EQ(GetRetCode(), 2);
     }));
@@ -335,8 +335,7 @@ TEST_F(FileIoFailures, FullFileSystemIsReportedAndTheEngineGoesOn) {
     EXPECT_EQ(status, 0);
     const Texts lines = Report();
     EXPECT_GE(std::count(lines.begin(), lines.end(), "WRITE_ERROR out of space"), 1);
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "VERIFY_ERROR testfile corrupt, file creation failed"),
+    EXPECT_NE(std::ranges::find(lines, "VERIFY_ERROR testfile corrupt, file creation failed"),
               lines.end());
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "File I/O Failed"), 2);
     EXPECT_EQ(std::filesystem::file_size(good), 1048544u);

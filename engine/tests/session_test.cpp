@@ -171,8 +171,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 Bytes Block(unsigned size, const Bytes& data) {
-    return Bytes{static_cast<unsigned char>(size & 0xFF), static_cast<unsigned char>(size >> 8)} +
-           data;
+    return Bytes{static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)} + data;
 }
 
 TEST(WorkingSize, LowSixteenBitsAtMost64000AndEven) {
