@@ -113,18 +113,13 @@ inline std::string Heading(const std::string& path, unsigned b, int mode, unsign
 // A window that records what the engine asks of it, in order.
 class RecordingWindow final : public ZebWindow {
   public:
-    explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true)
-        : calls_(calls), hasBoard_(hasBoard) {}
+    explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true,
+                             std::string name = "dialog")
+        : calls_(calls), name_(std::move(name)),
+          board_(hasBoard ? std::make_unique<RecordingWindow>(calls, false, "board") : nullptr) {}
     ZebWindow* ChildWindow(int id) override {
         calls_->push_back("child " + std::to_string(id));
-        if (id != ZEB_BOARD_ID || !hasBoard_) {
-            return nullptr;
-        }
-        if (!board_) {
-            board_ = std::make_unique<RecordingWindow>(calls_, false);
-            board_->name_ = "board";
-        }
-        return board_.get();
+        return id == ZEB_BOARD_ID ? board_.get() : nullptr;
     }
     void SetText(const char* text) override {
         text_ = text;
@@ -142,10 +137,9 @@ class RecordingWindow final : public ZebWindow {
 
   private:
     std::vector<std::string>* calls_;
-    bool hasBoard_;
-    std::string name_ = "dialog";
-    std::string text_;
+    std::string name_;
     std::unique_ptr<RecordingWindow> board_;
+    std::string text_;
 };
 
 // A recording window that is the engine's dialog for the life of the object.
