@@ -173,8 +173,7 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
 }
 
 TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
-    InstalledLana = -1;
-    AnswerForUnbound = NRC_BRIDGE;
+    InstalledLana = -1; // every probe answered NRC_BRIDGE
     Scratch scratch;
     EXPECT_TRUE(InChildPasses([] {
         EngineDialog window;
