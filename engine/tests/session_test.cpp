@@ -154,10 +154,9 @@ class Session : public ::testing::Test {
     }
     // The texts between two others (exclusive), or everything after `from` when `to` is "".
     Texts Between(const std::string& from, const std::string& to) const {
-        const Texts& texts = board_.texts;
-        auto begin = std::find(texts.begin(), texts.end(), from);
-        begin = begin == texts.end() ? begin : begin + 1;
-        return {begin, std::find(begin, texts.end(), to)};
+        auto begin = std::ranges::find(board_.texts, from);
+        begin += begin == board_.texts.end() ? 0 : 1;
+        return {begin, std::find(begin, board_.texts.end(), to)};
     }
 
     Scratch scratch_;
