@@ -97,11 +97,10 @@ class FieldsTest : public QObject {
             QCOMPARE(IoModeFromText(kModeNames[i]), int(i));
         }
         QCOMPARE(IoModeFromText("Overlay Write"), 7);
-        QCOMPARE(IoModeFromText("overlay write"), 5);
-        QCOMPARE(IoModeFromText("Overlay Write "), 5);
-        QCOMPARE(IoModeFromText(" Overlay Write"), 5);
-        QCOMPARE(IoModeFromText("Overlay"), 5);
-        QCOMPARE(IoModeFromText(""), 5);
+        for (const char* text :
+             {"overlay write", "Overlay Write ", " Overlay Write", "Overlay", ""}) {
+            QCOMPARE(IoModeFromText(text), 5);
+        }
     }
 
     void modeEntryByPrefix() {
@@ -136,10 +135,8 @@ class FieldsTest : public QObject {
     void keyword() {
         QFETCH(QStringList, arguments);
         QFETCH(int, keyword);
-        std::vector<std::string> argv;
-        for (const QString& argument : arguments) {
-            argv.push_back(argument.toStdString());
-        }
+        std::vector<std::string> argv(arguments.size());
+        std::ranges::transform(arguments, argv.begin(), &QString::toStdString);
         QCOMPARE(int(KeywordFromArguments(argv)), keyword);
     }
 
@@ -147,18 +144,17 @@ class FieldsTest : public QObject {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("limit");
         QTest::addColumn<QByteArray>("cut");
-        QTest::newRow("short") << QByteArray("abc") << 5 << QByteArray("abc");
-        QTest::newRow("exact") << QByteArray("abcde") << 5 << QByteArray("abcde");
-        QTest::newRow("ascii") << QByteArray("abcdef") << 5 << QByteArray("abcde");
-        QTest::newRow("inside a two-byte letter")
-            << QByteArray("abcd\xc3\xa9") << 5 << QByteArray("abcd");
-        QTest::newRow("after a two-byte letter")
-            << QByteArray("abc\xc3\xa9z") << 5 << QByteArray("abc\xc3\xa9");
-        QTest::newRow("inside a four-byte letter")
-            << QByteArray("ab\xf0\x9f\x98\x80") << 5 << QByteArray("ab");
-        QTest::newRow("latin-1 bytes") << QByteArray("abcd\xe9\xe9") << 5 << QByteArray("abcd\xe9");
-        QTest::newRow("stray continuation bytes")
-            << QByteArray("\x80\x80\x80\x80\x80\x80") << 5 << QByteArray("\x80\x80\x80\x80\x80");
+        const auto row = [](const char* name, const char* text, const char* cut) {
+            QTest::newRow(name) << QByteArray(text) << 5 << QByteArray(cut);
+        };
+        row("short", "abc", "abc");
+        row("exact", "abcde", "abcde");
+        row("ascii", "abcdef", "abcde");
+        row("inside a two-byte letter", "abcd\xc3\xa9", "abcd");
+        row("after a two-byte letter", "abc\xc3\xa9z", "abc\xc3\xa9");
+        row("inside a four-byte letter", "ab\xf0\x9f\x98\x80", "ab");
+        row("latin-1 bytes", "abcd\xe9\xe9", "abcd\xe9");
+        row("stray continuation bytes", "\x80\x80\x80\x80\x80\x80", "\x80\x80\x80\x80\x80");
     }
 
     void cutToBytes() {

@@ -38,7 +38,7 @@ TEST_F(CompatLogRecord, EveryRecordRestartsItsKeyAtZero) {
     EXPECT_EQ(raw.substr(8, 3), std::string("\x07\x06\x00", 3));
     EXPECT_EQ(static_cast<unsigned char>(raw[11]), 'x' ^ 0);
     EXPECT_EQ(static_cast<unsigned char>(raw[12]), 'y' ^ 1);
-    EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"abc\r\n", "xyz\n\r\n"}));
+    EXPECT_EQ(DecodeLog(scratch.Log()), (Texts{"abc\r\n", "xyz\n\r\n"}));
 }
 
 TEST_F(CompatLogRecord, KeyWrapsAfter256Bytes) {
@@ -107,7 +107,7 @@ TEST_F(CompatLogFile, LogHeldByAnotherOpenerDropsTheRecordAndKeepsAlignment) {
     CompatLogPrintf("%s", "while held");
     close(holder);
     CompatLogPrintf("%s", "after");
-    EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"first\r\n", "after\r\n"}));
+    EXPECT_EQ(DecodeLog(scratch.Log()), (Texts{"first\r\n", "after\r\n"}));
 }
 
 TEST_F(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
@@ -122,7 +122,7 @@ TEST_F(CompatLogFile, RecordCutByTheFileSystemIsTakenBack) {
     }));
     EXPECT_EQ(std::filesystem::file_size(scratch.Log()), keptSize);
     CompatLogPrintf("%s", "aligned");
-    EXPECT_EQ(DecodeLog(scratch.Log()), (std::vector<std::string>{"kept\r\n", "aligned\r\n"}));
+    EXPECT_EQ(DecodeLog(scratch.Log()), (Texts{"kept\r\n", "aligned\r\n"}));
 }
 
 // The log is written in append mode, never looked at first: a FIFO in its place, held open

@@ -25,12 +25,10 @@ TEST(EngineLibrary, FreshlyLoadedEngineRunsAPassEndToEnd) {
     EXPECT_TRUE(InChildPasses([&] {
         void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(lib, nullptr) << dlerror();
-        auto save = reinterpret_cast<int (*)(int)>(dlsym(lib, "PassSaveResult"));
-        auto test =
-            reinterpret_cast<int (*)(const char*, unsigned, unsigned, unsigned, int, unsigned)>(
-                dlsym(lib, "SQL_Test"));
-        auto ret = reinterpret_cast<int (*)()>(dlsym(lib, "GetRetCode"));
-        auto msg = reinterpret_cast<char* (*)()>(dlsym(lib, "GetMsgBuffer"));
+        auto save = reinterpret_cast<decltype(&PassSaveResult)>(dlsym(lib, "PassSaveResult"));
+        auto test = reinterpret_cast<decltype(&SQL_Test)>(dlsym(lib, "SQL_Test"));
+        auto ret = reinterpret_cast<decltype(&GetRetCode)>(dlsym(lib, "GetRetCode"));
+        auto msg = reinterpret_cast<decltype(&GetMsgBuffer)>(dlsym(lib, "GetMsgBuffer"));
         EXPECT_EQ(ret(), 3);
         EXPECT_STREQ(msg(), "");
         EXPECT_EQ(save(1), 1);
@@ -39,10 +37,9 @@ TEST(EngineLibrary, FreshlyLoadedEngineRunsAPassEndToEnd) {
     }));
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
     EXPECT_EQ(ReadLines(scratch.Path("report.txt")),
-              (std::vector<std::string>{"Creating TESTFILE..", "Passed",
-                                        Heading(path, 1024, 5, 100), "Passed", "File I/O Passed"}));
-    EXPECT_EQ(DecodeLog(scratch.Log()),
-              (std::vector<std::string>{"Test File: " + path +
-                                        ", Buffer: 1024 To 2048 With Inc. 1024 I/O Mode: 5, "
-                                        "Iteration: 100\r\n"}));
+              (Texts{"Creating TESTFILE..", "Passed", Heading(path, 1024, 5, 100), "Passed",
+                     "File I/O Passed"}));
+    EXPECT_EQ(DecodeLog(scratch.Log()), (Texts{"Test File: " + path +
+                                               ", Buffer: 1024 To 2048 With Inc. 1024 I/O Mode: 5, "
+                                               "Iteration: 100\r\n"}));
 }

@@ -1,7 +1,7 @@
 // Helpers shared by the engine's tests: a reader for the compatibility log, a recording
 // window, and running a check in a child process with a freshly initialised engine state.
 // It brings GoogleTest, the standard strings, containers and algorithms, process and mount
-// calls, and the kit's files.h, which every engine test uses.
+// calls, and the kit's files.h, names.h, netns.h and stations.h, which the engine tests use.
 #ifndef ZEB_ENGINE_TEST_UTIL_H
 #define ZEB_ENGINE_TEST_UTIL_H
 
@@ -22,10 +22,26 @@
 #include <vector>
 
 #include "files.h"
+#include "names.h"
+#include "netns.h"
 #include "stations.h"
 #include "zebdll.h"
 
 namespace zebtest {
+
+// Texts in order: report lines, board texts, log records.
+using Texts = std::vector<std::string>;
+
+// size bytes, rounded down to even, of the engine's test pattern: pair k is 32 + k % 200
+// and its complement.
+template <typename Bytes = std::vector<unsigned char>> Bytes PairPattern(std::size_t size) {
+    Bytes pattern(size & ~std::size_t{1}, 0);
+    for (std::size_t i = 0; i < pattern.size(); i += 2) {
+        pattern[i] = static_cast<typename Bytes::value_type>(32 + i / 2 % 200);
+        pattern[i + 1] = static_cast<typename Bytes::value_type>(~(32 + i / 2 % 200));
+    }
+    return pattern;
+}
 
 // Decodes the compatibility log into its record texts; fails the test on a malformed log.
 inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
@@ -97,18 +113,13 @@ inline std::string Heading(const std::string& path, unsigned b, int mode, unsign
 // A window that records what the engine asks of it, in order.
 class RecordingWindow final : public ZebWindow {
   public:
-    explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true)
-        : calls_(calls), hasBoard_(hasBoard) {}
+    explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true,
+                             std::string name = "dialog")
+        : calls_(calls), name_(std::move(name)),
+          board_(hasBoard ? std::make_unique<RecordingWindow>(calls, false, "board") : nullptr) {}
     ZebWindow* ChildWindow(int id) override {
         calls_->push_back("child " + std::to_string(id));
-        if (id != ZEB_BOARD_ID || !hasBoard_) {
-            return nullptr;
-        }
-        if (!board_) {
-            board_ = std::make_unique<RecordingWindow>(calls_, false);
-            board_->name_ = "board";
-        }
-        return board_.get();
+        return id == ZEB_BOARD_ID ? board_.get() : nullptr;
     }
     void SetText(const char* text) override {
         text_ = text;
@@ -126,10 +137,9 @@ class RecordingWindow final : public ZebWindow {
 
   private:
     std::vector<std::string>* calls_;
-    bool hasBoard_;
-    std::string name_ = "dialog";
-    std::string text_;
+    std::string name_;
     std::unique_ptr<RecordingWindow> board_;
+    std::string text_;
 };
 
 // A recording window that is the engine's dialog for the life of the object.

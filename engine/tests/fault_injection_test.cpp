@@ -6,13 +6,10 @@
 
 #include "compatlog.h"
 #include "engine_test_util.h"
-#include "netns.h"
 #include "status.h"
 
 using namespace zebtest;
 namespace {
-
-using Lines = std::vector<std::string>;
 
 TEST(ReportFault, ReadOnlyDirectoryDropsTheRecordsAndThePassGoesOn) {
     Scratch scratch;
@@ -35,11 +32,11 @@ TEST(ReportFault, ReadOnlyDirectoryDropsTheRecordsAndThePassGoesOn) {
         PostStatus("back again", LEVEL_PROGRESS);
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(ReadLines(ro / "report.txt"), Lines{"back again"});
+    EXPECT_EQ(ReadLines(ro / "report.txt"), Texts{"back again"});
     umount2(ro.c_str(), MNT_DETACH);
     EXPECT_EQ(std::filesystem::file_size(testFile), 1048544u) << "the pass ran";
     // The failure still reached the compatibility log, after the pass's range heading.
-    const Lines log = DecodeLog(scratch.Log());
+    const Texts log = DecodeLog(scratch.Log());
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1], "failure while report.txt is out of reach\n\r\n");
 }
@@ -51,29 +48,27 @@ TEST(CompatLogFault, FullFileSystemDropsWholeRecordsAndLaterOnesStayAligned) {
         GTEST_SKIP() << why;
     }
     // Records of different lengths until the file system is full, and well beyond.
-    Lines written;
+    Texts written;
     for (int i = 0; i < 400; ++i) {
         std::string text = "record " + std::to_string(i) + " " + std::string(i % 97, 'x');
         CompatLogPrintf("%s", text.c_str());
         written.push_back(text + "\r\n");
     }
-    const Lines kept = DecodeLog(scratch.Log()); // fails the test on any cut record
+    const Texts kept = DecodeLog(scratch.Log()); // fails the test on any cut record
     ASSERT_GT(kept.size(), 10u);
     ASSERT_LT(kept.size(), written.size()) << "the file system never filled up";
     // What was kept are whole records of what was written, in order; a short record may
     // still fit where a longer one did not.
     std::size_t at = 0;
     for (const std::string& k : kept) {
-        while (at < written.size() && written[at] != k) {
-            ++at;
-        }
+        at = std::find(written.begin() + at, written.end(), k) - written.begin();
         ASSERT_LT(at, written.size()) << "not written, or out of order: " << k;
         ++at;
     }
     // Room again: the next record follows the last whole one.
     std::filesystem::resize_file(scratch.Log(), 0);
     CompatLogPrintf("%s", "after");
-    EXPECT_EQ(DecodeLog(scratch.Log()), Lines{"after\r\n"});
+    EXPECT_EQ(DecodeLog(scratch.Log()), Texts{"after\r\n"});
     umount2(ctlogs.c_str(), MNT_DETACH);
 }
 
@@ -106,7 +101,7 @@ TEST(CompatLogFault, TwoProcessesWritingAtOnceNeverInterleaveRecords) {
     }
     // Every record whole and one writer's own; each writer's records in order, none twice.
     // A writer that finds the log busy loses that record, so some may be missing.
-    const Lines records = DecodeLog(scratch.Log());
+    const Texts records = DecodeLog(scratch.Log());
     int last[2] = {-1, -1};
     int count[2] = {0, 0};
     for (const std::string& r : records) {

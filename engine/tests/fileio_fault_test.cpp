@@ -5,13 +5,10 @@
 
 #include "engine_test_util.h"
 #include "fileio.h"
-#include "names.h"
 
 using namespace zebtest;
 
 namespace {
-
-using Lines = std::vector<std::string>;
 
 // What the seam does to reads of exactly `size` bytes, so that the file's preparation
 // (65534-byte chunks) sees good data.
@@ -48,7 +45,7 @@ namespace {
 
 struct PassRun {
     int status; // the child's exit status
-    Lines report;
+    Texts report;
 };
 
 // One pass on the test file f, in a child where the seam does what fault says.
@@ -67,9 +64,9 @@ PassRun RunPass(Scratch& scratch, unsigned b, int mode, unsigned iterations, Fau
 
 TEST(FaultDuringPass, PairGoneBadInSequentialReadIsReportedAtItsFileOffset) {
     Scratch scratch;
-    const Lines lines = RunPass(scratch, 64, 0, 2, {.fileOffset = 100}).report;
+    const Texts lines = RunPass(scratch, 64, 0, 2, {.fileOffset = 100}).report;
     // The block at 64 holds the pair at index 36; the report carries 64 + 37.
-    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed",
+    EXPECT_EQ(lines, (Texts{"Checking test file..", "Passed",
                             Heading(scratch.Path("f").string(), 64, 0, 2),
                             "BYTES_DO_NOT_MISMATCH S expected \xAC actual \xAD", "",
                             "VERIFY_ERROR at offset 101", "", "File I/O Failed"}));
@@ -80,7 +77,7 @@ TEST(FaultDuringPass, BadReadBackInSequentialReadWriteEndsTheProcess) {
     const auto [status, lines] = RunPass(scratch, 64, 2, 10, {.fileOffset = 100});
     EXPECT_EQ(status, 1);
     // What was read back is the pass's own pattern: pair 18 of the buffer, at byte 36.
-    EXPECT_EQ(lines, (Lines{"Checking test file..", "Passed",
+    EXPECT_EQ(lines, (Texts{"Checking test file..", "Passed",
                             Heading(scratch.Path("f").string(), 64, 2, 10),
                             "BYTES_DO_NOT_MISMATCH 3 expected \xCC actual \xCD", "",
                             "VERIFY_ERROR at offset 101", "", ""}));
@@ -98,7 +95,7 @@ TEST_P(FaultDetails, EachModeUsesItsOwnDetailText) {
     const DetailCase c = GetParam();
     Scratch scratch;
     const Fault fault{.index = c.shortRead ? -1 : 10, .cutShort = c.shortRead};
-    const Lines lines = RunPass(scratch, 512, c.mode, 1, fault).report;
+    const Texts lines = RunPass(scratch, 512, c.mode, 1, fault).report;
     std::string joined;
     for (std::size_t i = 3; i < lines.size(); ++i) {
         joined += lines[i] + "|";

@@ -59,11 +59,9 @@ class NetRequests : public ::testing::Test {
     // The calls that are not part of a probe sequence.
     static std::vector<Seen> Requests() {
         std::vector<Seen> out;
-        for (const Seen& s : Calls) {
-            if (s.ncb.ncb_command != NCBRESET && s.ncb.ncb_command != 0x7f) {
-                out.push_back(s);
-            }
-        }
+        std::ranges::copy_if(Calls, std::back_inserter(out), [](const Seen& s) {
+            return s.ncb.ncb_command != NCBRESET && s.ncb.ncb_command != 0x7f;
+        });
         return out;
     }
 
@@ -175,8 +173,7 @@ TEST_F(NetRequests, AddNameFailureIsPostedAsAFailure) {
 }
 
 TEST_F(NetRequests, WithNoAdapterTheRequestGoesToAdapter255AndFails) {
-    InstalledLana = -1;
-    AnswerForUnbound = NRC_BRIDGE;
+    InstalledLana = -1; // every probe answered NRC_BRIDGE
     Scratch scratch;
     EXPECT_TRUE(InChildPasses([] {
         EngineDialog window;

@@ -4,12 +4,11 @@
 // lengths below, at and around every vector and group width, odd ones included. Each region
 // is a buffer of exactly the bytes the scan may read, so that a read past them shows under
 // AddressSanitizer.
-#include <gtest/gtest.h>
 
 #include <numeric>
 #include <set>
-#include <vector>
 
+#include "engine_test_util.h"
 #include "pairscan.h"
 
 namespace {
@@ -21,16 +20,6 @@ std::size_t ReferenceScan(const std::vector<unsigned char>& data, std::size_t le
         }
     }
     return NO_BAD_PAIR;
-}
-
-// Good pairs of the test pattern over length bytes rounded up to even, nothing more.
-std::vector<unsigned char> Pattern(std::size_t length) {
-    std::vector<unsigned char> data(length + (length & 1));
-    for (std::size_t i = 0; i < data.size(); i += 2) {
-        data[i] = static_cast<unsigned char>(32 + (i / 2) % 200);
-        data[i + 1] = static_cast<unsigned char>(~data[i]);
-    }
-    return data;
 }
 
 std::vector<PairScanLevel> Levels() {
@@ -84,7 +73,8 @@ TEST(PairScan, EveryLevelFindsTheSameFirstBadPairAsThePlainScan) {
     const std::vector<PairScanLevel> levels = Levels();
     ASSERT_EQ(levels.front(), PairScanLevel::PORTABLE);
     for (std::size_t length : Lengths()) {
-        std::vector<unsigned char> data = Pattern(length);
+        // Good pairs over length bytes rounded up to even, nothing more.
+        std::vector<unsigned char> data = zebtest::PairPattern(length + (length & 1));
         const std::size_t end = data.size();
         for (PairScanLevel level : levels) {
             ASSERT_EQ(FindBadPairWith(level, data.data(), length), NO_BAD_PAIR)
@@ -117,13 +107,12 @@ TEST(PairScan, AnyComplementPairIsGood) {
         data[i] = static_cast<unsigned char>(i / 2);
         data[i + 1] = static_cast<unsigned char>(~data[i]);
     }
+    std::vector<unsigned char> bad = data;
+    bad[300] = bad[301]; // 0x6A 0x6A: equal bytes are no pair
     for (PairScanLevel level : Levels()) {
         EXPECT_EQ(FindBadPairWith(level, data.data(), data.size()), NO_BAD_PAIR)
             << PairScanName(level);
-    }
-    data[300] = data[301]; // 0x6A 0x6A: equal bytes are no pair
-    for (PairScanLevel level : Levels()) {
-        EXPECT_EQ(FindBadPairWith(level, data.data(), data.size()), 300u) << PairScanName(level);
+        EXPECT_EQ(FindBadPairWith(level, bad.data(), bad.size()), 300u) << PairScanName(level);
     }
 }
 
@@ -131,7 +120,7 @@ TEST(PairScan, AnyComplementPairIsGood) {
 TEST(PairScan, TheEngineUsesTheWidestSupportedLevel) {
     const std::vector<PairScanLevel> levels = Levels();
     EXPECT_EQ(PairScanBest(), levels.back());
-    std::vector<unsigned char> data = Pattern(64000);
+    std::vector<unsigned char> data = zebtest::PairPattern(64000);
     data[40001] = 0;
     EXPECT_EQ(FindBadPair(data.data(), data.size()), 40000u);
 }

@@ -3,8 +3,6 @@
 // with its receive or send error within its time-out, posts its totals and releases its name,
 // and a new session can start at once.
 #include "engine_test_util.h"
-#include "netns.h"
-#include "stations.h"
 
 #include <chrono>
 
@@ -12,19 +10,14 @@ using namespace zebtest;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-using Clock = std::chrono::steady_clock;
-
 // The receiver's report after its last block: the end of the session and the totals, whose
 // byte count is that of the blocks it announced.
-void ExpectTotalsAfter(const Lines& lines, const std::string& ending, unsigned long blockSize) {
-    std::size_t blocks = 0;
-    std::size_t at = 0;
-    while (at < lines.size() && lines[at] != ending) {
-        blocks += lines[at].rfind("Received block ", 0) == 0 ? 1 : 0;
-        ++at;
-    }
+void ExpectTotalsAfter(const Texts& lines, const std::string& ending, unsigned long blockSize) {
+    const auto end = std::ranges::find(lines, ending);
+    const std::size_t at = end - lines.begin();
+    const std::size_t blocks = std::count_if(lines.begin(), end, [](const std::string& line) {
+        return line.rfind("Received block ", 0) == 0;
+    });
     ASSERT_LT(at + 3, lines.size() + 0) << "no " << ending;
     EXPECT_GT(blocks, 0u);
     EXPECT_EQ(lines[at + 1], "RECEIVE SESSION END ");
@@ -77,16 +70,16 @@ TEST_F(LinkCut, BothSidesEndWithinTheirTimeOutsWithTheirErrors) {
     ZebStation sender(InNamespace(b_, "192.0.2.2"), {"--quiet", "send", "30000", "64000"});
     ASSERT_TRUE(receiver.WaitFor("post Received block  20 Size = 64K Bytes"));
     ASSERT_EQ(Shell("ip -n " + b_ + " link set " + hosts_.LinkB() + " down").status, 0);
-    const auto cut = Clock::now();
+    const auto cut = std::chrono::steady_clock::now();
     // Each side's send or receive time-out is 30 seconds from the start of the request under
     // way when the link went down.
     EXPECT_EQ(sender.Finish(60000), 2) << "a send error is a failure";
-    EXPECT_LT(Clock::now() - cut, std::chrono::seconds(40));
+    EXPECT_LT(std::chrono::steady_clock::now() - cut, std::chrono::seconds(40));
     EXPECT_EQ(receiver.Finish(60000), 3) << "a receive error is not";
-    EXPECT_LT(Clock::now() - cut, std::chrono::seconds(40));
+    EXPECT_LT(std::chrono::steady_clock::now() - cut, std::chrono::seconds(40));
 
     EXPECT_EQ(sender.Value("result"), "1");
-    const Lines sent = ReadLines(sender.Report());
+    const Texts sent = ReadLines(sender.Report());
     ASSERT_GE(sent.size(), 2u);
     EXPECT_EQ(sent[sent.size() - 2], "Send Error 05");
     // The blocks that went out before the send failed.

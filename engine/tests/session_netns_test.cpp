@@ -5,11 +5,8 @@
 // subnets that a third namespace routes, where broadcasts cannot reach across. The namespaces
 // use documentation ranges and no namespace has a default route. Skipped without nmbd (for
 // the name server) or where namespaces cannot be made and entered.
-#include "netns.h"
+#include "engine_test_util.h"
 #include "nmbdserver.h"
-#include "stations.h"
-
-#include <unistd.h>
 
 using namespace zebtest;
 
@@ -90,18 +87,16 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
     std::string a = "zbwa_" + id_;
     std::string r = "zbwr_" + id_;
     std::string b = "zbwb_" + id_;
-    std::string va = "vzwa" + id_;
-    std::string vra = "vzwra" + id_;
-    std::string vb = "vzwb" + id_;
-    std::string vrb = "vzwrb" + id_;
-    std::string setup =
-        "ip link add " + va + " netns " + a + " type veth peer name " + vra + " netns " + r +
-        " && ip link add " + vb + " netns " + b + " type veth peer name " + vrb + " netns " + r +
-        " && ip -n " + a + " addr add 192.0.2.2/24 dev " + va + " && ip -n " + r +
-        " addr add 192.0.2.1/24 dev " + vra + " && ip -n " + r + " addr add 198.51.100.1/24 dev " +
-        vrb + " && ip -n " + b + " addr add 198.51.100.2/24 dev " + vb;
-    for (const auto& [ns, dev] : {std::pair{a, va}, {r, vra}, {r, vrb}, {b, vb}}) {
-        setup.append(" && ip -n ").append(ns).append(" link set ").append(dev).append(" up");
+    // The two links, then each end's address, brought up.
+    std::string setup = "ip link add vzwa" + id_ + " netns " + a + " type veth peer name vzwra" +
+                        id_ + " netns " + r + " && ip link add vzwb" + id_ + " netns " + b +
+                        " type veth peer name vzwrb" + id_ + " netns " + r;
+    for (const auto& [ns, dev, address] : {std::tuple{a, "vzwa", "192.0.2.2/24"},
+                                           {r, "vzwra", "192.0.2.1/24"},
+                                           {r, "vzwrb", "198.51.100.1/24"},
+                                           {b, "vzwb", "198.51.100.2/24"}}) {
+        setup += " && ip -n " + ns + " addr add " + address + " dev " + dev + id_ + " && ip -n " +
+                 ns + " link set " + dev + id_ + " up";
     }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +

@@ -1,10 +1,8 @@
 // The session stress end to end: two stations as two processes on 127.0.0.2 and 127.0.0.3,
 // each loading the real engine and the real provider, on a test LAN of their own ports.
 #include "engine_test_util.h"
-#include "netns.h"
-#include "stations.h"
 
-#include <cctype>
+#include <regex>
 
 using namespace zebtest;
 
@@ -18,9 +16,8 @@ class SessionStress : public ::testing::Test {
     }
 
     // Starts the receiver, waits until it listens, then runs the sender with args to its end.
-    void Run(const std::vector<std::string>& senderArgs) {
-        receiver_ = std::make_unique<ZebStation>(Loopback("127.0.0.2", port_),
-                                                 std::vector<std::string>{"recv"});
+    void Run(const Texts& senderArgs) {
+        receiver_ = std::make_unique<ZebStation>(Loopback("127.0.0.2", port_), Texts{"recv"});
         ASSERT_TRUE(receiver_->WaitFor("post Listening for Sender..")) << "receiver not listening";
         sender_ = std::make_unique<ZebStation>(Loopback("127.0.0.3", port_), senderArgs);
         senderStatus_ = sender_->Finish();
@@ -37,23 +34,16 @@ class SessionStress : public ::testing::Test {
 // True when text is a rate as "%5.1f KB/s" prints it, followed by rest.
 bool IsRate(const std::string& text, const std::string& rest = "") {
     const std::string tail = " KB/s" + rest;
-    if (text.size() < 5 + tail.size() ||
-        text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
-        return false;
-    }
-    const std::string number = text.substr(0, text.size() - tail.size());
-    const std::size_t digits = number.find_first_not_of(' ');
-    const std::size_t point = number.size() - 2;
-    return digits < point && number[point] == '.' &&
-           std::isdigit(static_cast<unsigned char>(number[point + 1])) &&
-           number.find_first_not_of("0123456789", digits) == point;
+    return text.size() >= 5 + tail.size() && text.ends_with(tail) &&
+           std::regex_match(text.substr(0, text.size() - tail.size()),
+                            std::regex(" *[0-9]+\\.[0-9]"));
 }
 
 // The sender's report with its calling attempts checked and folded into one line: each
 // attempt is "calling receiver", preceded by "The system did not find the reciver" when the
 // receiver did not answer.
-std::vector<std::string> FoldCalls(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
+Texts FoldCalls(const Texts& lines) {
+    Texts out;
     bool calling = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (lines[i] == "The system did not find the reciver") {
@@ -74,18 +64,16 @@ std::vector<std::string> FoldCalls(const std::vector<std::string>& lines) {
 }
 
 // Receiver's lines of a clean session of blocks of one size, before the rate line.
-std::vector<std::string> CleanReceive(int blocks, const std::string& sizeText,
-                                      unsigned long total) {
-    std::vector<std::string> lines = {"NETBIOS RECEIVE ", "Listening for Sender..",
-                                      "Sender Identified ", "RECEIVE SESSION BEGIN "};
+Texts CleanReceive(int blocks, const std::string& sizeText, unsigned long total) {
+    Texts lines = {"NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
+                   "RECEIVE SESSION BEGIN "};
     for (int b = 1; b <= blocks; ++b) {
         char line[80];
         std::snprintf(line, sizeof line, "Received block %3d Size = %s", b, sizeText.c_str());
         lines.push_back(line);
     }
-    lines.push_back("Session closed by Sender");
-    lines.push_back("RECEIVE SESSION END ");
-    lines.push_back(std::to_string(total) + " Bytes received.");
+    lines.insert(lines.end(), {"Session closed by Sender", "RECEIVE SESSION END ",
+                               std::to_string(total) + " Bytes received."});
     return lines;
 }
 
@@ -104,11 +92,10 @@ TEST_F(SessionStress, ThreeBlocksOf1000FromSenderToReceiver) {
     EXPECT_EQ(received, CleanReceive(3, "1000 Bytes", 3000));
     EXPECT_EQ(receiver_->Posts().back(), rate) << "the board shows every text too";
     EXPECT_EQ(DecodeLog(receiver_->Log()),
-              (std::vector<std::string>{"Sender Identified \r\n",
-                                        "Received block   1 Size = 1000 Bytes\r\n",
-                                        "Received block   2 Size = 1000 Bytes\r\n",
-                                        "Received block   3 Size = 1000 Bytes\r\n",
-                                        "3000 Bytes received.\r\n", rate + "\r\n"}));
+              (Texts{"Sender Identified \r\n", "Received block   1 Size = 1000 Bytes\r\n",
+                     "Received block   2 Size = 1000 Bytes\r\n",
+                     "Received block   3 Size = 1000 Bytes\r\n", "3000 Bytes received.\r\n",
+                     rate + "\r\n"}));
 
     auto sent = FoldCalls(ReadLines(sender_->Report()));
     ASSERT_EQ(sent.size(), 6u);
@@ -117,12 +104,9 @@ TEST_F(SessionStress, ThreeBlocksOf1000FromSenderToReceiver) {
     EXPECT_EQ(sender_->Value("summary"), summary) << "the summary is the level-100 text";
     sent.pop_back();
     const std::string begin = "SEND SESSION BEGIN Transfering [3] blocks of [1000] bytes ";
-    EXPECT_EQ(sent, (std::vector<std::string>{"Sending 3 Blocks of 1000 Byte", "Calling Receiver..",
-                                              "<calls>", " Receiver identified", begin}));
-    EXPECT_EQ(
-        DecodeLog(sender_->Log()),
-        (std::vector<std::string>{"SEND SESSION BEGIN Transfering [3] blocks of [1000] bytes \r\n",
-                                  summary + "\r\n"}));
+    EXPECT_EQ(sent, (Texts{"Sending 3 Blocks of 1000 Byte", "Calling Receiver..", "<calls>",
+                           " Receiver identified", begin}));
+    EXPECT_EQ(DecodeLog(sender_->Log()), (Texts{begin + "\r\n", summary + "\r\n"}));
 }
 
 // Requested sizes and what travels: the low 16 bits, at most 64000, lowered to even.

@@ -15,7 +15,6 @@ using namespace zebtest;
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Lines = std::vector<std::string>;
 
 // A station at the other end, as the engine sees it through Netbios.
 struct ScriptedPeer {
@@ -70,14 +69,12 @@ unsigned char Script(NCB* ncb) {
     }
     case NCBLISTEN:
         Peer->listen = ncb;
-        ncb->ncb_retcode = NRC_PENDING;
-        ncb->ncb_cmd_cplt = NRC_PENDING;
+        Answer(ncb, NRC_PENDING);
         return NRC_GOODRET;
     case NCBSEND: {
         const int index = static_cast<int>(Peer->sent.size());
         Peer->sent.emplace_back(ncb->ncb_buffer, ncb->ncb_buffer + ncb->ncb_length);
-        const auto& failures = Peer->sendFailures;
-        const bool fails = std::find(failures.begin(), failures.end(), index) != failures.end();
+        const bool fails = std::ranges::count(Peer->sendFailures, index) > 0;
         return Answer(ncb, fails ? Peer->sendFailure : NRC_GOODRET);
     }
     case NCBRECV: {
@@ -98,8 +95,7 @@ unsigned char Script(NCB* ncb) {
 // Completes the outstanding listen as the provider's thread would.
 void CompleteListen(unsigned char code, unsigned char lsn) {
     Peer->listen->ncb_lsn = lsn;
-    Peer->listen->ncb_retcode = code;
-    Peer->listen->ncb_cmd_cplt = code;
+    Answer(Peer->listen, code);
     Peer->listen = nullptr;
 }
 
@@ -122,13 +118,6 @@ std::function<std::int64_t(int)> Tick;
 int SecondsReadings = 0;
 int MillisecondReadings = 0;
 
-std::int64_t ScriptedSeconds() {
-    return Tick(SecondsReadings++);
-}
-std::int64_t ScriptedMilliseconds() {
-    return MillisecondReadings++ == 0 ? 1000 : 1500;
-}
-
 // Keeps every text shown on the board.
 class Board : public ZebWindow {
   public:
@@ -137,7 +126,7 @@ class Board : public ZebWindow {
     void EnableInput(bool) override {}
     void DispatchPendingEvents() override { ++drains; }
     void ShowMessageBox(const char*, const char*) override {}
-    Lines texts;
+    Texts texts;
     int drains = 0;
 };
 
@@ -146,8 +135,8 @@ class Session : public ::testing::Test {
     void SetUp() override {
         Peer = &peer_;
         NetbiosCall = &Script;
-        SecondsClock = &ScriptedSeconds;
-        MillisecondClock = &ScriptedMilliseconds;
+        SecondsClock = [] { return Tick(SecondsReadings++); };
+        MillisecondClock = [] { return std::int64_t{MillisecondReadings++ == 0 ? 1000 : 1500}; };
         SecondsReadings = 0;
         MillisecondReadings = 0;
         Tick = [](int n) { return std::int64_t{100 + n}; }; // a second per reading
@@ -164,11 +153,10 @@ class Session : public ::testing::Test {
         MillisecondClock = &ProcessMilliseconds;
     }
     // The texts between two others (exclusive), or everything after `from` when `to` is "".
-    Lines Between(const std::string& from, const std::string& to) const {
-        const Lines& texts = board_.texts;
-        auto begin = std::find(texts.begin(), texts.end(), from);
-        begin = begin == texts.end() ? begin : begin + 1;
-        return {begin, std::find(begin, texts.end(), to)};
+    Texts Between(const std::string& from, const std::string& to) const {
+        auto begin = std::ranges::find(board_.texts, from);
+        begin += begin == board_.texts.end() ? 0 : 1;
+        return {begin, std::find(begin, board_.texts.end(), to)};
     }
 
     Scratch scratch_;
@@ -182,18 +170,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 Bytes Block(unsigned size, const Bytes& data) {
-    Bytes block = {static_cast<unsigned char>(size & 0xFF), static_cast<unsigned char>(size >> 8)};
-    block.insert(block.end(), data.begin(), data.end());
-    return block;
-}
-
-Bytes Pattern(unsigned size) {
-    Bytes p;
-    for (unsigned k = 0; k < size / 2; ++k) {
-        p.push_back(static_cast<unsigned char>(32 + k % 200));
-        p.push_back(static_cast<unsigned char>(255 - (32 + k % 200)));
-    }
-    return p;
+    return Bytes{static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)} + data;
 }
 
 TEST(WorkingSize, LowSixteenBitsAtMost64000AndEven) {
@@ -215,7 +192,7 @@ TEST_F(Session, BlocksCarryTheSizeThePatternAndTheTerminatorByteForByte) {
         EXPECT_EQ(b.size(), 64002u) << "every block travels at full length";
     }
     // 64000: header FA00 little-endian, the whole pattern, no terminator on the wire.
-    EXPECT_EQ(peer_.sent[0], Block(64000, Pattern(64000)));
+    EXPECT_EQ(peer_.sent[0], Block(64000, PairPattern(64000)));
     EXPECT_EQ(peer_.sent[1], peer_.sent[0]);
     EXPECT_EQ(BlockBuffer[BLOCK_LENGTH], 0) << "the terminator lands behind the block";
     // 3 -> 2: 02 00 20 DF 00, then whatever the buffer held: the longer pattern before.
@@ -224,7 +201,7 @@ TEST_F(Session, BlocksCarryTheSizeThePatternAndTheTerminatorByteForByte) {
     EXPECT_TRUE(std::equal(small.begin() + 5, small.end(), peer_.sent[0].begin() + 5));
     // 401 -> 400: one period of the pattern, pair 199 is E7 18, then the terminator.
     const Bytes& period = peer_.sent[3];
-    EXPECT_EQ(Bytes(period.begin(), period.begin() + 403), Block(400, Pattern(400)) + Bytes{0});
+    EXPECT_EQ(Bytes(period.begin(), period.begin() + 403), Block(400, PairPattern(400)) + Bytes{0});
     EXPECT_EQ(period[400], 0xE7);
     EXPECT_EQ(period[401], 0x18);
 }
@@ -232,7 +209,7 @@ TEST_F(Session, BlocksCarryTheSizeThePatternAndTheTerminatorByteForByte) {
 TEST_F(Session, CleanSendPostsItsTextsInOrderAndTheSummaryAtLevel100) {
     peer_.callAnswers = {NRC_NOCALL, NRC_GOODRET};
     EXPECT_EQ(SSendMain(2, 1000), 1);
-    EXPECT_EQ(board_.texts, (Lines{"Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
+    EXPECT_EQ(board_.texts, (Texts{"Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
                                    "The system did not find the reciver", "calling receiver",
                                    "calling receiver", " Receiver identified",
                                    "SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes ",
@@ -244,7 +221,7 @@ TEST_F(Session, CleanSendPostsItsTextsInOrderAndTheSummaryAtLevel100) {
     EXPECT_EQ(peer_.lsns[4], 7);
     EXPECT_EQ(peer_.lsns[6], 7);
     EXPECT_EQ(DecodeLog(scratch_.Log()),
-              (Lines{"SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes \r\n",
+              (Texts{"SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes \r\n",
                      "  4.0 KB/s 2000 bytes transfered\r\n"}));
 }
 
@@ -258,7 +235,7 @@ TEST_F(Session, SendErrorStopsTheBlocksAndMarksTheSummary) {
         // Only the two blocks that went out count.
         EXPECT_STREQ(GetMsgBuffer(), "  4.0 KB/s 2000 bytes transfered  Data Corrupted!");
         EXPECT_EQ(Between("SEND SESSION BEGIN Transfering [10] blocks of [1000] bytes ", ""),
-                  (Lines{"Send Error 18", "  4.0 KB/s 2000 bytes transfered  Data Corrupted!"}));
+                  (Texts{"Send Error 18", "  4.0 KB/s 2000 bytes transfered  Data Corrupted!"}));
         EXPECT_EQ(peer_.requests.back(), NCBDELNAME);
         EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
     }));
@@ -309,7 +286,7 @@ TEST_F(Session, NoReceiverTimesOutAfterMoreThan20Seconds) {
         EXPECT_TRUE(peer_.sent.empty());
     }));
     EXPECT_EQ(DecodeLog(scratch_.Log()),
-              (Lines{"Time out: cannot find receiver.. command cancelled\n\r\n",
+              (Texts{"Time out: cannot find receiver.. command cancelled\n\r\n",
                      "Time out: cannot find receiver.. command cancelled\r\n"}));
 }
 
@@ -336,13 +313,13 @@ TEST_F(Session, SenderNameThatCannotBeAddedEndsTheRun) {
 }
 
 TEST_F(Session, ReceiverNumbersChecksAndCountsEveryBlock) {
-    peer_.toReceive = {Block(1000, Pattern(1000) + Bytes{0}), Block(0, {}),
-                       Block(64000, Pattern(64000))};
+    peer_.toReceive = {Block(1000, PairPattern(1000) + Bytes{0}), Block(0, {}),
+                       Block(64000, PairPattern(64000))};
     // The sender calls after three polls.
     Tick = ListenEndsAt(3, 9, NRC_GOODRET, [](int) { return std::int64_t{100}; });
     EXPECT_EQ(SRecvMain(), 0);
     EXPECT_EQ(board_.texts,
-              (Lines{"NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
+              (Texts{"NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
                      "RECEIVE SESSION BEGIN ", "Received block   1 Size = 1000 Bytes",
                      "Received block   2 Size = 0 Bytes", "Received block   3 Size = 64K Bytes",
                      "Session closed by Sender", "RECEIVE SESSION END ", "65000 Bytes received.",
@@ -356,29 +333,29 @@ TEST_F(Session, ReceiverNumbersChecksAndCountsEveryBlock) {
     EXPECT_EQ(ReadLines(scratch_.Path("report.txt")).size(), 11u);
     EXPECT_EQ(
         DecodeLog(scratch_.Log()),
-        (Lines{"Sender Identified \r\n", "Received block   1 Size = 1000 Bytes\r\n",
+        (Texts{"Sender Identified \r\n", "Received block   1 Size = 1000 Bytes\r\n",
                "Received block   2 Size = 0 Bytes\r\n", "Received block   3 Size = 64K Bytes\r\n",
                "65000 Bytes received.\r\n", "130.0 KB/s\r\n"}));
 }
 
 TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
     EXPECT_TRUE(InChildPasses([&] {
-        Bytes damaged = Pattern(1000) + Bytes{0};
+        Bytes damaged = PairPattern(1000) + Bytes{0};
         damaged[0x10] = 0x28;
         damaged[0x11] = 0x00; // ends the copy: the check sees stale bytes behind
-        Bytes twice = Pattern(1000) + Bytes{0};
+        Bytes twice = PairPattern(1000) + Bytes{0};
         twice[0x20 + 1] = 0x42;
         twice[0x40] = 0x01;
         // A damaged header: an odd size takes the byte at offset 5 into the last
         // pair, here the terminator.
         Bytes odd = Block(5, Bytes{0x20, 0xDF, 0x21, 0xDE, 0x22, 0x00});
         peer_.toReceive = {Block(1000, damaged), Block(1000, twice), odd,
-                           Block(1000, Pattern(1000) + Bytes{0})};
+                           Block(1000, PairPattern(1000) + Bytes{0})};
         Tick = ListenEndsAt(1);
         EXPECT_EQ(SRecvMain(), 0);
         EXPECT_EQ(
             Between("RECEIVE SESSION BEGIN ", "Session closed by Sender"),
-            (Lines{"Received block   1 Size = 1000 Bytes", "\nExpected 28h,D7h but read 28h, 0h",
+            (Texts{"Received block   1 Size = 1000 Bytes", "\nExpected 28h,D7h but read 28h, 0h",
                    "\nRead verify failed at TESTFILE offset 10\n",
                    "Received block   2 Size = 1000 Bytes", "\nExpected 30h,CFh but read 30h,42h",
                    "\nRead verify failed at TESTFILE offset 20\n",
@@ -395,7 +372,7 @@ TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
 TEST_F(Session, VerifyPairsFindsTheFirstBadPairAnywhere) {
     EXPECT_TRUE(InChildPasses([&] {
         for (unsigned length : {0u, 2u, 6u, 8u, 10u, 1002u, 64000u}) {
-            const Bytes good = Pattern(length);
+            const Bytes good = PairPattern(length);
             std::copy(good.begin(), good.end(), PatternBuffer);
             EXPECT_EQ(VerifyPairs(length), 0u) << length;
             for (unsigned bad : {0u, 6u, 8u, length / 2 & ~1u, length - 2}) {
@@ -415,21 +392,19 @@ TEST_F(Session, VerifyPairsFindsTheFirstBadPairAnywhere) {
 // where the stated data outruns what came.
 TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
     std::fill(PatternBuffer, PatternBuffer + PATTERN_BUFFER_SIZE, 0);
-    peer_.toReceive = {Block(0xFFFF, Pattern(64000))};
+    peer_.toReceive = {Block(0xFFFF, PairPattern(64000))};
     Tick = ListenEndsAt(0);
     EXPECT_TRUE(InChildPasses([&] {
         SRecvMain();
         EXPECT_EQ(Between("Received block   1 Size = 65535 Bytes", "Session closed by Sender"),
-                  (Lines{"\nExpected  0h,FFh but read  0h, 0h",
+                  (Texts{"\nExpected  0h,FFh but read  0h, 0h",
                          "\nRead verify failed at TESTFILE offset FA00\n"}));
         EXPECT_EQ(board_.texts[board_.texts.size() - 2], "65535 Bytes received.");
     }));
 }
 
 TEST_F(Session, BlockNumbersWrapAfter65535) {
-    for (int i = 0; i < 65537; ++i) {
-        peer_.toReceive.push_back(Block(0, {}));
-    }
+    peer_.toReceive.assign(65537, Block(0, {}));
     Tick = ListenEndsAt(0);
     PassSaveResult(0);
     SRecvMain();
@@ -448,7 +423,7 @@ TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
         Tick = ListenEndsAt(0);
         EXPECT_EQ(SRecvMain(), 0);
         EXPECT_EQ(Between("Received block   1 Size = 2 Bytes", "RECEIVE SESSION END "),
-                  (Lines{"Netbios Error Return  5"}));
+                  (Texts{"Netbios Error Return  5"}));
         EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
         EXPECT_EQ(GetRetCode(), 3);
     }));
@@ -459,7 +434,7 @@ TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
 TEST_F(Session, NoSenderTimesOutAndTheNameDeletionEndsTheListen) {
     EXPECT_TRUE(InChildPasses([&] {
         EXPECT_EQ(SRecvMain(), 0);
-        EXPECT_EQ(board_.texts, (Lines{"NETBIOS RECEIVE ", "Listening for Sender..",
+        EXPECT_EQ(board_.texts, (Texts{"NETBIOS RECEIVE ", "Listening for Sender..",
                                        "Receiver Timeout: please start again."}));
         EXPECT_EQ(SecondsReadings, 22) << "the start and 21 polls";
         EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
@@ -487,19 +462,19 @@ TEST_F(Session, AListenEndedWithAnErrorReceivesNothing) {
         EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
         EXPECT_EQ(GetRetCode(), 2);
     }));
-    EXPECT_EQ(DecodeLog(scratch_.Log()), (Lines{"Error: Session not Created..24\n\r\n"}));
+    EXPECT_EQ(DecodeLog(scratch_.Log()), (Texts{"Error: Session not Created..24\n\r\n"}));
 }
 
 // A message shorter than its header says: the bytes that never came are not those the block
 // before left behind, so the check reports them.
 TEST_F(Session, AMessageShorterThanItsHeaderFailsTheCheck) {
-    peer_.toReceive = {Block(64000, Pattern(64000)), Block(1000, Pattern(8))};
+    peer_.toReceive = {Block(64000, PairPattern(64000)), Block(1000, PairPattern(8))};
     Tick = ListenEndsAt(0);
     EXPECT_TRUE(InChildPasses([&] {
         SRecvMain();
         EXPECT_EQ(
             Between("Received block   1 Size = 64K Bytes", ""),
-            (Lines{"Received block   2 Size = 1000 Bytes", "\nExpected  0h,FFh but read  0h,DBh",
+            (Texts{"Received block   2 Size = 1000 Bytes", "\nExpected  0h,FFh but read  0h,DBh",
                    "\nRead verify failed at TESTFILE offset 8\n", "Session closed by Sender",
                    "RECEIVE SESSION END ", "65000 Bytes received.", "130.0 KB/s"}));
     }));

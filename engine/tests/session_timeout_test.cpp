@@ -1,8 +1,6 @@
 // The session stress with its partner missing: each side waits out its 20 seconds on
 // 127.0.0.2 or 127.0.0.3 with the real engine and provider. Slow by nature.
 #include "engine_test_util.h"
-#include "netns.h"
-#include "stations.h"
 
 using namespace zebtest;
 
@@ -32,8 +30,8 @@ TEST(SessionTimeout, NoReceiverEndsTheSenderAfterMoreThan20Seconds) {
     EXPECT_EQ(lines.size(), 3 + 2 * attempts);
     EXPECT_EQ(lines.back(), "Time out: cannot find receiver.. command cancelled");
     EXPECT_EQ(DecodeLog(sender.Log()),
-              (std::vector<std::string>{"Time out: cannot find receiver.. command cancelled\n\r\n",
-                                        "Time out: cannot find receiver.. command cancelled\r\n"}));
+              (Texts{"Time out: cannot find receiver.. command cancelled\n\r\n",
+                     "Time out: cannot find receiver.. command cancelled\r\n"}));
 }
 
 TEST(SessionTimeout, NoSenderEndsTheReceiverAndReleasesItsName) {
@@ -49,9 +47,8 @@ TEST(SessionTimeout, NoSenderEndsTheReceiverAndReleasesItsName) {
     EXPECT_EQ(ClaimReceiverName(Loopback("127.0.0.3", port)), "0x00");
     EXPECT_EQ(receiver.Finish(), 3) << "a time-out is no failure";
     EXPECT_GE(receiver.Seconds(), 20.0);
-    EXPECT_EQ(ReadLines(receiver.Report()),
-              (std::vector<std::string>{"NETBIOS RECEIVE ", "Listening for Sender..",
-                                        "Receiver Timeout: please start again."}));
+    EXPECT_EQ(ReadLines(receiver.Report()), (Texts{"NETBIOS RECEIVE ", "Listening for Sender..",
+                                                   "Receiver Timeout: please start again."}));
     EXPECT_FALSE(std::filesystem::exists(receiver.Log())) << "nothing for the log";
 }
 

@@ -1,12 +1,9 @@
 // The status output: what each level does, in which order, and what the exports keep.
 #include "engine_test_util.h"
-#include "names.h"
 #include "status.h"
 
 using namespace zebtest;
 namespace {
-
-using Lines = std::vector<std::string>;
 
 TEST(EngineAtLoad, ResultThreeEmptySummaryNoOutputs) {
     Scratch scratch;
@@ -38,12 +35,12 @@ TEST_P(LevelTable, EffectsOfEachLevel) {
         EXPECT_EQ(GetRetCode(), c.failure ? 2 : 3);
         EXPECT_STREQ(GetMsgBuffer(), c.summary ? "the text" : "summary before");
         // Board text first, then the drain with the dialog's input off.
-        EXPECT_EQ(dialog.calls, (Lines{"child 1008", "board text the text", "dialog disable",
+        EXPECT_EQ(dialog.calls, (Texts{"child 1008", "board text the text", "dialog disable",
                                        "dialog dispatch", "dialog enable"}));
     }));
-    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), Lines{"the text"});
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")), Texts{"the text"});
     if (c.failure) {
-        EXPECT_EQ(DecodeLog(scratch.Log()), Lines{"the text\n\r\n"});
+        EXPECT_EQ(DecodeLog(scratch.Log()), Texts{"the text\n\r\n"});
     } else {
         EXPECT_FALSE(std::filesystem::exists(scratch.Log()));
     }
@@ -58,22 +55,26 @@ INSTANTIATE_TEST_SUITE_P(
                       LevelCase{65535, false, false}),
     zebtest::Named([](const LevelCase& c) { return "level" + std::to_string(c.level); }));
 
-TEST(StatusOutput, FailureWithBothSwitchesOffStillCountsAndLogs) {
+// Each test posts under a scratch $WINDIR and current directory of its own.
+class StatusOutput : public ::testing::Test {
+  protected:
     Scratch scratch;
+};
+
+TEST_F(StatusOutput, FailureWithBothSwitchesOffStillCountsAndLogs) {
     EXPECT_TRUE(InChildPasses([] {
         EngineDialog dialog;
         dialog.calls.clear();
         PostFailure("bad");
         EXPECT_EQ(GetRetCode(), 2);
-        EXPECT_EQ(dialog.calls, (Lines{"dialog disable", "dialog dispatch", "dialog enable"}));
+        EXPECT_EQ(dialog.calls, (Texts{"dialog disable", "dialog dispatch", "dialog enable"}));
         EXPECT_EQ(dialog.Board()->Text(), "");
     }));
     EXPECT_FALSE(std::filesystem::exists(scratch.Path("report.txt")));
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u);
 }
 
-TEST(StatusOutput, ResultCodeStaysFailedThroughLaterCleanTests) {
-    Scratch scratch;
+TEST_F(StatusOutput, ResultCodeStaysFailedThroughLaterCleanTests) {
     EXPECT_TRUE(InChildPasses([] {
         PostFailure("one failure");
         for (int i = 0; i < 5; ++i) {
@@ -84,8 +85,7 @@ TEST(StatusOutput, ResultCodeStaysFailedThroughLaterCleanTests) {
     }));
 }
 
-TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
-    Scratch scratch;
+TEST_F(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
     EXPECT_TRUE(InChildPasses([] {
         PassSaveResult(1);
         PostStatus("Passed", LEVEL_PROGRESS);
@@ -98,8 +98,7 @@ TEST(StatusOutput, ReportTxtFollowsTheSwitchAndKeepsNewlines) {
               "Passed\nends in newline\n\n\nbegins with one\n");
 }
 
-TEST(StatusOutput, UnwritableReportDropsTheRecordButPostingGoesOn) {
-    Scratch scratch;
+TEST_F(StatusOutput, UnwritableReportDropsTheRecordButPostingGoesOn) {
     std::filesystem::create_directory(scratch.Path("report.txt")); // cannot be opened as a file
     EXPECT_TRUE(InChildPasses([] {
         PassSaveResult(1);
@@ -112,8 +111,7 @@ TEST(StatusOutput, UnwritableReportDropsTheRecordButPostingGoesOn) {
     EXPECT_EQ(DecodeLog(scratch.Log()).size(), 1u);
 }
 
-TEST(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
-    Scratch scratch;
+TEST_F(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
     EXPECT_TRUE(InChildPasses([] {
         PassDynaResult(1);
         EngineDialog dialog;
@@ -122,12 +120,12 @@ TEST(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
         PostStatus("third", 42);
         EXPECT_EQ(dialog.Board()->Text(), "third");
 
-        Lines calls2;
+        Texts calls2;
         RecordingWindow noBoard(&calls2, /*hasBoard=*/false);
         EXPECT_EQ(GetHWND(&noBoard), &noBoard);
         PostStatus("nowhere to show", LEVEL_PROGRESS);
         EXPECT_EQ(calls2,
-                  (Lines{"child 1008", "dialog disable", "dialog dispatch", "dialog enable"}));
+                  (Texts{"child 1008", "dialog disable", "dialog dispatch", "dialog enable"}));
         // Without any window, posting and pumping go on without effect.
         GetHWND(nullptr);
         PostStatus("headless", LEVEL_SUMMARY);
@@ -135,21 +133,20 @@ TEST(StatusOutput, BoardShowsOnlyTheLatestTextAndNothingWithoutControl1008) {
     }));
 }
 
-TEST(StatusOutput, SummaryIsCutToItsBuffer) {
-    Scratch scratch;
+TEST_F(StatusOutput, SummaryIsCutToItsBuffer) {
     EXPECT_TRUE(InChildPasses([] {
         PostStatus(std::string(500, 's').c_str(), LEVEL_SUMMARY);
         EXPECT_EQ(std::string(GetMsgBuffer()), std::string(119, 's'));
     }));
 }
 
-TEST(StatusOutput, MessageBufferFormattingIsBounded) {
+TEST_F(StatusOutput, MessageBufferFormattingIsBounded) {
     FormatMessage("Test File: %s", std::string(1000, 'm').c_str());
     EXPECT_EQ(std::strlen(MessageBuffer), MESSAGE_BUFFER_SIZE - 1);
     EXPECT_EQ(std::string(MessageBuffer, 11), "Test File: ");
 }
 
-TEST(StatusOutput, MessageBoxWithoutWindowGoesToStandardError) {
+TEST_F(StatusOutput, MessageBoxWithoutWindowGoesToStandardError) {
     GetHWND(nullptr);
     ::testing::internal::CaptureStderr();
     ShowMessageBox("Error", "the text");
