@@ -1,12 +1,8 @@
 // The transfer buffer of the real binary where memory is short: the sizes tried from the
 // largest down in steps of 10,000, the run with the size found, and the end when no size can
 // be had. A preloaded library refuses the larger fixed blocks.
-#include "names.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <ostream>
 
 #if defined(__has_feature)
@@ -83,7 +79,7 @@ TEST_P(NoSizeFits, EndsWithInsufficientMemory) {
     EXPECT_EQ(MaskTimes(ReadFile(dir / "VOR32.LOG")),
               logged + "GlobalAlloc failed to satisfy request of " + row.lastTried +
                   " bytes\r\nInsufficient memory\r\n");
-    EXPECT_FALSE(std::filesystem::exists(dir / "A" / kDataName));
+    EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, NoSizeFits,

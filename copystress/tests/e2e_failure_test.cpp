@@ -2,20 +2,15 @@
 // cannot be opened, written or read, and the exact report of each.
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 namespace vor32_test {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A run over A and B that the test holds up in the middle: the output pipe is one page and
 // nobody reads it, so the program waits in the console write of a transfer line. The data
@@ -177,11 +172,10 @@ TEST_F(Failure, DestinationThatCannotBeCreated) {
 }
 
 TEST_F(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
-    dir.Make({"A", "B"});
     WriteFile(dir / "VOR32.LOG", "keep");
     int held = open((dir / "VOR32.LOG").c_str(), O_RDONLY);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-    Outcome outcome = RunVor32({"8", "16", "4", "A", "B", "/t"}, dir.path());
+    Outcome outcome = RunHere({"8", "16", "4", "A", "B", "/t"});
     close(held);
     ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_EQ(outcome.output, "Unable to create log file 'VOR32.LOG'.\n");

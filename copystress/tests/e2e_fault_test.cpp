@@ -6,17 +6,12 @@
 #include "netns.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <sys/mount.h>
 
-#include <filesystem>
 #include <regex>
 
 namespace vor32_test {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A tmpfs of size bytes at path, read-only when asked; an empty text when mounted, else why not.
 std::string MountSmall(const fs::path& path, const std::string& size, bool readOnly) {

@@ -1,10 +1,6 @@
 // Whole runs of the real binary on temporary directories: output, log and data files.
-#include "names.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <regex>
 
 namespace vor32_test {
@@ -22,9 +18,10 @@ std::string TransferLines(const std::string& output, bool logged) {
     return lines;
 }
 
-TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"5000", "200000", "100", "A", "B", "C", "/t"}, {"A", "B", "C"});
+using WholeRun = Vor32Test;
+
+TEST_F(WholeRun, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
+    Outcome outcome = RunHere({"5000", "200000", "100", "A", "B", "C", "/t"}, {"A", "B", "C"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
 
     std::vector<Transfer> transfers = Transfers(outcome.output);
@@ -58,10 +55,8 @@ TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
     EXPECT_EQ(ReadFile(dir / last / kDataName), Cells(200000));
 }
 
-TEST(Run, ExitCodeThreeWithSwitchH) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"8", "16", "4", "A", "B", "/th"});
-    ASSERT_TRUE(ExitedWith(outcome, 3));
+TEST_F(WholeRun, ExitCodeThreeWithSwitchH) {
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "16", "4", "A", "B", "/th"}), 3));
 }
 
 struct SequenceRow {
@@ -98,9 +93,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, DestinationSequence,
                              return "targets" + std::to_string(r.targets);
                          }));
 
-TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"8", "8", "4", "A", "B", "/t"});
+TEST_F(WholeRun, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
+    Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_EQ(outcome.output.find("Bytes/Sec"), std::string::npos);
     EXPECT_NE(outcome.output.find("  Time Copying:           00 Hours  00 Minutes 00 Seconds\n\r"),
@@ -112,9 +106,8 @@ TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(8));
 }
 
-TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"20004", "20000", "4", "A", "B", "/t"});
+TEST_F(WholeRun, MinSizeAboveMaxSizeNeedsNoTransfers) {
+    Outcome outcome = RunHere({"20004", "20000", "4", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_NE(
         outcome.output.find("  Total number of transfers needed to reach MaxSize: 000000\n\r"),
@@ -123,9 +116,8 @@ TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(20004));
 }
 
-TEST(Run, DataFileOfZeroBytes) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"0", "4", "4", "A", "B", "/t"});
+TEST_F(WholeRun, DataFileOfZeroBytes) {
+    Outcome outcome = RunHere({"0", "4", "4", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u);
@@ -134,9 +126,8 @@ TEST(Run, DataFileOfZeroBytes) {
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(4));
 }
 
-TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"5000", "5100", "100", "A", "B", "/t"});
+TEST_F(WholeRun, GrowthOf5000By100AppendsCells1250To1274) {
+    Outcome outcome = RunHere({"5000", "5100", "100", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string grown = ReadFile(dir / "B" / kDataName);
     ASSERT_EQ(grown.size(), 5100u);
@@ -146,9 +137,8 @@ TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
     EXPECT_EQ(grown.substr(5096, 4), std::string("\xFA\x04\x00\x00", 4));
 }
 
-TEST(Run, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"0", "10", "12", "A", "B", "/t"});
+TEST_F(WholeRun, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
+    Outcome outcome = RunHere({"0", "10", "12", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(12));
 }
@@ -178,14 +168,10 @@ INSTANTIATE_TEST_SUITE_P(Spellings, VerboseSwitches,
                              return zebtest::Joined("switches", s);
                          }));
 
-TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
-    TempDir dir;
+TEST_F(WholeRun, StandardOutputClosedNeverMixesIntoTheLog) {
     dir.Make({"A", "B"});
-    SpawnOptions options;
-    options.cwd = dir.path();
     options.closeStandardOutput = true;
-    Vor32Process process({"8", "16", "4", "A", "B", "/t", "/v"}, options);
-    Outcome outcome = process.Finish();
+    Outcome outcome = Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskTimes(log).rfind(

@@ -1,9 +1,6 @@
 // The operator's end of the real binary: the first SIGINT, SIGTERM or SIGHUP ends the run
 // after the transfer under way, with totals and exit code 0; a second one ends it at once.
-#include "names.h"
 #include "test_support.h"
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 

@@ -3,8 +3,6 @@
 #include "smb_server.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 namespace vor32_test {
 namespace {
 
@@ -14,9 +12,9 @@ TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
     if (!server) {
         GTEST_SKIP() << whyNot;
     }
-    const std::filesystem::path& backing = server->BackingDirectory();
-    std::filesystem::create_directories(backing / "a");
-    std::filesystem::create_directories(backing / "b");
+    const fs::path& backing = server->BackingDirectory();
+    fs::create_directories(backing / "a");
+    fs::create_directories(backing / "b");
     SpawnOptions options;
     options.launcher = server->Launcher();
     // The run's directory is the share, which exists only inside the mount namespace.

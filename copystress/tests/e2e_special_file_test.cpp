@@ -2,16 +2,10 @@
 // with the report of a file that cannot be created, and never waited on or written to.
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
-
-#include <filesystem>
 
 namespace vor32_test {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct SpecialFileRow {
     const char* name;

@@ -1,13 +1,9 @@
 // The block structure of the real binary's file traffic, seen through strace: one read or
 // write call per block of the transfer buffer, and lock, write, unlock for every block that
 // a copy writes. Skipped where strace cannot run.
-#include "names.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -41,7 +37,7 @@ std::vector<Call> TracedRun(const TempDir& dir, const std::vector<std::string>& 
     }
     command += " >/dev/null 2>&1";
     std::system(command.c_str()); // the exit code is the program's
-    *traced = std::filesystem::exists(dir / "trace.txt");
+    *traced = fs::exists(dir / "trace.txt");
     std::istringstream trace(ReadFile(dir / "trace.txt"));
     static const std::regex io("^(read|write)\\(([0-9]+), .*, ([0-9]+)\\) += ([0-9-]+)");
     static const std::regex lock("^fcntl\\(([0-9]+), F_OFD_SETLK, \\{(.*)\\}\\) += ([0-9-]+)");

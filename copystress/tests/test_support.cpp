@@ -1,10 +1,7 @@
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <regex>
-#include <sstream>
 
 namespace vor32_test {
 
@@ -23,7 +20,7 @@ Outcome Vor32Process::Finish(int timeoutMs) {
     return outcome;
 }
 
-Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+Outcome RunVor32(const std::vector<std::string>& args, const fs::path& cwd) {
     SpawnOptions options;
     options.cwd = cwd;
     return Vor32Process(args, options).Finish();

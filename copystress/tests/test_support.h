@@ -4,6 +4,7 @@
 #define VOR32_TESTS_SUPPORT_H
 
 #include "files.h"
+#include "names.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 namespace vor32_test {
 
+namespace fs = std::filesystem;
 using SpawnOptions = zebtest::ProcessOptions;
 using zebtest::ExitedWith;
 using zebtest::Outcome;
@@ -33,22 +35,17 @@ class Vor32Process : public zebtest::Process {
 };
 
 // Runs to the end in cwd.
-Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd);
-
-// Makes the directories named in dir, then runs vor32 there to its end.
-inline Outcome RunIn(const TempDir& dir, const std::vector<std::string>& args,
-                     const std::vector<std::string>& dirs = {"A", "B"}) {
-    dir.Make(dirs);
-    return RunVor32(args, dir.path());
-}
+Outcome RunVor32(const std::vector<std::string>& args, const fs::path& cwd);
 
 // A test in a scratch directory of its own, where options start the program.
 class Vor32Test : public ::testing::Test {
   protected:
     Vor32Test() { options.cwd = dir.path(); }
+    // Makes the directories named in dirs, then runs vor32 here to its end.
     Outcome RunHere(const std::vector<std::string>& args,
                     const std::vector<std::string>& dirs = {"A", "B"}) {
-        return RunIn(dir, args, dirs);
+        dir.Make(dirs);
+        return RunVor32(args, dir.path());
     }
 
     TempDir dir;

@@ -10,13 +10,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
