@@ -23,7 +23,6 @@ class TransferBuffer : public Vor32Test {
 #ifdef VOR32_TEST_SANITIZED
         GTEST_SKIP() << "the sanitizer runtime must come first in the preload list";
 #endif
-        dir.Make({"A", "B"});
     }
     // Runs vor32 with no fixed block larger than limit bytes to be had.
     Outcome RunWithMemoryLimit(const std::vector<std::string>& args, unsigned long limit) {

@@ -12,13 +12,13 @@
 namespace vor32_test {
 namespace {
 
-// A run over A and B that the test holds up in the middle: the output pipe is one page and
-// nobody reads it, so the program waits in the console write of a transfer line. The data
-// file at the target it stands at is then complete, closed and the larger of the two.
+// A run over A and B of a test's scratch directory that the test holds up in the middle: the output
+// pipe is one page and nobody reads it, so the program waits in the console write of a transfer
+// line. The data file at the target it stands at is then complete, closed and the larger of the
+// two.
 class HeldUpRun {
   public:
     HeldUpRun(const TempDir& dir, std::vector<std::string> extra = {}) : dir_(dir) {
-        dir.Make({"A", "B"});
         std::vector<std::string> args = {"400", "100000", "4", "A", "B", "/t"};
         args.insert(args.end(), extra.begin(), extra.end());
         SpawnOptions options;
@@ -142,7 +142,7 @@ TEST_F(Failure, DirectoryInPlaceOfTheDataFileIsRefusedForReading) {
 }
 
 TEST_F(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
-    Outcome outcome = RunHere({"8", "16", "4", "A", "A/", "/t"}, {"A"});
+    Outcome outcome = RunHere({"8", "16", "4", "A", "A/", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 1));
     EXPECT_TRUE(EndsWith(outcome.output,
                          kSeparators + "Unable to open 'A/" + kDataName + "' for writing.\n"))
@@ -152,7 +152,7 @@ TEST_F(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
 }
 
 TEST_F(Failure, InitialFileThatCannotBeCreatedIsLogged) {
-    Outcome outcome = RunHere({"8", "16", "4", "missing", "B", "/t"}, {"B"});
+    Outcome outcome = RunHere({"8", "16", "4", "missing", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to create initial file 'missing/" + kDataName + "'.\n";
     EXPECT_TRUE(EndsWith(outcome.output, "Transfer Buffer.\n" + message)) << outcome.output;
@@ -163,7 +163,7 @@ TEST_F(Failure, InitialFileThatCannotBeCreatedIsLogged) {
 }
 
 TEST_F(Failure, DestinationThatCannotBeCreated) {
-    Outcome outcome = RunHere({"8", "16", "4", "A", "missing", "/t", "/v"}, {"A"});
+    Outcome outcome = RunHere({"8", "16", "4", "A", "missing", "/t", "/v"});
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to open 'missing/" + kDataName + "' for writing.\n";
     EXPECT_TRUE(EndsWith(outcome.output, message)) << outcome.output;
@@ -186,7 +186,6 @@ TEST_F(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
 // A log or data file that standard output is redirected to is already open in the shell's
 // hands; writing it as well used to interleave the two writers into garbage.
 TEST_F(Failure, FileThatIsStandardOutputIsHeldByAnotherOpener) {
-    dir.Make({"A", "B"});
     options.outputFile = dir / "VOR32.LOG";
     Outcome outcome = Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 1));

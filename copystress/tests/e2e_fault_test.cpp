@@ -38,7 +38,7 @@ std::vector<std::string> LogLines(const std::string& log) {
 using FileSystemFault = Vor32Test;
 
 TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
-    dir.Make({"A", "small"});
+    dir.Make({"small"});
     if (std::string why = MountSmall(dir / "small", "64k", false); !why.empty()) {
         GTEST_SKIP() << why;
     }
@@ -77,7 +77,7 @@ TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
 }
 
 TEST_F(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
-    dir.Make({"A", "ro"});
+    dir.Make({"ro"});
     if (std::string why = MountSmall(dir / "ro", "64k", true); !why.empty()) {
         GTEST_SKIP() << why;
     }

@@ -15,7 +15,6 @@ using FirstSignal = Vor32ParamTest<int>;
 // The signal waits, blocked, until the program takes over its handling at start: it is the
 // ScrollLock that was on before the first transfer.
 TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
-    dir.Make({"A", "B"});
     options.pendingSignals = {GetParam()};
     Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B", "/h"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 0)); // even with /h
@@ -42,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM
 using OperatorEnd = Vor32Test;
 
 TEST_F(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
-    dir.Make({"A", "B", "C"});
+    dir.Make({"C"});
     Vor32Process process({"100000", "400000000", "100000", "A", "B", "C", "/v"}, options);
     ASSERT_TRUE(process.ReadUntil("\n#001 "));
     process.Signal(SIGINT);
@@ -64,7 +63,6 @@ TEST_F(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
 }
 
 TEST_F(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
-    dir.Make({"A", "B"});
     options.pendingSignals = {SIGINT, SIGTERM};
     Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 130));
@@ -74,7 +72,6 @@ TEST_F(OperatorEnd, SecondSignalBeforeAnythingEndsAtOnceWith130) {
 // The second signal comes while the program sits in a console write that nobody takes: it
 // ends at once all the same, and the log it leaves ends in a whole line.
 TEST_F(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
-    dir.Make({"A", "B"});
     options.pipeSize = 4096;
     Vor32Process process({"400", "4000000", "4", "A", "B", "/v"}, options);
     ASSERT_TRUE(process.WaitBlockedOnOutput());
@@ -100,7 +97,6 @@ TEST_F(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
 }
 
 TEST_F(OperatorEnd, IgnoredSigintStaysIgnored) {
-    dir.Make({"A", "B"});
     // A shell starts background jobs with SIGINT ignored; SIGTERM still ends the run.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;

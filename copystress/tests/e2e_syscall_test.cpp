@@ -88,7 +88,6 @@ struct BlockRow {
 using Blocks = Vor32ParamTest<BlockRow>;
 
 TEST_P(Blocks, OneCallPerBlockAndALockAroundEachWrite) {
-    dir.Make({"A", "B"});
     bool traced = false;
     std::vector<Call> calls = TracedRun(dir, GetParam().args, &traced);
     if (!traced) {

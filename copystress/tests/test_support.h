@@ -37,13 +37,17 @@ class Vor32Process : public zebtest::Process {
 // Runs to the end in cwd.
 Outcome RunVor32(const std::vector<std::string>& args, const fs::path& cwd);
 
-// A test in a scratch directory of its own, where options start the program.
+// A test in a scratch directory of its own, with the targets A and B made in it, where
+// options start the program.
 class Vor32Test : public ::testing::Test {
   protected:
-    Vor32Test() { options.cwd = dir.path(); }
-    // Makes the directories named in dirs, then runs vor32 here to its end.
+    Vor32Test() {
+        options.cwd = dir.path();
+        dir.Make({"A", "B"});
+    }
+    // Makes the further directories named in dirs, then runs vor32 here to its end.
     Outcome RunHere(const std::vector<std::string>& args,
-                    const std::vector<std::string>& dirs = {"A", "B"}) {
+                    const std::vector<std::string>& dirs = {}) {
         dir.Make(dirs);
         return RunVor32(args, dir.path());
     }
