@@ -98,34 +98,32 @@ TEST_F(Failure, LastCellWrongIsFoundToo) {
     EXPECT_TRUE(EndsWith(outcome.output, expected)) << outcome.output.substr(4000);
 }
 
-TEST_F(Failure, OneCellTooManyIsReportedBySize) {
+// One cell too many (the next one, appended) or one too few is reported by the file size.
+using WrongSize = Vor32ParamTest<int>;
+
+TEST_P(WrongSize, IsReportedBySize) {
     HeldUpRun run(dir);
     ASSERT_TRUE(run.held());
     std::uint32_t size = run.size();
-    {
+    if (GetParam() > 0) {
         std::ofstream file(run.CurrentFile(), std::ios::binary | std::ios::app);
         file << Cells(size + 4).substr(size);
+    } else {
+        fs::resize_file(run.CurrentFile(), size - 4);
     }
     Outcome outcome = run.Finish();
     ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" + std::to_string(size + 4) +
+    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" +
+                                             std::to_string(static_cast<long>(size) + GetParam()) +
                                              ") != Expected file size(" + std::to_string(size) +
                                              ")\n"))
         << outcome.output.substr(4000);
 }
 
-TEST_F(Failure, OneCellTooFewIsReportedBySize) {
-    HeldUpRun run(dir);
-    ASSERT_TRUE(run.held());
-    std::uint32_t size = run.size();
-    fs::resize_file(run.CurrentFile(), size - 4);
-    Outcome outcome = run.Finish();
-    ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" + std::to_string(size - 4) +
-                                             ") != Expected file size(" + std::to_string(size) +
-                                             ")\n"))
-        << outcome.output.substr(4000);
-}
+INSTANTIATE_TEST_SUITE_P(Failure, WrongSize, ::testing::Values(4, -4),
+                         zebtest::Named([](int cells) {
+                             return cells > 0 ? "OneCellTooMany" : "OneCellTooFew";
+                         }));
 
 TEST_F(Failure, DirectoryInPlaceOfTheDataFileIsRefusedForReading) {
     HeldUpRun run(dir);

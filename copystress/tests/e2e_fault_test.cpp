@@ -13,11 +13,6 @@
 namespace vor32_test {
 namespace {
 
-// A tmpfs of size bytes at path, read-only when asked; an empty text when mounted, else why not.
-std::string MountSmall(const fs::path& path, const std::string& size, bool readOnly) {
-    return zebtest::MountTmpfs(path, "size=" + size, readOnly ? MS_RDONLY : 0);
-}
-
 // The log as lines, each of which must have ended in CR LF (the totals' LF CR endings do not
 // occur in a failed run).
 std::vector<std::string> LogLines(const std::string& log) {
@@ -39,7 +34,7 @@ using FileSystemFault = Vor32Test;
 
 TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
     dir.Make({"small"});
-    if (std::string why = MountSmall(dir / "small", "64k", false); !why.empty()) {
+    if (std::string why = zebtest::MountTmpfs(dir / "small", "size=64k", 0); !why.empty()) {
         GTEST_SKIP() << why;
     }
     Outcome outcome = RunVor32({"4000", "1000000", "4000", "A", "small", "/t", "/v"}, dir.path());
@@ -78,7 +73,7 @@ TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
 
 TEST_F(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
     dir.Make({"ro"});
-    if (std::string why = MountSmall(dir / "ro", "64k", true); !why.empty()) {
+    if (std::string why = zebtest::MountTmpfs(dir / "ro", "size=64k", MS_RDONLY); !why.empty()) {
         GTEST_SKIP() << why;
     }
     // As the destination of the first copy.

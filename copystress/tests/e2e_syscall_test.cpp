@@ -87,6 +87,13 @@ struct BlockRow {
 
 using Blocks = Vor32ParamTest<BlockRow>;
 
+// A copy's first block of 20,000 bytes: read, then written under a lock of its range.
+const std::string kFirstBlockCopied =
+    "read 20000 = 20000\n"
+    "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+    "write 20000 = 20000\n"
+    "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n";
+
 TEST_P(Blocks, OneCallPerBlockAndALockAroundEachWrite) {
     bool traced = false;
     std::vector<Call> calls = TracedRun(dir, GetParam().args, &traced);
@@ -98,59 +105,50 @@ TEST_P(Blocks, OneCallPerBlockAndALockAroundEachWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Blocks,
-    ::testing::Values(BlockRow{"FileOfTransBufSizePlusFour",
-                               {"20004", "20000", "4", "A", "B", "/t"},
-                               "mmap 20000 = 0\n"
-                               // the initial file: one full buffer, then one write of 4 bytes
-                               "write 20000 = 20000\n"
-                               "write 4 = 4\n"
-                               // its verification
-                               "read 20000 = 20000\n"
-                               "read 20000 = 4\n"
-                               // the copy: lock, write and unlock for each block
-                               "read 20000 = 20000\n"
-                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "write 20000 = 20000\n"
-                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "read 20000 = 4\n"
-                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
-                               "write 4 = 4\n"
-                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
-                               // the verification of the copy
-                               "read 20000 = 20000\n"
-                               "read 20000 = 4\n"},
-                      BlockRow{"FileOfExactlyTransBufSize",
-                               {"20000", "20000", "4", "A", "B", "/t"},
-                               "mmap 20000 = 0\n"
-                               "write 20000 = 20000\n"
-                               "read 20000 = 20000\n"
-                               "read 20000 = 0\n"
-                               "read 20000 = 20000\n"
-                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "write 20000 = 20000\n"
-                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "read 20000 = 0\n"
-                               "read 20000 = 20000\n"
-                               "read 20000 = 0\n"},
-                      BlockRow{
-                          "EmptyFileCopiesWithOneReadOfNothing",
-                          {"0", "20000", "20000", "A", "B", "/t"},
-                          "mmap 20000 = 0\n"
-                          // an empty initial file: nothing written; its verification reads nothing
-                          "read 20000 = 0\n"
-                          // the first copy: one read of nothing; its verification; the growth by
-                          // one full buffer
-                          "read 20000 = 0\n"
-                          "read 20000 = 0\n"
-                          "write 20000 = 20000\n"
-                          // the second, unlogged copy at MaxSize and its verification
-                          "read 20000 = 20000\n"
-                          "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                          "write 20000 = 20000\n"
-                          "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                          "read 20000 = 0\n"
-                          "read 20000 = 20000\n"
-                          "read 20000 = 0\n"}),
+    ::testing::Values(
+        BlockRow{"FileOfTransBufSizePlusFour",
+                 {"20004", "20000", "4", "A", "B", "/t"},
+                 "mmap 20000 = 0\n"
+                 // the initial file: one full buffer, then one write of 4 bytes
+                 "write 20000 = 20000\n"
+                 "write 4 = 4\n"
+                 // its verification
+                 "read 20000 = 20000\n"
+                 "read 20000 = 4\n" +
+                     // the copy: lock, write and unlock for each block
+                     kFirstBlockCopied +
+                     "read 20000 = 4\n"
+                     "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
+                     "write 4 = 4\n"
+                     "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
+                     // the verification of the copy
+                     "read 20000 = 20000\n"
+                     "read 20000 = 4\n"},
+        BlockRow{"FileOfExactlyTransBufSize",
+                 {"20000", "20000", "4", "A", "B", "/t"},
+                 "mmap 20000 = 0\n"
+                 "write 20000 = 20000\n"
+                 "read 20000 = 20000\n"
+                 "read 20000 = 0\n" +
+                     kFirstBlockCopied +
+                     "read 20000 = 0\n"
+                     "read 20000 = 20000\n"
+                     "read 20000 = 0\n"},
+        BlockRow{"EmptyFileCopiesWithOneReadOfNothing",
+                 {"0", "20000", "20000", "A", "B", "/t"},
+                 "mmap 20000 = 0\n"
+                 // an empty initial file: nothing written; its verification reads nothing
+                 "read 20000 = 0\n"
+                 // the first copy: one read of nothing; its verification; the growth by
+                 // one full buffer
+                 "read 20000 = 0\n"
+                 "read 20000 = 0\n"
+                 "write 20000 = 20000\n" +
+                     // the second, unlogged copy at MaxSize and its verification
+                     kFirstBlockCopied +
+                     "read 20000 = 0\n"
+                     "read 20000 = 20000\n"
+                     "read 20000 = 0\n"}),
     zebtest::Named([](const BlockRow& r) { return r.name; }));
 
 } // namespace

@@ -3,12 +3,19 @@
 #define ZEBWIN_DIALOGBENCH_H
 
 #include "dialogtestutil.h"
+#include "files.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
 
 namespace zebwintest {
+
+// report.txt as the engine wrote it in a scratch directory that is the current directory.
+inline QString ReadReport(const zebtest::Scratch& scratch) {
+    return QString::fromLatin1(
+        QByteArray::fromStdString(zebtest::ReadFile(scratch.Path("report.txt"))));
+}
 
 struct DialogBench {
     // The dialog bound to the recording engine, or to the entry points given.
