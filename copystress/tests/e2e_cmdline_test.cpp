@@ -79,8 +79,7 @@ TEST_F(CommandLine, LongestLogFileNameIsLoggedWhole) {
     Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t", "/l", name});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string log = ReadFile(dir / name);
-    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8, true), 0),
-              0u)
+    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(8, 8, 4, 8, true, {"A", "B"}, name), 0), 0u)
         << log.substr(0, 400);
 }
 
@@ -98,7 +97,7 @@ TEST_F(CommandLine, LetterGroupLdNamesLogAndDataFile) {
     EXPECT_FALSE(fs::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
     EXPECT_EQ(
-        MaskTimes(log).rfind(StartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12, true), 0), 0u)
+        MaskTimes(log).rfind(StartUpBlock(8, 12, 4, 12, true, {"A", "B"}, "a.log", "b.dat"), 0), 0u)
         << log;
     EXPECT_EQ(ReadFile(dir / "A" / "b.dat"), Cells(12));
     EXPECT_EQ(ReadFile(dir / "B" / "b.dat"), Cells(12));

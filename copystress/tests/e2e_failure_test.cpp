@@ -18,32 +18,30 @@ namespace {
 // two.
 class HeldUpRun {
   public:
-    HeldUpRun(const TempDir& dir, std::vector<std::string> extra = {}) : dir_(dir) {
+    // Starts with the test's options, which name the directory.
+    HeldUpRun(const TempDir& dir, SpawnOptions options, std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"400", "100000", "4", "A", "B", "/t"};
         args.insert(args.end(), extra.begin(), extra.end());
-        SpawnOptions options;
-        options.cwd = dir.path();
         options.pipeSize = 4096;
         process_ = std::make_unique<Vor32Process>(args, options);
         held_ = process_->WaitBlockedOnOutput();
         std::uintmax_t a = fs::file_size(dir / "A" / kDataName);
         std::uintmax_t b = fs::file_size(dir / "B" / kDataName);
-        current_ = a > b ? "A" : "B";
+        current_ = dir / (a > b ? "A" : "B") / kDataName;
         next_ = a > b ? "B" : "A";
         size_ = static_cast<std::uint32_t>(std::max(a, b));
     }
     bool held() const { return held_; }
-    fs::path CurrentFile() const { return dir_ / current_ / kDataName; }
+    const fs::path& CurrentFile() const { return current_; }
     // The path the next transfer copies to, as the program names it.
     std::string NextPath() const { return next_ + "/" + kDataName; }
     std::uint32_t size() const { return size_; }
     Outcome Finish() { return process_->Finish(); }
 
   private:
-    const TempDir& dir_;
     std::unique_ptr<Vor32Process> process_;
     bool held_ = false;
-    std::string current_;
+    fs::path current_;
     std::string next_;
     std::uint32_t size_ = 0;
 };
@@ -59,7 +57,7 @@ void OverwriteCell(const fs::path& path, std::uint32_t index, std::uint32_t valu
 using Failure = Vor32Test;
 
 TEST_F(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
-    HeldUpRun run(dir);
+    HeldUpRun run(dir, options);
     ASSERT_TRUE(run.held());
     OverwriteCell(run.CurrentFile(), 31, 0xDEADBEEF);
     Outcome outcome = run.Finish();
@@ -69,11 +67,11 @@ TEST_F(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
     EXPECT_TRUE(EndsWith(outcome.output, "Secs\n" + report)) << outcome.output.substr(4000);
     // Without /v the report is on the console only: the log ends with the start-up block.
     std::string log = MaskTimes(ReadFile(dir / "VOR32.LOG"));
-    EXPECT_EQ(log, StartUpBlock("VOR32.LOG", kDataName, 400, 100000, 4, {"A", "B"}, 100000, true));
+    EXPECT_EQ(log, StartUpBlock(400, 100000, 4, 100000, true));
 }
 
 TEST_F(Failure, WrongCellIsInTheLogWithSwitchV) {
-    HeldUpRun run(dir, {"/v"});
+    HeldUpRun run(dir, options, {"/v"});
     ASSERT_TRUE(run.held());
     OverwriteCell(run.CurrentFile(), 31, 7);
     Outcome outcome = run.Finish();
@@ -85,7 +83,7 @@ TEST_F(Failure, WrongCellIsInTheLogWithSwitchV) {
 }
 
 TEST_F(Failure, LastCellWrongIsFoundToo) {
-    HeldUpRun run(dir);
+    HeldUpRun run(dir, options);
     ASSERT_TRUE(run.held());
     std::uint32_t last = run.size() / 4 - 1;
     OverwriteCell(run.CurrentFile(), last, last + 1);
@@ -102,7 +100,7 @@ TEST_F(Failure, LastCellWrongIsFoundToo) {
 using WrongSize = Vor32ParamTest<int>;
 
 TEST_P(WrongSize, IsReportedBySize) {
-    HeldUpRun run(dir);
+    HeldUpRun run(dir, options);
     ASSERT_TRUE(run.held());
     std::uint32_t size = run.size();
     if (GetParam() > 0) {
@@ -126,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Failure, WrongSize, ::testing::Values(4, -4),
                          }));
 
 TEST_F(Failure, DirectoryInPlaceOfTheDataFileIsRefusedForReading) {
-    HeldUpRun run(dir);
+    HeldUpRun run(dir, options);
     ASSERT_TRUE(run.held());
     // A directory opens for reading, but a data file must be a regular file.
     fs::remove(run.CurrentFile());

@@ -37,7 +37,7 @@ TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
     if (std::string why = zebtest::MountTmpfs(dir / "small", "size=64k", 0); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    Outcome outcome = RunVor32({"4000", "1000000", "4000", "A", "small", "/t", "/v"}, dir.path());
+    Outcome outcome = RunHere({"4000", "1000000", "4000", "A", "small", "/t", "/v"});
     umount2((dir / "small").c_str(), MNT_DETACH);
     ASSERT_TRUE(ExitedWith(outcome, 1));
     // The failing write is either a copy onto the full target or the growth of the file there.
@@ -77,14 +77,14 @@ TEST_F(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
         GTEST_SKIP() << why;
     }
     // As the destination of the first copy.
-    Outcome copy = RunVor32({"8", "16", "4", "A", "ro", "/t", "/v"}, dir.path());
+    Outcome copy = RunHere({"8", "16", "4", "A", "ro", "/t", "/v"});
     ASSERT_TRUE(ExitedWith(copy, 1));
     const std::string refusal = "Unable to open 'ro/" + kDataName + "' for writing.";
     EXPECT_TRUE(EndsWith(copy.output, kSeparators + refusal + "\n")) << copy.output;
     EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), refusal + "\r\n"));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8)) << "the source is untouched";
     // As the target of the initial file.
-    Outcome initial = RunVor32({"8", "16", "4", "ro", "A", "/t"}, dir.path());
+    Outcome initial = RunHere({"8", "16", "4", "ro", "A", "/t"});
     umount2((dir / "ro").c_str(), MNT_DETACH);
     ASSERT_TRUE(ExitedWith(initial, 1));
     const std::string creation = "Unable to create initial file 'ro/" + kDataName + "'.";

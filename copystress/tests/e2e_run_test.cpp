@@ -9,11 +9,10 @@ namespace {
 // The lines of the console output that begin with "#", each with its line feed.
 std::string TransferLines(const std::string& output, bool logged) {
     std::string lines;
-    std::size_t at = 0;
-    while ((at = output.find("\n#", at)) != std::string::npos) {
-        std::size_t end = output.find('\n', at + 1);
-        lines += output.substr(at + 1, end - at - 1) + (logged ? "\r\n" : "\n");
-        at = end;
+    for (const std::string& line : zebtest::Lines(output)) {
+        if (line.starts_with('#')) {
+            lines += line + (logged ? "\r\n" : "\n");
+        }
     }
     return lines;
 }
@@ -39,15 +38,14 @@ TEST_F(WholeRun, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
     EXPECT_TRUE(std::regex_search(outcome.output, first));
 
     TotalsFacts totals{5000, 200000, 100, 1950, 1950, 199972500, true};
-    std::string expected =
-        StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100, {"A", "B", "C"}, 200000) +
-        kSeparators + TransferLines(outcome.output, false) + Totals(totals, false);
+    std::string expected = StartUpBlock(5000, 200000, 100, 200000, false, {"A", "B", "C"}) +
+                           kSeparators + TransferLines(outcome.output, false) +
+                           Totals(totals, false);
     EXPECT_EQ(MaskRunTimes(outcome.output), expected);
 
     // Without /v the log holds the start-up block and the totals.
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskRunTimes(log), StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
-                                              {"A", "B", "C"}, 200000, true) +
+    EXPECT_EQ(MaskRunTimes(log), StartUpBlock(5000, 200000, 100, 200000, true, {"A", "B", "C"}) +
                                      Totals(totals, true));
 
     // The last destination holds the full file; the unlogged last copy went on from it.
@@ -73,7 +71,7 @@ TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
         args.push_back("T" + std::to_string(t));
     }
     args.push_back("/t");
-    Outcome outcome = RunVor32(args, dir.path());
+    Outcome outcome = RunHere(args);
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), GetParam().destinations.size());
@@ -101,8 +99,7 @@ TEST_F(WholeRun, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
               std::string::npos);
     TotalsFacts totals{8, 8, 4, 0, 0, 0, true};
     EXPECT_EQ(MaskRunTimes(outcome.output),
-              StartUpBlock("VOR32.LOG", kDataName, 8, 8, 4, {"A", "B"}, 8) + kSeparators +
-                  Totals(totals, false));
+              StartUpBlock(8, 8, 4, 8) + kSeparators + Totals(totals, false));
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(8));
 }
 
@@ -154,7 +151,7 @@ TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
     TotalsFacts totals{8, 16, 4, 2, 2, 12 + 16, true};
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskRunTimes(log),
-              StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true) +
+              StartUpBlock(8, 16, 4, 16, true) +
                   "_______________________________________________________\r\n"
                   "-------------------------------------------------------\n\r\n" +
                   TransferLines(outcome.output, true) + Totals(totals, true));
@@ -173,10 +170,7 @@ TEST_F(WholeRun, StandardOutputClosedNeverMixesIntoTheLog) {
     Outcome outcome = Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskTimes(log).rfind(
-                  StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true), 0),
-              0u)
-        << log;
+    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(8, 16, 4, 16, true), 0), 0u) << log;
     EXPECT_EQ(Transfers(log).size(), 2u);
 }
 

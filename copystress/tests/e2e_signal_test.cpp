@@ -21,16 +21,14 @@ TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u) << outcome.output;
     TotalsFacts totals{0, 4000000, 4, 1000000, 1, 4, false};
-    std::string expected =
-        StartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000) + kSeparators;
+    std::string expected = StartUpBlock(0, 4000000, 4, 1200000) + kSeparators;
     std::string masked = MaskRunTimes(outcome.output);
     ASSERT_EQ(masked.rfind(expected, 0), 0u) << masked;
     std::string after = masked.substr(masked.find("Secs\n") + 5);
     EXPECT_EQ(after, "\n\nTerminated by user.\n" + Totals(totals, false));
     // "Terminated by user." is for the console only.
     EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
-              StartUpBlock("VOR32.LOG", kDataName, 0, 4000000, 4, {"A", "B"}, 1200000, true) +
-                  Totals(totals, true));
+              StartUpBlock(0, 4000000, 4, 1200000, true) + Totals(totals, true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, FirstSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),

@@ -34,9 +34,6 @@ class Vor32Process : public zebtest::Process {
     Outcome Finish(int timeoutMs = 120000);
 };
 
-// Runs to the end in cwd.
-Outcome RunVor32(const std::vector<std::string>& args, const fs::path& cwd);
-
 // A test in a scratch directory of its own, with the targets A and B made in it, where
 // options start the program.
 class Vor32Test : public ::testing::Test {
@@ -45,11 +42,11 @@ class Vor32Test : public ::testing::Test {
         options.cwd = dir.path();
         dir.Make({"A", "B"});
     }
-    // Makes the further directories named in dirs, then runs vor32 here to its end.
+    // Makes the further directories named in dirs, then runs vor32 here with options to its end.
     Outcome RunHere(const std::vector<std::string>& args,
                     const std::vector<std::string>& dirs = {}) {
         dir.Make(dirs);
-        return RunVor32(args, dir.path());
+        return Vor32Process(args, options).Finish();
     }
 
     TempDir dir;
@@ -85,10 +82,12 @@ struct Transfer {
 std::vector<Transfer> Transfers(const std::string& text);
 
 // The start-up block as the console shows it (times masked), or as the log holds it: each
-// text's last character turned into CR LF.
-std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
-                         long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize, bool logged = false);
+// text's last character turned into CR LF. Targets A and B, the log VOR32.LOG and the
+// default data file unless given.
+std::string StartUpBlock(long minSize, long maxSize, long increment, unsigned long bufferSize,
+                         bool logged = false, const std::vector<std::string>& targets = {"A", "B"},
+                         const std::string& logName = "VOR32.LOG",
+                         const std::string& dataName = kDataName);
 
 struct TotalsFacts {
     long minSize = 0;

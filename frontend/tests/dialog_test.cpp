@@ -1,6 +1,6 @@
 // The control dialog against a recording engine: start-up states, click actions, storing and
 // showing the fields, and the file I/O sweep that Start runs.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The real dialog against the real engine library, bound as zebwin binds it: a short file I/O
 // sweep from Start on a test file in a scratch directory, then the board, report.txt, the
 // test file and the result code; and a sweep on a path that cannot be opened.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 
 #include <QFileInfo>
 

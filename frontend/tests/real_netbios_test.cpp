@@ -1,7 +1,7 @@
 // The real dialog and the real engine as one station of the NetBIOS session stress, the other
 // station a console station process, both on a loopback test LAN of their own ports: Start as
 // sender, then Start as receiver, each a clean run of 3 blocks of 1000 bytes.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 #include "netns.h"
 #include "stations.h"
 
