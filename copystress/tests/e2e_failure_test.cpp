@@ -64,7 +64,7 @@ TEST_F(Failure, WrongCellAtIndex31IsReportedAsCell1F) {
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string report = "\nData Corruption: Cell# 1F (31d) in '" + run.NextPath() +
                          "' [Cell=4bytes]\nExpected: 1F,  Found: DEADBEEF\n";
-    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n" + report)) << outcome.output.substr(4000);
+    EXPECT_TRUE(outcome.output.ends_with("Secs\n" + report)) << outcome.output.substr(4000);
     // Without /v the report is on the console only: the log ends with the start-up block.
     std::string log = MaskTimes(ReadFile(dir / "VOR32.LOG"));
     EXPECT_EQ(log, StartUpBlock(400, 100000, 4, 100000, true));
@@ -79,7 +79,7 @@ TEST_F(Failure, WrongCellIsInTheLogWithSwitchV) {
     std::string log = ReadFile(dir / "VOR32.LOG");
     std::string report = "\nData Corruption: Cell# 1F (31d) in '" + run.NextPath() +
                          "' [Cell=4bytes]\r\nExpected: 1F,  Found: 7\r\n";
-    EXPECT_TRUE(EndsWith(log, "Secs\r\n" + report)) << log.substr(log.size() - 300);
+    EXPECT_TRUE(log.ends_with("Secs\r\n" + report)) << log.substr(log.size() - 300);
 }
 
 TEST_F(Failure, LastCellWrongIsFoundToo) {
@@ -93,7 +93,7 @@ TEST_F(Failure, LastCellWrongIsFoundToo) {
     std::snprintf(expected, sizeof expected,
                   "Cell# %X (%ud) in '%s' [Cell=4bytes]\nExpected: %X,  Found: %X\n", last, last,
                   run.NextPath().c_str(), last, last + 1);
-    EXPECT_TRUE(EndsWith(outcome.output, expected)) << outcome.output.substr(4000);
+    EXPECT_TRUE(outcome.output.ends_with(expected)) << outcome.output.substr(4000);
 }
 
 // One cell too many (the next one, appended) or one too few is reported by the file size.
@@ -111,10 +111,9 @@ TEST_P(WrongSize, IsReportedBySize) {
     }
     Outcome outcome = run.Finish();
     ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output, "Secs\n\nActual file size (" +
-                                             std::to_string(static_cast<long>(size) + GetParam()) +
-                                             ") != Expected file size(" + std::to_string(size) +
-                                             ")\n"))
+    EXPECT_TRUE(outcome.output.ends_with("Secs\n\nActual file size (" +
+                                         std::to_string(static_cast<long>(size) + GetParam()) +
+                                         ") != Expected file size(" + std::to_string(size) + ")\n"))
         << outcome.output.substr(4000);
 }
 
@@ -131,17 +130,17 @@ TEST_F(Failure, DirectoryInPlaceOfTheDataFileIsRefusedForReading) {
     fs::create_directory(run.CurrentFile());
     Outcome outcome = run.Finish();
     ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output, "Secs\nUnable to open '" +
-                                             fs::relative(run.CurrentFile(), dir.path()).string() +
-                                             "' for reading.\n"))
+    EXPECT_TRUE(outcome.output.ends_with("Secs\nUnable to open '" +
+                                         fs::relative(run.CurrentFile(), dir.path()).string() +
+                                         "' for reading.\n"))
         << outcome.output.substr(4000);
 }
 
 TEST_F(Failure, TwoTargetsNamingOneDirectoryRefuseTheDestination) {
     Outcome outcome = RunHere({"8", "16", "4", "A", "A/", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output,
-                         kSeparators + "Unable to open 'A/" + kDataName + "' for writing.\n"))
+    EXPECT_TRUE(outcome.output.ends_with(kSeparators + "Unable to open 'A/" + kDataName +
+                                         "' for writing.\n"))
         << outcome.output;
     // The refused open left the source untouched.
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8));
@@ -151,10 +150,10 @@ TEST_F(Failure, InitialFileThatCannotBeCreatedIsLogged) {
     Outcome outcome = RunHere({"8", "16", "4", "missing", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to create initial file 'missing/" + kDataName + "'.\n";
-    EXPECT_TRUE(EndsWith(outcome.output, "Transfer Buffer.\n" + message)) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with("Transfer Buffer.\n" + message)) << outcome.output;
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_TRUE(EndsWith(log, "Transfer Buffer.\r\nUnable to create initial file 'missing/" +
-                                  kDataName + "'.\r\n"))
+    EXPECT_TRUE(log.ends_with("Transfer Buffer.\r\nUnable to create initial file 'missing/" +
+                              kDataName + "'.\r\n"))
         << log;
 }
 
@@ -162,9 +161,9 @@ TEST_F(Failure, DestinationThatCannotBeCreated) {
     Outcome outcome = RunHere({"8", "16", "4", "A", "missing", "/t", "/v"});
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to open 'missing/" + kDataName + "' for writing.\n";
-    EXPECT_TRUE(EndsWith(outcome.output, message)) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with(message)) << outcome.output;
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_TRUE(EndsWith(log, "Unable to open 'missing/" + kDataName + "' for writing.\r\n"));
+    EXPECT_TRUE(log.ends_with("Unable to open 'missing/" + kDataName + "' for writing.\r\n"));
 }
 
 TEST_F(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
@@ -196,7 +195,7 @@ TEST_F(Failure, FileThatIsStandardOutputIsHeldByAnotherOpener) {
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string output = ReadFile(data / "B" / kDataName);
     EXPECT_TRUE(
-        EndsWith(output, kSeparators + "Unable to open 'B/" + kDataName + "' for writing.\n"))
+        output.ends_with(kSeparators + "Unable to open 'B/" + kDataName + "' for writing.\n"))
         << output;
 }
 
@@ -241,17 +240,16 @@ TEST_F(Failure, WritesToAFullDisk) {
 
     FullDiskRun initial = RunOnAFullDisk({"B"}, {"8", "16", "4", "full/T", "B", "/t"});
     ASSERT_TRUE(ExitedWith(initial.outcome, 1));
-    EXPECT_TRUE(
-        EndsWith(initial.outcome.output,
-                 "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
+    EXPECT_TRUE(initial.outcome.output.ends_with(
+        "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
         << initial.outcome.output;
     // The console-only line is not in the log; the report is (start-up logs everything).
-    EXPECT_TRUE(EndsWith(initial.log, "Transfer Buffer.\r\ndwBytesWritten (0) != dwCount (8)\r\n"));
+    EXPECT_TRUE(initial.log.ends_with("Transfer Buffer.\r\ndwBytesWritten (0) != dwCount (8)\r\n"));
 
     FullDiskRun copy = RunOnAFullDisk({"A"}, {"8", "16", "4", "A", "full/T", "/t"});
     ASSERT_TRUE(ExitedWith(copy.outcome, 1));
     EXPECT_TRUE(
-        EndsWith(copy.outcome.output, kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
+        copy.outcome.output.ends_with(kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))
         << copy.outcome.output;
 }
 

@@ -52,7 +52,7 @@ TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
     const bool growth = !copy && std::regex_match(lines.back(), m, growthFailed);
     ASSERT_TRUE(copy || growth) << lines.back();
     EXPECT_LT(std::stoul(m[1]), std::stoul(m[2]));
-    EXPECT_TRUE(EndsWith(outcome.output, lines.back() + "\n")) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with(lines.back() + "\n")) << outcome.output;
     if (growth) {
         EXPECT_NE(outcome.output.find("gle=28\n"), std::string::npos) << "the disk-full error";
     }
@@ -80,16 +80,16 @@ TEST_F(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
     Outcome copy = RunHere({"8", "16", "4", "A", "ro", "/t", "/v"});
     ASSERT_TRUE(ExitedWith(copy, 1));
     const std::string refusal = "Unable to open 'ro/" + kDataName + "' for writing.";
-    EXPECT_TRUE(EndsWith(copy.output, kSeparators + refusal + "\n")) << copy.output;
-    EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), refusal + "\r\n"));
+    EXPECT_TRUE(copy.output.ends_with(kSeparators + refusal + "\n")) << copy.output;
+    EXPECT_TRUE(ReadFile(dir / "VOR32.LOG").ends_with(refusal + "\r\n"));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8)) << "the source is untouched";
     // As the target of the initial file.
     Outcome initial = RunHere({"8", "16", "4", "ro", "A", "/t"});
     umount2((dir / "ro").c_str(), MNT_DETACH);
     ASSERT_TRUE(ExitedWith(initial, 1));
     const std::string creation = "Unable to create initial file 'ro/" + kDataName + "'.";
-    EXPECT_TRUE(EndsWith(initial.output, "Transfer Buffer.\n" + creation + "\n")) << initial.output;
-    EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), "Transfer Buffer.\r\n" + creation + "\r\n"));
+    EXPECT_TRUE(initial.output.ends_with("Transfer Buffer.\n" + creation + "\n")) << initial.output;
+    EXPECT_TRUE(ReadFile(dir / "VOR32.LOG").ends_with("Transfer Buffer.\r\n" + creation + "\r\n"));
 }
 
 } // namespace

@@ -53,7 +53,7 @@ TEST_F(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
     char count[64];
     std::snprintf(count, sizeof count, "  Current Transfer#: %06ld\n\r", transfers.back().number);
     EXPECT_NE(outcome.output.find(count), std::string::npos);
-    EXPECT_TRUE(EndsWith(MaskRunTimes(outcome.output), "Time Copying:           <copying>\n\r"));
+    EXPECT_TRUE(MaskRunTimes(outcome.output).ends_with("Time Copying:           <copying>\n\r"));
     // The data file where the run stopped is whole.
     std::string last = transfers.back().destination;
     EXPECT_EQ(ReadFile(dir / last / kDataName),
@@ -90,7 +90,7 @@ TEST_F(OperatorEnd, SecondSignalEndsAtOnceThoughTheConsoleTakesNoOutput) {
     ASSERT_TRUE(ExitedWith(outcome, 130));
     EXPECT_EQ(outcome.output.find("Terminated by user."), std::string::npos);
     std::string log = ReadFile(dir / "VOR32.LOG");
-    ASSERT_TRUE(EndsWith(log, " Secs\r\n")) << log.substr(log.size() - 200);
+    ASSERT_TRUE(log.ends_with(" Secs\r\n")) << log.substr(log.size() - 200);
     EXPECT_FALSE(Transfers(log).empty());
 }
 

@@ -30,7 +30,7 @@ TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
     EXPECT_EQ(transfers.back().size, 40000);
     EXPECT_EQ(outcome.output.find("Corruption"), std::string::npos);
     // The server holds the log and both data files whole.
-    EXPECT_TRUE(EndsWith(ReadFile(backing / "VOR32.LOG"), "\r\n"));
+    EXPECT_TRUE(ReadFile(backing / "VOR32.LOG").ends_with("\r\n"));
     EXPECT_EQ(ReadFile(backing / "a" / kDataName), Cells(40000));
     EXPECT_EQ(ReadFile(backing / "b" / kDataName), Cells(40000));
 }

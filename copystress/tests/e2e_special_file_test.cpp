@@ -23,7 +23,7 @@ TEST_P(SpecialFile, IsRefusedAtOnce) {
     }
     Outcome outcome = RunHere(row.args);
     ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output, row.lastMessage)) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with(row.lastMessage)) << outcome.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -55,9 +55,6 @@ class Vor32Test : public ::testing::Test {
 template <class Row>
 class Vor32ParamTest : public Vor32Test, public ::testing::WithParamInterface<Row> {};
 
-inline bool EndsWith(const std::string& text, const std::string& end) {
-    return text.ends_with(end);
-}
 // The bytes of a data file of size bytes: cell k holds k, least significant byte first.
 std::string Cells(std::uint32_t size);
 
