@@ -162,8 +162,8 @@ TEST_F(Failure, DestinationThatCannotBeCreated) {
     ASSERT_TRUE(ExitedWith(outcome, 1));
     std::string message = "Unable to open 'missing/" + kDataName + "' for writing.\n";
     EXPECT_TRUE(outcome.output.ends_with(message)) << outcome.output;
-    std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_TRUE(log.ends_with("Unable to open 'missing/" + kDataName + "' for writing.\r\n"));
+    EXPECT_TRUE(ReadFile(dir / "VOR32.LOG")
+                    .ends_with("Unable to open 'missing/" + kDataName + "' for writing.\r\n"));
 }
 
 TEST_F(Failure, LogHeldByAnotherOpenerIsNotCreatedNorEmptied) {
@@ -210,22 +210,19 @@ struct FullDiskRun {
     std::string log; // VOR32.LOG as the run left it
 };
 
-// Runs vor32 in a fresh directory holding dirs and full/, a file system that is already full
+// Runs vor32 in a fresh directory holding A, B and full/, a file system that is already full
 // (one page of tmpfs, taken by a filler file), mounted in a mount namespace of the run's own.
-FullDiskRun RunOnAFullDisk(const std::vector<std::string>& dirs,
-                           const std::vector<std::string>& args) {
+FullDiskRun RunOnAFullDisk(const std::vector<std::string>& args) {
     const std::string mountFullTmpfs = "mount -t tmpfs -o size=4k none full && "
                                        "head -c 4096 /dev/zero >full/filler && "
                                        "mkdir full/T && exec \"$0\" \"$@\"";
     TempDir dir;
-    dir.Make(dirs);
-    dir.Make({"full"});
+    dir.Make({"A", "B", "full"});
     SpawnOptions options;
     options.cwd = dir.path();
     options.launcher = {"/usr/bin/unshare", "--map-root-user", "--mount", "--propagation",
                         "private",          "/bin/sh",         "-c",      mountFullTmpfs};
-    Outcome outcome = Vor32Process(args, options).Finish();
-    return {outcome, ReadFile(dir / "VOR32.LOG")};
+    return {Vor32Process(args, options).Finish(), ReadFile(dir / "VOR32.LOG")};
 }
 
 // Writes that fail with a full disk, all in one test: the log, the initial file and a copy.
@@ -233,12 +230,12 @@ TEST_F(Failure, WritesToAFullDisk) {
     if (std::system("unshare --map-root-user --mount true 2>/dev/null") != 0) {
         GTEST_SKIP() << "no mount namespace for a full tmpfs here";
     }
-    FullDiskRun log = RunOnAFullDisk({"A", "B"}, {"8", "16", "4", "A", "B", "/l", "full/x.log"});
+    FullDiskRun log = RunOnAFullDisk({"8", "16", "4", "A", "B", "/l", "full/x.log"});
     ASSERT_TRUE(ExitedWith(log.outcome, 2));
     EXPECT_EQ(log.outcome.output,
               "\nData Copy Stress Test (Win32 Version)\nWrite to log file failed.\n");
 
-    FullDiskRun initial = RunOnAFullDisk({"B"}, {"8", "16", "4", "full/T", "B", "/t"});
+    FullDiskRun initial = RunOnAFullDisk({"8", "16", "4", "full/T", "B", "/t"});
     ASSERT_TRUE(ExitedWith(initial.outcome, 1));
     EXPECT_TRUE(initial.outcome.output.ends_with(
         "Transfer Buffer.\nbRet = 0   gle=28\ndwBytesWritten (0) != dwCount (8)\n"))
@@ -246,7 +243,7 @@ TEST_F(Failure, WritesToAFullDisk) {
     // The console-only line is not in the log; the report is (start-up logs everything).
     EXPECT_TRUE(initial.log.ends_with("Transfer Buffer.\r\ndwBytesWritten (0) != dwCount (8)\r\n"));
 
-    FullDiskRun copy = RunOnAFullDisk({"A"}, {"8", "16", "4", "A", "full/T", "/t"});
+    FullDiskRun copy = RunOnAFullDisk({"8", "16", "4", "A", "full/T", "/t"});
     ASSERT_TRUE(ExitedWith(copy.outcome, 1));
     EXPECT_TRUE(
         copy.outcome.output.ends_with(kSeparators + "dwBytesWritten (0) != dwBytesRead (8)\n"))

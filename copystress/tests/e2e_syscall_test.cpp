@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <regex>
-#include <sstream>
 
 namespace vor32_test {
 namespace {
@@ -38,15 +37,13 @@ std::vector<Call> TracedRun(const TempDir& dir, const std::vector<std::string>& 
     command += " >/dev/null 2>&1";
     std::system(command.c_str()); // the exit code is the program's
     *traced = fs::exists(dir / "trace.txt");
-    std::istringstream trace(ReadFile(dir / "trace.txt"));
     static const std::regex io("^(read|write)\\(([0-9]+), .*, ([0-9]+)\\) += ([0-9-]+)");
     static const std::regex lock("^fcntl\\(([0-9]+), F_OFD_SETLK, \\{(.*)\\}\\) += ([0-9-]+)");
     static const std::regex open("^openat\\(AT_FDCWD, \"([^\"]*)\", .*\\) += ([0-9-]+)");
     std::vector<Call> calls;
     std::vector<bool> dataFile(64, false);
-    std::string line;
     std::smatch m;
-    while (std::getline(trace, line)) {
+    for (const std::string& line : zebtest::ReadLines(dir / "trace.txt")) {
         if (std::regex_search(line, m, open)) {
             int fd = std::stoi(m[2]);
             if (fd >= 0 && fd < 64) {

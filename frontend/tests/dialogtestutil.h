@@ -19,7 +19,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,11 +43,8 @@ class FakeEngine {
     // The calls named name, in order.
     std::vector<std::string> CallsOf(const std::string& name) const {
         std::vector<std::string> found;
-        for (const std::string& call : calls) {
-            if (call.compare(0, name.size(), name) == 0) {
-                found.push_back(call);
-            }
-        }
+        std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+                     [&](const std::string& call) { return call.starts_with(name); });
         return found;
     }
 
