@@ -66,8 +66,7 @@ TEST_F(CommandLine, TargetOfSixtySevenCharactersRuns) {
     // 67 characters, as two directories
     std::string target = std::string(30, 'p') + "/" + std::string(36, 'q');
     ASSERT_EQ(target.size(), 67u);
-    Outcome outcome = RunHere({"8", "8", "4", target, "B", "/t", "/d", "x"}, {target});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "8", "4", target, "B", "/t", "/d", "x"}, {target}), 0));
     EXPECT_EQ(ReadFile(dir / target / "x"), Cells(8));
     EXPECT_EQ(ReadFile(dir / "B" / "x"), Cells(8));
 }
@@ -76,8 +75,7 @@ TEST_F(CommandLine, TargetOfSixtySevenCharactersRuns) {
 // reaches the log whole, with its CR LF.
 TEST_F(CommandLine, LongestLogFileNameIsLoggedWhole) {
     std::string name(235, 'n');
-    Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t", "/l", name});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "8", "4", "A", "B", "/t", "/l", name}), 0));
     std::string log = ReadFile(dir / name);
     EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(8, 8, 4, 8, true, {"A", "B"}, name), 0), 0u)
         << log.substr(0, 400);
@@ -92,8 +90,7 @@ TEST_F(CommandLine, RoundingOf5001And5003And1) {
 }
 
 TEST_F(CommandLine, LetterGroupLdNamesLogAndDataFile) {
-    Outcome outcome = RunHere({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"}), 0));
     EXPECT_FALSE(fs::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
     EXPECT_EQ(

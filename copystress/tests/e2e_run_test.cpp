@@ -38,19 +38,17 @@ TEST_F(WholeRun, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
     EXPECT_TRUE(std::regex_search(outcome.output, first));
 
     TotalsFacts totals{5000, 200000, 100, 1950, 1950, 199972500, true};
-    std::string expected = StartUpBlock(5000, 200000, 100, 200000, false, {"A", "B", "C"}) +
-                           kSeparators + TransferLines(outcome.output, false) +
-                           Totals(totals, false);
-    EXPECT_EQ(MaskRunTimes(outcome.output), expected);
+    EXPECT_EQ(MaskRunTimes(outcome.output),
+              StartUpBlock(5000, 200000, 100, 200000, false, {"A", "B", "C"}) + kSeparators +
+                  TransferLines(outcome.output, false) + Totals(totals, false));
 
     // Without /v the log holds the start-up block and the totals.
-    std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskRunTimes(log), StartUpBlock(5000, 200000, 100, 200000, true, {"A", "B", "C"}) +
-                                     Totals(totals, true));
+    EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
+              StartUpBlock(5000, 200000, 100, 200000, true, {"A", "B", "C"}) +
+                  Totals(totals, true));
 
     // The last destination holds the full file; the unlogged last copy went on from it.
-    std::string last = transfers.back().destination;
-    EXPECT_EQ(ReadFile(dir / last / kDataName), Cells(200000));
+    EXPECT_EQ(ReadFile(dir / transfers.back().destination / kDataName), Cells(200000));
 }
 
 TEST_F(WholeRun, ExitCodeThreeWithSwitchH) {
@@ -97,9 +95,8 @@ TEST_F(WholeRun, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
     EXPECT_EQ(outcome.output.find("Bytes/Sec"), std::string::npos);
     EXPECT_NE(outcome.output.find("  Time Copying:           00 Hours  00 Minutes 00 Seconds\n\r"),
               std::string::npos);
-    TotalsFacts totals{8, 8, 4, 0, 0, 0, true};
     EXPECT_EQ(MaskRunTimes(outcome.output),
-              StartUpBlock(8, 8, 4, 8) + kSeparators + Totals(totals, false));
+              StartUpBlock(8, 8, 4, 8) + kSeparators + Totals({8, 8, 4, 0, 0, 0, true}, false));
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(8));
 }
 
@@ -124,8 +121,7 @@ TEST_F(WholeRun, DataFileOfZeroBytes) {
 }
 
 TEST_F(WholeRun, GrowthOf5000By100AppendsCells1250To1274) {
-    Outcome outcome = RunHere({"5000", "5100", "100", "A", "B", "/t"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"5000", "5100", "100", "A", "B", "/t"}), 0));
     std::string grown = ReadFile(dir / "B" / kDataName);
     ASSERT_EQ(grown.size(), 5100u);
     EXPECT_EQ(grown, Cells(5100));
@@ -135,8 +131,7 @@ TEST_F(WholeRun, GrowthOf5000By100AppendsCells1250To1274) {
 }
 
 TEST_F(WholeRun, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
-    Outcome outcome = RunHere({"0", "10", "12", "A", "B", "/t"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"0", "10", "12", "A", "B", "/t"}), 0));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(12));
 }
 
@@ -167,8 +162,8 @@ INSTANTIATE_TEST_SUITE_P(Spellings, VerboseSwitches,
 
 TEST_F(WholeRun, StandardOutputClosedNeverMixesIntoTheLog) {
     options.closeStandardOutput = true;
-    Outcome outcome = Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish();
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(
+        ExitedWith(Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish(), 0));
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(8, 16, 4, 16, true), 0), 0u) << log;
     EXPECT_EQ(Transfers(log).size(), 2u);

@@ -18,14 +18,12 @@ TEST_P(FirstSignal, BeforeTheFirstTransferEndsAfterIt) {
     options.pendingSignals = {GetParam()};
     Outcome outcome = Vor32Process({"0", "4000000", "4", "A", "B", "/h"}, options).Finish();
     ASSERT_TRUE(ExitedWith(outcome, 0)); // even with /h
-    std::vector<Transfer> transfers = Transfers(outcome.output);
-    ASSERT_EQ(transfers.size(), 1u) << outcome.output;
+    ASSERT_EQ(Transfers(outcome.output).size(), 1u) << outcome.output;
     TotalsFacts totals{0, 4000000, 4, 1000000, 1, 4, false};
-    std::string expected = StartUpBlock(0, 4000000, 4, 1200000) + kSeparators;
     std::string masked = MaskRunTimes(outcome.output);
-    ASSERT_EQ(masked.rfind(expected, 0), 0u) << masked;
-    std::string after = masked.substr(masked.find("Secs\n") + 5);
-    EXPECT_EQ(after, "\n\nTerminated by user.\n" + Totals(totals, false));
+    ASSERT_EQ(masked.rfind(StartUpBlock(0, 4000000, 4, 1200000) + kSeparators, 0), 0u) << masked;
+    EXPECT_EQ(masked.substr(masked.find("Secs\n") + 5),
+              "\n\nTerminated by user.\n" + Totals(totals, false));
     // "Terminated by user." is for the console only.
     EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
               StartUpBlock(0, 4000000, 4, 1200000, true) + Totals(totals, true));
@@ -55,8 +53,7 @@ TEST_F(OperatorEnd, SigintDuringTheRunEndsAfterTheTransferUnderWay) {
     EXPECT_NE(outcome.output.find(count), std::string::npos);
     EXPECT_TRUE(MaskRunTimes(outcome.output).ends_with("Time Copying:           <copying>\n\r"));
     // The data file where the run stopped is whole.
-    std::string last = transfers.back().destination;
-    EXPECT_EQ(ReadFile(dir / last / kDataName),
+    EXPECT_EQ(ReadFile(dir / transfers.back().destination / kDataName),
               Cells(static_cast<std::uint32_t>(transfers.back().size)));
 }
 

@@ -20,8 +20,8 @@ TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
     // The run's directory is the share, which exists only inside the mount namespace.
     options.launcher.insert(options.launcher.end(),
                             {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", server->SharePath()});
-    Vor32Process process({"1000", "40000", "1000", "a/", "b/", "/t"}, options);
-    Outcome outcome = process.Finish(300000);
+    Outcome outcome =
+        Vor32Process({"1000", "40000", "1000", "a/", "b/", "/t"}, options).Finish(300000);
     ASSERT_TRUE(ExitedWith(outcome, 0));
     // The initial file of 1000 bytes, then one transfer per size from 2000 to 40000, each copy
     // read back and checked cell by cell.
