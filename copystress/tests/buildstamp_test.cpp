@@ -1,7 +1,6 @@
 // vor32's banner shows when the binary was built, not when the build was configured.
-#include <gtest/gtest.h>
+#include "process.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -11,18 +10,9 @@ namespace {
 
 // The usage text of vor32, whose first line is the banner.
 std::string UsageOutput() {
-    std::string output;
-    std::FILE* pipe = popen("'" VOR32_BINARY "' '-?' 2>&1", "r");
-    if (pipe == nullptr) {
-        return output;
-    }
-    char chunk[512];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        output.append(chunk, got);
-    }
-    pclose(pipe);
-    return output;
+    zebtest::ProcessOptions options;
+    options.errorsToOutput = true;
+    return zebtest::Run({VOR32_BINARY, "-?"}, options).output;
 }
 
 TEST(BuildStamp, IsTheTimeOfTheLink) {

@@ -11,6 +11,7 @@
 namespace {
 
 using vor32::ParseOutcome;
+using enum ParseOutcome;
 
 vor32::ParseResult Parse(const std::vector<std::string>& args) {
     std::vector<std::string_view> views(args.begin(), args.end());
@@ -35,33 +36,30 @@ const std::string k68(68, 'a');
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, OutcomeTable,
     ::testing::Values(
-        OutcomeRow{{"/?"}, ParseOutcome::Describe}, OutcomeRow{{"-?"}, ParseOutcome::Describe},
-        OutcomeRow{{"x?"}, ParseOutcome::Describe}, OutcomeRow{{"??x"}, ParseOutcome::Describe},
-        OutcomeRow{{"?"}, ParseOutcome::Usage}, OutcomeRow{{}, ParseOutcome::Usage},
-        OutcomeRow{{"/?", "1"}, ParseOutcome::Usage},
-        OutcomeRow{{"1", "2", "3", "A"}, ParseOutcome::Usage},
-        OutcomeRow{{"4", "8", "4", "A", "B"}, ParseOutcome::Run},
-        OutcomeRow{{"4", "8", "4", "A", "/t"}, ParseOutcome::TooFewTargets},
-        OutcomeRow{{"4", "8", "4", "/t", "/v"}, ParseOutcome::TooFewTargets},
-        OutcomeRow{{"4", "8", "4", "A", "B", "/x"}, ParseOutcome::InvalidSwitch},
-        OutcomeRow{{"4", "8", "4", "A", "B", "/?"}, ParseOutcome::InvalidSwitch},
-        OutcomeRow{{"4", "8", "4", "A", "B", "-tq"}, ParseOutcome::InvalidSwitch},
-        OutcomeRow{{"4", "8", "4", "A", "B", "/", "-"}, ParseOutcome::Run},
-        OutcomeRow{{"4", "8", "4", "A", k68}, ParseOutcome::TargetTooLong},
-        OutcomeRow{{"4", "8", "4", "A", k67, "/d", "x"}, ParseOutcome::Run},
+        OutcomeRow{{"/?"}, Describe}, OutcomeRow{{"-?"}, Describe}, OutcomeRow{{"x?"}, Describe},
+        OutcomeRow{{"??x"}, Describe}, OutcomeRow{{"?"}, Usage}, OutcomeRow{{}, Usage},
+        OutcomeRow{{"/?", "1"}, Usage}, OutcomeRow{{"1", "2", "3", "A"}, Usage},
+        OutcomeRow{{"4", "8", "4", "A", "B"}, Run},
+        OutcomeRow{{"4", "8", "4", "A", "/t"}, TooFewTargets},
+        OutcomeRow{{"4", "8", "4", "/t", "/v"}, TooFewTargets},
+        OutcomeRow{{"4", "8", "4", "A", "B", "/x"}, InvalidSwitch},
+        OutcomeRow{{"4", "8", "4", "A", "B", "/?"}, InvalidSwitch},
+        OutcomeRow{{"4", "8", "4", "A", "B", "-tq"}, InvalidSwitch},
+        OutcomeRow{{"4", "8", "4", "A", "B", "/", "-"}, Run},
+        OutcomeRow{{"4", "8", "4", "A", k68}, TargetTooLong},
+        OutcomeRow{{"4", "8", "4", "A", k67, "/d", "x"}, Run},
         // a 67-character target with the default data file name does not fit 79 characters
-        OutcomeRow{{"4", "8", "4", "A", k67}, ParseOutcome::DataPathTooLong},
-        OutcomeRow{{"-4", "8", "4", "A", "B"}, ParseOutcome::NegativeSize},
-        OutcomeRow{{"4", "-8", "4", "A", "B"}, ParseOutcome::NegativeSize},
-        OutcomeRow{{"4", "8", "-4", "A", "B"}, ParseOutcome::NegativeSize},
-        OutcomeRow{{"4", "3", "4", "A", "B"}, ParseOutcome::MaxSizeTooSmall},
-        OutcomeRow{{"4", "abc", "4", "A", "B"}, ParseOutcome::MaxSizeTooSmall},
-        OutcomeRow{{"abc", "8", "xyz", "A", "B"}, ParseOutcome::Run},
-        OutcomeRow{{"-0", "8", "+0", "A", "B"}, ParseOutcome::Run},
-        OutcomeRow{{"4", "8", "-3", "A", "B"}, ParseOutcome::NegativeSize},
-        OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(236, 'n')},
-                   ParseOutcome::NameTooLong},
-        OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(235, 'n')}, ParseOutcome::Run}),
+        OutcomeRow{{"4", "8", "4", "A", k67}, DataPathTooLong},
+        OutcomeRow{{"-4", "8", "4", "A", "B"}, NegativeSize},
+        OutcomeRow{{"4", "-8", "4", "A", "B"}, NegativeSize},
+        OutcomeRow{{"4", "8", "-4", "A", "B"}, NegativeSize},
+        OutcomeRow{{"4", "3", "4", "A", "B"}, MaxSizeTooSmall},
+        OutcomeRow{{"4", "abc", "4", "A", "B"}, MaxSizeTooSmall},
+        OutcomeRow{{"abc", "8", "xyz", "A", "B"}, Run},
+        OutcomeRow{{"-0", "8", "+0", "A", "B"}, Run},
+        OutcomeRow{{"4", "8", "-3", "A", "B"}, NegativeSize},
+        OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(236, 'n')}, NameTooLong},
+        OutcomeRow{{"4", "8", "4", "A", "B", "/l", std::string(235, 'n')}, Run}),
     zebtest::NamedRows([](const OutcomeRow& r) { return zebtest::Joined("args", r.args); }));
 
 TEST(ParseCommandLine, RoundsSizesDownToCells) {
@@ -138,13 +136,13 @@ TEST(ParseCommandLine, AbsolutePathsAreTargetsAndShortSlashWordsAreSwitches) {
     EXPECT_EQ(result.settings.TargetList, (std::vector<std::string>{"/mnt/a", "/srv/", "//"}));
     EXPECT_TRUE(result.settings.StopAtMaxSize);
     auto refused = Parse({"4", "8", "4", "/mnt/a", "/srv"});
-    EXPECT_EQ(refused.outcome, ParseOutcome::InvalidSwitch);
+    EXPECT_EQ(refused.outcome, InvalidSwitch);
     EXPECT_EQ(refused.invalidSwitch, 's');
 }
 
 TEST(ParseCommandLine, InvalidSwitchNamesItsLetter) {
     auto result = Parse({"4", "8", "4", "A", "B", "/tXv"});
-    EXPECT_EQ(result.outcome, ParseOutcome::InvalidSwitch);
+    EXPECT_EQ(result.outcome, InvalidSwitch);
     EXPECT_EQ(vor32::RefusalText(result), "Invalid switch: X\n");
     EXPECT_TRUE(vor32::ShowsUsage(result.outcome));
 }
@@ -157,7 +155,7 @@ TEST(ParseCommandLine, TwentyTargetsFitAndTheTwentyFirstIsRefused) {
     EXPECT_EQ(Parse(args).outcome, ParseOutcome::Run);
     args.push_back("T20");
     auto result = Parse(args);
-    EXPECT_EQ(result.outcome, ParseOutcome::TooManyTargets);
+    EXPECT_EQ(result.outcome, TooManyTargets);
     EXPECT_EQ(vor32::RefusalText(result), "Max number of targets is 20\n");
     EXPECT_FALSE(vor32::ShowsUsage(result.outcome));
 }
@@ -168,7 +166,7 @@ TEST(ParseCommandLine, DataFilePathOfSeventyNineCharactersFits) {
     EXPECT_EQ(Parse({"4", "8", "4", "A", target}).outcome, ParseOutcome::Run);
     target.push_back('t');
     auto result = Parse({"4", "8", "4", "A", target});
-    EXPECT_EQ(result.outcome, ParseOutcome::DataPathTooLong);
+    EXPECT_EQ(result.outcome, DataPathTooLong);
     EXPECT_EQ(vor32::RefusalText(result),
               "Max data file path length is 79; too long at target '" + target + "'\n");
     // a target that ends in "/" gets no second one
@@ -193,20 +191,20 @@ TEST(ParseCommandLine, RefusalTexts) {
 TEST(ParseCommandLine, RefusalNamesTheLongName_SubjectReadAfterMove) {
     std::string name(236, 'n');
     auto result = Parse({"4", "8", "4", "A", "B", "/d", name});
-    EXPECT_EQ(result.outcome, ParseOutcome::NameTooLong);
+    EXPECT_EQ(result.outcome, NameTooLong);
     EXPECT_EQ(result.subject, name);
     EXPECT_EQ(vor32::RefusalText(result),
               "Max file name length is 235; too long: '" + name + "'\n");
     auto path = Parse({"4", "8", "4", "A", std::string(60, 't'), "/d", std::string(20, 'n')});
-    EXPECT_EQ(path.outcome, ParseOutcome::DataPathTooLong);
+    EXPECT_EQ(path.outcome, DataPathTooLong);
     EXPECT_EQ(path.subject, std::string(60, 't'));
 }
 
 TEST(ParseCommandLine, CheckedInCommandLineOrder) {
     // The first fault met is the one reported.
-    EXPECT_EQ(Parse({"4", "8", "4", k68, "/x"}).outcome, ParseOutcome::TargetTooLong);
-    EXPECT_EQ(Parse({"4", "8", "4", "/x", k68}).outcome, ParseOutcome::InvalidSwitch);
-    EXPECT_EQ(Parse({"-4", "8", "4", "A", "/x"}).outcome, ParseOutcome::InvalidSwitch);
+    EXPECT_EQ(Parse({"4", "8", "4", k68, "/x"}).outcome, TargetTooLong);
+    EXPECT_EQ(Parse({"4", "8", "4", "/x", k68}).outcome, InvalidSwitch);
+    EXPECT_EQ(Parse({"-4", "8", "4", "A", "/x"}).outcome, InvalidSwitch);
 }
 
 } // namespace

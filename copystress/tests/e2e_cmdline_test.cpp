@@ -1,11 +1,6 @@
 // The command-line stage of the real binary: usage forms, refusals, and that none of them
 // creates the log.
-#include "names.h"
 #include "test_support.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
 
 namespace vor32_test {
 namespace {
@@ -30,8 +25,8 @@ TEST_P(CommandLineStage, PrintsExactlyAndEndsWithOne) {
             banner == std::string::npos ? "" : MaskBanner(outcome.output.substr(banner));
         EXPECT_EQ(head + rest, expected);
     }
-    EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "A" / kDataName));
+    EXPECT_FALSE(fs::exists(dir / "VOR32.LOG"));
+    EXPECT_FALSE(fs::exists(dir / "A" / kDataName));
 }
 
 const std::string k68(68, 'a');
@@ -71,8 +66,7 @@ TEST_F(CommandLine, TargetOfSixtySevenCharactersRuns) {
     // 67 characters, as two directories
     std::string target = std::string(30, 'p') + "/" + std::string(36, 'q');
     ASSERT_EQ(target.size(), 67u);
-    Outcome outcome = RunHere({"8", "8", "4", target, "B", "/t", "/d", "x"}, {target, "B"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "8", "4", target, "B", "/t", "/d", "x"}, {target}), 0));
     EXPECT_EQ(ReadFile(dir / target / "x"), Cells(8));
     EXPECT_EQ(ReadFile(dir / "B" / "x"), Cells(8));
 }
@@ -81,11 +75,9 @@ TEST_F(CommandLine, TargetOfSixtySevenCharactersRuns) {
 // reaches the log whole, with its CR LF.
 TEST_F(CommandLine, LongestLogFileNameIsLoggedWhole) {
     std::string name(235, 'n');
-    Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t", "/l", name});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "8", "4", "A", "B", "/t", "/l", name}), 0));
     std::string log = ReadFile(dir / name);
-    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(name, kDataName, 8, 8, 4, {"A", "B"}, 8, true), 0),
-              0u)
+    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(8, 8, 4, 8, true, {"A", "B"}, name), 0), 0u)
         << log.substr(0, 400);
 }
 
@@ -98,25 +90,23 @@ TEST_F(CommandLine, RoundingOf5001And5003And1) {
 }
 
 TEST_F(CommandLine, LetterGroupLdNamesLogAndDataFile) {
-    Outcome outcome = RunHere({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
-    EXPECT_FALSE(std::filesystem::exists(dir / "VOR32.LOG"));
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "12", "4", "A", "/ld", "a.log", "b.dat", "B", "/t"}), 0));
+    EXPECT_FALSE(fs::exists(dir / "VOR32.LOG"));
     std::string log = ReadFile(dir / "a.log");
     EXPECT_EQ(
-        MaskTimes(log).rfind(StartUpBlock("a.log", "b.dat", 8, 12, 4, {"A", "B"}, 12, true), 0), 0u)
+        MaskTimes(log).rfind(StartUpBlock(8, 12, 4, 12, true, {"A", "B"}, "a.log", "b.dat"), 0), 0u)
         << log;
     EXPECT_EQ(ReadFile(dir / "A" / "b.dat"), Cells(12));
     EXPECT_EQ(ReadFile(dir / "B" / "b.dat"), Cells(12));
 }
 
 TEST_F(CommandLine, AbsoluteTargetsWithTrailingSlash) {
-    dir.Make({"A", "B"});
     std::string a = (dir / "A").string() + "/";
     std::string b = (dir / "B").string();
     if (b.size() >= 56) {
         GTEST_SKIP() << "temporary folder too deep for the default data file name";
     }
-    Outcome outcome = RunVor32({"8", "12", "4", a, b, "/t"}, dir.path());
+    Outcome outcome = RunHere({"8", "12", "4", a, b, "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u);

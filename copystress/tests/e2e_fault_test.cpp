@@ -6,22 +6,12 @@
 #include "netns.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <sys/mount.h>
 
-#include <filesystem>
 #include <regex>
 
 namespace vor32_test {
 namespace {
-
-namespace fs = std::filesystem;
-
-// A tmpfs of size bytes at path, read-only when asked; an empty text when mounted, else why not.
-std::string MountSmall(const fs::path& path, const std::string& size, bool readOnly) {
-    return zebtest::MountTmpfs(path, "size=" + size, readOnly ? MS_RDONLY : 0);
-}
 
 // The log as lines, each of which must have ended in CR LF (the totals' LF CR endings do not
 // occur in a failed run).
@@ -43,11 +33,11 @@ std::vector<std::string> LogLines(const std::string& log) {
 using FileSystemFault = Vor32Test;
 
 TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
-    dir.Make({"A", "small"});
-    if (std::string why = MountSmall(dir / "small", "64k", false); !why.empty()) {
+    dir.Make({"small"});
+    if (std::string why = zebtest::MountTmpfs(dir / "small", "size=64k", 0); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    Outcome outcome = RunVor32({"4000", "1000000", "4000", "A", "small", "/t", "/v"}, dir.path());
+    Outcome outcome = RunHere({"4000", "1000000", "4000", "A", "small", "/t", "/v"});
     umount2((dir / "small").c_str(), MNT_DETACH);
     ASSERT_TRUE(ExitedWith(outcome, 1));
     // The failing write is either a copy onto the full target or the growth of the file there.
@@ -62,7 +52,7 @@ TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
     const bool growth = !copy && std::regex_match(lines.back(), m, growthFailed);
     ASSERT_TRUE(copy || growth) << lines.back();
     EXPECT_LT(std::stoul(m[1]), std::stoul(m[2]));
-    EXPECT_TRUE(EndsWith(outcome.output, lines.back() + "\n")) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with(lines.back() + "\n")) << outcome.output;
     if (growth) {
         EXPECT_NE(outcome.output.find("gle=28\n"), std::string::npos) << "the disk-full error";
     }
@@ -82,24 +72,24 @@ TEST_F(FileSystemFault, TargetThatFillsUpEndsTheRunWithTheWriteFailure) {
 }
 
 TEST_F(FileSystemFault, ReadOnlyTargetIsRefusedWithItsMessage) {
-    dir.Make({"A", "ro"});
-    if (std::string why = MountSmall(dir / "ro", "64k", true); !why.empty()) {
+    dir.Make({"ro"});
+    if (std::string why = zebtest::MountTmpfs(dir / "ro", "size=64k", MS_RDONLY); !why.empty()) {
         GTEST_SKIP() << why;
     }
     // As the destination of the first copy.
-    Outcome copy = RunVor32({"8", "16", "4", "A", "ro", "/t", "/v"}, dir.path());
+    Outcome copy = RunHere({"8", "16", "4", "A", "ro", "/t", "/v"});
     ASSERT_TRUE(ExitedWith(copy, 1));
     const std::string refusal = "Unable to open 'ro/" + kDataName + "' for writing.";
-    EXPECT_TRUE(EndsWith(copy.output, kSeparators + refusal + "\n")) << copy.output;
-    EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), refusal + "\r\n"));
+    EXPECT_TRUE(copy.output.ends_with(kSeparators + refusal + "\n")) << copy.output;
+    EXPECT_TRUE(ReadFile(dir / "VOR32.LOG").ends_with(refusal + "\r\n"));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(8)) << "the source is untouched";
     // As the target of the initial file.
-    Outcome initial = RunVor32({"8", "16", "4", "ro", "A", "/t"}, dir.path());
+    Outcome initial = RunHere({"8", "16", "4", "ro", "A", "/t"});
     umount2((dir / "ro").c_str(), MNT_DETACH);
     ASSERT_TRUE(ExitedWith(initial, 1));
     const std::string creation = "Unable to create initial file 'ro/" + kDataName + "'.";
-    EXPECT_TRUE(EndsWith(initial.output, "Transfer Buffer.\n" + creation + "\n")) << initial.output;
-    EXPECT_TRUE(EndsWith(ReadFile(dir / "VOR32.LOG"), "Transfer Buffer.\r\n" + creation + "\r\n"));
+    EXPECT_TRUE(initial.output.ends_with("Transfer Buffer.\n" + creation + "\n")) << initial.output;
+    EXPECT_TRUE(ReadFile(dir / "VOR32.LOG").ends_with("Transfer Buffer.\r\n" + creation + "\r\n"));
 }
 
 } // namespace

@@ -1,10 +1,6 @@
 // Whole runs of the real binary on temporary directories: output, log and data files.
-#include "names.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <regex>
 
 namespace vor32_test {
@@ -13,18 +9,18 @@ namespace {
 // The lines of the console output that begin with "#", each with its line feed.
 std::string TransferLines(const std::string& output, bool logged) {
     std::string lines;
-    std::size_t at = 0;
-    while ((at = output.find("\n#", at)) != std::string::npos) {
-        std::size_t end = output.find('\n', at + 1);
-        lines += output.substr(at + 1, end - at - 1) + (logged ? "\r\n" : "\n");
-        at = end;
+    for (const std::string& line : zebtest::Lines(output)) {
+        if (line.starts_with('#')) {
+            lines += line + (logged ? "\r\n" : "\n");
+        }
     }
     return lines;
 }
 
-TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"5000", "200000", "100", "A", "B", "C", "/t"}, {"A", "B", "C"});
+using WholeRun = Vor32Test;
+
+TEST_F(WholeRun, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
+    Outcome outcome = RunHere({"5000", "200000", "100", "A", "B", "C", "/t"}, {"C"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
 
     std::vector<Transfer> transfers = Transfers(outcome.output);
@@ -42,26 +38,21 @@ TEST(Run, FiveThousandToTwoHundredThousandByHundredsLogs1950Transfers) {
     EXPECT_TRUE(std::regex_search(outcome.output, first));
 
     TotalsFacts totals{5000, 200000, 100, 1950, 1950, 199972500, true};
-    std::string expected =
-        StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100, {"A", "B", "C"}, 200000) +
-        kSeparators + TransferLines(outcome.output, false) + Totals(totals, false);
-    EXPECT_EQ(MaskRunTimes(outcome.output), expected);
+    EXPECT_EQ(MaskRunTimes(outcome.output),
+              StartUpBlock(5000, 200000, 100, 200000, false, {"A", "B", "C"}) + kSeparators +
+                  TransferLines(outcome.output, false) + Totals(totals, false));
 
     // Without /v the log holds the start-up block and the totals.
-    std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskRunTimes(log), StartUpBlock("VOR32.LOG", kDataName, 5000, 200000, 100,
-                                              {"A", "B", "C"}, 200000, true) +
-                                     Totals(totals, true));
+    EXPECT_EQ(MaskRunTimes(ReadFile(dir / "VOR32.LOG")),
+              StartUpBlock(5000, 200000, 100, 200000, true, {"A", "B", "C"}) +
+                  Totals(totals, true));
 
     // The last destination holds the full file; the unlogged last copy went on from it.
-    std::string last = transfers.back().destination;
-    EXPECT_EQ(ReadFile(dir / last / kDataName), Cells(200000));
+    EXPECT_EQ(ReadFile(dir / transfers.back().destination / kDataName), Cells(200000));
 }
 
-TEST(Run, ExitCodeThreeWithSwitchH) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"8", "16", "4", "A", "B", "/th"});
-    ASSERT_TRUE(ExitedWith(outcome, 3));
+TEST_F(WholeRun, ExitCodeThreeWithSwitchH) {
+    ASSERT_TRUE(ExitedWith(RunHere({"8", "16", "4", "A", "B", "/th"}), 3));
 }
 
 struct SequenceRow {
@@ -78,7 +69,7 @@ TEST_P(DestinationSequence, FollowsTheFixedGenerator) {
         args.push_back("T" + std::to_string(t));
     }
     args.push_back("/t");
-    Outcome outcome = RunVor32(args, dir.path());
+    Outcome outcome = RunHere(args);
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), GetParam().destinations.size());
@@ -98,23 +89,19 @@ INSTANTIATE_TEST_SUITE_P(Targets, DestinationSequence,
                              return "targets" + std::to_string(r.targets);
                          }));
 
-TEST(Run, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"8", "8", "4", "A", "B", "/t"});
+TEST_F(WholeRun, MinSizeNotBelowMaxSizeMakesOneUnloggedCopy) {
+    Outcome outcome = RunHere({"8", "8", "4", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_EQ(outcome.output.find("Bytes/Sec"), std::string::npos);
     EXPECT_NE(outcome.output.find("  Time Copying:           00 Hours  00 Minutes 00 Seconds\n\r"),
               std::string::npos);
-    TotalsFacts totals{8, 8, 4, 0, 0, 0, true};
     EXPECT_EQ(MaskRunTimes(outcome.output),
-              StartUpBlock("VOR32.LOG", kDataName, 8, 8, 4, {"A", "B"}, 8) + kSeparators +
-                  Totals(totals, false));
+              StartUpBlock(8, 8, 4, 8) + kSeparators + Totals({8, 8, 4, 0, 0, 0, true}, false));
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(8));
 }
 
-TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"20004", "20000", "4", "A", "B", "/t"});
+TEST_F(WholeRun, MinSizeAboveMaxSizeNeedsNoTransfers) {
+    Outcome outcome = RunHere({"20004", "20000", "4", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     EXPECT_NE(
         outcome.output.find("  Total number of transfers needed to reach MaxSize: 000000\n\r"),
@@ -123,9 +110,8 @@ TEST(Run, MinSizeAboveMaxSizeNeedsNoTransfers) {
     EXPECT_EQ(ReadFile(dir / "B" / kDataName), Cells(20004));
 }
 
-TEST(Run, DataFileOfZeroBytes) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"0", "4", "4", "A", "B", "/t"});
+TEST_F(WholeRun, DataFileOfZeroBytes) {
+    Outcome outcome = RunHere({"0", "4", "4", "A", "B", "/t"});
     ASSERT_TRUE(ExitedWith(outcome, 0));
     std::vector<Transfer> transfers = Transfers(outcome.output);
     ASSERT_EQ(transfers.size(), 1u);
@@ -134,10 +120,8 @@ TEST(Run, DataFileOfZeroBytes) {
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(4));
 }
 
-TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"5000", "5100", "100", "A", "B", "/t"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+TEST_F(WholeRun, GrowthOf5000By100AppendsCells1250To1274) {
+    ASSERT_TRUE(ExitedWith(RunHere({"5000", "5100", "100", "A", "B", "/t"}), 0));
     std::string grown = ReadFile(dir / "B" / kDataName);
     ASSERT_EQ(grown.size(), 5100u);
     EXPECT_EQ(grown, Cells(5100));
@@ -146,10 +130,8 @@ TEST(Run, GrowthOf5000By100AppendsCells1250To1274) {
     EXPECT_EQ(grown.substr(5096, 4), std::string("\xFA\x04\x00\x00", 4));
 }
 
-TEST(Run, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
-    TempDir dir;
-    Outcome outcome = RunIn(dir, {"0", "10", "12", "A", "B", "/t"});
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+TEST_F(WholeRun, GrowthOvershootsMaxSizeByLessThanAnIncrement) {
+    ASSERT_TRUE(ExitedWith(RunHere({"0", "10", "12", "A", "B", "/t"}), 0));
     EXPECT_EQ(ReadFile(dir / "A" / kDataName), Cells(12));
 }
 
@@ -164,7 +146,7 @@ TEST_P(VerboseSwitches, LogEverythingWithCrLf) {
     TotalsFacts totals{8, 16, 4, 2, 2, 12 + 16, true};
     std::string log = ReadFile(dir / "VOR32.LOG");
     EXPECT_EQ(MaskRunTimes(log),
-              StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true) +
+              StartUpBlock(8, 16, 4, 16, true) +
                   "_______________________________________________________\r\n"
                   "-------------------------------------------------------\n\r\n" +
                   TransferLines(outcome.output, true) + Totals(totals, true));
@@ -178,20 +160,12 @@ INSTANTIATE_TEST_SUITE_P(Spellings, VerboseSwitches,
                              return zebtest::Joined("switches", s);
                          }));
 
-TEST(Run, StandardOutputClosedNeverMixesIntoTheLog) {
-    TempDir dir;
-    dir.Make({"A", "B"});
-    SpawnOptions options;
-    options.cwd = dir.path();
+TEST_F(WholeRun, StandardOutputClosedNeverMixesIntoTheLog) {
     options.closeStandardOutput = true;
-    Vor32Process process({"8", "16", "4", "A", "B", "/t", "/v"}, options);
-    Outcome outcome = process.Finish();
-    ASSERT_TRUE(ExitedWith(outcome, 0));
+    ASSERT_TRUE(
+        ExitedWith(Vor32Process({"8", "16", "4", "A", "B", "/t", "/v"}, options).Finish(), 0));
     std::string log = ReadFile(dir / "VOR32.LOG");
-    EXPECT_EQ(MaskTimes(log).rfind(
-                  StartUpBlock("VOR32.LOG", kDataName, 8, 16, 4, {"A", "B"}, 16, true), 0),
-              0u)
-        << log;
+    EXPECT_EQ(MaskTimes(log).rfind(StartUpBlock(8, 16, 4, 16, true), 0), 0u) << log;
     EXPECT_EQ(Transfers(log).size(), 2u);
 }
 

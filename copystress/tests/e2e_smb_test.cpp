@@ -3,8 +3,6 @@
 #include "smb_server.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 namespace vor32_test {
 namespace {
 
@@ -14,16 +12,16 @@ TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
     if (!server) {
         GTEST_SKIP() << whyNot;
     }
-    const std::filesystem::path& backing = server->BackingDirectory();
-    std::filesystem::create_directories(backing / "a");
-    std::filesystem::create_directories(backing / "b");
+    const fs::path& backing = server->BackingDirectory();
+    fs::create_directories(backing / "a");
+    fs::create_directories(backing / "b");
     SpawnOptions options;
     options.launcher = server->Launcher();
     // The run's directory is the share, which exists only inside the mount namespace.
     options.launcher.insert(options.launcher.end(),
                             {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", server->SharePath()});
-    Vor32Process process({"1000", "40000", "1000", "a/", "b/", "/t"}, options);
-    Outcome outcome = process.Finish(300000);
+    Outcome outcome =
+        Vor32Process({"1000", "40000", "1000", "a/", "b/", "/t"}, options).Finish(300000);
     ASSERT_TRUE(ExitedWith(outcome, 0));
     // The initial file of 1000 bytes, then one transfer per size from 2000 to 40000, each copy
     // read back and checked cell by cell.
@@ -32,7 +30,7 @@ TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
     EXPECT_EQ(transfers.back().size, 40000);
     EXPECT_EQ(outcome.output.find("Corruption"), std::string::npos);
     // The server holds the log and both data files whole.
-    EXPECT_TRUE(EndsWith(ReadFile(backing / "VOR32.LOG"), "\r\n"));
+    EXPECT_TRUE(ReadFile(backing / "VOR32.LOG").ends_with("\r\n"));
     EXPECT_EQ(ReadFile(backing / "a" / kDataName), Cells(40000));
     EXPECT_EQ(ReadFile(backing / "b" / kDataName), Cells(40000));
 }

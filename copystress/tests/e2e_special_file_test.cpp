@@ -2,16 +2,10 @@
 // with the report of a file that cannot be created, and never waited on or written to.
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
-
-#include <filesystem>
 
 namespace vor32_test {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct SpecialFileRow {
     const char* name;
@@ -24,13 +18,12 @@ using SpecialFile = Vor32ParamTest<SpecialFileRow>;
 
 TEST_P(SpecialFile, IsRefusedAtOnce) {
     const SpecialFileRow& row = GetParam();
-    dir.Make({"A", "B"});
     if (row.fifo != nullptr) {
         ASSERT_EQ(mkfifo((dir / row.fifo).c_str(), 0666), 0);
     }
     Outcome outcome = RunHere(row.args);
     ASSERT_TRUE(ExitedWith(outcome, 1));
-    EXPECT_TRUE(EndsWith(outcome.output, row.lastMessage)) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with(row.lastMessage)) << outcome.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,15 +1,10 @@
 // The block structure of the real binary's file traffic, seen through strace: one read or
 // write call per block of the transfer buffer, and lock, write, unlock for every block that
 // a copy writes. Skipped where strace cannot run.
-#include "names.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <regex>
-#include <sstream>
 
 namespace vor32_test {
 namespace {
@@ -41,16 +36,14 @@ std::vector<Call> TracedRun(const TempDir& dir, const std::vector<std::string>& 
     }
     command += " >/dev/null 2>&1";
     std::system(command.c_str()); // the exit code is the program's
-    *traced = std::filesystem::exists(dir / "trace.txt");
-    std::istringstream trace(ReadFile(dir / "trace.txt"));
+    *traced = fs::exists(dir / "trace.txt");
     static const std::regex io("^(read|write)\\(([0-9]+), .*, ([0-9]+)\\) += ([0-9-]+)");
     static const std::regex lock("^fcntl\\(([0-9]+), F_OFD_SETLK, \\{(.*)\\}\\) += ([0-9-]+)");
     static const std::regex open("^openat\\(AT_FDCWD, \"([^\"]*)\", .*\\) += ([0-9-]+)");
     std::vector<Call> calls;
     std::vector<bool> dataFile(64, false);
-    std::string line;
     std::smatch m;
-    while (std::getline(trace, line)) {
+    for (const std::string& line : zebtest::ReadLines(dir / "trace.txt")) {
         if (std::regex_search(line, m, open)) {
             int fd = std::stoi(m[2]);
             if (fd >= 0 && fd < 64) {
@@ -91,8 +84,14 @@ struct BlockRow {
 
 using Blocks = Vor32ParamTest<BlockRow>;
 
+// A copy's first block of 20,000 bytes: read, then written under a lock of its range.
+const std::string kFirstBlockCopied =
+    "read 20000 = 20000\n"
+    "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
+    "write 20000 = 20000\n"
+    "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n";
+
 TEST_P(Blocks, OneCallPerBlockAndALockAroundEachWrite) {
-    dir.Make({"A", "B"});
     bool traced = false;
     std::vector<Call> calls = TracedRun(dir, GetParam().args, &traced);
     if (!traced) {
@@ -103,59 +102,50 @@ TEST_P(Blocks, OneCallPerBlockAndALockAroundEachWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Blocks,
-    ::testing::Values(BlockRow{"FileOfTransBufSizePlusFour",
-                               {"20004", "20000", "4", "A", "B", "/t"},
-                               "mmap 20000 = 0\n"
-                               // the initial file: one full buffer, then one write of 4 bytes
-                               "write 20000 = 20000\n"
-                               "write 4 = 4\n"
-                               // its verification
-                               "read 20000 = 20000\n"
-                               "read 20000 = 4\n"
-                               // the copy: lock, write and unlock for each block
-                               "read 20000 = 20000\n"
-                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "write 20000 = 20000\n"
-                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "read 20000 = 4\n"
-                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
-                               "write 4 = 4\n"
-                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
-                               // the verification of the copy
-                               "read 20000 = 20000\n"
-                               "read 20000 = 4\n"},
-                      BlockRow{"FileOfExactlyTransBufSize",
-                               {"20000", "20000", "4", "A", "B", "/t"},
-                               "mmap 20000 = 0\n"
-                               "write 20000 = 20000\n"
-                               "read 20000 = 20000\n"
-                               "read 20000 = 0\n"
-                               "read 20000 = 20000\n"
-                               "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "write 20000 = 20000\n"
-                               "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                               "read 20000 = 0\n"
-                               "read 20000 = 20000\n"
-                               "read 20000 = 0\n"},
-                      BlockRow{
-                          "EmptyFileCopiesWithOneReadOfNothing",
-                          {"0", "20000", "20000", "A", "B", "/t"},
-                          "mmap 20000 = 0\n"
-                          // an empty initial file: nothing written; its verification reads nothing
-                          "read 20000 = 0\n"
-                          // the first copy: one read of nothing; its verification; the growth by
-                          // one full buffer
-                          "read 20000 = 0\n"
-                          "read 20000 = 0\n"
-                          "write 20000 = 20000\n"
-                          // the second, unlogged copy at MaxSize and its verification
-                          "read 20000 = 20000\n"
-                          "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                          "write 20000 = 20000\n"
-                          "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=0, l_len=20000\n"
-                          "read 20000 = 0\n"
-                          "read 20000 = 20000\n"
-                          "read 20000 = 0\n"}),
+    ::testing::Values(
+        BlockRow{"FileOfTransBufSizePlusFour",
+                 {"20004", "20000", "4", "A", "B", "/t"},
+                 "mmap 20000 = 0\n"
+                 // the initial file: one full buffer, then one write of 4 bytes
+                 "write 20000 = 20000\n"
+                 "write 4 = 4\n"
+                 // its verification
+                 "read 20000 = 20000\n"
+                 "read 20000 = 4\n" +
+                     // the copy: lock, write and unlock for each block
+                     kFirstBlockCopied +
+                     "read 20000 = 4\n"
+                     "lock l_type=F_WRLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
+                     "write 4 = 4\n"
+                     "lock l_type=F_UNLCK, l_whence=SEEK_SET, l_start=20000, l_len=4\n"
+                     // the verification of the copy
+                     "read 20000 = 20000\n"
+                     "read 20000 = 4\n"},
+        BlockRow{"FileOfExactlyTransBufSize",
+                 {"20000", "20000", "4", "A", "B", "/t"},
+                 "mmap 20000 = 0\n"
+                 "write 20000 = 20000\n"
+                 "read 20000 = 20000\n"
+                 "read 20000 = 0\n" +
+                     kFirstBlockCopied +
+                     "read 20000 = 0\n"
+                     "read 20000 = 20000\n"
+                     "read 20000 = 0\n"},
+        BlockRow{"EmptyFileCopiesWithOneReadOfNothing",
+                 {"0", "20000", "20000", "A", "B", "/t"},
+                 "mmap 20000 = 0\n"
+                 // an empty initial file: nothing written; its verification reads nothing
+                 "read 20000 = 0\n"
+                 // the first copy: one read of nothing; its verification; the growth by
+                 // one full buffer
+                 "read 20000 = 0\n"
+                 "read 20000 = 0\n"
+                 "write 20000 = 20000\n" +
+                     // the second, unlogged copy at MaxSize and its verification
+                     kFirstBlockCopied +
+                     "read 20000 = 0\n"
+                     "read 20000 = 20000\n"
+                     "read 20000 = 0\n"}),
     zebtest::Named([](const BlockRow& r) { return r.name; }));
 
 } // namespace

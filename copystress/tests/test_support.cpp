@@ -1,10 +1,7 @@
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <regex>
-#include <sstream>
 
 namespace vor32_test {
 
@@ -21,12 +18,6 @@ Outcome Vor32Process::Finish(int timeoutMs) {
     Outcome outcome = Process::Finish(timeoutMs);
     EXPECT_EQ(outcome.errors, "") << "vor32 wrote to standard error";
     return outcome;
-}
-
-Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
-    SpawnOptions options;
-    options.cwd = cwd;
-    return Vor32Process(args, options).Finish();
 }
 
 std::string Cells(std::uint32_t size) {
@@ -124,9 +115,9 @@ std::string Join(const std::vector<std::string>& texts, bool logged) {
 
 } // namespace
 
-std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
-                         long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize, bool logged) {
+std::string StartUpBlock(long minSize, long maxSize, long increment, unsigned long bufferSize,
+                         bool logged, const std::vector<std::string>& targets,
+                         const std::string& logName, const std::string& dataName) {
     char settings[200];
     std::snprintf(settings, sizeof settings, "\tMinSize: %ld\tMaxSize:%ld\tIncrement:%ld\n",
                   minSize, maxSize, increment);

@@ -4,6 +4,7 @@
 #define VOR32_TESTS_SUPPORT_H
 
 #include "files.h"
+#include "names.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 namespace vor32_test {
 
+namespace fs = std::filesystem;
 using SpawnOptions = zebtest::ProcessOptions;
 using zebtest::ExitedWith;
 using zebtest::Outcome;
@@ -32,23 +34,19 @@ class Vor32Process : public zebtest::Process {
     Outcome Finish(int timeoutMs = 120000);
 };
 
-// Runs to the end in cwd.
-Outcome RunVor32(const std::vector<std::string>& args, const std::filesystem::path& cwd);
-
-// Makes the directories named in dir, then runs vor32 there to its end.
-inline Outcome RunIn(const TempDir& dir, const std::vector<std::string>& args,
-                     const std::vector<std::string>& dirs = {"A", "B"}) {
-    dir.Make(dirs);
-    return RunVor32(args, dir.path());
-}
-
-// A test in a scratch directory of its own, where options start the program.
+// A test in a scratch directory of its own, with the targets A and B made in it, where
+// options start the program.
 class Vor32Test : public ::testing::Test {
   protected:
-    Vor32Test() { options.cwd = dir.path(); }
+    Vor32Test() {
+        options.cwd = dir.path();
+        dir.Make({"A", "B"});
+    }
+    // Makes the further directories named in dirs, then runs vor32 here with options to its end.
     Outcome RunHere(const std::vector<std::string>& args,
-                    const std::vector<std::string>& dirs = {"A", "B"}) {
-        return RunIn(dir, args, dirs);
+                    const std::vector<std::string>& dirs = {}) {
+        dir.Make(dirs);
+        return Vor32Process(args, options).Finish();
     }
 
     TempDir dir;
@@ -57,9 +55,6 @@ class Vor32Test : public ::testing::Test {
 template <class Row>
 class Vor32ParamTest : public Vor32Test, public ::testing::WithParamInterface<Row> {};
 
-inline bool EndsWith(const std::string& text, const std::string& end) {
-    return text.ends_with(end);
-}
 // The bytes of a data file of size bytes: cell k holds k, least significant byte first.
 std::string Cells(std::uint32_t size);
 
@@ -84,10 +79,12 @@ struct Transfer {
 std::vector<Transfer> Transfers(const std::string& text);
 
 // The start-up block as the console shows it (times masked), or as the log holds it: each
-// text's last character turned into CR LF.
-std::string StartUpBlock(const std::string& logName, const std::string& dataName, long minSize,
-                         long maxSize, long increment, const std::vector<std::string>& targets,
-                         unsigned long bufferSize, bool logged = false);
+// text's last character turned into CR LF. Targets A and B, the log VOR32.LOG and the
+// default data file unless given.
+std::string StartUpBlock(long minSize, long maxSize, long increment, unsigned long bufferSize,
+                         bool logged = false, const std::vector<std::string>& targets = {"A", "B"},
+                         const std::string& logName = "VOR32.LOG",
+                         const std::string& dataName = kDataName);
 
 struct TotalsFacts {
     long minSize = 0;

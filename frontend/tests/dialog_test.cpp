@@ -1,6 +1,6 @@
 // The control dialog against a recording engine: start-up states, click actions, storing and
 // showing the fields, and the file I/O sweep that Start runs.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -533,8 +533,8 @@ class DialogTest : public QObject {
         DialogBench bench(Keyword::FileIo);
         bench.Type(kIdToSize, QStringLiteral("1040"));
         bench.engine.onSqlTest = [&](unsigned size) {
-            ZebWindow* board = bench.engine.window->ChildWindow(ZEB_BOARD_ID);
-            board->SetText(("Pass " + std::to_string(size)).c_str());
+            bench.engine.window->ChildWindow(ZEB_BOARD_ID)
+                ->SetText(("Pass " + std::to_string(size)).c_str());
             return 0;
         };
         bench.Start();
@@ -542,9 +542,8 @@ class DialogTest : public QObject {
 
         // The engine's text is not the operator's: a long one stored with the fields is cut to
         // the board's 120 bytes rather than failing every later store.
-        const std::string longText(200, 'L');
         bench.engine.onSqlTest = [&](unsigned) {
-            bench.engine.window->ChildWindow(ZEB_BOARD_ID)->SetText(longText.c_str());
+            bench.engine.window->ChildWindow(ZEB_BOARD_ID)->SetText(std::string(200, 'L').c_str());
             return 100;
         };
         bench.Start();

@@ -1,22 +1,27 @@
 // Helpers shared by the dialog's tests: an engine that records every call made through the
 // dialog's table of entry points, a driver that answers modal message boxes and menus as an
-// operator would (so that no box can hang a headless run), and lookups of controls by id.
+// operator would (so that no box can hang a headless run), and the
+// bench that puts one dialog on screen with the recording engine behind it.
 #ifndef ZEBWIN_DIALOGTESTUTIL_H
 #define ZEBWIN_DIALOGTESTUTIL_H
 
 #include "controldialog.h"
 #include "engineapi.h"
+#include "files.h"
 #include "qtwindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
-#include <memory>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -38,11 +43,8 @@ class FakeEngine {
     // The calls named name, in order.
     std::vector<std::string> CallsOf(const std::string& name) const {
         std::vector<std::string> found;
-        for (const std::string& call : calls) {
-            if (call.compare(0, name.size(), name) == 0) {
-                found.push_back(call);
-            }
-        }
+        std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+                     [&](const std::string& call) { return call.starts_with(name); });
         return found;
     }
 
@@ -157,9 +159,54 @@ class ModalDriver : public QObject {
     QTimer m_timer;
 };
 
-template <typename T = QWidget> T* Control(const QWidget& dialog, int id) {
-    return qobject_cast<T*>(FindControl(&dialog, id));
+// report.txt as the engine wrote it in a scratch directory that is the current directory.
+inline QString ReadReport(const zebtest::Scratch& scratch) {
+    return QString::fromLatin1(
+        QByteArray::fromStdString(zebtest::ReadFile(scratch.Path("report.txt"))));
 }
+
+// One control dialog on screen with a recording engine behind it, as each dialog test needs.
+struct DialogBench {
+    // The dialog bound to the recording engine, or to the entry points given.
+    explicit DialogBench(fields::Keyword keyword = fields::Keyword::None,
+                         const EngineApi* bound = nullptr)
+        : api(bound != nullptr ? *bound : engine.Api()), dialog(api, ApplyLook(keyword)) {
+        dialog.show();
+        exposed = QTest::qWaitForWindowExposed(&dialog);
+    }
+
+    QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(FindControl(&dialog, id)); }
+    QAbstractButton* Button(int id) const {
+        return qobject_cast<QAbstractButton*>(FindControl(&dialog, id));
+    }
+    QComboBox* Mode() const { return qobject_cast<QComboBox*>(FindControl(&dialog, kIdIoMode)); }
+    QString Board() const { return Edit(kIdBoard)->text(); }
+    bool Enabled(int id) const { return FindControl(&dialog, id)->isEnabled(); }
+    void Type(int id, const QString& text) const { Edit(id)->setText(text); }
+
+    // A mouse click on a button's label, as the operator makes it (a disabled button ignores
+    // it). Radio buttons and check boxes only take clicks on their mark and label.
+    void Click(int id) const {
+        QAbstractButton* button = Button(id);
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+    }
+    void Start() const { Click(kIdStart); }
+
+    // Forgets the calls made so far (the initialisation's PassDynaResult).
+    void ClearCalls() { engine.calls.clear(); }
+
+    // The program's look is set before its dialog is made.
+    static fields::Keyword ApplyLook(fields::Keyword keyword) {
+        ApplyDialogLook(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+        return keyword;
+    }
+
+    FakeEngine engine;
+    EngineApi api;
+    ModalDriver driver;
+    ControlDialog dialog;
+    bool exposed = false;
+};
 
 } // namespace zebwintest
 

@@ -1,6 +1,6 @@
 // Start with the NetBIOS test against a recording engine: receiver and sender launch, the
 // sender's range check, the event drain before the engine takes over, and the board texts.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 
 #include <QMouseEvent>
 

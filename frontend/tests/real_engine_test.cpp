@@ -1,8 +1,7 @@
 // The real dialog against the real engine library, bound as zebwin binds it: a short file I/O
 // sweep from Start on a test file in a scratch directory, then the board, report.txt, the
 // test file and the result code; and a sweep on a path that cannot be opened.
-#include "dialogbench.h"
-#include "files.h"
+#include "dialogtestutil.h"
 
 #include <QFileInfo>
 
@@ -32,7 +31,7 @@ class RealEngineTest : public QObject {
         QVERIFY(testFile.isFile());
         QCOMPARE(testFile.size(), qint64(16) * 65534);
 
-        const QString report = ReadReport();
+        const QString report = ReadReport(m_scratch);
         QCOMPARE(report.count(QStringLiteral("File I/O Passed\n")), 3);
         for (int size : {1024, 1032, 1040}) {
             const QString heading =
@@ -49,7 +48,7 @@ class RealEngineTest : public QObject {
         DialogBench bench(fields::Keyword::FileIo, &LinkedEngine());
         QVERIFY(bench.exposed);
         Prepare(bench, QStringLiteral("no-such-dir/ZEB.TST"), QStringLiteral("2048"));
-        const qsizetype reportBefore = ReadReport().size();
+        const qsizetype reportBefore = ReadReport(m_scratch).size();
         QTest::mouseClick(bench.Button(kIdStart), Qt::LeftButton);
 
         // The engine's box, then the sweep ends at its first size.
@@ -58,7 +57,7 @@ class RealEngineTest : public QObject {
         QCOMPARE(bench.driver.boxes[0].text,
                  QStringLiteral("FILEIO: _open() fails, check file path. Program is terminated"));
         QVERIFY(bench.driver.boxes[0].ownerless);
-        const QString added = ReadReport().mid(reportBefore);
+        const QString added = ReadReport(m_scratch).mid(reportBefore);
         QCOMPARE(added.count(QStringLiteral("Can not open no-such-dir/ZEB.TST\n")), 1);
         QVERIFY(!added.contains(QStringLiteral("Test File:")));
         QCOMPARE(bench.dialog.ExitStatus(), ZEB_RESULT_FAILED);
@@ -74,11 +73,6 @@ class RealEngineTest : public QObject {
         bench.Mode()->setCurrentIndex(bench.Mode()->findText(QStringLiteral("Random R & W")));
         // Save Results? on: the engine then appends every text to report.txt.
         bench.Click(kIdSaveResults);
-    }
-
-    QString ReadReport() const {
-        return QString::fromLatin1(
-            QByteArray::fromStdString(zebtest::ReadFile(m_scratch.Path("report.txt"))));
     }
 
     // The current directory (where report.txt goes) and $WINDIR (for the compatibility log).

@@ -1,7 +1,7 @@
 // The real dialog and the real engine as one station of the NetBIOS session stress, the other
 // station a console station process, both on a loopback test LAN of their own ports: Start as
 // sender, then Start as receiver, each a clean run of 3 blocks of 1000 bytes.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 #include "netns.h"
 #include "stations.h"
 
@@ -43,7 +43,7 @@ class RealNetbiosTest : public QObject {
             QStringLiteral("^ *[0-9]+\\.[0-9] KB/s 3000 bytes transferedRead REPORT\\.TXT if "
                            "checked Save Results$"));
         QVERIFY2(done.match(board).hasMatch(), qPrintable(board));
-        QVERIFY(ReadReport().contains(
+        QVERIFY(ReadReport(m_scratch).contains(
             QStringLiteral("SEND SESSION BEGIN Transfering [3] blocks of [1000] bytes")));
         QCOMPARE(bench.dialog.ExitStatus(), ZEB_RESULT_PASSED);
 
@@ -63,12 +63,12 @@ class RealNetbiosTest : public QObject {
         DialogBench bench(fields::Keyword::Netbios, &LinkedEngine());
         QVERIFY(bench.exposed);
         bench.Click(kIdReceiver);
-        const qsizetype reportBefore = ReadReport().size();
+        const qsizetype reportBefore = ReadReport(m_scratch).size();
         bench.Start();
 
         QVERIFY(bench.driver.boxes.empty());
         QCOMPARE(bench.Board(), QStringLiteral("Receive complete!"));
-        const QString report = ReadReport().mid(reportBefore);
+        const QString report = ReadReport(m_scratch).mid(reportBefore);
         for (const char* line :
              {"Received block   1 Size = 1000 Bytes\n", "Received block   3 Size = 1000 Bytes\n",
               "Session closed by Sender\n", "3000 Bytes received.\n"}) {
@@ -81,11 +81,6 @@ class RealNetbiosTest : public QObject {
     }
 
   private:
-    QString ReadReport() const {
-        return QString::fromLatin1(
-            QByteArray::fromStdString(zebtest::ReadFile(m_scratch.Path("report.txt"))));
-    }
-
     // The current directory (where report.txt goes) and $WINDIR (for the compatibility log).
     zebtest::Scratch m_scratch;
     std::uint16_t m_port = 0;

@@ -1,6 +1,6 @@
 // The engine's window services over Qt, the Help button's choice of viewer and the About
 // box reached from the dialog's context menu.
-#include "dialogbench.h"
+#include "dialogtestutil.h"
 #include "helpabout.h"
 
 #include <QDir>
