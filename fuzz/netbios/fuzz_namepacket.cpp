@@ -4,8 +4,10 @@
 #include "nbcodec.h"
 #include "require.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -30,17 +32,13 @@ bool EncodableScope(const std::string& scope) {
     }
 }
 
+// A record's fields, compared as one.
+auto Fields(const nb::Record& r) {
+    return std::tie(r.name, r.type, r.cls, r.ttl, r.rdata);
+}
+
 bool SameRecords(const std::vector<nb::Record>& a, const std::vector<nb::Record>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (!(a[i].name == b[i].name) || a[i].type != b[i].type || a[i].cls != b[i].cls ||
-            a[i].ttl != b[i].ttl || a[i].rdata != b[i].rdata) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::equal(a, b, {}, Fields, Fields);
 }
 
 } // namespace
