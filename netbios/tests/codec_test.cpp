@@ -1,5 +1,4 @@
 // Name encoding, name-service packets and session framing against wire bytes.
-#include "nbcodec.h"
 #include "nbpeer.h"
 #include "nbsession.h"
 

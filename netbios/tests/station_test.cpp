@@ -5,12 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace zebtest;
 
 namespace {
