@@ -113,12 +113,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         if (options.endWithParent) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
         }
-        if (options.input) {
-            dup2(in[0], 0);
-        } else {
-            int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-        }
+        dup2(options.input ? in[0] : open("/dev/null", O_RDONLY), 0);
         if (options.closeStandardOutput) {
             close(1);
         } else if (!outputFile.empty()) {

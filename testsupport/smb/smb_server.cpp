@@ -4,7 +4,6 @@
 #include <csignal>
 #include <sstream>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,12 +186,9 @@ std::string SmbServer::Password() {
 std::uint64_t SmbServer::ServerBytesRead() const {
     std::uint64_t total = 0;
     const pid_t session = smbd_->Pid();
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return 0;
-    }
-    while (dirent* entry = readdir(proc)) {
-        const std::string pid = entry->d_name;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename();
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
             SessionOf(pid) != session) {
             continue;
@@ -206,7 +202,6 @@ std::uint64_t SmbServer::ServerBytesRead() const {
             }
         }
     }
-    closedir(proc);
     return total;
 }
 
