@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -15,21 +16,13 @@ namespace {
 // A scope label that holds a dot, or an empty label, has no encoding of its own: the builder
 // writes the scope's labels split at dots.
 bool EncodableScope(const std::string& scope) {
-    if (scope.empty()) {
-        return true;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t dot = scope.find('.', start);
-        std::size_t end = dot == std::string::npos ? scope.size() : dot;
-        if (end == start || end - start > 63) {
+    std::istringstream labels(scope + ".");
+    for (std::string label; !scope.empty() && std::getline(labels, label, '.');) {
+        if (label.empty() || label.size() > 63) {
             return false;
         }
-        if (dot == std::string::npos) {
-            return true;
-        }
-        start = dot + 1;
     }
+    return true;
 }
 
 // A record's fields, compared as one.
