@@ -24,12 +24,9 @@ using Clock = std::chrono::steady_clock;
 // How many descriptors a process holds.
 int OpenFiles(pid_t pid) {
     std::error_code ec;
-    int n = 0;
-    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        ++n;
-    }
-    return n;
+    return static_cast<int>(std::distance(
+        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec),
+        std::filesystem::directory_iterator()));
 }
 
 class HostilePeers : public ::testing::Test {
