@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zebtest {
@@ -32,6 +34,26 @@ ShellOutput Shell(const std::string& command) {
     }
     out.status = pclose(p);
     return out;
+}
+
+bool WaitUntil(const std::function<bool()>& ready, int timeoutMs, int stepMs) {
+    for (int waited = 0; waited < timeoutMs; waited += stepMs) {
+        if (ready()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+    }
+    return ready();
+}
+
+bool WaitForListener(const std::string& ns, const std::string& ssArgs, const std::string& wanted,
+                     int timeoutMs) {
+    return WaitUntil(
+        [&] {
+            return Shell("ip netns exec " + ns + " ss -H " + ssArgs).text.find(wanted) !=
+                   std::string::npos;
+        },
+        timeoutMs, 100);
 }
 
 std::string FindProgram(const std::string& name) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ struct ShellOutput {
 };
 // Runs a command with /bin/sh.
 ShellOutput Shell(const std::string& command);
+
+// Asks ready every stepMs until it says yes; false when it has not by timeoutMs.
+bool WaitUntil(const std::function<bool()>& ready, int timeoutMs, int stepMs = 50);
+// Waits until `ss -H ssArgs` in namespace ns shows wanted (a listening socket's address, say).
+bool WaitForListener(const std::string& ns, const std::string& ssArgs, const std::string& wanted,
+                     int timeoutMs);
 
 // An executable of that name on the PATH, or in /usr/sbin and /sbin (which a user's PATH may
 // lack); "" when there is none.

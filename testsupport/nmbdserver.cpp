@@ -31,58 +31,38 @@ std::string NmbdServer::Start(const std::string& ns, const std::vector<std::stri
     }
     ns_ = ns;
     address_ = interfaces[0].substr(0, interfaces[0].find('/'));
-    char dir[] = "/tmp/nbw-nmbd-XXXXXX";
-    if (mkdtemp(dir) == nullptr) {
-        return "mkdtemp failed";
-    }
-    dir_ = dir;
-    if (Shell("cd " + dir_ + " && mkdir lock state cache pid private sock log").status != 0) {
-        return "cannot make the directories in " + dir_;
-    }
+    dir_ = std::make_unique<TempDir>("nbw-nmbd");
+    dir_->Make({"lock", "state", "cache", "pid", "private", "sock", "log"});
+    const std::string d = dir_->path().string();
     std::string list;
     for (const std::string& i : interfaces) {
         list += (list.empty() ? "" : " ") + i;
     }
-    conf_ = dir_ + "/smb.conf";
+    conf_ = d + "/smb.conf";
     std::ofstream conf(conf_);
-    conf << "[global]\n"
-         << "netbios name = ZEBWINS\n"
-         << "workgroup = ZEBTEST\n"
-         << "wins support = yes\n"
-         << "interfaces = " << list << "\n"
-         << "bind interfaces only = yes\n"
-         << "local master = no\n"
-         << "domain master = no\n"
-         << "preferred master = no\n"
-         << "os level = 0\n"
-         << "dns proxy = no\n"
-         << "load printers = no\n"
-         << "lock directory = " << dir_ << "/lock\n"
-         << "state directory = " << dir_ << "/state\n"
-         << "cache directory = " << dir_ << "/cache\n"
-         << "pid directory = " << dir_ << "/pid\n"
-         << "private dir = " << dir_ << "/private\n"
-         << "nmbd:socket dir = " << dir_ << "/sock\n"
-         << "ncalrpc dir = " << dir_ << "/sock\n"
-         << "log file = " << dir_ << "/log/nmbd.log\n"
+    conf << "[global]\nnetbios name = ZEBWINS\nworkgroup = ZEBTEST\nwins support = yes\n"
+         << "interfaces = " << list << "\nbind interfaces only = yes\n"
+         << "local master = no\ndomain master = no\npreferred master = no\nos level = 0\n"
+         << "dns proxy = no\nload printers = no\n";
+    for (const char* dir : {"lock", "state", "cache", "pid"}) {
+        conf << dir << " directory = " << d << "/" << dir << "\n";
+    }
+    conf << "private dir = " << d << "/private\nnmbd:socket dir = " << d << "/sock\n"
+         << "ncalrpc dir = " << d << "/sock\nlog file = " << d << "/log/nmbd.log\n"
          << "max log size = 0\n";
     conf.close();
     // Ends with the test process even if that dies; at most five minutes in any case.
     ProcessOptions options;
-    options.outputFile = dir_ + "/log/stdout";
+    options.outputFile = d + "/log/stdout";
     options.errorsToOutput = true;
     options.endWithParent = true;
     nmbd_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", ns_, "timeout", "300", nmbd, "-F",
-                                 "--no-process-group", "-s", conf_, "-l", dir_ + "/log", "-d", "2",
+                                 "--no-process-group", "-s", conf_, "-l", d + "/log", "-d", "2",
                                  "--debug-stdout"},
         options);
-    for (int i = 0; i < 100; ++i) {
-        ShellOutput ss = Shell("ip netns exec " + ns_ + " ss -H -uln 'sport = 137'");
-        if (ss.text.find(address_ + ":137") != std::string::npos) {
-            return "";
-        }
-        usleep(100000);
+    if (WaitForListener(ns_, "-uln 'sport = 137'", address_ + ":137", 10000)) {
+        return "";
     }
     return "nmbd did not come up:\n" + Log();
 }
@@ -93,10 +73,7 @@ void NmbdServer::Stop() {
         nmbd_->Finish(5000);
         nmbd_.reset();
     }
-    if (!dir_.empty()) {
-        Shell("rm -rf " + dir_);
-        dir_.clear();
-    }
+    dir_.reset();
 }
 
 std::string NmbdServer::Lookup(const std::string& name) const {
@@ -108,7 +85,7 @@ std::string NmbdServer::Nmblookup(const std::string& args) const {
 }
 
 std::string NmbdServer::Log() const {
-    return Shell("tail -n 60 " + dir_ + "/log/stdout").text;
+    return dir_ ? Shell("tail -n 60 " + (*dir_ / "log/stdout").string()).text : "";
 }
 
 bool LookupFinds(const std::string& lookup, const std::string& address, const std::string& name) {

@@ -5,6 +5,7 @@
 #ifndef ZEB_TESTSUPPORT_NMBDSERVER_H
 #define ZEB_TESTSUPPORT_NMBDSERVER_H
 
+#include "files.h"
 #include "process.h"
 
 #include <memory>
@@ -40,7 +41,7 @@ class NmbdServer {
 
   private:
     std::string ns_;
-    std::string dir_;
+    std::unique_ptr<TempDir> dir_;
     std::string conf_;
     std::string address_;
     std::unique_ptr<Process> nmbd_;

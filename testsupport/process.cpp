@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <set>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -35,23 +36,18 @@ std::string NameOf(const std::string& setting) {
 // given (the first of two settings of one name counts).
 std::vector<std::string> Environment(const ProcessOptions& options) {
     std::vector<std::string> given; // the first setting of each name
-    auto isGiven = [&](const std::string& entry) {
-        return std::any_of(given.begin(), given.end(),
-                           [&](const std::string& g) { return NameOf(g) == NameOf(entry); });
-    };
+    std::set<std::string> names;
     for (const std::string& e : options.env) {
-        if (!isGiven(e)) {
+        if (names.insert(NameOf(e)).second) {
             given.push_back(e);
         }
     }
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        bool dropped = isGiven(entry);
-        for (const std::string& prefix : options.dropEnv) {
-            dropped = dropped || entry.rfind(prefix, 0) == 0;
-        }
-        if (!dropped) {
+        auto dropped = [&](const std::string& prefix) { return entry.rfind(prefix, 0) == 0; };
+        if (!names.contains(NameOf(entry)) &&
+            std::none_of(options.dropEnv.begin(), options.dropEnv.end(), dropped)) {
             env.push_back(entry);
         }
     }
@@ -117,12 +113,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         if (options.endWithParent) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
         }
-        if (options.input) {
-            dup2(in[0], 0);
-        } else {
-            int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-        }
+        dup2(options.input ? in[0] : open("/dev/null", O_RDONLY), 0);
         if (options.closeStandardOutput) {
             close(1);
         } else if (!outputFile.empty()) {

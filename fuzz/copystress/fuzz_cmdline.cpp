@@ -3,6 +3,7 @@
 #include "cmdline.h"
 #include "require.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -27,14 +28,8 @@ std::int32_t Reference(const std::string& text) {
             value = value * 10 + (text[i] - '0');
         }
     }
-    value = negative ? -value : value;
-    if (value > INT32_MAX) {
-        return INT32_MAX;
-    }
-    if (value < INT32_MIN) {
-        return INT32_MIN;
-    }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(
+        std::clamp<long long>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
 } // namespace

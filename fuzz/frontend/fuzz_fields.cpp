@@ -25,10 +25,7 @@ std::optional<std::int64_t> Reference(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    std::size_t end = text.find_first_not_of("0123456789", i);
-    if (end == std::string_view::npos) {
-        end = text.size();
-    }
+    const std::size_t end = std::min(text.find_first_not_of("0123456789", i), text.size());
     if (end == i || text.find_first_not_of(" \t", end) != std::string_view::npos) {
         return std::nullopt;
     }

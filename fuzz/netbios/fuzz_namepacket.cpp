@@ -4,8 +4,11 @@
 #include "nbcodec.h"
 #include "require.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -13,34 +16,22 @@ namespace {
 // A scope label that holds a dot, or an empty label, has no encoding of its own: the builder
 // writes the scope's labels split at dots.
 bool EncodableScope(const std::string& scope) {
-    if (scope.empty()) {
-        return true;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t dot = scope.find('.', start);
-        std::size_t end = dot == std::string::npos ? scope.size() : dot;
-        if (end == start || end - start > 63) {
-            return false;
-        }
-        if (dot == std::string::npos) {
-            return true;
-        }
-        start = dot + 1;
-    }
-}
-
-bool SameRecords(const std::vector<nb::Record>& a, const std::vector<nb::Record>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (!(a[i].name == b[i].name) || a[i].type != b[i].type || a[i].cls != b[i].cls ||
-            a[i].ttl != b[i].ttl || a[i].rdata != b[i].rdata) {
+    std::istringstream labels(scope + ".");
+    for (std::string label; !scope.empty() && std::getline(labels, label, '.');) {
+        if (label.empty() || label.size() > 63) {
             return false;
         }
     }
     return true;
+}
+
+// A record's fields, compared as one.
+auto Fields(const nb::Record& r) {
+    return std::tie(r.name, r.type, r.cls, r.ttl, r.rdata);
+}
+
+bool SameRecords(const std::vector<nb::Record>& a, const std::vector<nb::Record>& b) {
+    return std::ranges::equal(a, b, {}, Fields, Fields);
 }
 
 } // namespace

@@ -10,32 +10,23 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-// The first input byte chooses the piece sizes, the second the trailer limit; the rest is the
-// stream.
-struct Layout {
-    std::size_t piece;
-    std::size_t limit;
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) {
         return 0;
     }
-    const Layout layout{1u + data[0] % 97u,
-                        data[1] < 128 ? nb::MAX_SESSION_REQUEST_TRAILER : data[1] * 512u};
+    // The first input byte chooses the piece sizes, the second the trailer limit; the rest is
+    // the stream.
+    const std::size_t piece = 1u + data[0] % 97u;
+    const std::size_t limit = data[1] < 128 ? nb::MAX_SESSION_REQUEST_TRAILER : data[1] * 512u;
     const nb::ByteSpan stream(data + 2, size - 2);
 
-    nb::SessionPacketReader reader(layout.limit);
+    nb::SessionPacketReader reader(limit);
     std::size_t at = 0;     // stream bytes handed to the reader
     std::size_t packet = 0; // where the packet under way began
     while (at < stream.size()) {
         std::size_t wanted = reader.Wanted();
         Require(wanted > 0);
-        std::size_t take = std::min({wanted, layout.piece, stream.size() - at});
+        std::size_t take = std::min({wanted, piece, stream.size() - at});
         std::size_t used = 0;
         auto status = reader.Feed(stream.subspan(at, take), used);
         Require(used <= take);
@@ -55,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         Require(good);
         if (status == nb::SessionPacketReader::Status::TooLong) {
-            Require(expected.length > layout.limit && at == packet + nb::SESSION_HEADER_SIZE);
+            Require(expected.length > limit && at == packet + nb::SESSION_HEADER_SIZE);
             return 0;
         }
         Require(status == nb::SessionPacketReader::Status::Complete);
         Require(reader.Header().type == expected.type);
-        Require(reader.Header().length == expected.length && expected.length <= layout.limit);
+        Require(reader.Header().length == expected.length && expected.length <= limit);
         Require(at == packet + nb::SESSION_HEADER_SIZE + expected.length);
         nb::ByteSpan trailer = reader.Trailer();
         Require(trailer.size() == expected.length);

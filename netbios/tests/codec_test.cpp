@@ -1,31 +1,21 @@
 // Name encoding, name-service packets and session framing against wire bytes.
-#include "nbcodec.h"
 #include "nbpeer.h"
 #include "nbsession.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <string>
 
 namespace {
 
 using nb::Bytes;
 using nbtest::NameOf;
 
-Bytes FromHex(const char* hex) {
+Bytes FromHex(std::string hex) {
+    std::erase_if(hex, [](char c) { return c == ' ' || c == '\n'; });
     Bytes out;
-    unsigned v = 0;
-    int digits = 0;
-    for (const char* p = hex; *p; ++p) {
-        if (*p == ' ' || *p == '\n') {
-            continue;
-        }
-        v = v * 16 + static_cast<unsigned>(std::isdigit(*p) ? *p - '0' : (*p | 0x20) - 'a' + 10);
-        if (++digits == 2) {
-            out.push_back(static_cast<unsigned char>(v));
-            v = 0;
-            digits = 0;
-        }
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     }
     return out;
 }
@@ -100,14 +90,9 @@ TEST(NameEncoding, HostileNamesAreRefused) {
 
 TEST(NamePackets, RegistrationRequestMatchesTheWire) {
     // Broadcast registration of ZEBSTRESSRECVER<00>, unique, B-node, 192.0.2.2.
-    Bytes expected = FromHex("12 34 29 10 00 01 00 00 00 00 00 01");
-    Bytes name = FromHex(RECVER_ENCODED);
-    expected.insert(expected.end(), name.begin(), name.end());
-    Bytes tail = FromHex("00 20 00 01 c0 0c 00 20 00 01 00 00 00 00 00 06 00 00 c0 00 02 02");
-    expected.insert(expected.end(), tail.begin(), tail.end());
-
     Bytes built = nb::MakeRegistrationRequest(0x1234, NameOf("ZEBSTRESSRECVER"), false, 0xc0000202);
-    EXPECT_EQ(built, expected);
+    EXPECT_EQ(built, FromHex(std::string("12 34 29 10 00 01 00 00 00 00 00 01") + RECVER_ENCODED +
+                             "00 20 00 01 c0 0c 00 20 00 01 00 00 00 00 00 06 00 00 c0 00 02 02"));
 
     nb::NamePacket p;
     ASSERT_EQ(nb::ParseNamePacket(built, p), nb::ParseStatus::Ok);

@@ -150,10 +150,6 @@ TEST(StaticTable, FormsOfNamesAndBadLines) {
     EXPECT_TRUE(nb::StaticEntryMatches(table[2], zero_padded));
 }
 
-} // namespace
-
-namespace {
-
 TEST(Settings, NameServerMakesAnHNodeAndNodeTypeNeedsIt) {
     Vars env{{"NETBIOS_LANAS", "127.0.0.2"}, {"NETBIOS_WINS", "127.0.0.9:41200"}};
     nb::Config c = Parse(env);

@@ -2,7 +2,6 @@
 // connects to the session port and says nothing, one that sends garbage, one that asks for a
 // name the station does not have, and a flood of a thousand connections. The station must
 // refuse or drop each of them, stay responsive, and still give a real caller its session.
-#include "nbcodec.h"
 #include "nbpeer.h"
 #include "nbsession.h"
 #include "netns.h"
@@ -11,14 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <memory>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace zebtest;
 using nbtest::NameOf;
@@ -31,12 +24,9 @@ using Clock = std::chrono::steady_clock;
 // How many descriptors a process holds.
 int OpenFiles(pid_t pid) {
     std::error_code ec;
-    int n = 0;
-    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        ++n;
-    }
-    return n;
+    return static_cast<int>(std::distance(
+        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec),
+        std::filesystem::directory_iterator()));
 }
 
 class HostilePeers : public ::testing::Test {
@@ -232,8 +222,8 @@ TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) 
     // bounded number of them at a time.
     int answered = 0;
     for (int fd : flood) {
-        auto answer = AnswerThenClose(fd, 0);
-        answered += answer.has_value() && !answer->empty() ? 1 : 0;
+        unsigned char byte = 0;
+        answered += recv(fd, &byte, 1, MSG_DONTWAIT) > 0 ? 1 : 0;
         close(fd);
     }
     EXPECT_EQ(answered, 0);

@@ -3,7 +3,6 @@
 // broadcast address) face a peer played by the test, which hears the broadcasts on the same
 // port and sends its own requests; the same-host peers (nmblookup, nmbd) run in a network
 // namespace of the test's own on the protocol's ports.
-#include "nbcodec.h"
 #include "nbpeer.h"
 #include "netns.h"
 #include "nmbdserver.h"
@@ -12,13 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstring>
-#include <memory>
-#include <string>
 #include <thread>
-#include <unistd.h>
-#include <vector>
 
 using namespace zebtest;
 using namespace nbtest;
@@ -70,19 +63,14 @@ TEST_F(OnLoopback, ANameInConflictIsNeitherAnsweredNorDefended) {
     peer.SendTo(registration, "127.0.0.2", port_);
     nb::NamePacket status_request;
     status_request.trn_id = 0x4545;
-    nb::Question q;
-    q.name = NameOf("*");
-    q.type = nb::RR_TYPE_NBSTAT;
-    status_request.questions.push_back(q);
+    status_request.questions.push_back({.name = NameOf("*"), .type = nb::RR_TYPE_NBSTAT});
     peer.SendTo(nb::BuildNamePacket(status_request, false), "127.0.0.2", port_);
     // Only the node status comes back.
     std::vector<nb::NamePacket> answers;
+    std::string ids;
     while (auto p = peer.Receive(1000)) {
         answers.push_back(*p);
-    }
-    std::string ids;
-    for (const nb::NamePacket& p : answers) {
-        ids += " " + std::to_string(p.trn_id);
+        ids += " " + std::to_string(p->trn_id);
     }
     ASSERT_EQ(answers.size(), 1u) << "answers to" << ids;
     ASSERT_EQ(answers[0].trn_id, 0x4545);
@@ -252,9 +240,7 @@ class SameHost : public ::testing::Test {
     void TearDown() override { nmbd_.Stop(); }
 
     std::unique_ptr<NbStation> At(const std::string& address, const std::string& node_type) {
-        StationPlace place;
-        place.lanas = address + "/24";
-        place.prefix = InNamespace(ns_);
+        StationPlace place = InNamespace(ns_, address);
         place.env = {"NETBIOS_WINS=192.0.2.1", "NETBIOS_NODE_TYPE=" + node_type};
         return std::make_unique<NbStation>(place);
     }

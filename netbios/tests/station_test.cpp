@@ -5,12 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace zebtest;
 
 namespace {
@@ -191,12 +185,9 @@ TEST_F(TwoStations, SilentAndHostileConnectionsAreClosedAndBounded) {
     EXPECT_TRUE(closed_within(huge, 2000));
     close(huge);
     // Garbage datagrams to the name port change nothing.
-    int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in ns = nbtest::SocketAddress("127.0.0.2", port_);
-    unsigned char junk[40] = {0x12, 0x34, 0x29, 0x10, 0x00, 0x01, 0x00,
-                              0x00, 0x00, 0x00, 0x00, 0x01, 0x20};
-    sendto(udp, junk, sizeof junk, 0, reinterpret_cast<sockaddr*>(&ns), sizeof ns);
-    close(udp);
+    nb::Bytes junk = {0x12, 0x34, 0x29, 0x10, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x20};
+    junk.resize(40);
+    nbtest::UdpPeer("127.0.0.9", 0).SendTo(junk, "127.0.0.2", port_);
     // Connections that say nothing: the ones over the bound go at once, the rest in seconds.
     std::vector<int> silent;
     silent.reserve(20);

@@ -17,6 +17,12 @@ nb::WireName Recver() {
 constexpr std::uint32_t STATION = 0xC0000202; // 192.0.2.2
 constexpr std::uint32_t SERVER = 0xC0000209;  // 192.0.2.9
 
+// The station's own request to the server.
+nb::Bytes Registration(std::uint16_t trn_id,
+                       nb::RegistrationKind kind = nb::RegistrationKind::Register) {
+    return nb::MakeServerRegistration(trn_id, Recver(), false, nb::NB_ONT_H, STATION, kind);
+}
+
 nb::NamePacket Parse(const nb::Bytes& bytes) {
     nb::NamePacket p;
     EXPECT_EQ(nb::ParseNamePacket(bytes, p), nb::ParseStatus::Ok);
@@ -49,15 +55,9 @@ TEST(ServerPackets, RequestsCarryTheUnicastFlagsAndTheNodeType) {
         std::uint32_t ttl;
     };
     const Case cases[] = {
-        {nb::MakeServerRegistration(0x1234, Recver(), false, nb::NB_ONT_H, STATION,
-                                    nb::RegistrationKind::Register),
-         0x2900, nb::REQUESTED_TTL},
-        {nb::MakeServerRegistration(0x1234, Recver(), false, nb::NB_ONT_H, STATION,
-                                    nb::RegistrationKind::Refresh),
-         0x4000, nb::REQUESTED_TTL},
-        {nb::MakeServerRegistration(0x1234, Recver(), false, nb::NB_ONT_H, STATION,
-                                    nb::RegistrationKind::Overwrite),
-         0x2800, nb::REQUESTED_TTL},
+        {Registration(0x1234, nb::RegistrationKind::Register), 0x2900, nb::REQUESTED_TTL},
+        {Registration(0x1234, nb::RegistrationKind::Refresh), 0x4000, nb::REQUESTED_TTL},
+        {Registration(0x1234, nb::RegistrationKind::Overwrite), 0x2800, nb::REQUESTED_TTL},
         {nb::MakeServerRelease(0x1234, Recver(), false, nb::NB_ONT_H, STATION), 0x3000, 0},
     };
     for (const Case& c : cases) {
@@ -154,10 +154,7 @@ TEST(ServerRequest, RetransmitsThreeTimesThenGivesUp) {
 
 TEST(ServerRequest, TakesOnlyItsOwnAnswerAndAWackStopsRetransmission) {
     auto t0 = nb::WinsClock::time_point{} + 100s;
-    nb::ServerRequest r(7, nb::OPCODE_REGISTRATION,
-                        nb::MakeServerRegistration(7, Recver(), false, nb::NB_ONT_H, STATION,
-                                                   nb::RegistrationKind::Register),
-                        SERVER, 137);
+    nb::ServerRequest r(7, nb::OPCODE_REGISTRATION, Registration(7), SERVER, 137);
     nb::NamePacket refused = Answer(7, 0xAD86, 0, {{nb::NB_ONT_H, STATION}});
     EXPECT_FALSE(r.Offer(refused, SERVER, 137, t0)); // nothing sent yet: no answer either
     ASSERT_TRUE(r.SendDue(t0));
@@ -182,10 +179,7 @@ TEST(ServerRequest, TakesOnlyItsOwnAnswerAndAWackStopsRetransmission) {
     EXPECT_EQ(r.Result()->kind, ServerAnswer::Kind::Negative);
 
     // A WACK that asks for hours is held to the cap; one without a time gets a short wait.
-    nb::ServerRequest slow(9, nb::OPCODE_REGISTRATION,
-                           nb::MakeServerRegistration(9, Recver(), false, nb::NB_ONT_H, STATION,
-                                                      nb::RegistrationKind::Register),
-                           SERVER, 137);
+    nb::ServerRequest slow(9, nb::OPCODE_REGISTRATION, Registration(9), SERVER, 137);
     ASSERT_TRUE(slow.SendDue(t0));
     ASSERT_TRUE(slow.Offer(Answer(9, 0xBC00, 86400, {}, nb::RR_TYPE_NULL), SERVER, 137, t0));
     EXPECT_EQ(slow.NextEvent(), t0 + std::chrono::seconds(nb::MAX_WACK_SECONDS));

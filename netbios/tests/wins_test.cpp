@@ -7,20 +7,12 @@
 // must be there, and a namespace of the test's own is where that port is free and nmbd sees nothing
 // but the test's traffic. The played server listens on 127.0.0.9 of the host, with stations
 // on unprivileged ports and the loopback broadcast.
-#include "nbcodec.h"
 #include "nbpeer.h"
 #include "netns.h"
 #include "nmbdserver.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <optional>
-
-#include <cstring>
-#include <memory>
-#include <string>
 
 using namespace zebtest;
 

@@ -2,10 +2,8 @@
 
 #include "files.h"
 
-#include <chrono>
 #include <csignal>
 #include <sstream>
-#include <thread>
 
 #include <unistd.h>
 
@@ -40,16 +38,9 @@ std::unique_ptr<NfsServer> NfsServer::Start(std::string* whyNot) {
 
 bool NfsServer::Begin(std::string* whyNot) {
     netns_ = Unique("zebnfs");
-    char pattern[] = "/tmp/zebnfs.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        *whyNot = "no scratch directory";
-        return false;
-    }
-    scratch_ = pattern;
     export_ = scratch_ / "export";
-    fs::create_directories(export_);
-    fs::create_directories(scratch_ / "recovery");
-    WriteFile(scratch_ / "ganesha.conf", Configuration(scratch_, export_));
+    scratch_.Make({"export", "recovery"});
+    WriteFile(scratch_ / "ganesha.conf", Configuration(scratch_.path(), export_));
     if (*whyNot = namespaces_.Create({netns_}); !whyNot->empty()) {
         return false;
     }
@@ -63,12 +54,8 @@ bool NfsServer::Begin(std::string* whyNot) {
     daemon.outputFile = scratch_ / "ganesha.out";
     daemon.errorsToOutput = true;
     ganesha_ = std::make_unique<Process>(command, daemon);
-    for (int waited = 0; waited < 20000; waited += 100) {
-        if (Shell("ip netns exec " + netns_ + " ss -Hltn 'sport = :2049'").text.find("2049") !=
-            std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (WaitForListener(netns_, "-ltn 'sport = :2049'", "2049", 20000)) {
+        return true;
     }
     *whyNot = "ganesha did not listen on port 2049: " + ReadFile(scratch_ / "ganesha.log");
     return false;
@@ -81,10 +68,6 @@ NfsServer::~NfsServer() {
         ganesha_->Finish(10000);
     }
     namespaces_.Remove();
-    if (!scratch_.empty()) {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
 }
 
 std::vector<std::string> NfsServer::Launcher() const {

@@ -5,6 +5,7 @@
 #ifndef ZEBTEST_NFS_NFS_SERVER_H
 #define ZEBTEST_NFS_NFS_SERVER_H
 
+#include "files.h"
 #include "netns.h"
 #include "process.h"
 
@@ -38,7 +39,7 @@ class NfsServer {
     NfsServer() = default;
     bool Begin(std::string* whyNot);
 
-    std::filesystem::path scratch_;
+    TempDir scratch_{"zebnfs"};
     std::filesystem::path export_;
     std::string netns_;
     Namespaces namespaces_;

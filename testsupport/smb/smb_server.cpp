@@ -1,17 +1,9 @@
 #include "smb_server.h"
 
-#include "files.h"
-#include "netns.h"
-
 #include <atomic>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
-#include <thread>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,31 +18,6 @@ constexpr const char* kPassword = "zeb-test-pw";
 bool WriteText(const fs::path& path, const std::string& text, mode_t mode) {
     WriteFile(path, text);
     return ReadFile(path) == text && chmod(path.c_str(), mode) == 0;
-}
-
-// True once a socket of pid's network namespace listens on 127.0.0.1:445.
-bool Listening(pid_t pid) {
-    std::istringstream table(ReadFile("/proc/" + std::to_string(pid) + "/net/tcp"));
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        if (local == "0100007F:01BD" && state == "0A") {
-            return true;
-        }
-    }
-    return false;
-}
-
-template <typename Ready> bool WaitFor(Ready ready, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 50) {
-        if (ready()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return ready();
 }
 
 // Field 6 of /proc/PID/stat, the session; the command name in parentheses may hold blanks.
@@ -93,48 +60,28 @@ std::unique_ptr<SmbServer> SmbServer::Start(std::string* whyNot) {
 
 bool SmbServer::Begin(std::string* whyNot) {
     static std::atomic<int> serial{0};
-    char name[64];
-    std::snprintf(name, sizeof name, "zebsmb%d-%d", static_cast<int>(getpid()), serial++);
-    netns_ = name;
-    char pattern[] = "/tmp/zebsmb.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        *whyNot = "no scratch directory";
-        return false;
-    }
-    scratch_ = pattern;
+    netns_ = Unique("zebsmb") + "-" + std::to_string(serial++);
     backing_ = scratch_ / "share";
     mountPoint_ = scratch_ / "mnt";
     share_ = mountPoint_ / "127.0.0.1" / "share";
     const fs::path home = scratch_ / "home";
-    for (const char* dir : {"share", "mnt", "state", "lock", "cache", "pid", "priv", "ncalrpc",
-                            "home", "home/.smb"}) {
-        fs::create_directories(scratch_ / dir);
-    }
+    scratch_.Make(
+        {"share", "mnt", "state", "lock", "cache", "pid", "priv", "ncalrpc", "home/.smb"});
     fs::permissions(scratch_ / "priv", fs::perms::owner_all);
-    const std::string s = scratch_.string();
+    const std::string s = scratch_.path().string();
     const fs::path conf = scratch_ / "smb.conf";
-    const std::string config =
-        "[global]\n"
-        "  interfaces = lo\n  bind interfaces only = yes\n  smb ports = 445\n"
-        "  disable netbios = yes\n  server min protocol = SMB2\n"
-        "  state directory = " +
-        s + "/state\n  lock directory = " + s +
-        "/lock\n"
-        "  cache directory = " +
-        s + "/cache\n  pid directory = " + s +
-        "/pid\n"
-        "  private dir = " +
-        s + "/priv\n  ncalrpc dir = " + s +
-        "/ncalrpc\n"
-        "  log file = " +
-        s +
-        "/smbd.log\n"
-        "  passdb backend = tdbsam:" +
-        s +
-        "/priv/passdb.tdb\n"
-        "  load printers = no\n  printcap name = /dev/null\n  disable spoolss = yes\n"
-        "[share]\n  path = " +
-        backing_.string() + "\n  read only = no\n  valid users = root\n  force user = root\n";
+    std::string config =
+        "[global]\n  interfaces = lo\n  bind interfaces only = yes\n"
+        "  smb ports = 445\n  disable netbios = yes\n  server min protocol = SMB2\n";
+    for (const char* dir : {"state", "lock", "cache", "pid"}) {
+        config += std::string("  ") + dir + " directory = " + s + "/" + dir + "\n";
+    }
+    config += "  private dir = " + s + "/priv\n  ncalrpc dir = " + s +
+              "/ncalrpc\n  log file = " + s + "/smbd.log\n  passdb backend = tdbsam:" + s +
+              "/priv/passdb.tdb\n"
+              "  load printers = no\n  printcap name = /dev/null\n  disable spoolss = yes\n"
+              "[share]\n  path = " +
+              backing_.string() + "\n  read only = no\n  valid users = root\n  force user = root\n";
     if (!WriteText(conf, config, 0644) ||
         !WriteText(home / ".smb" / "smbnetfs.conf",
                    std::string("auth \"127.0.0.1\" \"root\" \"") + kPassword + "\"\n", 0600) ||
@@ -142,14 +89,9 @@ bool SmbServer::Begin(std::string* whyNot) {
         *whyNot = "cannot write the configuration in " + s;
         return false;
     }
-
-    CommandResult made = RunCommand({"ip", "netns", "add", netns_});
-    if (!made.exited || made.code != 0) {
-        *whyNot = "no network namespace here: " + made.output;
+    if (*whyNot = namespaces_.Create({netns_}); !whyNot->empty()) {
         return false;
     }
-    netnsMade_ = true;
-    RunCommand({"ip", "-n", netns_, "link", "set", "lo", "up"});
     // The password goes in through the same configuration, inside the namespace.
     CommandResult password = RunCommand(
         {"sh", "-c",
@@ -168,7 +110,7 @@ bool SmbServer::Begin(std::string* whyNot) {
         std::vector<std::string>{"ip", "netns", "exec", netns_, "smbd", "-s", conf.string(),
                                  "--foreground", "--no-process-group", "--debug-stdout", "-d1"},
         daemon);
-    if (!WaitFor([&] { return Listening(smbd_->Pid()); }, 15000)) {
+    if (!WaitForListener(netns_, "-ltn 'sport = :445'", "127.0.0.1:445", 15000)) {
         *whyNot = "smbd did not listen on 127.0.0.1:445: " + ReadFile(scratch_ / "smbd.out");
         return false;
     }
@@ -193,7 +135,7 @@ bool SmbServer::Begin(std::string* whyNot) {
     }
     mounted_ = true;
     // smbnetfs finds the server and its share on first use.
-    if (!WaitFor(
+    if (!WaitUntil(
             [&] {
                 CommandResult seen = Run({"test", "-d", share_.string()}, 10000);
                 return seen.exited && seen.code == 0;
@@ -223,15 +165,8 @@ void SmbServer::End() {
         smbd_->Finish(10000);
         smbd_.reset();
     }
-    // smbd's connection processes may outlive it briefly: they are in its session.
-    if (netnsMade_) {
-        RunCommand({"ip", "netns", "del", netns_});
-        netnsMade_ = false;
-    }
-    if (!scratch_.empty()) {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
+    // smbd's connection processes may outlive it briefly: they go with the namespace.
+    namespaces_.Remove();
 }
 
 std::vector<std::string> SmbServer::Launcher() const {
@@ -251,12 +186,9 @@ std::string SmbServer::Password() {
 std::uint64_t SmbServer::ServerBytesRead() const {
     std::uint64_t total = 0;
     const pid_t session = smbd_->Pid();
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return 0;
-    }
-    while (dirent* entry = readdir(proc)) {
-        const std::string pid = entry->d_name;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename();
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
             SessionOf(pid) != session) {
             continue;
@@ -270,7 +202,6 @@ std::uint64_t SmbServer::ServerBytesRead() const {
             }
         }
     }
-    closedir(proc);
     return total;
 }
 

@@ -6,6 +6,8 @@
 #ifndef ZEBTEST_SMB_SMB_SERVER_H
 #define ZEBTEST_SMB_SMB_SERVER_H
 
+#include "files.h"
+#include "netns.h"
 #include "subprocess.h"
 
 #include <cstdint>
@@ -48,12 +50,12 @@ class SmbServer {
     bool Begin(std::string* whyNot);
     void End();
 
-    std::filesystem::path scratch_;
+    TempDir scratch_{"zebsmb"};
     std::filesystem::path backing_;
     std::filesystem::path mountPoint_;
     std::filesystem::path share_;
     std::string netns_;
-    bool netnsMade_ = false;
+    Namespaces namespaces_;
     std::unique_ptr<Process> smbd_;
     std::unique_ptr<Process> holder_; // keeps the mount namespace; smbnetfs runs in it
     bool mounted_ = false;
