@@ -1,12 +1,33 @@
-// Scratch directories and whole-file reads and writes for tests.
+// Scratch directories, whole-file reads and writes, and the engine's test pattern, for tests.
 #ifndef ZEB_TESTSUPPORT_FILES_H
 #define ZEB_TESTSUPPORT_FILES_H
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace zebtest {
+
+// size bytes, rounded down to even, of the engine's test pattern: pair k is 32 + k % 200
+// and its complement.
+template <typename Bytes = std::vector<unsigned char>> Bytes PairPattern(std::size_t size) {
+    Bytes pattern(size & ~std::size_t{1}, 0);
+    for (std::size_t i = 0; i < pattern.size(); i += 2) {
+        pattern[i] = static_cast<typename Bytes::value_type>(32 + i / 2 % 200);
+        pattern[i + 1] = static_cast<typename Bytes::value_type>(~(32 + i / 2 % 200));
+    }
+    return pattern;
+}
+
+// The test file as the engine makes it: 16 chunks of 65,534 bytes of the pattern.
+inline std::string EngineTestFile() {
+    std::string file;
+    for (int k = 0; k < 16; ++k) {
+        file += PairPattern<std::string>(65534);
+    }
+    return file;
+}
 
 // A fresh directory under the system's temporary folder, removed with its content.
 class TempDir {

@@ -24,19 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The test file as the engine makes it: 16 chunks of 65,534 bytes of pairs.
-std::string TestFileBytes() {
-    std::string chunk;
-    for (unsigned i = 0; i < 65534 / 2; ++i) {
-        chunk += {static_cast<char>(32 + i % 200), static_cast<char>(255 - (32 + i % 200))};
-    }
-    std::string file;
-    while (file.size() < 16 * chunk.size()) {
-        file += chunk;
-    }
-    return file;
-}
-
 // The processes named name in pid's network namespace.
 std::vector<pid_t> ProcessesInNamespaceOf(pid_t pid, const std::string& name) {
     std::vector<pid_t> found;
@@ -146,7 +133,7 @@ TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPas
     // Blocks written anew start their pairs at the block: the file holds good pairs
     // throughout, at its exact size.
     const std::string copy = zebtest::ReadFile(server_->backing / "T.TST");
-    ASSERT_EQ(copy.size(), TestFileBytes().size());
+    ASSERT_EQ(copy.size(), zebtest::EngineTestFile().size());
     for (std::size_t i = 0; i < copy.size(); i += 2) {
         ASSERT_EQ(static_cast<unsigned char>(copy[i + 1]),
                   255 - static_cast<unsigned char>(copy[i]))
@@ -166,7 +153,7 @@ TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPas
     const std::uint64_t served = server_->bytesRead() - before;
     fs::remove(credentials);
     EXPECT_EQ(pass.code, 0) << pass.output;
-    EXPECT_GE(served, 500u * 32000u + TestFileBytes().size());
+    EXPECT_GE(served, 500u * 32000u + zebtest::EngineTestFile().size());
     std::printf("[ %s ] a 500 x 32,000-byte Random Read pass: the server read %llu bytes\n",
                 GetParam(), static_cast<unsigned long long>(served));
 }
@@ -185,7 +172,7 @@ TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
     EXPECT_EQ(second.code, 1) << second.output;
     EXPECT_NE(second.output.find("TESTFILE corrupted, Reconstructing .."), std::string::npos)
         << second.output;
-    EXPECT_TRUE(zebtest::ReadFile(server_->backing / "T.TST") == TestFileBytes());
+    EXPECT_TRUE(zebtest::ReadFile(server_->backing / "T.TST") == zebtest::EngineTestFile());
 }
 
 // A wrong password (SMB) or a missing export (NFS): the failed open's reports, the cause on

@@ -1,6 +1,7 @@
 // zebcli's file I/O stress against a real SMB server (smbd in a namespace of its own, its
 // share mounted through a FUSE client): with --cache drop and --cache direct every pass
 // reaches the server, and a byte broken in the server's copy is found and the file rebuilt.
+#include "files.h"
 #include "smb_server.h"
 
 #include <gtest/gtest.h>
@@ -9,39 +10,12 @@
 #include <fstream>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr unsigned kCreationChunk = 65534;
-constexpr unsigned kTestFileSize = kCreationChunk * 16;
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// The test file as the engine makes it: chunks of pairs, pair i of a chunk 32 + i mod 200
-// and its complement.
-std::string TestFileBytes() {
-    std::string chunk(kCreationChunk, '\0');
-    for (unsigned i = 0; i < kCreationChunk / 2; ++i) {
-        const auto c = static_cast<unsigned char>(32 + i % 200);
-        chunk[2 * i] = static_cast<char>(c);
-        chunk[2 * i + 1] = static_cast<char>(255 - c);
-    }
-    std::string file;
-    for (unsigned k = 0; k < kTestFileSize / kCreationChunk; ++k) {
-        file += chunk;
-    }
-    return file;
-}
 
 // Every number the JSON summary gives for name, in order.
 std::vector<std::uint64_t> JsonNumbers(const std::string& json, const std::string& name) {
@@ -74,7 +48,7 @@ class SmbFileIo : public ::testing::Test {
                                             (server_->SharePath() / "run.json").string()};
         command.insert(command.end(), extra.begin(), extra.end());
         zebtest::CommandResult result = server_->Run(command, 300000);
-        *json = ReadText(server_->BackingDirectory() / "run.json");
+        *json = zebtest::ReadFile(server_->BackingDirectory() / "run.json");
         return result;
     }
 
@@ -155,7 +129,7 @@ TEST_F(SmbFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
         << second.output;
     // Rebuilt through the share, which cuts the file before writing it anew.
     EXPECT_EQ(second.output.find("file handle invalid"), std::string::npos) << second.output;
-    EXPECT_TRUE(ReadText(copy) == TestFileBytes());
+    EXPECT_TRUE(zebtest::ReadFile(copy) == zebtest::EngineTestFile());
 }
 
 } // namespace

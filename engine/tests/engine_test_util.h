@@ -32,17 +32,6 @@ namespace zebtest {
 // Texts in order: report lines, board texts, log records.
 using Texts = std::vector<std::string>;
 
-// size bytes, rounded down to even, of the engine's test pattern: pair k is 32 + k % 200
-// and its complement.
-template <typename Bytes = std::vector<unsigned char>> Bytes PairPattern(std::size_t size) {
-    Bytes pattern(size & ~std::size_t{1}, 0);
-    for (std::size_t i = 0; i < pattern.size(); i += 2) {
-        pattern[i] = static_cast<typename Bytes::value_type>(32 + i / 2 % 200);
-        pattern[i + 1] = static_cast<typename Bytes::value_type>(~(32 + i / 2 % 200));
-    }
-    return pattern;
-}
-
 // Decodes the compatibility log into its record texts; fails the test on a malformed log.
 inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
     std::string raw = ReadFile(path);

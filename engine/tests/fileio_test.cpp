@@ -10,15 +10,6 @@ using namespace zebtest;
 
 namespace {
 
-// A good test file, as the engine writes it.
-std::string GoodFile() {
-    std::string file;
-    for (int k = 0; k < 16; ++k) {
-        file += PairPattern<std::string>(65534);
-    }
-    return file;
-}
-
 // Runs one pass in a fresh engine with report.txt on.
 ::testing::AssertionResult Pass(const std::string& path, unsigned b, int mode, unsigned iterations,
                                 int expectResult = 0) {
@@ -59,7 +50,7 @@ TEST_F(FileIoPass, FirstPassCreatesTheFileAndWritesTheRangeHeading) {
         EXPECT_EQ(GetRetCode(), 3);
     }));
     EXPECT_EQ(std::filesystem::file_size(testFile), 1048544u);
-    EXPECT_EQ(ReadFile(testFile), GoodFile());
+    EXPECT_EQ(ReadFile(testFile), EngineTestFile());
     EXPECT_EQ(Report(), (Texts{"Creating TESTFILE..", "Passed", Heading(testFile, 4096, 0, 10),
                                "File I/O Passed", "Checking test file..", "Passed",
                                Heading(testFile, 4608, 0, 10), "File I/O Passed"}));
@@ -78,7 +69,7 @@ class EveryMode : public ::testing::TestWithParam<ModeCase>, protected TestDir {
 
 TEST_P(EveryMode, PassesOnAGoodFileAndChecksItAfterWriting) {
     const ModeCase c = GetParam();
-    WriteFile(path, GoodFile());
+    WriteFile(path, EngineTestFile());
     EXPECT_TRUE(Pass(path, 512, c.mode, 3000));
     Texts expected{"Checking test file..", "Passed", Heading(path, 512, c.mode, 3000)};
     if (c.checksWholeFile) {
@@ -98,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
     zebtest::Named([](const ModeCase& c) { return "mode" + std::to_string(c.mode); }));
 
 TEST_F(FileIoPass, SequentialReadRunsThroughTheShortFinalBlockAndStartsOver) {
-    WriteFile(path, GoodFile());
+    WriteFile(path, EngineTestFile());
     // 32 full blocks of 32000 and one of 24,544 bytes per round; three rounds and a bit.
     EXPECT_TRUE(Pass(path, 32000, 0, 3 * 33 + 5));
     const Texts lines = Report();
@@ -108,7 +99,7 @@ TEST_F(FileIoPass, SequentialReadRunsThroughTheShortFinalBlockAndStartsOver) {
 }
 
 TEST_F(FileIoPass, OverlayWriteTouchesOnlyTheOverlayBlock) {
-    const std::string before = GoodFile();
+    const std::string before = EngineTestFile();
     WriteFile(path, before);
     EXPECT_TRUE(Pass(path, 1000, 7, 20));
     const std::string after = ReadFile(path);
@@ -129,7 +120,7 @@ class RandomPlacement : public ::testing::TestWithParam<RangeCase>, protected Te
 // The block count is used through its low 16 bits, and a draw is at most 32767.
 TEST_P(RandomPlacement, RandomWriteStaysInsideTheReachableBlocks) {
     const RangeCase c = GetParam();
-    const std::string before = GoodFile();
+    const std::string before = EngineTestFile();
     WriteFile(path, before);
     EXPECT_TRUE(Pass(path, c.b, 4, 200000));
     const std::string after = ReadFile(path);
@@ -195,7 +186,7 @@ TEST(PairPattern, FillAndCheckAtEveryKindOfPosition) {
 TEST_F(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
     for (unsigned at : {100u, 101u}) {
         const TestDir dir;
-        std::string bytes = GoodFile();
+        std::string bytes = EngineTestFile();
         bytes[at] = 'x';
         WriteFile(dir.path, bytes);
         EXPECT_TRUE(InChildPasses([&] { EXPECT_EQ(VerifyTestFile(dir.path.c_str()), 101); }));
@@ -206,7 +197,7 @@ TEST_F(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
                                        "VERIFY_ERROR TESTFILE corrupted, Reconstructing ..", "",
                                        "Passed", Heading(dir.path, 64, 0, 4), "File I/O Failed"}))
             << at;
-        EXPECT_EQ(ReadFile(dir.path), GoodFile());
+        EXPECT_EQ(ReadFile(dir.path), EngineTestFile());
         // Failures reach the compatibility log (the direct check's report first).
         const Texts log = DecodeLog(dir.scratch.Log());
         ASSERT_EQ(log.size(), 5u);
@@ -216,7 +207,7 @@ TEST_F(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
 }
 
 TEST_F(TestFileCheck, WrongSizeIsRebuiltToTheRightSize) {
-    WriteFile(path, GoodFile().substr(0, 70000));
+    WriteFile(path, EngineTestFile().substr(0, 70000));
     EXPECT_TRUE(Pass(path, 2048, 3, 100));
     EXPECT_EQ(Report(), (Texts{"Checking test file..", "READ_ERROR buffer size mismatch", "",
                                "READ_ERROR read past EOF, TESTFILE size invalid", "",
@@ -245,7 +236,7 @@ TEST_F(TestFileCheck, FileThatCannotBeReadIsNeverPassed) {
 }
 
 TEST_F(FileIoFailures, IoFailedStaysSetForLaterPasses) {
-    std::string bytes = GoodFile();
+    std::string bytes = EngineTestFile();
     bytes[5000] ^= 0x10;
     WriteFile(path, bytes);
     EXPECT_TRUE(InChildPasses([&] {
