@@ -81,3 +81,7 @@ bench_station() { # address dir args...
     export NETBIOS_LANAS="$address" NETBIOS_BROADCAST=127.255.255.255 \
       NETBIOS_NAME_PORT="$PORT" NETBIOS_SESSION_PORT=$((PORT + 1)) WINDIR="$dir" && "$@")
 }
+
+# The engine's I/O modes by their number (0-8).
+NAMES=("Sequential Read" "Sequential Write" "Sequential R & W" "Random Read" "Random Write"
+       "Random R & W" "Overlay Read" "Overlay Write" "Overlay R & W")

@@ -29,8 +29,6 @@ for program in "$ZEBCLI" "$SMB_RUNNER" "$NFS_RUNNER"; do
   }
 done
 [[ $MODE =~ ^[0-8]$ ]] || { echo "MODE must be 0..8" >&2; exit 2; }
-NAMES=("Sequential Read" "Sequential Write" "Sequential R & W" "Random Read" "Random Write"
-       "Random R & W" "Overlay Read" "Overlay Write" "Overlay R & W")
 
 if [[ -z ${SHARE:-} ]]; then
   # Once the SMB server is up, this script runs again inside its namespaces with SHARE set,

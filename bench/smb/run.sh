@@ -28,8 +28,6 @@ for program in "$ZEBCLI" "$RUNNER"; do
 done
 command -v fio >/dev/null || { echo "fio is missing: run scripts/deps.sh" >&2; exit 1; }
 [[ $MODE =~ ^[0-8]$ ]] || { echo "MODE must be 0..8" >&2; exit 2; }
-NAMES=("Sequential Read" "Sequential Write" "Sequential R & W" "Random Read" "Random Write"
-       "Random R & W" "Overlay Read" "Overlay Write" "Overlay R & W")
 
 if [[ -z ${SHARE:-} ]]; then
   # Once the server is up, this script runs again inside, with SHARE set.
