@@ -95,8 +95,10 @@ TEST_F(NameServer, SessionStressBetweenTwoSubnetsRoutedThroughAThird) {
                                            {r, "vzwra", "192.0.2.1/24"},
                                            {r, "vzwrb", "198.51.100.1/24"},
                                            {b, "vzwb", "198.51.100.2/24"}}) {
-        setup += " && ip -n " + ns + " addr add " + address + " dev " + dev + id_ + " && ip -n " +
-                 ns + " link set " + dev + id_ + " up";
+        setup.append(" && ip -n ").append(ns).append(" addr add ").append(address);
+        setup.append(" dev ").append(dev).append(id_);
+        setup.append(" && ip -n ").append(ns).append(" link set ").append(dev).append(id_);
+        setup.append(" up");
     }
     setup += " && ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1 && ip -n " + a +
              " route add 198.51.100.0/24 via 192.0.2.1 && ip -n " + b +
