@@ -119,6 +119,10 @@ struct Session {
     std::mutex send_mutex;
     std::mutex recv_mutex;
     std::uint32_t remaining = 0; // bytes of a message that an NRC_INCOMP receive left
+    // The start of the next message's header, read together with the end of the message
+    // before it (receives only, under recv_mutex).
+    unsigned char ahead[SESSION_HEADER_SIZE];
+    std::size_t ahead_size = 0;
     std::atomic<bool> closed{false};
     // Sends and receives under way on it, and when the last one started or ended (or its name
     // was deleted): the provider thread ends a session of a deleted name nobody uses.

@@ -14,6 +14,7 @@
 //   quit
 // Names are up to 15 characters, copied into a zeroed 16-byte field. Every command goes to
 // LANA 0 unless "lana N" set another.
+#include "nbmessage.h"
 #include "netbios.h"
 
 #include <algorithm>
@@ -43,17 +44,6 @@ NCB Fresh(unsigned char command) {
     ncb.ncb_command = command;
     ncb.ncb_lana_num = Lana;
     return ncb;
-}
-
-// Message i of a stream: its number in the first four bytes, then bytes that depend on both
-// the number and the offset, so that loss, reordering and corruption all show.
-void FillMessage(std::vector<unsigned char>& buf, unsigned i) {
-    for (std::size_t j = 0; j < buf.size(); ++j) {
-        buf[j] = static_cast<unsigned char>(i * 131 + j * 7 + (j >> 8));
-    }
-    for (std::size_t j = 0; j < 4 && j < buf.size(); ++j) {
-        buf[j] = static_cast<unsigned char>(i >> (8 * j));
-    }
 }
 
 std::string Hex(unsigned code) {

@@ -2,6 +2,7 @@
 // connects to the session port and says nothing, one that sends garbage, one that asks for a
 // name the station does not have, and a flood of a thousand connections. The station must
 // refuse or drop each of them, stay responsive, and still give a real caller its session.
+#include "nbmessage.h"
 #include "nbpeer.h"
 #include "nbsession.h"
 #include "netns.h"
@@ -257,6 +258,50 @@ TEST_F(HostilePeers, PeerThatStopsReadingEndsTheSendWithinItsTimeOut) {
     EXPECT_LT(std::stoi(sent[1]), 10000);
     EXPECT_GE(took, std::chrono::milliseconds(1900));
     EXPECT_LT(took, std::chrono::milliseconds(3500)) << "one send time-out, not several";
+    close(fd);
+}
+
+// A peer that writes its messages in pieces cut anywhere, a piece often ending 1 to 3 bytes
+// into the next header, with keep-alives and an empty message between them: every receive
+// still takes exactly one message, unaltered, however much of the next header came with it.
+TEST_F(HostilePeers, MessagesWrittenInPiecesCutAnywhereArriveWhole) {
+    ASSERT_EQ(Words(listener_->Cmd("cancel"))[0], "0x00");
+    ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
+    int fd = Connect();
+    nb::Bytes request =
+        nb::BuildSessionRequest(NameOf("ZEBSTRESSRECVER"), NameOf("ZEBSTRESSSENDER"));
+    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    unsigned char answer[4];
+    ASSERT_EQ(recv(fd, answer, sizeof answer, MSG_WAITALL), 4);
+    auto done = Words(listener_->Cmd("wait 5000"));
+    ASSERT_EQ(done.size(), 3u);
+    const nb::Bytes keep_alive = {nb::SESSION_KEEP_ALIVE, 0, 0, 0};
+    const nb::Bytes empty = {nb::SESSION_MESSAGE, 0, 0, 0};
+    constexpr unsigned messages = 24;
+    constexpr std::size_t size = 1000;
+    nb::Bytes stream;
+    std::vector<std::size_t> cuts; // where each message's piece ends
+    for (unsigned i = 0; i < messages; ++i) {
+        std::vector<unsigned char> body(size);
+        FillMessage(body, i);
+        stream.insert(stream.end(), {nb::SESSION_MESSAGE, 0, size >> 8, size & 0xFF});
+        stream.insert(stream.end(), body.begin(), body.end());
+        if (i % 3 == 1) {
+            stream.insert(stream.end(), keep_alive.begin(), keep_alive.end());
+        }
+        cuts.push_back(stream.size() + i % 4 - (i % 5 == 4 ? size / 2 : 0));
+    }
+    stream.insert(stream.end(), empty.begin(), empty.end());
+    cuts.back() = stream.size();
+    listener_->Send("recv " + done[1] + " " + std::to_string(messages) + " 1000");
+    std::size_t from = 0;
+    for (std::size_t to : cuts) {
+        ASSERT_EQ(send(fd, stream.data() + from, to - from, 0), static_cast<ssize_t>(to - from));
+        from = to;
+        usleep(20000); // each piece on its own, after the station read the one before
+    }
+    EXPECT_EQ(listener_->Read(10000), "0x00 24 0");
+    EXPECT_EQ(listener_->Cmd("recv1 " + done[1] + " 1000"), "0x00 0");
     close(fd);
 }
 
