@@ -4,6 +4,7 @@
 #include "fileaccess.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,9 @@
 #include <new>
 #include <nfsc/libnfs-raw-nfs4.h>
 #include <nfsc/libnfs.h>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 struct TestFileHandle {
@@ -46,7 +50,37 @@ TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
     return nullptr;
 }
 
+// The URL as libnfs 4.0 reads it: that version takes a port only from the URL's settings
+// (?nfsport=N), so a port in the usual place, nfs://server:port/..., is moved there. nullopt
+// for a port that is not one (not 1 to 65535 in decimal).
+std::optional<std::string> LibraryUrl(std::string_view url) {
+    constexpr std::string_view scheme = "nfs://";
+    const std::string_view rest = url.substr(scheme.size());
+    const std::string_view server = rest.substr(0, rest.find_first_of("/?"));
+    const std::size_t colon = server.rfind(':');
+    if (colon == std::string_view::npos) {
+        return std::string(url);
+    }
+    const std::string_view port = server.substr(colon + 1);
+    unsigned number = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (port.empty() || error != std::errc() || end != port.data() + port.size() ||
+        port.size() > 5 || number == 0 || number > 65535) {
+        return std::nullopt;
+    }
+    std::string moved(scheme);
+    moved.append(server.substr(0, colon)).append(rest.substr(server.size()));
+    moved.append(moved.find('?') == std::string::npos ? "?" : "&").append("nfsport=").append(port);
+    return moved;
+}
+
 TestFileHandle* Open(const char* path, int flags) {
+    const std::optional<std::string> libraryUrl = LibraryUrl(path);
+    if (!libraryUrl) {
+        std::snprintf(Failure, sizeof Failure, "the port is not a number from 1 to 65535");
+        errno = EINVAL;
+        return nullptr;
+    }
     nfs_context* nfs = nfs_init_context();
     if (nfs == nullptr) {
         return Fail(nullptr, ENOMEM, "no NFS client");
@@ -55,7 +89,7 @@ TestFileHandle* Open(const char* path, int flags) {
     nfs_set_timeout(nfs, REMOTE_TIMEOUT_MS);
     nfs_set_autoreconnect(nfs, 0);
     // The URL's own settings (?version=3) override the defaults above.
-    nfs_url* url = nfs_parse_url_full(nfs, path);
+    nfs_url* url = nfs_parse_url_full(nfs, libraryUrl->c_str());
     if (url == nullptr) {
         return Fail(nfs, EINVAL, "not an NFS URL of a file");
     }

@@ -17,6 +17,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -42,10 +45,11 @@ std::vector<pid_t> ProcessesInNamespaceOf(pid_t pid, const std::string& name) {
 
 // One server as the cases see it.
 struct Server {
-    std::string url;     // of the test file T.TST
-    std::string badUrl;  // refused at the open: a wrong password, a missing export
-    std::string refusal; // the cause the refusal names on standard error
-    fs::path backing;    // the server's own copy of the files
+    std::string url; // of the test file T.TST
+    // URLs of W.TST refused at the open (a wrong password, a missing export, a port where no
+    // server listens or that is none), each with the cause it names on standard error.
+    std::vector<std::pair<std::string, std::string>> refused;
+    fs::path backing; // the server's own copy of the files
     std::vector<std::string> launcher;
     std::function<std::uint64_t()> bytesRead;
     std::function<std::vector<pid_t>()> processes;
@@ -64,8 +68,7 @@ std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
         }
         const pid_t holder = std::stoi(smb->Launcher()[2]);
         return Server{"smb://root@127.0.0.1/share/T.TST",
-                      "smb://root@127.0.0.1/share/W.TST",
-                      "logon failure",
+                      {{"smb://root@127.0.0.1/share/W.TST", "logon failure"}},
                       smb->BackingDirectory(),
                       smb->Launcher(),
                       [] { return smb->ServerBytesRead(); },
@@ -77,9 +80,10 @@ std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
     if (!nfs) {
         return std::nullopt;
     }
-    return Server{"nfs://127.0.0.1/zeb/T.TST",
-                  "nfs://127.0.0.1/none/W.TST",
-                  "mount",
+    return Server{"nfs://127.0.0.1:2049/zeb/T.TST",
+                  {{"nfs://127.0.0.1/none/W.TST", "mount"},
+                   {"nfs://127.0.0.1:2050/zeb/W.TST", "mount: the server cannot be reached"},
+                   {"nfs://127.0.0.1:0/zeb/W.TST", "the port is not a number from 1 to 65535"}},
                   nfs->ExportDirectory(),
                   nfs->Launcher(),
                   [] { return nfs->ServerBytesRead(); },
@@ -175,17 +179,17 @@ TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
     EXPECT_TRUE(zebtest::ReadFile(server_->backing / "T.TST") == zebtest::EngineTestFile());
 }
 
-// A wrong password (SMB) or a missing export (NFS): the failed open's reports, the cause on
-// standard error, nothing made on the server.
+// A wrong password (SMB), a missing export or a wrong port (NFS): the failed open's reports,
+// the cause on standard error, nothing made on the server.
 TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
-    zebtest::CommandResult refused =
-        FileIo(server_->badUrl, {"--from", "4000", "--to", "4000"}, "not-the-password");
-    EXPECT_NE(refused.output.find("Can not open " + server_->badUrl), std::string::npos)
-        << refused.output;
-    EXPECT_NE(refused.output.find(server_->badUrl + ": " + server_->refusal), std::string::npos)
-        << refused.output;
-    EXPECT_EQ(refused.output.find("not-the-password"), std::string::npos);
-    EXPECT_FALSE(fs::exists(server_->backing / "W.TST"));
+    for (const auto& [url, cause] : server_->refused) {
+        zebtest::CommandResult refused =
+            FileIo(url, {"--from", "4000", "--to", "4000"}, "not-the-password");
+        EXPECT_NE(refused.output.find("Can not open " + url), std::string::npos) << refused.output;
+        EXPECT_NE(refused.output.find(url + ": " + cause), std::string::npos) << refused.output;
+        EXPECT_EQ(refused.output.find("not-the-password"), std::string::npos);
+        EXPECT_FALSE(fs::exists(server_->backing / "W.TST")) << url;
+    }
 }
 
 // The server frozen in the middle of a long pass that writes: the pass ends with its error
