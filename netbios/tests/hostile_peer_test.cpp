@@ -52,6 +52,25 @@ class HostilePeers : public ::testing::Test {
         return fd;
     }
 
+    // A session the listener gives fd, a connection of ours that asks for it itself, with
+    // the listen's time-outs: the listener's number of the session in lsn.
+    void RawSession(int fd, const std::string& timeouts, std::string& lsn) {
+        ASSERT_EQ(Words(listener_->Cmd("cancel"))[0], "0x00");
+        ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER " + timeouts),
+                  "0x00 0xFF");
+        nb::Bytes request =
+            nb::BuildSessionRequest(NameOf("ZEBSTRESSRECVER"), NameOf("ZEBSTRESSSENDER"));
+        ASSERT_EQ(send(fd, request.data(), request.size(), 0),
+                  static_cast<ssize_t>(request.size()));
+        unsigned char answer[4];
+        ASSERT_EQ(recv(fd, answer, sizeof answer, MSG_WAITALL), 4);
+        ASSERT_EQ(answer[0], nb::POSITIVE_SESSION_RESPONSE);
+        auto done = Words(listener_->Cmd("wait 5000"));
+        ASSERT_EQ(done.size(), 3u);
+        ASSERT_EQ(done[0], "0x00");
+        lsn = done[1];
+    }
+
     // What the station sends before it closes the connection, if it does so within ms;
     // nullopt while the connection stays open.
     static std::optional<nb::Bytes> AnswerThenClose(int fd, int ms) {
@@ -236,22 +255,13 @@ TEST_F(HostilePeers, ThousandConnectionFloodLeavesTheStationServingRealCallers) 
 // connection and then fail with the command time-out once the session's send time-out (here
 // 4 half-seconds) has passed, however the connection took parts of the last message.
 TEST_F(HostilePeers, PeerThatStopsReadingEndsTheSendWithinItsTimeOut) {
-    ASSERT_EQ(Words(listener_->Cmd("cancel"))[0], "0x00");
-    ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER 0 4"), "0x00 0xFF");
     int fd = Connect();
     int small = 4096;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    nb::Bytes request =
-        nb::BuildSessionRequest(NameOf("ZEBSTRESSRECVER"), NameOf("ZEBSTRESSSENDER"));
-    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
-    unsigned char answer[4];
-    ASSERT_EQ(recv(fd, answer, sizeof answer, MSG_WAITALL), 4);
-    ASSERT_EQ(answer[0], nb::POSITIVE_SESSION_RESPONSE);
-    auto done = Words(listener_->Cmd("wait 5000"));
-    ASSERT_EQ(done.size(), 3u);
-    ASSERT_EQ(done[0], "0x00");
+    std::string lsn;
+    ASSERT_NO_FATAL_FAILURE(RawSession(fd, "0 4", lsn));
     auto t0 = Clock::now();
-    auto sent = Words(listener_->Cmd("send " + done[1] + " 10000 64000", 20000));
+    auto sent = Words(listener_->Cmd("send " + lsn + " 10000 64000", 20000));
     auto took = Clock::now() - t0;
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], "0x05");
@@ -265,16 +275,9 @@ TEST_F(HostilePeers, PeerThatStopsReadingEndsTheSendWithinItsTimeOut) {
 // into the next header, with keep-alives and an empty message between them: every receive
 // still takes exactly one message, unaltered, however much of the next header came with it.
 TEST_F(HostilePeers, MessagesWrittenInPiecesCutAnywhereArriveWhole) {
-    ASSERT_EQ(Words(listener_->Cmd("cancel"))[0], "0x00");
-    ASSERT_EQ(listener_->Cmd("listen ZEBSTRESSRECVER ZEBSTRESSSENDER"), "0x00 0xFF");
     int fd = Connect();
-    nb::Bytes request =
-        nb::BuildSessionRequest(NameOf("ZEBSTRESSRECVER"), NameOf("ZEBSTRESSSENDER"));
-    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
-    unsigned char answer[4];
-    ASSERT_EQ(recv(fd, answer, sizeof answer, MSG_WAITALL), 4);
-    auto done = Words(listener_->Cmd("wait 5000"));
-    ASSERT_EQ(done.size(), 3u);
+    std::string lsn;
+    ASSERT_NO_FATAL_FAILURE(RawSession(fd, "0 0", lsn));
     const nb::Bytes keep_alive = {nb::SESSION_KEEP_ALIVE, 0, 0, 0};
     const nb::Bytes empty = {nb::SESSION_MESSAGE, 0, 0, 0};
     constexpr unsigned messages = 24;
@@ -293,7 +296,7 @@ TEST_F(HostilePeers, MessagesWrittenInPiecesCutAnywhereArriveWhole) {
     }
     stream.insert(stream.end(), empty.begin(), empty.end());
     cuts.back() = stream.size();
-    listener_->Send("recv " + done[1] + " " + std::to_string(messages) + " 1000");
+    listener_->Send("recv " + lsn + " " + std::to_string(messages) + " 1000");
     std::size_t from = 0;
     for (std::size_t to : cuts) {
         ASSERT_EQ(send(fd, stream.data() + from, to - from, 0), static_cast<ssize_t>(to - from));
@@ -301,7 +304,7 @@ TEST_F(HostilePeers, MessagesWrittenInPiecesCutAnywhereArriveWhole) {
         usleep(20000); // each piece on its own, after the station read the one before
     }
     EXPECT_EQ(listener_->Read(10000), "0x00 24 0");
-    EXPECT_EQ(listener_->Cmd("recv1 " + done[1] + " 1000"), "0x00 0");
+    EXPECT_EQ(listener_->Cmd("recv1 " + lsn + " 1000"), "0x00 0");
     close(fd);
 }
 
