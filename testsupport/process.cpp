@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -303,6 +304,31 @@ Outcome Process::Finish(int timeoutMs) {
 
 Outcome Run(const std::vector<std::string>& argv, const ProcessOptions& options, int timeoutMs) {
     return Process(argv, options).Finish(timeoutMs);
+}
+
+std::uint64_t BytesReadBy(pid_t pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value && key != "rchar:") {
+    }
+    return key == "rchar:" ? value : 0;
+}
+
+int RunInForeground(std::vector<std::string> words) {
+    std::vector<char*> args = Pointers(words);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGPIPE, SIG_DFL); // the servers' process helpers ignore it; the command must not
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        return 127;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace zebtest

@@ -4,11 +4,13 @@
 #ifndef ZEB_TESTSUPPORT_PROCESS_H
 #define ZEB_TESTSUPPORT_PROCESS_H
 
+#include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace zebtest {
@@ -90,9 +92,24 @@ class Process {
 // Whether the program ended by exit with code; when not, how it ended and its output.
 ::testing::AssertionResult ExitedWith(const Outcome& outcome, int code);
 
+// A program's standard error joined to its standard output, with the settings env.
+inline ProcessOptions JoinedOutput(std::vector<std::string> env = {}) {
+    ProcessOptions options;
+    options.env = std::move(env);
+    options.errorsToOutput = true;
+    return options;
+}
+
 // Runs to the end.
 Outcome Run(const std::vector<std::string>& argv, const ProcessOptions& options = {},
             int timeoutMs = 120000);
+
+// The bytes pid has read from files and sockets so far (rchar of /proc/PID/io); 0 once gone.
+std::uint64_t BytesReadBy(pid_t pid);
+
+// Runs words in the foreground, its output straight to ours, as a shell runs a command: its
+// exit status, 128 + the signal that ended it, or 127 where it cannot be started.
+int RunInForeground(std::vector<std::string> words);
 
 } // namespace zebtest
 

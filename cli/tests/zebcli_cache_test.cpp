@@ -1,6 +1,6 @@
 // zebcli fileio --cache direct where the test file's file system cannot take it: refused
 // before the first pass with the file system named, and nothing run.
-#include "subprocess.h"
+#include "process.h"
 
 #include <gtest/gtest.h>
 
@@ -39,10 +39,11 @@ class ScratchDir {
 TEST(DirectCache, RefusedWhereTheFileSystemRefusesODirect) {
     ScratchDir dir;
     const std::string testFile = (dir.path() / "T.TST").string();
-    zebtest::CommandResult result = zebtest::RunCommand(
+    zebtest::Outcome result = zebtest::Run(
         {"unshare", "--mount", "--propagation", "private", "sh", "-c",
          "mount -t ramfs none \"$0\" 2>/dev/null || exit 99; exec \"$@\"", dir.path().string(),
-         ZEBCLI_PATH, "fileio", testFile, "--cache", "direct", "--from", "4096", "--to", "4096"});
+         ZEBCLI_PATH, "fileio", testFile, "--cache", "direct", "--from", "4096", "--to", "4096"},
+        zebtest::JoinedOutput());
     ASSERT_TRUE(result.exited);
     if (result.code == 99 || (result.code != 0 && result.output.find("unshare") == 0)) {
         GTEST_SKIP() << "no private ramfs mount here (root needed): " << result.output;
@@ -70,11 +71,12 @@ TEST(DirectCache, RefusedWhereTheFileSystemNeedsCoarserAlignment) {
     if (!reported) {
         GTEST_SKIP() << dir.path() << " needs no O_DIRECT alignment coarser than 2 bytes";
     }
-    zebtest::CommandResult type = zebtest::RunCommand({"stat", "-f", "-c", "%T", dir.path()});
+    zebtest::Outcome type = zebtest::Run({"stat", "-f", "-c", "%T", dir.path()});
     ASSERT_EQ(type.code, 0);
     type.output.pop_back();
-    zebtest::CommandResult result = zebtest::RunCommand(
-        {ZEBCLI_PATH, "fileio", testFile, "--cache", "direct", "--from", "4096", "--to", "4096"});
+    zebtest::Outcome result = zebtest::Run(
+        {ZEBCLI_PATH, "fileio", testFile, "--cache", "direct", "--from", "4096", "--to", "4096"},
+        zebtest::JoinedOutput());
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.code, 64);
     EXPECT_EQ(result.output, "zebcli: --cache direct: the test file's file system (" + type.output +

@@ -27,22 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The processes named name in pid's network namespace.
-std::vector<pid_t> ProcessesInNamespaceOf(pid_t pid, const std::string& name) {
-    std::vector<pid_t> found;
-    const fs::path net = fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/net");
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string id = entry.path().filename();
-        std::error_code error;
-        if (id.find_first_not_of("0123456789") == std::string::npos &&
-            zebtest::ReadFile(entry.path() / "comm") == name + "\n" &&
-            fs::read_symlink(entry.path() / "ns/net", error) == net) {
-            found.push_back(std::stoi(id));
-        }
-    }
-    return found;
-}
-
 // One server as the cases see it.
 struct Server {
     std::string url; // of the test file T.TST
@@ -66,13 +50,12 @@ std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
         if (!smb) {
             return std::nullopt;
         }
-        const pid_t holder = std::stoi(smb->Launcher()[2]);
         return Server{"smb://root@127.0.0.1/share/T.TST",
                       {{"smb://root@127.0.0.1/share/W.TST", "logon failure"}},
                       smb->BackingDirectory(),
                       smb->Launcher(),
                       [] { return smb->ServerBytesRead(); },
-                      [holder] { return ProcessesInNamespaceOf(holder, "smbd"); }};
+                      [] { return smb->ServerPids(); }};
     }
     if (!nfs) {
         nfs = zebtest::NfsServer::Start(whyNot);
@@ -114,9 +97,10 @@ class ServerFileIo : public ::testing::TestWithParam<const char*> {
         return command;
     }
     // zebcli fileio on url, the password of the SMB share in PASSWD unless one is given.
-    zebtest::CommandResult FileIo(const std::string& url, const std::vector<std::string>& extra,
-                                  const std::string& password = zebtest::SmbServer::Password()) {
-        return zebtest::RunCommand(Command(url, extra), {"PASSWD=" + password}, 300000);
+    zebtest::Outcome FileIo(const std::string& url, const std::vector<std::string>& extra,
+                            const std::string& password = zebtest::SmbServer::Password()) {
+        return zebtest::Run(Command(url, extra), zebtest::JoinedOutput({"PASSWD=" + password}),
+                            300000);
     }
 
     std::optional<Server> server_;
@@ -125,7 +109,7 @@ class ServerFileIo : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPass) {
-    zebtest::CommandResult sweep =
+    zebtest::Outcome sweep =
         FileIo(server_->url, {"--mode", "Random R & W", "--from", "4000", "--to", "32000", "--inc",
                               "28000", "--iterations", "200"});
     ASSERT_TRUE(sweep.exited);
@@ -149,7 +133,7 @@ TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPas
     std::ofstream(credentials) << "username = root\npassword = " << zebtest::SmbServer::Password()
                                << "\n";
     const std::uint64_t before = server_->bytesRead();
-    zebtest::CommandResult pass =
+    zebtest::Outcome pass =
         FileIo(server_->url,
                {"--mode", "Random Read", "--from", "32000", "--to", "32000", "--iterations", "500",
                 "--authentication-file", credentials.string()},
@@ -172,7 +156,7 @@ TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
         file.seekp(300001);
         file.put('\x07');
     }
-    zebtest::CommandResult second = FileIo(server_->url, pass);
+    zebtest::Outcome second = FileIo(server_->url, pass);
     EXPECT_EQ(second.code, 1) << second.output;
     EXPECT_NE(second.output.find("TESTFILE corrupted, Reconstructing .."), std::string::npos)
         << second.output;
@@ -183,7 +167,7 @@ TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
 // the cause on standard error, nothing made on the server.
 TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
     for (const auto& [url, cause] : server_->refused) {
-        zebtest::CommandResult refused =
+        zebtest::Outcome refused =
             FileIo(url, {"--from", "4000", "--to", "4000"}, "not-the-password");
         EXPECT_NE(refused.output.find("Can not open " + url), std::string::npos) << refused.output;
         EXPECT_NE(refused.output.find(url + ": " + cause), std::string::npos) << refused.output;

@@ -42,12 +42,12 @@ class SmbFileIo : public ::testing::Test {
 
     // zebcli fileio on the share's T.TST with the extra arguments; the JSON summary is kept
     // in the share's backing directory (written there by the server) and returned in *json.
-    zebtest::CommandResult FileIo(const std::vector<std::string>& extra, std::string* json) {
+    zebtest::Outcome FileIo(const std::vector<std::string>& extra, std::string* json) {
         std::vector<std::string> command = {ZEBCLI_PATH, "fileio",
                                             (server_->SharePath() / "T.TST").string(), "--json",
                                             (server_->SharePath() / "run.json").string()};
         command.insert(command.end(), extra.begin(), extra.end());
-        zebtest::CommandResult result = server_->Run(command, 300000);
+        zebtest::Outcome result = server_->Run(command, 300000);
         *json = zebtest::ReadFile(server_->BackingDirectory() / "run.json");
         return result;
     }
@@ -64,7 +64,7 @@ TEST_F(SmbFileIo, DropPassesEveryAccessPatternAtTwoBufferSizes) {
          {"Sequential Read", "Sequential Write", "Sequential R & W", "Random Read", "Random Write",
           "Random R & W", "Overlay Read", "Overlay Write", "Overlay R & W"}) {
         std::string json;
-        zebtest::CommandResult result =
+        zebtest::Outcome result =
             FileIo({"--mode", mode, "--from", "1000", "--to", "32000", "--inc", "31000",
                     "--iterations", "60", "--cache", "drop"},
                    &json);
@@ -82,9 +82,9 @@ TEST_F(SmbFileIo, ServerReadsEveryByteThePassReadsWithDropAndDirect) {
     for (const char* cache : {"drop", "direct"}) {
         std::string json;
         const std::uint64_t before = server_->ServerBytesRead();
-        zebtest::CommandResult result = FileIo({"--mode", "Random Read", "--from", "32000", "--to",
-                                                "32000", "--iterations", "2000", "--cache", cache},
-                                               &json);
+        zebtest::Outcome result = FileIo({"--mode", "Random Read", "--from", "32000", "--to",
+                                          "32000", "--iterations", "2000", "--cache", cache},
+                                         &json);
         const std::uint64_t served = server_->ServerBytesRead() - before;
         ASSERT_TRUE(result.exited) << cache;
         EXPECT_EQ(result.code, 0) << cache << "\n" << result.output;
@@ -113,7 +113,7 @@ TEST_F(SmbFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
     const std::vector<std::string> pass = {
         "--mode", "Sequential Read", "--from", "4000",    "--to",
         "4000",   "--iterations",    "20",     "--cache", "drop"};
-    zebtest::CommandResult first = FileIo(pass, &json);
+    zebtest::Outcome first = FileIo(pass, &json);
     ASSERT_TRUE(first.exited);
     ASSERT_EQ(first.code, 0) << first.output;
     const fs::path copy = server_->BackingDirectory() / "T.TST";
@@ -122,7 +122,7 @@ TEST_F(SmbFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
         file.seekp(300001);
         file.put('\x07');
     }
-    zebtest::CommandResult second = FileIo(pass, &json);
+    zebtest::Outcome second = FileIo(pass, &json);
     ASSERT_TRUE(second.exited);
     EXPECT_EQ(second.code, 1) << second.output;
     EXPECT_NE(second.output.find("TESTFILE corrupted, Reconstructing .."), std::string::npos)

@@ -278,25 +278,21 @@ TEST_F(HostilePeers, MessagesWrittenInPiecesCutAnywhereArriveWhole) {
     int fd = Connect();
     std::string lsn;
     ASSERT_NO_FATAL_FAILURE(RawSession(fd, "0 0", lsn));
-    const nb::Bytes keep_alive = {nb::SESSION_KEEP_ALIVE, 0, 0, 0};
-    const nb::Bytes empty = {nb::SESSION_MESSAGE, 0, 0, 0};
-    constexpr unsigned messages = 24;
-    constexpr std::size_t size = 1000;
     nb::Bytes stream;
     std::vector<std::size_t> cuts; // where each message's piece ends
-    for (unsigned i = 0; i < messages; ++i) {
-        std::vector<unsigned char> body(size);
+    for (unsigned i = 0; i < 24; ++i) {
+        std::vector<unsigned char> body(1000);
         FillMessage(body, i);
-        stream.insert(stream.end(), {nb::SESSION_MESSAGE, 0, size >> 8, size & 0xFF});
+        stream.insert(stream.end(), {nb::SESSION_MESSAGE, 0, 0x03, 0xE8}); // 1000 bytes
         stream.insert(stream.end(), body.begin(), body.end());
         if (i % 3 == 1) {
-            stream.insert(stream.end(), keep_alive.begin(), keep_alive.end());
+            stream.insert(stream.end(), {nb::SESSION_KEEP_ALIVE, 0, 0, 0});
         }
-        cuts.push_back(stream.size() + i % 4 - (i % 5 == 4 ? size / 2 : 0));
+        cuts.push_back(stream.size() + i % 4 - (i % 5 == 4 ? 500 : 0));
     }
-    stream.insert(stream.end(), empty.begin(), empty.end());
+    stream.insert(stream.end(), {nb::SESSION_MESSAGE, 0, 0, 0}); // an empty message
     cuts.back() = stream.size();
-    listener_->Send("recv " + lsn + " " + std::to_string(messages) + " 1000");
+    listener_->Send("recv " + lsn + " 24 1000");
     std::size_t from = 0;
     for (std::size_t to : cuts) {
         ASSERT_EQ(send(fd, stream.data() + from, to - from, 0), static_cast<ssize_t>(to - from));

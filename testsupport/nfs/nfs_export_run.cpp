@@ -5,15 +5,13 @@
 // Exits with the command's status, or 77 (with the reason on standard error) when this
 // machine cannot run the server.
 #include "nfs_server.h"
+#include "process.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -30,17 +28,8 @@ int main(int argc, char** argv) {
     for (const std::string& word : server->Launcher()) {
         launcher += (launcher.empty() ? "" : " ") + word;
     }
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        ::setenv("NFS_LAUNCHER", launcher.c_str(), 1);
-        ::setenv("NFS_EXPORT", server->ExportDirectory().c_str(), 1);
-        execvp(argv[1], argv + 1);
-        _exit(127);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) {
-        return 1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::vector<std::string> words = {"env", "NFS_LAUNCHER=" + launcher,
+                                      "NFS_EXPORT=" + server->ExportDirectory().string()};
+    words.insert(words.end(), argv + 1, argv + argc);
+    return zebtest::RunInForeground(std::move(words));
 }

@@ -3,7 +3,6 @@
 #include "files.h"
 
 #include <csignal>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -79,12 +78,7 @@ pid_t NfsServer::ServerPid() const {
 }
 
 std::uint64_t NfsServer::ServerBytesRead() const {
-    std::istringstream io(ReadFile("/proc/" + std::to_string(ganesha_->Pid()) + "/io"));
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value && key != "rchar:") {
-    }
-    return key == "rchar:" ? value : 0;
+    return BytesReadBy(ganesha_->Pid());
 }
 
 } // namespace zebtest

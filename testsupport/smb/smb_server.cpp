@@ -93,10 +93,11 @@ bool SmbServer::Begin(std::string* whyNot) {
         return false;
     }
     // The password goes in through the same configuration, inside the namespace.
-    CommandResult password = RunCommand(
+    Outcome password = zebtest::Run(
         {"sh", "-c",
          "printf '%s\\n%s\\n' \"$3\" \"$3\" | ip netns exec \"$1\" smbpasswd -c \"$2\" -s -a root",
-         "sh", netns_, conf.string(), kPassword});
+         "sh", netns_, conf.string(), kPassword},
+        zebtest::JoinedOutput());
     if (!password.exited || password.code != 0) {
         *whyNot = "smbpasswd failed: " + password.output;
         return false;
@@ -137,7 +138,7 @@ bool SmbServer::Begin(std::string* whyNot) {
     // smbnetfs finds the server and its share on first use.
     if (!WaitUntil(
             [&] {
-                CommandResult seen = Run({"test", "-d", share_.string()}, 10000);
+                Outcome seen = Run({"test", "-d", share_.string()}, 10000);
                 return seen.exited && seen.code == 0;
             },
             20000)) {
@@ -173,34 +174,33 @@ std::vector<std::string> SmbServer::Launcher() const {
     return {"/usr/bin/nsenter", "-t", std::to_string(holder_->Pid()), "-m", "-n", "--"};
 }
 
-CommandResult SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs) const {
+Outcome SmbServer::Run(const std::vector<std::string>& argv, int timeoutMs) const {
     std::vector<std::string> command = Launcher();
     command.insert(command.end(), argv.begin(), argv.end());
-    return RunCommand(command, {}, timeoutMs);
+    return zebtest::Run(command, zebtest::JoinedOutput(), timeoutMs);
 }
 
 std::string SmbServer::Password() {
     return kPassword;
 }
 
-std::uint64_t SmbServer::ServerBytesRead() const {
-    std::uint64_t total = 0;
-    const pid_t session = smbd_->Pid();
+std::vector<pid_t> SmbServer::ServerPids() const {
+    std::vector<pid_t> found;
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
         const std::string pid = entry.path().filename();
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-            SessionOf(pid) != session) {
-            continue;
+        if (pid.find_first_not_of("0123456789") == std::string::npos &&
+            SessionOf(pid) == smbd_->Pid()) {
+            found.push_back(std::stoi(pid));
         }
-        std::istringstream io(ReadFile("/proc/" + pid + "/io"));
-        std::string key;
-        std::uint64_t value = 0;
-        while (io >> key >> value) {
-            if (key == "rchar:") {
-                total += value;
-            }
-        }
+    }
+    return found;
+}
+
+std::uint64_t SmbServer::ServerBytesRead() const {
+    std::uint64_t total = 0;
+    for (pid_t pid : ServerPids()) {
+        total += BytesReadBy(pid);
     }
     return total;
 }

@@ -8,7 +8,7 @@
 
 #include "files.h"
 #include "netns.h"
-#include "subprocess.h"
+#include "process.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -36,13 +36,14 @@ class SmbServer {
     // the program's path and arguments follow them. The first word is an absolute path.
     std::vector<std::string> Launcher() const;
     // Runs argv there.
-    CommandResult Run(const std::vector<std::string>& argv, int timeoutMs = 120000) const;
+    Outcome Run(const std::vector<std::string>& argv, int timeoutMs = 120000) const;
 
     // The password of the share's user root (the tests hand it to clients in PASSWD).
     static std::string Password();
 
-    // The bytes the server's processes have read from files and sockets (rchar of every
-    // process in smbd's session, the connection's process among them).
+    // The server's processes: those in smbd's session, the connections' processes among them.
+    std::vector<pid_t> ServerPids() const;
+    // The bytes they have read from files and sockets (rchar).
     std::uint64_t ServerBytesRead() const;
 
   private:
