@@ -58,7 +58,8 @@ std::optional<std::string> LibraryUrl(std::string_view url) {
     const std::string_view rest = url.substr(scheme.size());
     const std::string_view server = rest.substr(0, rest.find_first_of("/?"));
     const std::size_t colon = server.rfind(':');
-    if (colon == std::string_view::npos) {
+    const std::size_t bracket = server.rfind(']'); // the colons of [IPv6] are no port's
+    if (colon == std::string_view::npos || (bracket != std::string_view::npos && colon < bracket)) {
         return std::string(url);
     }
     const std::string_view port = server.substr(colon + 1);
