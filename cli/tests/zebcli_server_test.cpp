@@ -170,7 +170,9 @@ TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
         zebtest::Outcome refused =
             FileIo(url, {"--from", "4000", "--to", "4000"}, "not-the-password");
         EXPECT_NE(refused.output.find("Can not open " + url), std::string::npos) << refused.output;
-        EXPECT_NE(refused.output.find(url + ": " + cause), std::string::npos) << refused.output;
+        EXPECT_NE(refused.output.find(std::string(url).append(": ").append(cause)),
+                  std::string::npos)
+            << refused.output;
         EXPECT_EQ(refused.output.find("not-the-password"), std::string::npos);
         EXPECT_FALSE(fs::exists(server_->backing / "W.TST")) << url;
     }
