@@ -2,7 +2,7 @@
 // against real servers in network namespaces of their own: smbd and nfs-ganesha. The same
 // cases run through both.
 #include "files.h"
-#include "nfs_server.h"
+#include "servers.h"
 #include "smb_server.h"
 
 #include <nlohmann/json.hpp>
@@ -27,61 +27,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One server as the cases see it.
-struct Server {
-    std::string url; // of the test file T.TST
-    // URLs of W.TST refused at the open (a wrong password, a missing export, a port where no
-    // server listens or that is none), each with the cause it names on standard error.
-    std::vector<std::pair<std::string, std::string>> refused;
-    fs::path backing; // the server's own copy of the files
-    std::vector<std::string> launcher;
-    std::function<std::uint64_t()> bytesRead;
-    std::function<std::vector<pid_t>()> processes;
-};
+using zebcli_test::Server;
 
-std::shared_ptr<zebtest::SmbServer> smb;
-std::shared_ptr<zebtest::NfsServer> nfs;
-
-std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
-    if (backend == "smb") {
-        if (!smb) {
-            smb = zebtest::SmbServer::Start(whyNot);
-        }
-        if (!smb) {
-            return std::nullopt;
-        }
-        return Server{"smb://root@127.0.0.1/share/T.TST",
-                      {{"smb://root@127.0.0.1/share/W.TST", "logon failure"}},
-                      smb->BackingDirectory(),
-                      smb->Launcher(),
-                      [] { return smb->ServerBytesRead(); },
-                      [] { return smb->ServerPids(); }};
-    }
-    if (!nfs) {
-        nfs = zebtest::NfsServer::Start(whyNot);
-    }
-    if (!nfs) {
-        return std::nullopt;
-    }
-    return Server{"nfs://127.0.0.1:2049/zeb/T.TST",
-                  {{"nfs://127.0.0.1/none/W.TST", "mount"},
-                   {"nfs://127.0.0.1:2050/zeb/W.TST", "mount: the server cannot be reached"},
-                   {"nfs://127.0.0.1:0/zeb/W.TST", "the port is not a number from 1 to 65535"}},
-                  nfs->ExportDirectory(),
-                  nfs->Launcher(),
-                  [] { return nfs->ServerBytesRead(); },
-                  [] { return std::vector<pid_t>{nfs->ServerPid()}; }};
-}
-
-class ServerFileIo : public ::testing::TestWithParam<const char*> {
+// zebcli fileio against one of the servers, its results in a JSON file of the test's own.
+class ServerTest : public ::testing::Test {
   protected:
-    static void TearDownTestSuite() {
-        smb.reset();
-        nfs.reset();
-    }
-    void SetUp() override {
+    static void TearDownTestSuite() { zebcli_test::EndServers(); }
+    // The server of backend, or the test skipped with the reason.
+    void Use(const std::string& backend) {
         std::string whyNot;
-        server_ = Started(GetParam(), &whyNot);
+        server_ = zebcli_test::Started(backend, &whyNot);
         if (!server_) {
             GTEST_SKIP() << whyNot;
         }
@@ -106,6 +61,11 @@ class ServerFileIo : public ::testing::TestWithParam<const char*> {
     std::optional<Server> server_;
     fs::path json_ =
         fs::temp_directory_path() / ("zebcli-server-" + std::to_string(getpid()) + ".json");
+};
+
+class ServerFileIo : public ServerTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override { Use(GetParam()); }
 };
 
 TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPass) {
@@ -191,18 +151,12 @@ TEST_P(ServerFileIo, ServerStoppedDuringAPassEndsItWithReportsInBoundedTime) {
                                                 "4000", "--iterations", "32000"}),
                          options);
     ASSERT_TRUE(run.ReadUntil("Test File:", 30000)) << run.Output();
-    const std::vector<pid_t> frozen = server_->processes();
-    ASSERT_FALSE(frozen.empty());
-    for (pid_t pid : frozen) {
-        kill(pid, SIGSTOP);
-    }
+    server_->stop();
     const auto stopped = std::chrono::steady_clock::now();
     const bool ended = run.ReadUntil("File I/O Failed\n", 120000);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
-    for (pid_t pid : frozen) {
-        kill(pid, SIGCONT);
-    }
+    server_->resume();
     EXPECT_TRUE(ended) << run.Output();
     EXPECT_NE(run.Output().find("WRITE_ERROR at offset"), std::string::npos) << run.Output();
     EXPECT_NE(run.Output().find("READ_ERROR at offset"), std::string::npos) << run.Output();
