@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -163,6 +165,47 @@ TEST_P(ServerFileIo, ServerStoppedDuringAPassEndsItWithReportsInBoundedTime) {
     std::printf("[ %s ] the pass ended %.1f s after the server stopped\n", GetParam(), seconds);
     EXPECT_LT(seconds, 20.0); // the bound the README states
     run.Finish(60000);
+}
+
+class SmbLogon : public ServerTest {
+  protected:
+    void SetUp() override { Use("smb"); }
+};
+
+// An authentication file's user logs on where the URL names none, though it is not the login
+// user: the share's second user makes the test file as the system user it works as. The same
+// file with a user the server does not know is refused, and nothing is made.
+TEST_F(SmbLogon, TheAuthenticationFilesUserCountsWhereTheUrlNamesNone) {
+    const zebtest::SmbServer::Account other = zebtest::SmbServer::OtherUser();
+    const passwd* account = getpwnam(other.systemUser.c_str());
+    ASSERT_NE(account, nullptr) << other.systemUser;
+    const uid_t owner = account->pw_uid;
+    const fs::path credentials =
+        fs::temp_directory_path() / ("zebcli-logon-" + std::to_string(getpid()));
+    const std::string url = "smb://127.0.0.1/share/U.TST";
+    const fs::path made = server_->backing / "U.TST";
+    for (const auto& [user, logsOn] :
+         {std::pair<std::string, bool>{other.name, true}, {"zebstranger", false}}) {
+        std::ofstream(credentials)
+            << "username = " << user << "\npassword = " << other.password << "\n";
+        zebtest::Outcome pass =
+            FileIo(url,
+                   {"--mode", "Random Write", "--from", "4000", "--to", "4000", "--iterations",
+                    "20", "--authentication-file", credentials.string()},
+                   "");
+        struct stat st {};
+        if (logsOn) {
+            EXPECT_TRUE(zebtest::ExitedWith(pass, 0)) << user;
+            ASSERT_EQ(stat(made.c_str(), &st), 0) << pass.output;
+            EXPECT_EQ(st.st_uid, owner)
+                << "made by uid " << st.st_uid << ", not by " << other.systemUser;
+        } else {
+            EXPECT_NE(pass.output.find(url + ": logon failure"), std::string::npos) << pass.output;
+            EXPECT_NE(stat(made.c_str(), &st), 0) << user << " made " << made;
+        }
+        fs::remove(made);
+    }
+    fs::remove(credentials);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerFileIo, ::testing::Values("smb", "nfs"),
