@@ -34,6 +34,20 @@ std::string Configuration(const fs::path& scratch, const fs::path& exported) {
            "Transports = TCP; SecType = sys; FSAL { Name = VFS; } }\n";
 }
 
+// The lines of ganesha's log that say why it could not export (its file system layer's),
+// without their time stamps.
+std::string FileSystemErrors(const std::string& log) {
+    std::string found;
+    for (const std::string& line : Lines(log)) {
+        const std::size_t at = line.find(" :FSAL :");
+        if (at != std::string::npos) {
+            found +=
+                "; " + line.substr(line.find("] ") != std::string::npos ? line.find("] ") + 2 : 0);
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 std::unique_ptr<NfsServer> NfsServer::Start(std::string* whyNot) {
@@ -72,14 +86,14 @@ bool NfsServer::StartGanesha(std::string* whyNot) {
         *whyNot = "ganesha did not listen on port 2049: " + ReadFile(scratch_ / "ganesha.log");
         return false;
     }
-    // Listening is not serving: where ganesha cannot export the directory, it listens and
-    // refuses every mount.
+    // Listening is not serving: where ganesha cannot export the directory (in a chroot
+    // without /etc/mtab, say), it listens and refuses every mount.
     std::string refused;
-    if (WaitUntil([&] { return (refused = MountExport()).empty(); }, 10000, 200)) {
+    if (WaitUntil([&] { return (refused = MountExport()).empty(); }, 3000, 200)) {
         return true;
     }
-    *whyNot = "ganesha listens but its export cannot be mounted (" + refused +
-              "); its log: " + ReadFile(scratch_ / "ganesha.log");
+    *whyNot = "ganesha listens but its export cannot be mounted (" + refused + ")" +
+              FileSystemErrors(ReadFile(scratch_ / "ganesha.log"));
     return false;
 }
 
