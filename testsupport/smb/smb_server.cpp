@@ -102,11 +102,11 @@ bool SmbServer::Begin(std::string* whyNot, SmbServerOptions options) {
     for (const auto& [user, password] :
          {std::pair<std::string, std::string>{"root", kPassword},
           std::pair<std::string, std::string>{other.systemUser, other.password}}) {
-        Outcome added = zebtest::Run({"sh", "-c",
-                                      "printf '%s\\n%s\\n' \"$3\" \"$3\" | ip netns exec \"$1\" "
-                                      "smbpasswd -c \"$2\" -s -a \"$4\"",
-                                      "sh", netns_, conf_.string(), password, user},
-                                     zebtest::JoinedOutput());
+        const std::string script = "printf '%s\\n%s\\n' \"$3\" \"$3\" | "
+                                   "ip netns exec \"$1\" smbpasswd -c \"$2\" -s -a \"$4\"";
+        Outcome added =
+            zebtest::Run({"sh", "-c", script, "sh", netns_, conf_.string(), password, user},
+                         zebtest::JoinedOutput());
         if (!added.exited || added.code != 0) {
             *whyNot = "smbpasswd failed for " + user + ": " + added.output;
             return false;
@@ -149,13 +149,11 @@ bool SmbServer::Mount(std::string* whyNot) {
     holder.input = true;
     holder.env = {"HOME=" + home.string()};
     holder.errorsToOutput = true;
+    const std::string script = "smbnetfs \"$1\" -o config=\"$2\" || exit 1; echo mounted; exec cat";
     holder_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", netns_, "unshare", "--mount",
-                                 "--propagation", "private", "sh", "-c",
-                                 "smbnetfs \"$1\" -o config=\"$2\" || exit 1; echo mounted; "
-                                 "exec cat",
-                                 "sh", mountPoint_.string(),
-                                 (home / ".smb" / "smbnetfs.conf").string()},
+                                 "--propagation", "private", "sh", "-c", script, "sh",
+                                 mountPoint_.string(), (home / ".smb" / "smbnetfs.conf").string()},
         holder);
     if (holder_->ReadLine(20000) != "mounted") {
         *whyNot = "smbnetfs did not mount the share: " + holder_->Output();
