@@ -53,6 +53,14 @@ for ((i = 1; i <= $#; i++)); do
     USER_ARGS+=("$word")
     ;;
   -h | --help)
+    shown=()
+    for default in "${DEFAULTS[@]}"; do
+      [[ $default != *' '* ]] || default="\"$default\""
+      shown+=("$default")
+    done
+    echo "A file I/O sweep through zebcli fileio with these defaults, each replaced by an option"
+    echo "of the same name: ${shown[*]} and a temporary test file. Results in $RESULTS/."
+    echo
     printf '%s\n' "$HELP"
     exit 0
     ;;
@@ -107,8 +115,7 @@ for ((n = 2; ; n++)); do
   OUT=$RESULTS/$stamp-$n
 done
 
-echo "No display: a file I/O sweep through zebcli${SCRATCH:+ on $SCRATCH/TESTFILE.TST}," \
-  "results in $OUT/"
+echo "A file I/O sweep through zebcli${SCRATCH:+ on $SCRATCH/TESTFILE.TST}, results in $OUT/"
 status=0
 (cd "$OUT" && exec "$ZEBCLI" fileio "${ARGS[@]}" "${USER_ARGS[@]}") || status=$?
 
