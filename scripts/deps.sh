@@ -12,8 +12,9 @@
 set -euo pipefail
 
 RUN=(
-  # The C++20 compiler, the build system and pkg-config, which finds the two client libraries.
-  build-essential cmake ninja-build pkg-config
+  # The C and C++20 compilers (gcc and g++ 12), the build system and pkg-config, which finds
+  # the two client libraries. Not build-essential, which brings the packaging tools too.
+  g++ cmake ninja-build pkg-config
   # The engine's own SMB and NFS clients (smb:// and nfs:// test files).
   libsmbclient-dev libnfs-dev
   # zebcli: its command line and its JSON results.
@@ -46,8 +47,9 @@ TEST=(
 )
 
 PACKAGE=(
-  # The Debian packages' build and lintian's check of them.
-  debhelper dpkg-dev fakeroot lintian
+  # The Debian packages' build (dpkg-buildpackage takes build-essential as given) and
+  # lintian's check of them.
+  build-essential debhelper dpkg-dev fakeroot lintian
   # The checks of the desktop entry and the software-centre description.
   desktop-file-utils appstream
   # A fresh Debian 12 root to install the packages in.
