@@ -148,6 +148,7 @@ TEST(RandomGenerator, FifteenBitDrawsOfTheLinearCongruence) {
 }
 
 TEST(PairPattern, FillAndCheckAtEveryKindOfPosition) {
+    const Scratch scratch; // report.txt goes here
     EXPECT_TRUE(InChildPasses([] {
         FillPairPattern(65534);
         EXPECT_EQ(PatternBuffer[0], 32);
@@ -181,6 +182,8 @@ TEST(PairPattern, FillAndCheckAtEveryKindOfPosition) {
         PatternBuffer[40] ^= 1;
         EXPECT_EQ(CheckPairs(100), 21u);
     }));
+    EXPECT_EQ(ReadLines(scratch.Path("report.txt")),
+              (Texts{"BYTES_DO_NOT_MISMATCH + expected \xD4 actual \xD5", ""}));
 }
 
 TEST_F(TestFileCheck, CorruptPairIsReportedAndTheFileRebuilt) {
