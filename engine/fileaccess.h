@@ -71,4 +71,9 @@ bool ReadRemoteCredentials(RemoteCredentials& credentials);
 // and write); a handle whose request failed this way fails every later request at once.
 constexpr int REMOTE_TIMEOUT_MS = 5000;
 
+// A pass whose transfers of the test file have all failed for this long gives up on the file
+// as on a lost server, whatever its backend (a local path on a mount whose server is gone
+// fails slowly, request by request, and never says it is lost).
+constexpr int FAILING_TRANSFERS_LIMIT_MS = REMOTE_TIMEOUT_MS;
+
 #endif

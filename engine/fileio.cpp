@@ -86,7 +86,8 @@ struct TestFile {
     std::uint64_t began = 0;
     std::uint64_t ended = 0;
     char cause[128] = "";
-    char shownCause[128] = ""; // the last cause shown on standard error
+    char shownCause[128] = "";      // the last cause shown on standard error
+    std::int64_t failingSince = -1; // when the transfers began to fail, one after another
 
     ssize_t Transfer(bool write, unsigned size) {
         if (observed) {
@@ -154,7 +155,22 @@ struct TestFile {
                      cause);
         std::fflush(stderr);
     }
-    bool Lost() { return access.lost(handle); }
+    // After a transfer that was good or not: whether the file is given up, its server lost
+    // or every transfer failing for FAILING_TRANSFERS_LIMIT_MS.
+    bool GivenUp(bool ok) {
+        if (ok) {
+            failingSince = -1;
+            return false;
+        }
+        if (access.lost(handle)) {
+            return true;
+        }
+        const std::int64_t now = MonotonicNanoseconds();
+        if (failingSince < 0) {
+            failingSince = now;
+        }
+        return now - failingSince >= std::int64_t{FAILING_TRANSFERS_LIMIT_MS} * 1000000;
+    }
     void Close() { access.close(handle); }
 };
 
@@ -213,8 +229,8 @@ bool Check(unsigned b, const char* text, off_t offset) {
 }
 
 // After a sequential block: back to the start at the end of the file. A size that cannot be
-// read is a failure at value; the read starts over then too.
-void RewindAtEnd(TestFile& file, off_t& r, const char* text) {
+// read is a failure at r (false); the read starts over then too.
+bool RewindAtEnd(TestFile& file, off_t& r, const char* text) {
     const End end = file.AtEnd();
     if (end == End::Unknown) {
         file.Show("size query", file.pos);
@@ -224,17 +240,19 @@ void RewindAtEnd(TestFile& file, off_t& r, const char* text) {
         file.Seek(0);
         r = 0;
     }
+    return end != End::Unknown;
 }
 
 // One pass's loop over the iterations in the given mode. A transfer that loses the file's
-// server ends the loop: every later request of the file would fail at once.
+// server ends the loop (every later request of the file would fail at once), and so do
+// transfers that have done nothing but fail for FAILING_TRANSFERS_LIMIT_MS.
 void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iterations) {
     const unsigned blockCount = TEST_REGION / b;
     const unsigned randomRange = blockCount % 65536; // the block count's low 16 bits
     const ModeDetails& details = DetailFormats[mode < 9 ? mode : 0];
     off_t r = 0;
     off_t p = OVERLAY_POSITION;
-    const auto lost = [&](bool ok) { return !ok && file.Lost(); };
+    const auto lost = [&](bool ok) { return file.GivenUp(ok); };
 
     for (unsigned i = 0; i < iterations; ++i) {
         switch (mode) {
@@ -247,7 +265,9 @@ void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iteration
                 Check(b, details.verify, r);
             }
             r += b;
-            RewindAtEnd(file, r, details.read);
+            if (!RewindAtEnd(file, r, details.read) && lost(false)) {
+                return;
+            }
             break;
         }
         case SEQUENTIAL_WRITE: {
@@ -279,7 +299,9 @@ void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iteration
                 std::exit(1);
             }
             r += b;
-            RewindAtEnd(file, r, details.read);
+            if (!RewindAtEnd(file, r, details.read) && lost(false)) {
+                return;
+            }
             break;
         }
         case RANDOM_READ:
