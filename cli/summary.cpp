@@ -118,9 +118,23 @@ Json Run(const Options& options, const RunRecord& run) {
     Put(r, "engine_result", run.engineResult);
     r["result_code"] = run.resultCode;
     r["elapsed_seconds"] = run.elapsedSeconds;
-    Put(r, "bytes_read", run.bytesRead);
-    Put(r, "bytes_written", run.bytesWritten);
+    if (!run.engineVerdict.empty()) {
+        r["engine_verdict"] = run.engineVerdict;
+    }
+    Put(r, "process_bytes_read", run.processBytesRead);
+    Put(r, "process_bytes_written", run.processBytesWritten);
     Put(r, "operations", run.operations);
+    Put(r, "failed_operations", run.failedOperations);
+    for (const auto& [name, counts] : {std::pair{"reads", &run.reads}, {"writes", &run.writes}}) {
+        if (*counts) {
+            r[name] = {{"operations", (*counts)->operations},
+                       {"failed", (*counts)->failed},
+                       {"bytes", (*counts)->bytes}};
+        }
+    }
+    if (!run.cause.empty()) {
+        r["cause"] = BoardUtf8(run.cause);
+    }
     Put(r, "blocks", run.blocks);
     Put(r, "bytes", run.transferBytes);
     Put(r, "transfer_seconds", run.transferSeconds);
@@ -317,15 +331,17 @@ std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& run
     std::string out;
     if (options.command == Command::FileIo) {
         out = Row({"buffer_size", "mode", "iterations", "start", "outcome", "result_code",
-                   "elapsed_seconds", "bytes_read", "bytes_written", "operations", "bytes",
-                   "transfer_seconds", "bytes_per_second", "operations_per_second"});
+                   "elapsed_seconds", "process_bytes_read", "process_bytes_written", "operations",
+                   "bytes", "transfer_seconds", "bytes_per_second", "operations_per_second",
+                   "failed_operations", "engine_verdict"});
         for (const RunRecord& r : runs) {
             out += Row({Cell(r.bufferSize), CsvText(options.modeText),
                         std::to_string(options.iteration), r.start, CsvText(r.outcome),
-                        std::to_string(r.resultCode), Number(r.elapsedSeconds), Cell(r.bytesRead),
-                        Cell(r.bytesWritten), Cell(r.operations), Cell(r.transferBytes),
-                        Cell(r.transferSeconds), Rate(r.BytesPerSecond()),
-                        Rate(r.OperationsPerSecond())});
+                        std::to_string(r.resultCode), Number(r.elapsedSeconds),
+                        Cell(r.processBytesRead), Cell(r.processBytesWritten), Cell(r.operations),
+                        Cell(r.transferBytes), Cell(r.transferSeconds), Rate(r.BytesPerSecond()),
+                        Rate(r.OperationsPerSecond()), Cell(r.failedOperations),
+                        CsvText(r.engineVerdict)});
         }
         return out;
     }

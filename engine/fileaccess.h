@@ -30,6 +30,14 @@ struct FileAccess {
     // Why the last open of this backend failed, in words, for one line on standard error;
     // nullptr where the error number says it all (local files).
     const char* (*openFailure)();
+    // Whether the file's server is lost: a request failed in a way that fails every later
+    // request of the file at once (the connection is gone). Local files never are.
+    bool (*lost)(TestFileHandle* file);
+    // The cause of a failed transfer or size query of the file, which set errno to error, in
+    // words.
+    const char* (*failure)(TestFileHandle* file, int error);
+    // Removes the file at path: 0, or -1 with errno.
+    int (*remove)(const char* path);
 };
 
 // path as messages may show it: a password in an URL's user part ("smb://user:pw@server/...",
@@ -62,5 +70,10 @@ bool ReadRemoteCredentials(RemoteCredentials& credentials);
 // Each remote request waits at most this long for the server (connect, logon, every read
 // and write); a handle whose request failed this way fails every later request at once.
 constexpr int REMOTE_TIMEOUT_MS = 5000;
+
+// A pass whose transfers of the test file have all failed for this long gives up on the file
+// as on a lost server, whatever its backend (a local path on a mount whose server is gone
+// fails slowly, request by request, and never says it is lost).
+constexpr int FAILING_TRANSFERS_LIMIT_MS = REMOTE_TIMEOUT_MS;
 
 #endif

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 struct TestFileHandle {
     nfs_context* nfs;
@@ -31,8 +32,24 @@ char Failure[256];
 // unusable: automatic reconnection is off).
 bool LostServer(int error) {
     return error == ETIMEDOUT || error == ECONNRESET || error == ECONNABORTED || error == EPIPE ||
-           error == ENOTCONN || error == ECONNREFUSED || error == EHOSTUNREACH ||
-           error == ENETUNREACH || error == EIO;
+           error == ENETRESET || error == ENOTCONN || error == ECONNREFUSED ||
+           error == EHOSTUNREACH || error == ENETUNREACH || error == EIO;
+}
+
+// Ends a client context. One whose server was lost is not destroyed: a synchronous call that
+// failed that way can leave its request queued with the caller's stack frame as its data,
+// and destroying the context cancels it, calling back into memory long gone (libnfs 4.0
+// crashes there). Its socket is closed and the rest, a few kilobytes, is left; a process
+// loses at most one such context per handle whose server it lost.
+void EndContext(nfs_context* nfs, bool lost) {
+    if (!lost) {
+        nfs_destroy_context(nfs);
+        return;
+    }
+    const int fd = nfs_get_fd(nfs);
+    if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
@@ -44,7 +61,7 @@ TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
     }
     std::snprintf(Failure, sizeof Failure, "%s: %s", step, text);
     if (nfs != nullptr) {
-        nfs_destroy_context(nfs);
+        EndContext(nfs, LostServer(error));
     }
     errno = error;
     return nullptr;
@@ -75,7 +92,9 @@ std::optional<std::string> LibraryUrl(std::string_view url) {
     return moved;
 }
 
-TestFileHandle* Open(const char* path, int flags) {
+// A client context mounted on the export of path, with the URL as the library read it; nullptr
+// with the failure noted.
+nfs_context* Connect(const char* path, nfs_url** parsed) {
     const std::optional<std::string> libraryUrl = LibraryUrl(path);
     if (!libraryUrl) {
         std::snprintf(Failure, sizeof Failure, "the port is not a number from 1 to 65535");
@@ -84,7 +103,8 @@ TestFileHandle* Open(const char* path, int flags) {
     }
     nfs_context* nfs = nfs_init_context();
     if (nfs == nullptr) {
-        return Fail(nullptr, ENOMEM, "no NFS client");
+        Fail(nullptr, ENOMEM, "no NFS client");
+        return nullptr;
     }
     nfs_set_version(nfs, NFS_V4);
     nfs_set_timeout(nfs, REMOTE_TIMEOUT_MS);
@@ -92,13 +112,26 @@ TestFileHandle* Open(const char* path, int flags) {
     // The URL's own settings (?version=3) override the defaults above.
     nfs_url* url = nfs_parse_url_full(nfs, libraryUrl->c_str());
     if (url == nullptr) {
-        return Fail(nfs, EINVAL, "not an NFS URL of a file");
+        Fail(nfs, EINVAL, "not an NFS URL of a file");
+        return nullptr;
     }
-    int rc = nfs_mount(nfs, url->server, url->path);
+    const int rc = nfs_mount(nfs, url->server, url->path);
     if (rc != 0) {
         nfs_destroy_url(url);
-        return Fail(nfs, rc == -EINTR ? ETIMEDOUT : -rc, "mount");
+        Fail(nfs, rc == -EINTR ? ETIMEDOUT : -rc, "mount");
+        return nullptr;
     }
+    *parsed = url;
+    return nfs;
+}
+
+TestFileHandle* Open(const char* path, int flags) {
+    nfs_url* url = nullptr;
+    nfs_context* nfs = Connect(path, &url);
+    if (nfs == nullptr) {
+        return nullptr;
+    }
+    int rc = 0;
     nfsfh* file = nullptr;
     const int access = flags & O_ACCMODE;
     if ((flags & O_EXCL) != 0) {
@@ -221,17 +254,12 @@ int Truncate(TestFileHandle* file, off_t length) {
         Result(file, nfs_ftruncate(file->nfs, file->file, static_cast<std::uint64_t>(length))));
 }
 
-void Closed(int, nfs_context*, void*, void*) {}
-
-// A handle whose server is gone is not waited for again: its close is only queued, and
-// destroying the context cancels it (which frees the library's file handle).
+// A handle whose server is gone is not waited for again: it is not closed at the server.
 void Close(TestFileHandle* file) {
     if (file->lostWith == 0) {
         nfs_close(file->nfs, file->file);
-    } else {
-        nfs_close_async(file->nfs, file->file, Closed, nullptr);
     }
-    nfs_destroy_context(file->nfs);
+    EndContext(file->nfs, file->lostWith != 0);
     delete file;
 }
 
@@ -239,6 +267,42 @@ const char* OpenFailure() {
     return Failure;
 }
 
+int Remove(const char* path) {
+    nfs_url* url = nullptr;
+    nfs_context* nfs = Connect(path, &url);
+    if (nfs == nullptr) {
+        return -1;
+    }
+    const int rc = nfs_unlink(nfs, url->file);
+    nfs_destroy_url(url);
+    EndContext(nfs, rc < 0 && LostServer(-rc));
+    if (rc != 0) {
+        errno = -rc;
+        return -1;
+    }
+    return 0;
+}
+
+bool IsLost(TestFileHandle* file) {
+    return file->lostWith != 0;
+}
+
+// A failed transfer's cause: the client library's own words where it has some.
+const char* TransferFailure(TestFileHandle* file, int error) {
+    const char* text = nfs_get_error(file->nfs);
+    if (error == ETIMEDOUT) {
+        return "the server does not answer";
+    }
+    if (text == nullptr || text[0] == '\0') {
+        return std::strerror(error);
+    }
+    if (std::strcmp(text, "nfs_service failed") == 0) {
+        return "the server cannot be reached or closed the connection"; // libnfs's words for it
+    }
+    return text;
+}
+
 } // namespace
 
-const FileAccess NfsFileAccess = {"nfs", Open, ReadAt, WriteAt, Size, Truncate, Close, OpenFailure};
+const FileAccess NfsFileAccess = {"nfs", Open,        ReadAt, WriteAt,         Size,  Truncate,
+                                  Close, OpenFailure, IsLost, TransferFailure, Remove};

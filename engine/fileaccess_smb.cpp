@@ -60,8 +60,8 @@ SMBCCTX* Client() {
 // handle would wait for it again.
 bool LostServer(int error) {
     return error == ETIMEDOUT || error == ECONNRESET || error == ECONNABORTED || error == EPIPE ||
-           error == ENOTCONN || error == ECONNREFUSED || error == EHOSTUNREACH ||
-           error == ENETUNREACH;
+           error == ENETRESET || error == ENOTCONN || error == ECONNREFUSED ||
+           error == EHOSTUNREACH || error == ENETUNREACH;
 }
 
 const char* Cause(int error) {
@@ -221,6 +221,37 @@ const char* OpenFailure() {
     return Failure;
 }
 
+bool IsLost(TestFileHandle* file) {
+    return file->lostWith != 0;
+}
+
+// A failed transfer's errno in the words of an SMB client.
+const char* TransferFailure(TestFileHandle*, int error) {
+    switch (error) {
+    case ECONNRESET:
+    case ENETRESET:
+    case ECONNABORTED:
+    case EPIPE:
+    case ENOTCONN:
+        return "the server closed the connection";
+    case ETIMEDOUT:
+        return "the server does not answer";
+    case ENOSPC:
+        return "the share is full";
+    case EACCES:
+    case EPERM:
+        return "access denied";
+    default:
+        return std::strerror(error);
+    }
+}
+
+int Remove(const char* path) {
+    SMBCCTX* context = Client();
+    return context == nullptr ? -1 : smbc_getFunctionUnlink(context)(context, path);
+}
+
 } // namespace
 
-const FileAccess SmbFileAccess = {"smb", Open, ReadAt, WriteAt, Size, Truncate, Close, OpenFailure};
+const FileAccess SmbFileAccess = {"smb", Open,        ReadAt, WriteAt,         Size,  Truncate,
+                                  Close, OpenFailure, IsLost, TransferFailure, Remove};

@@ -91,8 +91,9 @@ TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
     const std::vector<std::string> csv = zebtest::ReadLines(dir.path() / "sweep.csv");
     ASSERT_EQ(csv.size(), 4u);
     EXPECT_EQ(csv[0], "buffer_size,mode,iterations,start,outcome,result_code,elapsed_seconds,"
-                      "bytes_read,bytes_written,operations,bytes,transfer_seconds,"
-                      "bytes_per_second,operations_per_second\r");
+                      "process_bytes_read,process_bytes_written,operations,bytes,"
+                      "transfer_seconds,bytes_per_second,operations_per_second,"
+                      "failed_operations,engine_verdict\r");
     ASSERT_EQ(json["runs"].size(), 3u);
     for (unsigned i = 0; i < 3; ++i) {
         const auto& pass = json["runs"][i];
@@ -103,7 +104,11 @@ TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
         EXPECT_EQ(pass["result_code"], 3);
         EXPECT_EQ(pass["operations"], 8);
         EXPECT_EQ(pass["bytes"], 8 * size);
-        EXPECT_GE(pass["bytes_read"], 4 * size);
+        EXPECT_GE(pass["process_bytes_read"], 4 * size);
+        EXPECT_EQ(pass["failed_operations"], 0);
+        EXPECT_EQ(pass["reads"],
+                  nlohmann::json({{"operations", 4}, {"failed", 0}, {"bytes", 4 * size}}));
+        EXPECT_EQ(pass["engine_verdict"], "File I/O Passed");
         const double seconds = pass["transfer_seconds"];
         EXPECT_GT(seconds, 0);
         EXPECT_LE(seconds, pass["elapsed_seconds"].get<double>());
@@ -149,6 +154,32 @@ TEST(FileIoSweep, AnUnopenableTestFileFailsAndQuietStillShowsWhy) {
 
 // The log the engine wrote, then a record cut short by a full disk of an older writer, more
 // of the engine's records and two stray bytes: every whole record is decoded.
+// A test file that is not 1,048,544 bytes of good pairs (empty, cut to whole chunks, or with
+// a broken byte) fails the pass that finds it and is rebuilt; the next pass, with no failure
+// of its own, passes, though the engine's verdict stays "failed" for the rest of the process.
+TEST(FileIoSweep, BadTestFileFailsItsPassAloneAndIsRebuilt) {
+    const std::string good = zebtest::EngineTestFile();
+    const std::vector<std::pair<const char*, std::string>> rows = {
+        {"empty", ""},
+        {"cut to 8 chunks", good.substr(0, 8 * 65534)},
+        {"one byte broken", good.substr(0, 300001) + '\x07' + good.substr(300002)}};
+    for (const auto& [name, bytes] : rows) {
+        TempDir dir;
+        zebtest::WriteFile(dir.path() / "z.tst", bytes);
+        const Outcome run = Zebcli({"fileio", "z.tst", "--mode", "0", "--from", "4000", "--to",
+                                    "4008", "--inc", "8", "--iterations", "20", "--json", "r.json"},
+                                   dir.path());
+        EXPECT_EQ(run.Status(), 1) << name << "\n" << run.output;
+        EXPECT_EQ(ReadFile(dir.path() / "z.tst"), good) << name;
+        const auto passes = nlohmann::json::parse(ReadFile(dir.path() / "r.json"))["runs"];
+        ASSERT_EQ(passes.size(), 2u) << name;
+        EXPECT_EQ(passes[0]["outcome"], "failed") << name;
+        EXPECT_EQ(passes[1]["outcome"], "passed") << name;
+        EXPECT_EQ(passes[1]["engine_verdict"], "File I/O Failed") << name;
+        EXPECT_EQ(passes[1]["bytes"], 20 * 4008) << name;
+    }
+}
+
 TEST(LogDecoder, DecodesTheEnginesRecordsAroundACutRecordAndStrayBytes) {
     TempDir dir;
     const std::vector<std::string> env = LogEnvironment(dir);

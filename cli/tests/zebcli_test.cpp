@@ -130,11 +130,14 @@ TEST(Results, TargetOfTheTestFile) {
     EXPECT_EQ(BoardUtf8("\xdf\x20\xde"), "\xc3\x9f \xc3\x9e");
 }
 
+// A pass is judged by the failures posted during it: the engine's verdict stays "failed" for
+// every pass after the first failure of the process.
 TEST(EngineTexts, FileIoOutcomes) {
-    EXPECT_EQ(FileIoOutcome(100, {"Can not open f"}), "test file not opened");
-    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Passed"}), "passed");
-    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}), "failed");
-    EXPECT_EQ(FileIoOutcome(0, {"Buffer size 1 can not be tested"}), "not run");
+    EXPECT_EQ(FileIoOutcome(100, {"Can not open f"}, 1), "test file not opened");
+    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Passed"}, 0), "passed");
+    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}, 2), "failed");
+    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}, 0), "passed");
+    EXPECT_EQ(FileIoOutcome(0, {"Buffer size 1 can not be tested"}, 1), "not run");
 }
 
 TEST(EngineTexts, ReceiveOutcomes) {

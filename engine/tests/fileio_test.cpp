@@ -219,12 +219,20 @@ TEST_F(TestFileCheck, WrongSizeIsRebuiltToTheRightSize) {
     EXPECT_EQ(std::filesystem::file_size(path), 1048544u);
 }
 
-TEST_F(TestFileCheck, EmptyFileIsAcceptedAsItIs) {
-    WriteFile(path, "");
-    EXPECT_TRUE(Pass(path, 512, 0, 10));
-    EXPECT_EQ(Report(), (Texts{"Checking test file..", "Passed", Heading(path, 512, 0, 10),
-                               "File I/O Passed"}));
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+// An empty file or one of whole chunks but too few is no test file: a pass reading it would
+// pass on data it never read.
+TEST_F(TestFileCheck, EmptyOrCutFileIsRebuiltToTheRightSize) {
+    for (const unsigned chunks : {0u, 8u}) {
+        WriteFile(path, EngineTestFile().substr(0, chunks * 65534));
+        EXPECT_TRUE(Pass(path, 512, 0, 10));
+        EXPECT_EQ(Report(), (Texts{"Checking test file..", "READ_ERROR buffer size mismatch", "",
+                                   "READ_ERROR read past EOF, TESTFILE size invalid", "",
+                                   "VERIFY_ERROR TESTFILE corrupted, Reconstructing ..", "",
+                                   "Passed", Heading(path, 512, 0, 10), "File I/O Failed"}))
+            << chunks;
+        EXPECT_EQ(ReadFile(path), EngineTestFile());
+        std::filesystem::remove(scratch.Path("report.txt"));
+    }
 }
 
 TEST_F(TestFileCheck, FileThatCannotBeReadIsNeverPassed) {
