@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "url.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -108,6 +110,15 @@ int ModeIndex(std::string_view text) {
 }
 
 ParseResult ParseArguments(std::span<const std::string_view> args) {
+    // Before anything else is said about the arguments: no message, result or listing may
+    // repeat a password.
+    for (std::string_view arg : args) {
+        if (url::HoldsPassword(arg)) {
+            return Exit(kExitUsage, "an argument holds an URL with a password (user:password@), "
+                                    "which is never taken: give it in PASSWD or "
+                                    "--authentication-file");
+        }
+    }
     Options o;
     Texts t;
     CLI::App app{"Runs the ZEB LAN stress tests without a window; every message of the engine "
@@ -220,12 +231,8 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         if (o.path.size() > kMaxPathBytes) {
             return Exit(kExitUsage, "the test file's path is longer than 200 bytes");
         }
-        // A password in the URL would stand in every report that names the test file.
-        const std::string authority =
-            o.path.starts_with("smb://") ? o.path.substr(6, o.path.find('/', 6) - 6) : "";
-        if (authority.find(':') < authority.find('@') && authority.find('@') != std::string::npos) {
-            return Exit(kExitUsage, "the test file's URL holds a password: give it in PASSWD or "
-                                    "--authentication-file");
+        if (const url::Parsed parsed = url::Parse(o.path); !parsed.url) {
+            return Exit(kExitUsage, "the test file's URL " + parsed.refusal);
         }
         if (!(error = Store(kFromSize, from, t.from, o.fromSize)) &&
             !(error = Store(kToSize, to, t.to, o.toSize)) &&

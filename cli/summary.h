@@ -48,7 +48,7 @@ struct RunRecord {
 // What a run tested: the backend behind the test file, its server and the cache mode.
 struct TestTarget {
     std::string backend;               // "posix", "smb" or "nfs"
-    std::optional<std::string> server; // the host of an smb:// or nfs:// URL
+    std::optional<std::string> server; // the host of an smb:// or nfs:// URL (IPv6 unbracketed)
     std::string cache;                 // "plain", "direct", "drop"; "none" for smb and nfs
 };
 TestTarget DescribeTarget(const Options& options);
