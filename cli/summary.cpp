@@ -5,12 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace zebcli {
@@ -296,42 +294,6 @@ std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& run
                     CsvText(BoardUtf8(r.engineRate))});
     }
     return out;
-}
-
-std::string WriteWholeFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return "cannot create " + temporary + ": " + std::strerror(errno);
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return "cannot write " + temporary + ": " + std::strerror(error);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    const int syncError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!synced || !closed) {
-        const int error = synced ? errno : syncError;
-        ::unlink(temporary.c_str());
-        return "cannot write " + temporary + ": " + std::strerror(error);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return "cannot rename " + temporary + " to " + path + ": " + std::strerror(error);
-    }
-    return {};
 }
 
 std::string UtcTimestamp() {
