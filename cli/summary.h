@@ -1,5 +1,5 @@
 // The results of a zebcli run as tools read them: a JSON document (--json) and a CSV table
-// (--csv), each written whole or not at all.
+// (--csv); resultsfile.h writes them.
 #ifndef ZEBCLI_SUMMARY_H
 #define ZEBCLI_SUMMARY_H
 
@@ -58,7 +58,7 @@ struct RunRecord {
 // What a run tested: the backend behind the test file, its server and the cache mode.
 struct TestTarget {
     std::string backend;               // "posix", "smb" or "nfs"
-    std::optional<std::string> server; // the host of an smb:// or nfs:// URL
+    std::optional<std::string> server; // the host of an smb:// or nfs:// URL (IPv6 unbracketed)
     std::string cache;                 // "plain", "direct", "drop"; "none" for smb and nfs
 };
 TestTarget DescribeTarget(const Options& options);
@@ -78,10 +78,6 @@ std::string ResultsJson(const Options& options, const RunContext& context,
 
 // One row per pass or session, after a header row.
 std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& runs);
-
-// Writes text to path through a temporary file beside it and a rename, so that the file is
-// either whole or not there. Returns an error text, empty on success.
-std::string WriteWholeFile(const std::string& path, const std::string& text);
 
 // The current time as the results record it.
 std::string UtcTimestamp();

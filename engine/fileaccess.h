@@ -12,7 +12,7 @@
 struct TestFileHandle;
 
 struct FileAccess {
-    // "posix", "smb" or "nfs".
+    // "posix", "smb", "nfs", or "none" for a name no backend serves.
     const char* backend;
     // Opens the test file with open(2)'s flags (O_RDONLY or O_RDWR, with O_CREAT and O_EXCL
     // for an exclusive creation). Anything but a regular file counts as not opened. nullptr
@@ -40,16 +40,25 @@ struct FileAccess {
     int (*remove)(const char* path);
 };
 
-// path as messages may show it: a password in an URL's user part ("smb://user:pw@server/...",
+// path as messages may show it: the password of an URL's user part ("smb://user:pw@server/...",
 // which no backend takes) replaced by "****". Cut to fit size.
 void ShownPath(const char* path, char* shown, std::size_t size);
 
-// The backend of path: smb:// and nfs:// URLs go to their clients, anything else is local.
+// The backend of path (common/url.h): smb:// and nfs:// URLs, the scheme in any case, go to
+// their clients; an URL of any other scheme to RefusedFileAccess; anything else is local.
 const FileAccess& FileAccessFor(const char* path);
 
 extern const FileAccess PosixFileAccess;
 extern const FileAccess SmbFileAccess;
 extern const FileAccess NfsFileAccess;
+// Every open fails, and says why the URL is not taken.
+extern const FileAccess RefusedFileAccess;
+
+// For the remote backends' causes of a failed open: whether the name service has an address
+// for host, and whether host refuses a TCP connection to port (nothing listens there; false
+// when it accepts, cannot be reached or does not answer within a second).
+bool HostResolves(const char* host);
+bool ConnectionRefused(const char* host, unsigned port);
 
 // The cache mode of local test files (ZEB_CACHE_*): the flags and transfers of the POSIX
 // backend. Remote backends keep no cache and ignore it.

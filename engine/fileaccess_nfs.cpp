@@ -3,8 +3,9 @@
 // Each open has a client context of its own, mounted on the URL's export.
 #include "fileaccess.h"
 
+#include "url.h"
+
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +13,7 @@
 #include <new>
 #include <nfsc/libnfs-raw-nfs4.h>
 #include <nfsc/libnfs.h>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +25,10 @@ struct TestFileHandle {
 
 namespace {
 
-char Failure[256];
+char Failure[320];
+
+// Where an NFSv4 server listens unless the URL names a port.
+constexpr unsigned NFS_PORT = 2049;
 
 // Errors that say the server is gone or does not answer (the context's connection is then
 // unusable: automatic reconnection is off).
@@ -52,14 +54,20 @@ void EndContext(nfs_context* nfs, bool lost) {
     }
 }
 
-TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
-    const char* text = nfs != nullptr ? nfs_get_error(nfs) : nullptr;
-    if (text == nullptr || text[0] == '\0') {
-        text = std::strerror(error);
-    } else if (std::strcmp(text, "nfs_service failed") == 0) {
-        text = "the server cannot be reached or closed the connection"; // libnfs's words for it
+// The failure of step: the kit's words for it where it has them, with the library's own text
+// beside them (unless that is libnfs's "nfs_service failed", which says less).
+TestFileHandle* Fail(nfs_context* nfs, int error, const char* step, const std::string& words = {}) {
+    const char* own = nfs != nullptr ? nfs_get_error(nfs) : nullptr;
+    const bool ownSays =
+        own != nullptr && own[0] != '\0' && std::strcmp(own, "nfs_service failed") != 0;
+    std::string text = ownSays                            ? own
+                       : own != nullptr && own[0] != '\0' ? "the server cannot be reached or "
+                                                            "closed the connection"
+                                                          : std::strerror(error);
+    if (!words.empty()) {
+        text = ownSays ? words + " (" + own + ")" : words;
     }
-    std::snprintf(Failure, sizeof Failure, "%s: %s", step, text);
+    std::snprintf(Failure, sizeof Failure, "%s: %s", step, text.c_str());
     if (nfs != nullptr) {
         EndContext(nfs, LostServer(error));
     }
@@ -68,39 +76,70 @@ TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
 }
 
 // The URL as libnfs 4.0 reads it: that version takes a port only from the URL's settings
-// (?nfsport=N), so a port in the usual place, nfs://server:port/..., is moved there. nullopt
-// for a port that is not one (not 1 to 65535 in decimal).
-std::optional<std::string> LibraryUrl(std::string_view url) {
-    constexpr std::string_view scheme = "nfs://";
-    const std::string_view rest = url.substr(scheme.size());
-    const std::string_view server = rest.substr(0, rest.find_first_of("/?"));
-    const std::size_t colon = server.rfind(':');
-    const std::size_t bracket = server.rfind(']'); // the colons of [IPv6] are no port's
-    if (colon == std::string_view::npos || (bracket != std::string_view::npos && colon < bracket)) {
-        return std::string(url);
+// (?nfsport=N), and an IPv6 server without its brackets.
+std::string LibraryUrl(const url::Url& where) {
+    url::Url moved = where;
+    moved.port = 0;
+    if (where.port != 0) {
+        moved.query.append(moved.query.empty() ? "" : "&")
+            .append("nfsport=")
+            .append(std::to_string(where.port));
     }
-    const std::string_view port = server.substr(colon + 1);
-    unsigned number = 0;
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (port.empty() || error != std::errc() || end != port.data() + port.size() ||
-        port.size() > 5 || number == 0 || number > 65535) {
-        return std::nullopt;
+    return url::Joined(moved, where.host);
+}
+
+// Why the mount failed, in words (empty for the library's own), and its error number: libnfs
+// gives -1 for a connection it could not start.
+std::string MountCause(const url::Url& where, int& error) {
+    if (!where.ipv6 && !HostResolves(where.host.c_str())) {
+        error = EHOSTUNREACH;
+        return "unknown host: no address for its name";
     }
-    std::string moved(scheme);
-    moved.append(server.substr(0, colon)).append(rest.substr(server.size()));
-    moved.append(moved.find('?') == std::string::npos ? "?" : "&").append("nfsport=").append(port);
-    return moved;
+    const unsigned port = where.port != 0 ? where.port : NFS_PORT;
+    if (ConnectionRefused(where.host.c_str(), port)) {
+        error = ECONNREFUSED;
+        return "the server refused the connection (nothing listens at port " +
+               std::to_string(port) + ")";
+    }
+    if (error == ENOENT) {
+        return "no such export";
+    }
+    if (error == EACCES) {
+        return "access denied";
+    }
+    return {};
+}
+
+// Why the open or creation of the file failed (error), in words; empty for the library's.
+std::string OpenCause(int error) {
+    switch (error) {
+    case ENOENT:
+        return "no such directory or file";
+    case EACCES:
+    case EPERM:
+        return "access denied";
+    case ENAMETOOLONG:
+        return "the server refuses the name: too long";
+    case EINVAL:
+    case EILSEQ:
+        return "the server refuses the name of the file or of a directory on its path";
+    case EISDIR:
+        return "a directory, not a file";
+    default:
+        return {};
+    }
 }
 
 // A client context mounted on the export of path, with the URL as the library read it; nullptr
 // with the failure noted.
-nfs_context* Connect(const char* path, nfs_url** parsed) {
-    const std::optional<std::string> libraryUrl = LibraryUrl(path);
-    if (!libraryUrl) {
-        std::snprintf(Failure, sizeof Failure, "the port is not a number from 1 to 65535");
+nfs_context* Connect(const char* path, nfs_url** parsedUrl) {
+    const url::Parsed parsed = url::Parse(path);
+    if (!parsed.url) {
+        std::snprintf(Failure, sizeof Failure, "the URL %s", parsed.refusal.c_str());
         errno = EINVAL;
         return nullptr;
     }
+    const url::Url& where = *parsed.url;
     nfs_context* nfs = nfs_init_context();
     if (nfs == nullptr) {
         Fail(nullptr, ENOMEM, "no NFS client");
@@ -110,18 +149,21 @@ nfs_context* Connect(const char* path, nfs_url** parsed) {
     nfs_set_timeout(nfs, REMOTE_TIMEOUT_MS);
     nfs_set_autoreconnect(nfs, 0);
     // The URL's own settings (?version=3) override the defaults above.
-    nfs_url* url = nfs_parse_url_full(nfs, libraryUrl->c_str());
+    nfs_url* url = nfs_parse_url_full(nfs, LibraryUrl(where).c_str());
     if (url == nullptr) {
         Fail(nfs, EINVAL, "not an NFS URL of a file");
         return nullptr;
     }
-    const int rc = nfs_mount(nfs, url->server, url->path);
+    // The server as parsed here: libnfs reads a one-letter name as none.
+    const int rc = nfs_mount(nfs, where.host.c_str(), url->path);
     if (rc != 0) {
         nfs_destroy_url(url);
-        Fail(nfs, rc == -EINTR ? ETIMEDOUT : -rc, "mount");
+        int error = rc == -EINTR ? ETIMEDOUT : -rc;
+        const std::string cause = MountCause(where, error);
+        Fail(nfs, error, "mount", cause);
         return nullptr;
     }
-    *parsed = url;
+    *parsedUrl = url;
     return nfs;
 }
 
@@ -144,7 +186,7 @@ TestFileHandle* Open(const char* path, int flags) {
     }
     nfs_destroy_url(url);
     if (rc != 0) {
-        return Fail(nfs, -rc, "open");
+        return Fail(nfs, -rc, "open", OpenCause(-rc));
     }
     // A file made by this open is a new regular file.
     const bool made = (flags & O_EXCL) != 0;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,9 +30,11 @@ namespace {
 
 // One server as the cases see it.
 struct Server {
-    std::string url; // of the test file T.TST
-    // URLs of W.TST refused at the open (a wrong password, a missing export, a port where no
-    // server listens or that is none), each with the cause it names on standard error.
+    std::string url;     // of the test file T.TST
+    std::string ipv6Url; // the same through the server's IPv6 loopback address
+    // URLs of W.TST (or a name like it) refused at the open, each with the cause it names on
+    // standard error: a wrong password (the first row's), an unknown host, a port where
+    // nothing listens, a missing export, a name the server refuses or that SMB cannot carry.
     std::vector<std::pair<std::string, std::string>> refused;
     fs::path backing; // the server's own copy of the files
     std::vector<std::string> launcher;
@@ -50,12 +53,21 @@ std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
         if (!smb) {
             return std::nullopt;
         }
-        return Server{"smb://root@127.0.0.1/share/T.TST",
-                      {{"smb://root@127.0.0.1/share/W.TST", "logon failure"}},
-                      smb->BackingDirectory(),
-                      smb->Launcher(),
-                      [] { return smb->ServerBytesRead(); },
-                      [] { return smb->ServerPids(); }};
+        return Server{
+            "smb://root@127.0.0.1/share/T.TST",
+            "SMB://root@[::1]/share/T.TST",
+            {{"smb://root@127.0.0.1/share/W.TST", "logon failure"},
+             {"smb://root@nosuchhost.invalid/share/W.TST", "unknown host: no address for its name"},
+             {"smb://root@127.0.0.1:4455/share/W.TST",
+              "the server refused the connection (nothing listens at port 4455)"},
+             {"smb://root@127.0.0.1/share/W*.TST",
+              "the server refuses the name of the file or of a directory on its path"},
+             {"smb://root@127.0.0.1/share/W%FF.TST",
+              "a name in the path is not UTF-8, which SMB names must be"}},
+            smb->BackingDirectory(),
+            smb->Launcher(),
+            [] { return smb->ServerBytesRead(); },
+            [] { return smb->ServerPids(); }};
     }
     if (!nfs) {
         nfs = zebtest::NfsServer::Start(whyNot);
@@ -63,14 +75,17 @@ std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
     if (!nfs) {
         return std::nullopt;
     }
-    return Server{"nfs://127.0.0.1:2049/zeb/T.TST",
-                  {{"nfs://127.0.0.1/none/W.TST", "mount"},
-                   {"nfs://127.0.0.1:2050/zeb/W.TST", "mount: the server cannot be reached"},
-                   {"nfs://127.0.0.1:0/zeb/W.TST", "the port is not a number from 1 to 65535"}},
-                  nfs->ExportDirectory(),
-                  nfs->Launcher(),
-                  [] { return nfs->ServerBytesRead(); },
-                  [] { return std::vector<pid_t>{nfs->ServerPid()}; }};
+    return Server{
+        "nfs://127.0.0.1:2049/zeb/T.TST",
+        "Nfs://[::1]:2049/zeb/T.TST",
+        {{"nfs://127.0.0.1/none/W.TST", "mount: no such export (mount_cb: NFS4: "},
+         {"nfs://nosuchhost.invalid/zeb/W.TST", "mount: unknown host: no address for its name"},
+         {"nfs://127.0.0.1:2050/zeb/W.TST",
+          "mount: the server refused the connection (nothing listens at port 2050)"}},
+        nfs->ExportDirectory(),
+        nfs->Launcher(),
+        [] { return nfs->ServerBytesRead(); },
+        [] { return std::vector<pid_t>{nfs->ServerPid()}; }};
 }
 
 class ServerFileIo : public ::testing::TestWithParam<const char*> {
@@ -163,12 +178,15 @@ TEST_P(ServerFileIo, ByteBrokenOnTheServerIsFoundAndTheFileRebuilt) {
     EXPECT_TRUE(zebtest::ReadFile(server_->backing / "T.TST") == zebtest::EngineTestFile());
 }
 
-// A wrong password (SMB), a missing export or a wrong port (NFS): the failed open's reports,
-// the cause on standard error, nothing made on the server.
+// Each refused open: the failed open's reports, the cause on standard error, nothing made on
+// the server.
 TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
-    for (const auto& [url, cause] : server_->refused) {
+    for (std::size_t row = 0; row < server_->refused.size(); ++row) {
+        const auto& [url, cause] = server_->refused[row];
+        // The first row with a wrong password, which NFS does not use.
         zebtest::Outcome refused =
-            FileIo(url, {"--from", "4000", "--to", "4000"}, "not-the-password");
+            FileIo(url, {"--from", "4000", "--to", "4000"},
+                   row == 0 ? "not-the-password" : zebtest::SmbServer::Password());
         EXPECT_NE(refused.output.find("Can not open " + url), std::string::npos) << refused.output;
         EXPECT_NE(refused.output.find(std::string(url).append(": ").append(cause)),
                   std::string::npos)
@@ -176,6 +194,15 @@ TEST_P(ServerFileIo, RefusedOpenSaysWhyAndCreatesNothing) {
         EXPECT_EQ(refused.output.find("not-the-password"), std::string::npos);
         EXPECT_FALSE(fs::exists(server_->backing / "W.TST")) << url;
     }
+    EXPECT_EQ(std::distance(fs::directory_iterator(server_->backing), fs::directory_iterator()),
+              fs::exists(server_->backing / "T.TST") ? 1 : 0);
+}
+
+// The server by its IPv6 address in brackets (the scheme in capitals, too).
+TEST_P(ServerFileIo, PassOverIpv6) {
+    zebtest::Outcome pass = FileIo(server_->ipv6Url, {"--from", "4000", "--to", "4000"});
+    EXPECT_EQ(pass.code, 0) << pass.output;
+    EXPECT_EQ(nlohmann::json::parse(zebtest::ReadFile(json_))["target"]["server"], "::1");
 }
 
 // The server frozen in the middle of a long pass that writes: the pass ends with its error
