@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine (Debian packages), builds the whole kit and runs every test; then, in
+# Sets up the machine (the Debian packages of scripts/deps.sh's run and test lists, and its
+# package list for the package stage), builds the whole kit and runs every test; then, in
 # build directories of their own, the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the provider's threaded tests under ThreadSanitizer, and every
 # fuzz target (clang, libFuzzer) for a bounded time, and the lint stage: formatting, a clang
@@ -11,15 +12,20 @@
 #   FUZZ_SECONDS=30 per target
 set -euo pipefail
 cd "$(dirname "$0")"
-bash scripts/deps.sh
 BUILD=${BUILD_DIR:-build}
 STAGES=" ${ZEB_STAGES:-plain asan tsan fuzz lint package} "
 JOBS=$(nproc)
+# What building needs and what the tests need; the package stage's tools only for that stage.
+lists=(run test)
+if [[ $STAGES == *" package "* ]]; then lists+=(package); fi
+bash scripts/deps.sh "${lists[@]}"
 
 build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  # The tests always, whatever a directory's cache says.
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" \
+    >/dev/null
   cmake --build "$dir" -j"$JOBS"
 }
 
@@ -59,7 +65,7 @@ if [[ $STAGES == *" tsan "* ]]; then
   sanitized_ctest "$BUILD-tsan" -L netbios "$@"
 fi
 if [[ $STAGES == *" fuzz "* ]]; then
-  cmake -S . -B "$BUILD-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S . -B "$BUILD-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build "$BUILD-fuzz" -j"$JOBS" --target fuzz_all
   fuzz/run.sh "$BUILD-fuzz" "${FUZZ_SECONDS:-30}"

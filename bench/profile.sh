@@ -13,7 +13,7 @@ BUILD=$(realpath "${1:-build}")
 OUT=$(realpath -m "${2:-profile-out}")
 BLOCKS=${BLOCKS:-1000}
 ITERATIONS=${ITERATIONS:-2000}
-command -v valgrind >/dev/null || { echo "valgrind is missing: run scripts/deps.sh" >&2; exit 1; }
+command -v valgrind >/dev/null || { echo "valgrind is missing: run scripts/deps.sh bench" >&2; exit 1; }
 for target in tools/zebstation bench/fileio/bench_fileio; do
   [[ -x $BUILD/$target ]] || { echo "build first: $BUILD/$target" >&2; exit 1; }
 done

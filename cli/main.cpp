@@ -6,6 +6,7 @@
 #include "options.h"
 #include "plot.h"
 #include "progress.h"
+#include "resultsfile.h"
 #include "runner.h"
 #include "standardfds.h"
 #include "summary.h"
@@ -14,11 +15,14 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,14 +52,55 @@ void RunTests(const Options& options, std::vector<RunRecord>& runs) {
     }
 }
 
+// Where a document given as "-" goes: standard output as the process got it; -1 for none.
+int g_document = -1;
+
+// The results files the options name, each with its option.
+std::vector<std::pair<const char*, std::string>> ResultsPaths(const Options& options) {
+    std::vector<std::pair<const char*, std::string>> paths;
+    for (const auto& [option, path] :
+         {std::pair<const char*, const std::string&>{"--json", options.jsonPath},
+          {"--csv", options.csvPath},
+          {"--plot", options.plotPath}}) {
+        if (!path.empty()) {
+            paths.emplace_back(option, path);
+        }
+    }
+    return paths;
+}
+
+// Before anything runs: every results file can be written where it is to go, and a document
+// for standard output has it to itself. The exit status, or -1 to run.
+int PrepareResults(const Options& options) {
+    for (const auto& [option, path] : ResultsPaths(options)) {
+        if (path == kStandardOutput) {
+            if ((g_document = DivertStandardOutput()) < 0) {
+                std::fprintf(stderr, "zebcli: %s -: standard output cannot be kept: %s\n", option,
+                             std::strerror(errno));
+                return kExitNotWritten;
+            }
+        } else if (const std::string refusal = ResultsPathRefusal(path); !refusal.empty()) {
+            std::fprintf(stderr, "zebcli: %s %s: %s; nothing was run\n", option, path.c_str(),
+                         refusal.c_str());
+            return kExitNotWritten;
+        }
+    }
+    return -1;
+}
+
 // Writes one results file; false (and a message) when it could not be written.
 bool Write(const std::string& path, const std::string& text) {
     if (path.empty()) {
         return true;
     }
-    const std::string error = WriteWholeFile(path, text);
+    const std::string error =
+        path == kStandardOutput ? WriteAll(g_document, text) : WriteWholeFile(path, text);
     if (!error.empty()) {
-        std::fprintf(stderr, "zebcli: %s\n", error.c_str());
+        std::fprintf(stderr, "zebcli: %s\n",
+                     (path == kStandardOutput
+                          ? "cannot write the results to standard output: " + error
+                          : error)
+                         .c_str());
         return false;
     }
     return true;
@@ -144,6 +189,9 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (const int status = PrepareResults(options); status >= 0) {
+        return status;
+    }
     RunContext context = CurrentContext(std::vector<std::string>(argv, argv + argc));
     std::vector<RunRecord> runs;
     g_unfinished = {&options, &context, &runs};

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include "resultsfile.h"
+#include "url.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -15,7 +18,8 @@ namespace {
 constexpr char kFooter[] =
     "Exit status: 0 no failure was posted; 1 a failure was posted (a failed pass, a data\n"
     "error, no partner station, a log with cut or damaged records); 2 a results file (--json,\n"
-    "--csv, --plot) could not be written; 64 a usage error. See zebcli(1).\n";
+    "--csv, --plot) cannot be written there (checked before the run) or could not be written;\n"
+    "64 a usage error. See zebcli(1).\n";
 
 std::string Quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
@@ -75,13 +79,14 @@ void AddOutputs(CLI::App* command, Options& o, bool sweep) {
                       "no line per engine message and no progress; the end summary, failures "
                       "and errors still print");
     command->add_flag("--save", o.save, "append every message to report.txt");
-    command->add_option("--json", o.jsonPath, "write the results to FILE as JSON")
+    command
+        ->add_option("--json", o.jsonPath, "write the results to FILE as JSON (-: standard output)")
         ->type_name("FILE")
         ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
     command
         ->add_option("--csv", o.csvPath,
                      std::string("write one row per ") + (sweep ? "pass" : "session") +
-                         " to FILE as CSV, with a header row")
+                         " to FILE as CSV, with a header row (-: standard output)")
         ->type_name("FILE")
         ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
     command
@@ -91,6 +96,39 @@ void AddOutputs(CLI::App* command, Options& o, bool sweep) {
                            : "draw the session's rate as an SVG chart in FILE")
         ->type_name("FILE")
         ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+}
+
+// Two results in one file, standard output for two documents, or a results file over the test
+// file or report.txt: what one of them would write, the other would replace.
+std::optional<std::string> OutputsRefusal(const Options& o) {
+    if (o.jsonPath == kStandardOutput && o.csvPath == kStandardOutput) {
+        return "--json and --csv cannot both go to standard output (-)";
+    }
+    if (o.plotPath == kStandardOutput) {
+        return "--plot '-': the chart needs a file name (- is standard output for --json and "
+               "--csv only)";
+    }
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--json", &o.jsonPath}, {"--csv", &o.csvPath}, {"--plot", &o.plotPath}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        const auto& [option, path] = outputs[i];
+        if (path->empty() || *path == kStandardOutput) {
+            continue;
+        }
+        for (std::size_t j = i + 1; j < std::size(outputs); ++j) {
+            if (!outputs[j].second->empty() && SameFile(*path, *outputs[j].second)) {
+                return std::string(option) + " and " + outputs[j].first + " name the same file";
+            }
+        }
+        if (o.command == Command::FileIo && url::SchemeOf(o.path) == url::Scheme::Local &&
+            SameFile(*path, o.path)) {
+            return std::string(option) + " names the test file";
+        }
+        if (o.save && SameFile(*path, "report.txt")) {
+            return std::string(option) + " names report.txt, where --save appends every message";
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -108,6 +146,15 @@ int ModeIndex(std::string_view text) {
 }
 
 ParseResult ParseArguments(std::span<const std::string_view> args) {
+    // Before anything else is said about the arguments: no message, result or listing may
+    // repeat a password.
+    for (std::string_view arg : args) {
+        if (url::HoldsPassword(arg)) {
+            return Exit(kExitUsage, "an argument holds an URL with a password (user:password@), "
+                                    "which is never taken: give it in PASSWD or "
+                                    "--authentication-file");
+        }
+    }
     Options o;
     Texts t;
     CLI::App app{"Runs the ZEB LAN stress tests without a window; every message of the engine "
@@ -220,12 +267,8 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         if (o.path.size() > kMaxPathBytes) {
             return Exit(kExitUsage, "the test file's path is longer than 200 bytes");
         }
-        // A password in the URL would stand in every report that names the test file.
-        const std::string authority =
-            o.path.starts_with("smb://") ? o.path.substr(6, o.path.find('/', 6) - 6) : "";
-        if (authority.find(':') < authority.find('@') && authority.find('@') != std::string::npos) {
-            return Exit(kExitUsage, "the test file's URL holds a password: give it in PASSWD or "
-                                    "--authentication-file");
+        if (const url::Parsed parsed = url::Parse(o.path); !parsed.url) {
+            return Exit(kExitUsage, "the test file's URL " + parsed.refusal);
         }
         if (!(error = Store(kFromSize, from, t.from, o.fromSize)) &&
             !(error = Store(kToSize, to, t.to, o.toSize)) &&
@@ -255,6 +298,9 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         if (!(error = Store(kBlocks, blocks, t.blocks, o.blocks))) {
             error = Store(kBufferSize, size, t.size, o.bufferSize);
         }
+    }
+    if (!error) {
+        error = OutputsRefusal(o);
     }
     if (error) {
         return Exit(kExitUsage, *error);

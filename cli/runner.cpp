@@ -1,5 +1,6 @@
 #include "runner.h"
 
+#include "passevents.h"
 #include "sweep.h"
 #include "testfs.h"
 #include "zebdll.h"
@@ -121,10 +122,6 @@ void ShowFailure(const RunRecord& run, const std::vector<std::string>& texts, Co
     }
 }
 
-bool ReadsAndWrites(int mode) {
-    return mode == 2 || mode == 5 || mode == 8;
-}
-
 std::string Rate(const RunRecord& run) {
     char text[64];
     if (const std::optional<double> rate = run.BytesPerSecond()) {
@@ -137,17 +134,15 @@ std::string Rate(const RunRecord& run) {
 
 } // namespace
 
-std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts) {
+std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts,
+                          std::uint64_t failures) {
     if (engineResult == ZEB_TEST_FILE_NOT_OPENED) {
         return "test file not opened";
     }
-    if (Contains(texts, zebtext::kFileIoFailed)) {
-        return "failed";
+    if (!Contains(texts, zebtext::kFileIoFailed) && !Contains(texts, zebtext::kFileIoPassed)) {
+        return "not run";
     }
-    if (Contains(texts, zebtext::kFileIoPassed)) {
-        return "passed";
-    }
-    return "not run";
+    return failures > 0 ? "failed" : "passed";
 }
 
 std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts) {
@@ -181,11 +176,23 @@ std::vector<std::uint32_t> SweepBufferSizes(const Options& options) {
     return sizes;
 }
 
+// The engine's verdict text among a pass's texts; empty when it posted none.
+std::string Verdict(const std::vector<std::string>& texts) {
+    for (const char* verdict : {zebtext::kFileIoFailed, zebtext::kFileIoPassed}) {
+        if (Contains(texts, verdict)) {
+            return verdict;
+        }
+    }
+    return {};
+}
+
 void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
                     std::vector<RunRecord>& runs) {
     SetFileCacheMode(options.cacheMode);
     GetHWND(&board);
     board.TakeTexts();
+    PassObserver observer;
+    const bool local = DescribeTarget(options).backend == "posix";
     const sweep::Plan plan{options.path,          options.fromSize,  options.toSize,
                            options.sizeIncrement, options.iteration, options.ioMode};
     progress.StartSweep(SweepBufferSizes(options).size());
@@ -198,27 +205,33 @@ void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
         pending.outcome = kEndedByEngine;
         pending.bufferSize = size;
         int result = 0;
-        const std::optional<ProcessBytes> before = ProcessIoBytes();
+        observer.Take();
+        const std::optional<ProcessBytes> before = local ? ProcessIoBytes() : std::nullopt;
         RunRecord run = Timed(
             [&] {
                 return SQL_Test(plan.path.c_str(), size, plan.to, plan.increment, plan.mode,
                                 plan.iterations);
             },
             result);
-        const std::optional<ProcessBytes> after = ProcessIoBytes();
+        const std::optional<ProcessBytes> after = local ? ProcessIoBytes() : std::nullopt;
         progress.EndPass();
         if (before && after) {
-            run.bytesRead = after->read - before->read;
-            run.bytesWritten = after->written - before->written;
+            run.processBytesRead = after->read - before->read;
+            run.processBytesWritten = after->written - before->written;
         }
-        const std::uint32_t b = size & ~1u;
         run.bufferSize = size;
         const std::vector<BoardText> timed = board.TakeTimedTexts();
         const std::vector<std::string> texts = Texts(timed);
-        run.outcome = FileIoOutcome(result, texts);
-        if (run.outcome == "passed" || run.outcome == "failed") {
-            run.operations = std::uint64_t{plan.iterations} * (ReadsAndWrites(plan.mode) ? 2 : 1);
-            run.transferBytes = *run.operations * b;
+        const PassEvents events = observer.Take();
+        run.outcome = FileIoOutcome(result, texts, events.failures);
+        run.engineVerdict = Verdict(texts);
+        if (!run.engineVerdict.empty()) {
+            run.reads = events.reads;
+            run.writes = events.writes;
+            run.operations = events.reads.operations + events.writes.operations;
+            run.failedOperations = events.reads.failed + events.writes.failed;
+            run.transferBytes = events.reads.bytes + events.writes.bytes;
+            run.cause = events.cause;
             run.transferSeconds = Between(
                 timed, [](const std::string& t) { return t.starts_with("Test File: "); },
                 [](const std::string& t) {

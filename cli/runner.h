@@ -29,8 +29,11 @@ std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board, Pr
 // This station as the NetBIOS receiver.
 std::vector<RunRecord> RunReceiver(const Options& options, ConsoleBoard& board, Progress& progress);
 
-// The outcome of a file I/O pass, from what the engine returned and posted.
-std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts);
+// The outcome of a file I/O pass, from what the engine returned and posted, and how many
+// failures it posted during the pass: the pass is judged by its own failures, not by the
+// engine's verdict text, which stays "failed" once any pass of the process failed.
+std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts,
+                          std::uint64_t failures);
 
 // The outcome of a receive run, from what the engine posted.
 std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts);

@@ -1,13 +1,14 @@
 #include "summary.h"
 
+#include "url.h"
+#include "utf8.h"
+
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace zebcli {
@@ -15,50 +16,6 @@ namespace zebcli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// The length of the UTF-8 sequence that starts at text[at], or 0 when none does.
-std::size_t Utf8Length(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length;
-    std::uint32_t min;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) {
-        return 0;
-    }
-    std::uint32_t code = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
-bool ValidUtf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-        } else if (std::size_t length = Utf8Length(text, at)) {
-            at += length;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 const char* CommandName(Command command) {
     switch (command) {
@@ -118,9 +75,23 @@ Json Run(const Options& options, const RunRecord& run) {
     Put(r, "engine_result", run.engineResult);
     r["result_code"] = run.resultCode;
     r["elapsed_seconds"] = run.elapsedSeconds;
-    Put(r, "bytes_read", run.bytesRead);
-    Put(r, "bytes_written", run.bytesWritten);
+    if (!run.engineVerdict.empty()) {
+        r["engine_verdict"] = run.engineVerdict;
+    }
+    Put(r, "process_bytes_read", run.processBytesRead);
+    Put(r, "process_bytes_written", run.processBytesWritten);
     Put(r, "operations", run.operations);
+    Put(r, "failed_operations", run.failedOperations);
+    for (const auto& [name, counts] : {std::pair{"reads", &run.reads}, {"writes", &run.writes}}) {
+        if (*counts) {
+            r[name] = {{"operations", (*counts)->operations},
+                       {"failed", (*counts)->failed},
+                       {"bytes", (*counts)->bytes}};
+        }
+    }
+    if (!run.cause.empty()) {
+        r["cause"] = BoardUtf8(run.cause);
+    }
     Put(r, "blocks", run.blocks);
     Put(r, "bytes", run.transferBytes);
     Put(r, "transfer_seconds", run.transferSeconds);
@@ -231,22 +202,21 @@ std::optional<double> RunRecord::OperationsPerSecond() const {
 }
 
 TestTarget DescribeTarget(const Options& options) {
-    TestTarget target{"posix", std::nullopt, options.cacheText};
-    for (const char* scheme : {"smb", "nfs"}) {
-        const std::string prefix = std::string(scheme) + "://";
-        if (options.path.starts_with(prefix)) {
-            std::string_view rest = std::string_view(options.path).substr(prefix.size());
-            rest = rest.substr(0, rest.find('/'));
-            if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
-                rest.remove_prefix(at + 1);
-            }
-            if (!rest.starts_with('[')) {
-                rest = rest.substr(0, rest.find(':'));
-            }
-            target = {scheme, std::string(rest), "none"};
-        }
+    const char* backend = "none"; // an URL of a scheme no backend serves
+    switch (url::SchemeOf(options.path)) {
+    case url::Scheme::Local:
+        return {"posix", std::nullopt, options.cacheText};
+    case url::Scheme::Smb:
+        backend = "smb";
+        break;
+    case url::Scheme::Nfs:
+        backend = "nfs";
+        break;
+    case url::Scheme::Unknown:
+        break;
     }
-    return target;
+    const url::Parsed parsed = url::Parse(options.path);
+    return {backend, parsed.url ? std::optional(parsed.url->host) : std::nullopt, "none"};
 }
 
 RunContext CurrentContext(const std::vector<std::string>& commandLine) {
@@ -261,7 +231,7 @@ RunContext CurrentContext(const std::vector<std::string>& commandLine) {
 }
 
 std::string BoardUtf8(std::string_view text) {
-    if (ValidUtf8(text)) {
+    if (utf8::Valid(text)) {
         return std::string(text);
     }
     std::string out;
@@ -317,15 +287,17 @@ std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& run
     std::string out;
     if (options.command == Command::FileIo) {
         out = Row({"buffer_size", "mode", "iterations", "start", "outcome", "result_code",
-                   "elapsed_seconds", "bytes_read", "bytes_written", "operations", "bytes",
-                   "transfer_seconds", "bytes_per_second", "operations_per_second"});
+                   "elapsed_seconds", "process_bytes_read", "process_bytes_written", "operations",
+                   "bytes", "transfer_seconds", "bytes_per_second", "operations_per_second",
+                   "failed_operations", "engine_verdict"});
         for (const RunRecord& r : runs) {
             out += Row({Cell(r.bufferSize), CsvText(options.modeText),
                         std::to_string(options.iteration), r.start, CsvText(r.outcome),
-                        std::to_string(r.resultCode), Number(r.elapsedSeconds), Cell(r.bytesRead),
-                        Cell(r.bytesWritten), Cell(r.operations), Cell(r.transferBytes),
-                        Cell(r.transferSeconds), Rate(r.BytesPerSecond()),
-                        Rate(r.OperationsPerSecond())});
+                        std::to_string(r.resultCode), Number(r.elapsedSeconds),
+                        Cell(r.processBytesRead), Cell(r.processBytesWritten), Cell(r.operations),
+                        Cell(r.transferBytes), Cell(r.transferSeconds), Rate(r.BytesPerSecond()),
+                        Rate(r.OperationsPerSecond()), Cell(r.failedOperations),
+                        CsvText(r.engineVerdict)});
         }
         return out;
     }
@@ -338,42 +310,6 @@ std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& run
                     CsvText(BoardUtf8(r.engineRate))});
     }
     return out;
-}
-
-std::string WriteWholeFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return "cannot create " + temporary + ": " + std::strerror(errno);
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return "cannot write " + temporary + ": " + std::strerror(error);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    const int syncError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!synced || !closed) {
-        const int error = synced ? errno : syncError;
-        ::unlink(temporary.c_str());
-        return "cannot write " + temporary + ": " + std::strerror(error);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return "cannot rename " + temporary + " to " + path + ": " + std::strerror(error);
-    }
-    return {};
 }
 
 std::string UtcTimestamp() {

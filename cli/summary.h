@@ -1,9 +1,10 @@
 // The results of a zebcli run as tools read them: a JSON document (--json) and a CSV table
-// (--csv), each written whole or not at all.
+// (--csv); resultsfile.h writes them.
 #ifndef ZEBCLI_SUMMARY_H
 #define ZEBCLI_SUMMARY_H
 
 #include "options.h"
+#include "passevents.h"
 #include "testfs.h"
 
 #include <cstdint>
@@ -21,17 +22,26 @@ struct RunRecord {
     int resultCode = 0;              // the engine's result code after the call
     std::optional<int> engineResult; // what the engine call returned
     // File I/O: the requested buffer size (the engine lowers an odd one by one) and the pass's
-    // operations (an iteration of a read-and-write pattern counts as two).
+    // operations: its reads and writes of the test file.
     std::optional<std::uint32_t> bufferSize;
     std::optional<std::uint64_t> operations;
-    // File I/O: what the process read and wrote during the engine call (the pass, its checks
-    // and its message lines).
-    std::optional<std::uint64_t> bytesRead;
-    std::optional<std::uint64_t> bytesWritten;
-    // The data moved and the time it took: for a pass, its operations' bytes from the engine's
-    // heading of the pass to its verdict (the operations and, after a pattern that writes, the
-    // check of the whole file); for a session, the data bytes of its blocks from the session's
-    // begin to its end as the engine posts them.
+    // File I/O on a local test file: what the process read and wrote during the engine call
+    // (the pass, its checks and its message lines; a network client's socket traffic is not
+    // in it).
+    std::optional<std::uint64_t> processBytesRead;
+    std::optional<std::uint64_t> processBytesWritten;
+    // File I/O: the pass's reads and writes of the test file as the engine reported them
+    // (what they moved, not what they asked), the transfers among them that failed or came
+    // up short, the first failure's cause, and the engine's own verdict text.
+    std::optional<TransferCounts> reads;
+    std::optional<TransferCounts> writes;
+    std::optional<std::uint64_t> failedOperations;
+    std::string cause;
+    std::string engineVerdict;
+    // The data moved and the time it took: for a pass, the bytes its operations moved from
+    // the engine's heading of the pass to its verdict (the operations and, after a pattern
+    // that writes, the check of the whole file); for a session, the data bytes of its blocks
+    // from the session's begin to its end as the engine posts them.
     std::optional<std::uint64_t> transferBytes;
     std::optional<double> transferSeconds;
     std::optional<std::uint64_t> blocks; // session
@@ -48,7 +58,7 @@ struct RunRecord {
 // What a run tested: the backend behind the test file, its server and the cache mode.
 struct TestTarget {
     std::string backend;               // "posix", "smb" or "nfs"
-    std::optional<std::string> server; // the host of an smb:// or nfs:// URL
+    std::optional<std::string> server; // the host of an smb:// or nfs:// URL (IPv6 unbracketed)
     std::string cache;                 // "plain", "direct", "drop"; "none" for smb and nfs
 };
 TestTarget DescribeTarget(const Options& options);
@@ -68,10 +78,6 @@ std::string ResultsJson(const Options& options, const RunContext& context,
 
 // One row per pass or session, after a header row.
 std::string ResultsCsv(const Options& options, const std::vector<RunRecord>& runs);
-
-// Writes text to path through a temporary file beside it and a rename, so that the file is
-// either whole or not there. Returns an error text, empty on success.
-std::string WriteWholeFile(const std::string& path, const std::string& text);
 
 // The current time as the results record it.
 std::string UtcTimestamp();

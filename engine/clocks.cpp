@@ -3,13 +3,13 @@
 
 #include <ctime>
 
-namespace {
-
 std::int64_t MonotonicNanoseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
+
+namespace {
 
 // Read once as the library is loaded.
 const std::int64_t StartNanoseconds = MonotonicNanoseconds();

@@ -1,6 +1,7 @@
-// The engine's two clocks: whole seconds for the 20-second waits for the partner station,
-// and milliseconds since the process started for the session rates. Both come from
-// CLOCK_MONOTONIC, so a step of the wall clock neither stretches a wait nor spoils a rate.
+// The engine's clocks: whole seconds for the 20-second waits for the partner station,
+// milliseconds since the process started for the session rates, and nanoseconds for the
+// transfers an observer is told of. All come from CLOCK_MONOTONIC, so a step of the wall
+// clock neither stretches a wait nor spoils a rate.
 #ifndef ZEB_ENGINE_CLOCKS_H
 #define ZEB_ENGINE_CLOCKS_H
 
@@ -9,6 +10,8 @@
 using SecondsClockFn = std::int64_t (*)();
 using MillisecondClockFn = std::int64_t (*)();
 
+// CLOCK_MONOTONIC in nanoseconds: the time of the transfers an observer is told of.
+std::int64_t MonotonicNanoseconds();
 // Whole seconds of CLOCK_MONOTONIC.
 std::int64_t MonotonicSeconds();
 // Milliseconds since the process started (since the engine was loaded, which for a program

@@ -12,7 +12,7 @@
 struct TestFileHandle;
 
 struct FileAccess {
-    // "posix", "smb" or "nfs".
+    // "posix", "smb", "nfs", or "none" for a name no backend serves.
     const char* backend;
     // Opens the test file with open(2)'s flags (O_RDONLY or O_RDWR, with O_CREAT and O_EXCL
     // for an exclusive creation). Anything but a regular file counts as not opened. nullptr
@@ -30,18 +30,35 @@ struct FileAccess {
     // Why the last open of this backend failed, in words, for one line on standard error;
     // nullptr where the error number says it all (local files).
     const char* (*openFailure)();
+    // Whether the file's server is lost: a request failed in a way that fails every later
+    // request of the file at once (the connection is gone). Local files never are.
+    bool (*lost)(TestFileHandle* file);
+    // The cause of a failed transfer or size query of the file, which set errno to error, in
+    // words.
+    const char* (*failure)(TestFileHandle* file, int error);
+    // Removes the file at path: 0, or -1 with errno.
+    int (*remove)(const char* path);
 };
 
-// path as messages may show it: a password in an URL's user part ("smb://user:pw@server/...",
+// path as messages may show it: the password of an URL's user part ("smb://user:pw@server/...",
 // which no backend takes) replaced by "****". Cut to fit size.
 void ShownPath(const char* path, char* shown, std::size_t size);
 
-// The backend of path: smb:// and nfs:// URLs go to their clients, anything else is local.
+// The backend of path (common/url.h): smb:// and nfs:// URLs, the scheme in any case, go to
+// their clients; an URL of any other scheme to RefusedFileAccess; anything else is local.
 const FileAccess& FileAccessFor(const char* path);
 
 extern const FileAccess PosixFileAccess;
 extern const FileAccess SmbFileAccess;
 extern const FileAccess NfsFileAccess;
+// Every open fails, and says why the URL is not taken.
+extern const FileAccess RefusedFileAccess;
+
+// For the remote backends' causes of a failed open: whether the name service has an address
+// for host, and whether host refuses a TCP connection to port (nothing listens there; false
+// when it accepts, cannot be reached or does not answer within a second).
+bool HostResolves(const char* host);
+bool ConnectionRefused(const char* host, unsigned port);
 
 // The cache mode of local test files (ZEB_CACHE_*): the flags and transfers of the POSIX
 // backend. Remote backends keep no cache and ignore it.
@@ -62,5 +79,10 @@ bool ReadRemoteCredentials(RemoteCredentials& credentials);
 // Each remote request waits at most this long for the server (connect, logon, every read
 // and write); a handle whose request failed this way fails every later request at once.
 constexpr int REMOTE_TIMEOUT_MS = 5000;
+
+// A pass whose transfers of the test file have all failed for this long gives up on the file
+// as on a lost server, whatever its backend (a local path on a mount whose server is gone
+// fails slowly, request by request, and never says it is lost).
+constexpr int FAILING_TRANSFERS_LIMIT_MS = REMOTE_TIMEOUT_MS;
 
 #endif

@@ -3,8 +3,9 @@
 // Each open has a client context of its own, mounted on the URL's export.
 #include "fileaccess.h"
 
+#include "url.h"
+
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +13,9 @@
 #include <new>
 #include <nfsc/libnfs-raw-nfs4.h>
 #include <nfsc/libnfs.h>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 struct TestFileHandle {
     nfs_context* nfs;
@@ -25,80 +25,155 @@ struct TestFileHandle {
 
 namespace {
 
-char Failure[256];
+char Failure[320];
+
+// Where an NFSv4 server listens unless the URL names a port.
+constexpr unsigned NFS_PORT = 2049;
 
 // Errors that say the server is gone or does not answer (the context's connection is then
 // unusable: automatic reconnection is off).
 bool LostServer(int error) {
     return error == ETIMEDOUT || error == ECONNRESET || error == ECONNABORTED || error == EPIPE ||
-           error == ENOTCONN || error == ECONNREFUSED || error == EHOSTUNREACH ||
-           error == ENETUNREACH || error == EIO;
+           error == ENETRESET || error == ENOTCONN || error == ECONNREFUSED ||
+           error == EHOSTUNREACH || error == ENETUNREACH || error == EIO;
 }
 
-TestFileHandle* Fail(nfs_context* nfs, int error, const char* step) {
-    const char* text = nfs != nullptr ? nfs_get_error(nfs) : nullptr;
-    if (text == nullptr || text[0] == '\0') {
-        text = std::strerror(error);
-    } else if (std::strcmp(text, "nfs_service failed") == 0) {
-        text = "the server cannot be reached or closed the connection"; // libnfs's words for it
-    }
-    std::snprintf(Failure, sizeof Failure, "%s: %s", step, text);
-    if (nfs != nullptr) {
+// Ends a client context. One whose server was lost is not destroyed: a synchronous call that
+// failed that way can leave its request queued with the caller's stack frame as its data,
+// and destroying the context cancels it, calling back into memory long gone (libnfs 4.0
+// crashes there). Its socket is closed and the rest, a few kilobytes, is left; a process
+// loses at most one such context per handle whose server it lost.
+void EndContext(nfs_context* nfs, bool lost) {
+    if (!lost) {
         nfs_destroy_context(nfs);
+        return;
+    }
+    const int fd = nfs_get_fd(nfs);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+// The failure of step: the kit's words for it where it has them, with the library's own text
+// beside them (unless that is libnfs's "nfs_service failed", which says less).
+TestFileHandle* Fail(nfs_context* nfs, int error, const char* step, const std::string& words = {}) {
+    const char* own = nfs != nullptr ? nfs_get_error(nfs) : nullptr;
+    const bool ownSays =
+        own != nullptr && own[0] != '\0' && std::strcmp(own, "nfs_service failed") != 0;
+    std::string text = ownSays                            ? own
+                       : own != nullptr && own[0] != '\0' ? "the server cannot be reached or "
+                                                            "closed the connection"
+                                                          : std::strerror(error);
+    if (!words.empty()) {
+        text = ownSays ? words + " (" + own + ")" : words;
+    }
+    std::snprintf(Failure, sizeof Failure, "%s: %s", step, text.c_str());
+    if (nfs != nullptr) {
+        EndContext(nfs, LostServer(error));
     }
     errno = error;
     return nullptr;
 }
 
 // The URL as libnfs 4.0 reads it: that version takes a port only from the URL's settings
-// (?nfsport=N), so a port in the usual place, nfs://server:port/..., is moved there. nullopt
-// for a port that is not one (not 1 to 65535 in decimal).
-std::optional<std::string> LibraryUrl(std::string_view url) {
-    constexpr std::string_view scheme = "nfs://";
-    const std::string_view rest = url.substr(scheme.size());
-    const std::string_view server = rest.substr(0, rest.find_first_of("/?"));
-    const std::size_t colon = server.rfind(':');
-    const std::size_t bracket = server.rfind(']'); // the colons of [IPv6] are no port's
-    if (colon == std::string_view::npos || (bracket != std::string_view::npos && colon < bracket)) {
-        return std::string(url);
+// (?nfsport=N), and an IPv6 server without its brackets.
+std::string LibraryUrl(const url::Url& where) {
+    url::Url moved = where;
+    moved.port = 0;
+    if (where.port != 0) {
+        moved.query.append(moved.query.empty() ? "" : "&")
+            .append("nfsport=")
+            .append(std::to_string(where.port));
     }
-    const std::string_view port = server.substr(colon + 1);
-    unsigned number = 0;
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (port.empty() || error != std::errc() || end != port.data() + port.size() ||
-        port.size() > 5 || number == 0 || number > 65535) {
-        return std::nullopt;
-    }
-    std::string moved(scheme);
-    moved.append(server.substr(0, colon)).append(rest.substr(server.size()));
-    moved.append(moved.find('?') == std::string::npos ? "?" : "&").append("nfsport=").append(port);
-    return moved;
+    return url::Joined(moved, where.host);
 }
 
-TestFileHandle* Open(const char* path, int flags) {
-    const std::optional<std::string> libraryUrl = LibraryUrl(path);
-    if (!libraryUrl) {
-        std::snprintf(Failure, sizeof Failure, "the port is not a number from 1 to 65535");
+// Why the mount failed, in words (empty for the library's own), and its error number: libnfs
+// gives -1 for a connection it could not start.
+std::string MountCause(const url::Url& where, int& error) {
+    if (!where.ipv6 && !HostResolves(where.host.c_str())) {
+        error = EHOSTUNREACH;
+        return "unknown host: no address for its name";
+    }
+    const unsigned port = where.port != 0 ? where.port : NFS_PORT;
+    if (ConnectionRefused(where.host.c_str(), port)) {
+        error = ECONNREFUSED;
+        return "the server refused the connection (nothing listens at port " +
+               std::to_string(port) + ")";
+    }
+    if (error == ENOENT) {
+        return "no such export";
+    }
+    if (error == EACCES) {
+        return "access denied";
+    }
+    return {};
+}
+
+// Why the open or creation of the file failed (error), in words; empty for the library's.
+std::string OpenCause(int error) {
+    switch (error) {
+    case ENOENT:
+        return "no such directory or file";
+    case EACCES:
+    case EPERM:
+        return "access denied";
+    case ENAMETOOLONG:
+        return "the server refuses the name: too long";
+    case EINVAL:
+    case EILSEQ:
+        return "the server refuses the name of the file or of a directory on its path";
+    case EISDIR:
+        return "a directory, not a file";
+    default:
+        return {};
+    }
+}
+
+// A client context mounted on the export of path, with the URL as the library read it; nullptr
+// with the failure noted.
+nfs_context* Connect(const char* path, nfs_url** parsedUrl) {
+    const url::Parsed parsed = url::Parse(path);
+    if (!parsed.url) {
+        std::snprintf(Failure, sizeof Failure, "the URL %s", parsed.refusal.c_str());
         errno = EINVAL;
         return nullptr;
     }
+    const url::Url& where = *parsed.url;
     nfs_context* nfs = nfs_init_context();
     if (nfs == nullptr) {
-        return Fail(nullptr, ENOMEM, "no NFS client");
+        Fail(nullptr, ENOMEM, "no NFS client");
+        return nullptr;
     }
     nfs_set_version(nfs, NFS_V4);
     nfs_set_timeout(nfs, REMOTE_TIMEOUT_MS);
     nfs_set_autoreconnect(nfs, 0);
     // The URL's own settings (?version=3) override the defaults above.
-    nfs_url* url = nfs_parse_url_full(nfs, libraryUrl->c_str());
+    nfs_url* url = nfs_parse_url_full(nfs, LibraryUrl(where).c_str());
     if (url == nullptr) {
-        return Fail(nfs, EINVAL, "not an NFS URL of a file");
+        Fail(nfs, EINVAL, "not an NFS URL of a file");
+        return nullptr;
     }
-    int rc = nfs_mount(nfs, url->server, url->path);
+    // The server as parsed here: libnfs reads a one-letter name as none.
+    const int rc = nfs_mount(nfs, where.host.c_str(), url->path);
     if (rc != 0) {
         nfs_destroy_url(url);
-        return Fail(nfs, rc == -EINTR ? ETIMEDOUT : -rc, "mount");
+        int error = rc == -EINTR ? ETIMEDOUT : -rc;
+        const std::string cause = MountCause(where, error);
+        Fail(nfs, error, "mount", cause);
+        return nullptr;
     }
+    *parsedUrl = url;
+    return nfs;
+}
+
+TestFileHandle* Open(const char* path, int flags) {
+    nfs_url* url = nullptr;
+    nfs_context* nfs = Connect(path, &url);
+    if (nfs == nullptr) {
+        return nullptr;
+    }
+    int rc = 0;
     nfsfh* file = nullptr;
     const int access = flags & O_ACCMODE;
     if ((flags & O_EXCL) != 0) {
@@ -111,7 +186,7 @@ TestFileHandle* Open(const char* path, int flags) {
     }
     nfs_destroy_url(url);
     if (rc != 0) {
-        return Fail(nfs, -rc, "open");
+        return Fail(nfs, -rc, "open", OpenCause(-rc));
     }
     // A file made by this open is a new regular file.
     const bool made = (flags & O_EXCL) != 0;
@@ -221,17 +296,12 @@ int Truncate(TestFileHandle* file, off_t length) {
         Result(file, nfs_ftruncate(file->nfs, file->file, static_cast<std::uint64_t>(length))));
 }
 
-void Closed(int, nfs_context*, void*, void*) {}
-
-// A handle whose server is gone is not waited for again: its close is only queued, and
-// destroying the context cancels it (which frees the library's file handle).
+// A handle whose server is gone is not waited for again: it is not closed at the server.
 void Close(TestFileHandle* file) {
     if (file->lostWith == 0) {
         nfs_close(file->nfs, file->file);
-    } else {
-        nfs_close_async(file->nfs, file->file, Closed, nullptr);
     }
-    nfs_destroy_context(file->nfs);
+    EndContext(file->nfs, file->lostWith != 0);
     delete file;
 }
 
@@ -239,6 +309,42 @@ const char* OpenFailure() {
     return Failure;
 }
 
+int Remove(const char* path) {
+    nfs_url* url = nullptr;
+    nfs_context* nfs = Connect(path, &url);
+    if (nfs == nullptr) {
+        return -1;
+    }
+    const int rc = nfs_unlink(nfs, url->file);
+    nfs_destroy_url(url);
+    EndContext(nfs, rc < 0 && LostServer(-rc));
+    if (rc != 0) {
+        errno = -rc;
+        return -1;
+    }
+    return 0;
+}
+
+bool IsLost(TestFileHandle* file) {
+    return file->lostWith != 0;
+}
+
+// A failed transfer's cause: the client library's own words where it has some.
+const char* TransferFailure(TestFileHandle* file, int error) {
+    const char* text = nfs_get_error(file->nfs);
+    if (error == ETIMEDOUT) {
+        return "the server does not answer";
+    }
+    if (text == nullptr || text[0] == '\0') {
+        return std::strerror(error);
+    }
+    if (std::strcmp(text, "nfs_service failed") == 0) {
+        return "the server cannot be reached or closed the connection"; // libnfs's words for it
+    }
+    return text;
+}
+
 } // namespace
 
-const FileAccess NfsFileAccess = {"nfs", Open, ReadAt, WriteAt, Size, Truncate, Close, OpenFailure};
+const FileAccess NfsFileAccess = {"nfs", Open,        ReadAt, WriteAt,         Size,  Truncate,
+                                  Close, OpenFailure, IsLost, TransferFailure, Remove};

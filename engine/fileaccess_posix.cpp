@@ -2,6 +2,7 @@
 #include "fileaccess.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -103,10 +104,22 @@ const char* OpenFailure() {
     return nullptr;
 }
 
+bool Lost(TestFileHandle*) {
+    return false;
+}
+
+const char* Failure(TestFileHandle*, int error) {
+    return std::strerror(error);
+}
+
+int Remove(const char* path) {
+    return ::unlink(path);
+}
+
 } // namespace
 
-const FileAccess PosixFileAccess = {"posix", Open,     ReadAt, WriteAt,
-                                    Size,    Truncate, Close,  OpenFailure};
+const FileAccess PosixFileAccess = {"posix", Open,        ReadAt, WriteAt, Size,  Truncate,
+                                    Close,   OpenFailure, Lost,   Failure, Remove};
 
 void SetPosixCacheMode(int mode) {
     CacheMode = mode;

@@ -1,7 +1,10 @@
-// Test files on an SMB server, smb://[user@]server[:port]/share/dir/file, through
+// Test files on an SMB server, smb://[user@]server[:port]/share/dir/file (common/url.h), through
 // libsmbclient: no mount and no root. One client context serves the process, so the opens of a
 // pass share the server's connection and logon.
 #include "fileaccess.h"
+
+#include "url.h"
+#include "utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +12,7 @@
 #include <fcntl.h>
 #include <libsmbclient.h>
 #include <new>
+#include <string>
 #include <sys/stat.h>
 
 struct TestFileHandle {
@@ -21,7 +25,7 @@ namespace {
 SMBCCTX* Context = nullptr;
 RemoteCredentials Credentials;
 char LoginUser[128]; // the library's own default user: $USER, else "guest"
-char Failure[160];
+char Failure[256];
 
 // Fills in what the URL did not give: the user of the authentication file (else the login
 // user), the password, the domain. Nothing given at all is a guest logon.
@@ -67,8 +71,8 @@ SMBCCTX* Client() {
 // handle would wait for it again.
 bool LostServer(int error) {
     return error == ETIMEDOUT || error == ECONNRESET || error == ECONNABORTED || error == EPIPE ||
-           error == ENOTCONN || error == ECONNREFUSED || error == EHOSTUNREACH ||
-           error == ENETUNREACH;
+           error == ENETRESET || error == ENOTCONN || error == ECONNREFUSED ||
+           error == EHOSTUNREACH || error == ENETUNREACH;
 }
 
 const char* Cause(int error) {
@@ -92,25 +96,61 @@ const char* Cause(int error) {
     }
 }
 
-// A password in the URL would show in every message that names the test file: it is not
-// taken.
-bool PasswordInUrl(const char* path) {
-    const char* authority = path + 6; // after "smb://"
-    const std::size_t length = std::strcspn(authority, "/");
-    const char* at = static_cast<const char*>(std::memchr(authority, '@', length));
-    return at != nullptr && std::memchr(authority, ':', static_cast<std::size_t>(at - authority));
+// The URL as libsmbclient 4.17 reads it: the scheme in lower case only, and the first colon
+// of the server taken for the port's. An IPv6 server goes to it percent-encoded, which it
+// decodes before it resolves the name.
+std::string LibraryUrl(const url::Url& where) {
+    if (!where.ipv6) {
+        return url::Joined(where, where.host);
+    }
+    std::string host;
+    for (char c : where.host) {
+        host += c == ':' ? std::string("%3A") : std::string(1, c);
+    }
+    return url::Joined(where, host);
 }
 
-TestFileHandle* Fail(int error, const char* cause) {
-    std::snprintf(Failure, sizeof Failure, "%s", cause);
+// Why the open of where failed with error, in words. An unknown host and a name the server
+// refuses both come back as EINVAL: the share's root tells them apart (reached: the name).
+std::string OpenCause(SMBCCTX* context, int error, const url::Url& where) {
+    if (error == EINVAL) {
+        url::Url share = where;
+        share.path = where.path.substr(0, where.path.find('/', 1));
+        share.query.clear();
+        struct stat st {};
+        const bool reached =
+            smbc_getFunctionStat(context)(context, LibraryUrl(share).c_str(), &st) == 0 ||
+            errno != EINVAL;
+        if (reached) {
+            return "the server refuses the name of the file or of a directory on its path";
+        }
+        if (!where.ipv6 && !HostResolves(where.host.c_str())) {
+            return "unknown host: no address for its name";
+        }
+    }
+    if (error == ECONNREFUSED) {
+        return std::string(Cause(error)) + " (nothing listens at port " +
+               (where.port != 0 ? std::to_string(where.port) : std::string("445 or 139")) + ")";
+    }
+    return Cause(error);
+}
+
+TestFileHandle* Fail(int error, const std::string& cause) {
+    std::snprintf(Failure, sizeof Failure, "%s", cause.c_str());
     errno = error;
     return nullptr;
 }
 
 TestFileHandle* Open(const char* path, int flags) {
-    if (PasswordInUrl(path)) {
-        return Fail(EINVAL, "a password in the URL is not taken: give it in PASSWD or an "
-                            "authentication file");
+    const url::Parsed parsed = url::Parse(path);
+    if (!parsed.url) {
+        return Fail(EINVAL, "the URL " + parsed.refusal);
+    }
+    const url::Url& where = *parsed.url;
+    // SMB names are Unicode: one that is not UTF-8 once its escapes are decoded cannot be sent
+    // (the client would call it missing, or run out of memory).
+    if (!utf8::Valid(url::Decoded(where.path))) {
+        return Fail(EINVAL, "a name in the path is not UTF-8, which SMB names must be");
     }
     if (!ReadRemoteCredentials(Credentials)) {
         return Fail(EACCES, "the authentication file cannot be read");
@@ -122,10 +162,10 @@ TestFileHandle* Open(const char* path, int flags) {
     }
     smbc_setOptionNoAutoAnonymousLogin(context, Credentials.user[0] != '\0' ||
                                                     Credentials.password[0] != '\0');
-    SMBCFILE* file = smbc_getFunctionOpen(context)(context, path, flags, 0666);
+    SMBCFILE* file = smbc_getFunctionOpen(context)(context, LibraryUrl(where).c_str(), flags, 0666);
     if (file == nullptr) {
         const int error = errno;
-        return Fail(error, Cause(error));
+        return Fail(error, OpenCause(context, error, where));
     }
     // A file made by this open is a new regular file; the server may refuse to show the
     // attributes of one opened write-only, and a refusal here would leave it empty behind.
@@ -228,6 +268,37 @@ const char* OpenFailure() {
     return Failure;
 }
 
+bool IsLost(TestFileHandle* file) {
+    return file->lostWith != 0;
+}
+
+// A failed transfer's errno in the words of an SMB client.
+const char* TransferFailure(TestFileHandle*, int error) {
+    switch (error) {
+    case ECONNRESET:
+    case ENETRESET:
+    case ECONNABORTED:
+    case EPIPE:
+    case ENOTCONN:
+        return "the server closed the connection";
+    case ETIMEDOUT:
+        return "the server does not answer";
+    case ENOSPC:
+        return "the share is full";
+    case EACCES:
+    case EPERM:
+        return "access denied";
+    default:
+        return std::strerror(error);
+    }
+}
+
+int Remove(const char* path) {
+    SMBCCTX* context = Client();
+    return context == nullptr ? -1 : smbc_getFunctionUnlink(context)(context, path);
+}
+
 } // namespace
 
-const FileAccess SmbFileAccess = {"smb", Open, ReadAt, WriteAt, Size, Truncate, Close, OpenFailure};
+const FileAccess SmbFileAccess = {"smb", Open,        ReadAt, WriteAt,         Size,  Truncate,
+                                  Close, OpenFailure, IsLost, TransferFailure, Remove};

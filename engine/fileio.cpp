@@ -10,8 +10,10 @@
 #include <ctime>
 #include <fcntl.h>
 
+#include "clocks.h"
 #include "compatlog.h"
 #include "fileaccess.h"
+#include "observer.h"
 #include "pairscan.h"
 #include "status.h"
 #include "zebdll.h"
@@ -46,82 +48,225 @@ int IoFailed = 0;
 int FirstPass = 1;
 char DetailBuffer[48];
 std::uint32_t RandomState = 1;
+// The file offset of the data in PatternBuffer that CheckPairs is about to check, for the
+// observer's record of a bad pair; -1 where it is not a place in the test file.
+long long CheckBase = -1;
 
-void ReportDetail(int kind, const char* format, long value) {
-    std::snprintf(DetailBuffer, sizeof DetailBuffer, format, static_cast<int>(value));
-    ReportIoError(kind, DetailBuffer);
+// Posts a report as ReportIoError does, telling the observer the offset it is about.
+void ReportAt(int kind, const char* detail, long long offset) {
+    NoteFailure(kind, offset);
+    ReportIoError(kind, detail);
 }
+
+// A report whose detail format takes value; offset is the file offset it is about (value,
+// unless the text counts one past it).
+void ReportDetail(int kind, const char* format, long value, long long offset) {
+    std::snprintf(DetailBuffer, sizeof DetailBuffer, format, static_cast<int>(value));
+    ReportAt(kind, DetailBuffer, offset);
+}
+void ReportDetail(int kind, const char* format, long value) {
+    ReportDetail(kind, format, value, value);
+}
+
+enum class End { No, Yes, Unknown };
 
 // The open test file with its own file position, kept here so that every transfer is one
 // positioned call. The position moves exactly as the descriptor's would: by the count a
-// transfer moved, to the target of a seek.
+// transfer moved, to the target of a seek. A failed transfer or size query is never taken
+// for the end of the file: each is a failure, with its cause on standard error (once per
+// cause) and, for the pass's own transfers, in the observer's record.
 struct TestFile {
     const FileAccess& access;
     TestFileHandle* handle;
+    const char* path;
+    bool observed = false; // the pass's own transfers are told to the observer
     off_t pos = 0;
-    off_t knownSize = 0;
+    off_t knownSize = -1; // the size last seen; -1 when not known
+    int error = 0;        // errno of the last failed transfer or size query
+    std::uint64_t began = 0;
+    std::uint64_t ended = 0;
+    char cause[128] = "";
+    char shownCause[128] = "";      // the last cause shown on standard error
+    std::int64_t failingSince = -1; // when the transfers began to fail, one after another
 
-    ssize_t Read(unsigned size) {
-        ssize_t n = access.readAt(handle, PatternBuffer, size, pos);
+    ssize_t Transfer(bool write, unsigned size) {
+        if (observed) {
+            began = static_cast<std::uint64_t>(MonotonicNanoseconds());
+        }
+        const ssize_t n = write ? access.writeAt(handle, PatternBuffer, size, pos)
+                                : access.readAt(handle, PatternBuffer, size, pos);
+        error = n < 0 ? errno : 0;
+        if (observed) {
+            ended = static_cast<std::uint64_t>(MonotonicNanoseconds());
+        }
         if (n > 0) {
             pos += n;
         }
-        if (n < static_cast<ssize_t>(size)) {
+        if (!write && n < static_cast<ssize_t>(size)) {
             knownSize = -1; // the file ended or failed: look again at the next end test
-        }
-        return n;
-    }
-    ssize_t Write(unsigned size) {
-        ssize_t n = access.writeAt(handle, PatternBuffer, size, pos);
-        if (n > 0) {
-            pos += n;
         }
         return n;
     }
     void Seek(off_t to) { pos = to; }
     // At the end when the position is at or past the file's size. The size is asked of the
-    // file system only when the position reaches the size last seen or a read came up
-    // short; an error while asking counts as the end.
-    bool AtEnd() {
-        if (pos < knownSize) {
-            return false;
+    // file system only when the position reaches the size last seen or a read came up short.
+    End AtEnd() {
+        if (knownSize >= 0 && pos < knownSize) {
+            return End::No;
         }
         const off_t size = access.size(handle);
         if (size < 0) {
-            return true;
+            error = errno;
+            knownSize = -1;
+            std::snprintf(cause, sizeof cause, "the file's size cannot be read: %s",
+                          access.failure(handle, error));
+            return End::Unknown;
         }
         knownSize = size;
-        return pos >= knownSize;
+        return pos >= knownSize ? End::Yes : End::No;
+    }
+    // Whether a short read ended exactly at the end of a test file of the right size: the
+    // last block of a sequential read.
+    bool EndsTestFile() {
+        return AtEnd() == End::Yes && knownSize == TEST_FILE_SIZE && pos == knownSize;
+    }
+    // The cause of the transfer that moved n of asked bytes, in words.
+    const char* CauseOf(ssize_t n, unsigned asked) {
+        if (n < 0) {
+            std::snprintf(cause, sizeof cause, "%s", access.failure(handle, error));
+        } else if (knownSize >= 0 && knownSize != TEST_FILE_SIZE) {
+            std::snprintf(cause, sizeof cause, "moved %zd of %u bytes; the file is %lld bytes", n,
+                          asked, static_cast<long long>(knownSize));
+        } else {
+            std::snprintf(cause, sizeof cause, "moved %zd of %u bytes", n, asked);
+        }
+        return cause;
+    }
+    // One line on standard error for a failure of what at offset, unless the same cause
+    // was the last shown.
+    void Show(const char* what, off_t at) {
+        if (std::strcmp(cause, shownCause) == 0) {
+            return;
+        }
+        std::snprintf(shownCause, sizeof shownCause, "%s", cause);
+        char shown[256];
+        ShownPath(path, shown, sizeof shown);
+        std::fprintf(stderr, "%s: %s at offset %lld: %s\n", shown, what, static_cast<long long>(at),
+                     cause);
+        std::fflush(stderr);
+    }
+    // After a transfer that was good or not: whether the file is given up, its server lost
+    // or every transfer failing for FAILING_TRANSFERS_LIMIT_MS.
+    bool GivenUp(bool ok) {
+        if (ok) {
+            failingSince = -1;
+            return false;
+        }
+        if (access.lost(handle)) {
+            return true;
+        }
+        const std::int64_t now = MonotonicNanoseconds();
+        if (failingSince < 0) {
+            failingSince = now;
+        }
+        return now - failingSince >= std::int64_t{FAILING_TRANSFERS_LIMIT_MS} * 1000000;
     }
     void Close() { access.close(handle); }
 };
 
-bool IsShort(ssize_t n, unsigned size) {
-    return n < 0 || static_cast<std::size_t>(n) < size;
+// One transfer of a pass as it turned out.
+struct Moved {
+    ssize_t n;
+    bool ok;
+};
+
+// A read of b bytes at the file's position as one operation of the pass. A failure is
+// reported with the mode's text and value; a short read is good only where it ends a
+// sequential read at the end of the test file (endMayCut).
+Moved Read(TestFile& file, unsigned b, const char* text, long value, bool endMayCut = false) {
+    const off_t at = file.pos;
+    const ssize_t n = file.Transfer(false, b);
+    bool ok = n == static_cast<ssize_t>(b);
+    if (!ok && n >= 0 && endMayCut) {
+        ok = file.EndsTestFile();
+    }
+    if (!ok) {
+        file.CauseOf(n, b);
+    }
+    ObserveTransfer(ZEB_EVENT_READ, b, n, ok, at, file.began, file.ended, file.error, file.cause);
+    if (!ok) {
+        file.Show("read", at);
+        ReportDetail(READ_ERROR, text, value);
+    }
+    return {n, ok};
 }
 
-// One pass's loop over the iterations in the given mode.
+bool Write(TestFile& file, unsigned b, const char* text, long value) {
+    const off_t at = file.pos;
+    const ssize_t n = file.Transfer(true, b);
+    const bool ok = n == static_cast<ssize_t>(b);
+    if (!ok) {
+        file.CauseOf(n, b);
+    }
+    ObserveTransfer(ZEB_EVENT_WRITE, b, n, ok, at, file.began, file.ended, file.error, file.cause);
+    if (!ok) {
+        file.Show("write", at);
+        ReportDetail(WRITE_ERROR, text, value);
+    }
+    return ok;
+}
+
+// The pair check of a block read at offset; a bad pair is reported at value + its index + 1
+// with the mode's text. True when the block is good.
+bool Check(unsigned b, const char* text, off_t offset) {
+    CheckBase = offset;
+    const unsigned bad = CheckPairs(b);
+    CheckBase = -1;
+    if (bad != 0) {
+        ReportDetail(VERIFY_ERROR, text, static_cast<long>(offset + bad), offset + bad - 1);
+    }
+    return bad == 0;
+}
+
+// After a sequential block: back to the start at the end of the file. A size that cannot be
+// read is a failure at r (false); the read starts over then too.
+bool RewindAtEnd(TestFile& file, off_t& r, const char* text) {
+    const End end = file.AtEnd();
+    if (end == End::Unknown) {
+        file.Show("size query", file.pos);
+        ReportDetail(READ_ERROR, text, static_cast<long>(r));
+    }
+    if (end != End::No) {
+        file.Seek(0);
+        r = 0;
+    }
+    return end != End::Unknown;
+}
+
+// One pass's loop over the iterations in the given mode. A transfer that loses the file's
+// server ends the loop (every later request of the file would fail at once), and so do
+// transfers that have done nothing but fail for FAILING_TRANSFERS_LIMIT_MS.
 void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iterations) {
     const unsigned blockCount = TEST_REGION / b;
     const unsigned randomRange = blockCount % 65536; // the block count's low 16 bits
     const ModeDetails& details = DetailFormats[mode < 9 ? mode : 0];
     off_t r = 0;
     off_t p = OVERLAY_POSITION;
+    const auto lost = [&](bool ok) { return file.GivenUp(ok); };
 
     for (unsigned i = 0; i < iterations; ++i) {
         switch (mode) {
         case SEQUENTIAL_READ: {
-            ssize_t n = file.Read(b);
-            if (IsShort(n, b) && !file.AtEnd()) {
-                ReportDetail(READ_ERROR, details.read, r);
+            const Moved read = Read(file, b, details.read, static_cast<long>(r), true);
+            if (lost(read.ok)) {
+                return;
             }
-            if (unsigned bad = CheckPairs(b)) {
-                ReportDetail(VERIFY_ERROR, details.verify, r + bad);
+            if (read.n >= 0) {
+                Check(b, details.verify, r);
             }
             r += b;
-            if (file.AtEnd()) {
-                file.Seek(0);
-                r = 0;
+            if (!RewindAtEnd(file, r, details.read) && lost(false)) {
+                return;
             }
             break;
         }
@@ -130,8 +275,8 @@ void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iteration
             if (k == 0) {
                 file.Seek(0);
             }
-            if (IsShort(file.Write(b), b)) {
-                ReportDetail(WRITE_ERROR, details.write, static_cast<off_t>(k) * b);
+            if (lost(Write(file, b, details.write, static_cast<long>(k) * b))) {
+                return;
             }
             break;
         }
@@ -140,23 +285,22 @@ void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iteration
                 file.Seek(0);
                 r = 0;
             }
-            if (IsShort(file.Write(b), b)) {
-                ReportDetail(WRITE_ERROR, details.write, r);
+            if (lost(Write(file, b, details.write, static_cast<long>(r)))) {
+                return;
             }
             file.Seek(r);
-            if (IsShort(file.Read(b), b)) {
-                ReportDetail(READ_ERROR, details.read, r);
+            const Moved read = Read(file, b, details.read, static_cast<long>(r));
+            if (lost(read.ok)) {
+                return;
             }
-            if (unsigned bad = CheckPairs(b)) {
-                ReportDetail(VERIFY_ERROR, details.verify, r + bad);
+            if (read.n >= 0 && !Check(b, details.verify, r)) {
                 // Data read back differs from what was just written: the reports are in
                 // report.txt and the compatibility log; the process ends here.
                 std::exit(1);
             }
             r += b;
-            if (file.AtEnd()) {
-                file.Seek(0);
-                r = 0;
+            if (!RewindAtEnd(file, r, details.read) && lost(false)) {
+                return;
             }
             break;
         }
@@ -175,16 +319,18 @@ void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iteration
             }
             file.Seek(p);
             const unsigned kind = mode <= RANDOM_RW ? mode - RANDOM_READ : mode - OVERLAY_READ;
-            if (kind != 0 && IsShort(file.Write(b), b)) { // write or read-and-write
-                ReportDetail(WRITE_ERROR, details.write, p);
+            // write or read-and-write
+            if (kind != 0 && lost(Write(file, b, details.write, static_cast<long>(p)))) {
+                return;
             }
             if (kind != 1) { // read or read-and-write
                 file.Seek(p);
-                if (IsShort(file.Read(b), b)) {
-                    ReportDetail(READ_ERROR, details.read, p);
+                const Moved read = Read(file, b, details.read, static_cast<long>(p));
+                if (lost(read.ok)) {
+                    return;
                 }
-                if (unsigned bad = CheckPairs(b)) {
-                    ReportDetail(VERIFY_ERROR, details.verify, p + bad);
+                if (read.n >= 0) {
+                    Check(b, details.verify, p);
                 }
             }
             // Every random or overlay iteration seeks before it moves data, so rewinding
@@ -231,6 +377,8 @@ unsigned CheckPairs(unsigned size) {
     const unsigned char second = PatternBuffer[i + 1];
     std::snprintf(DetailBuffer, sizeof DetailBuffer, "%c expected %c actual %c", first,
                   static_cast<unsigned char>(~first), second);
+    NoteFailure(BYTES_DO_NOT_MISMATCH, CheckBase >= 0 ? CheckBase + static_cast<long long>(i) : -1,
+                static_cast<unsigned char>(~first), second);
     ReportIoError(BYTES_DO_NOT_MISMATCH, DetailBuffer);
     return static_cast<unsigned>(i) + 1;
 }
@@ -252,25 +400,43 @@ int VerifyTestFile(const char* path) {
         ReportIoError(READ_ERROR, DetailBuffer);
         return -1;
     }
-    TestFile file{access, handle};
+    TestFile file{access, handle, path};
+    // The test file is 1,048,544 bytes of good pairs or it is not: any other size, an empty
+    // file included, is the size error, and a size that cannot be read is no size at all.
+    const End end = file.AtEnd();
+    if (end == End::Unknown) {
+        file.Show("size query", 0);
+        ReportDetail(READ_ERROR, "at offset %d", 0);
+        file.Close();
+        return -1;
+    }
+    if (file.knownSize != TEST_FILE_SIZE) {
+        ReportIoError(READ_ERROR, "buffer size mismatch");
+        ReportIoError(READ_ERROR, "read past EOF, TESTFILE size invalid");
+        file.Close();
+        return -1;
+    }
     int offset = 0;
-    while (!file.AtEnd()) {
-        ssize_t n = file.Read(CREATION_CHUNK);
-        if (IsShort(n, CREATION_CHUNK)) {
+    for (unsigned chunk = 0; chunk < CREATION_CHUNKS; ++chunk) {
+        const ssize_t n = file.Transfer(false, CREATION_CHUNK);
+        if (n != static_cast<ssize_t>(CREATION_CHUNK)) {
             ReportIoError(READ_ERROR, "buffer size mismatch");
-            if (n >= 0 && file.AtEnd()) {
+            file.CauseOf(n, CREATION_CHUNK);
+            file.Show("read", offset);
+            if (n >= 0) {
+                // The file was cut while it was read.
                 ReportIoError(READ_ERROR, "read past EOF, TESTFILE size invalid");
                 file.Close();
                 return -1;
             }
             ReportDetail(READ_ERROR, "at offset %d", offset);
-            if (n < 0) {
-                // A failing read would never reach the end: the check ends here, failed.
-                file.Close();
-                return offset + 1;
-            }
+            file.Close();
+            return offset + 1;
         }
-        if (unsigned bad = CheckPairs(CREATION_CHUNK)) {
+        CheckBase = offset;
+        const unsigned bad = CheckPairs(CREATION_CHUNK);
+        CheckBase = -1;
+        if (bad != 0) {
             file.Close();
             return offset + static_cast<int>(bad);
         }
@@ -283,8 +449,9 @@ int VerifyTestFile(const char* path) {
 
 int PrepareTestFile(const char* path) {
     const FileAccess& access = FileAccessFor(path);
-    TestFileHandle* file = access.open(path, O_WRONLY | O_CREAT | O_EXCL);
-    if (file == nullptr) {
+    TestFileHandle* handle = access.open(path, O_WRONLY | O_CREAT | O_EXCL);
+    const bool created = handle != nullptr;
+    if (handle == nullptr) {
         if (errno != EEXIST) {
             return errno;
         }
@@ -296,10 +463,10 @@ int PrepareTestFile(const char* path) {
         // Truncate only once the file is known to be a regular file of ours to rebuild.
         // Read-write: some network file system clients refuse to cut a file through a
         // write-only descriptor.
-        file = access.open(path, O_RDWR | O_CREAT);
-        if (file != nullptr && access.truncate(file, 0) != 0) {
-            access.close(file);
-            file = nullptr;
+        handle = access.open(path, O_RDWR | O_CREAT);
+        if (handle != nullptr && access.truncate(handle, 0) != 0) {
+            access.close(handle);
+            handle = nullptr;
             errno = EBADF;
         }
     } else {
@@ -307,23 +474,30 @@ int PrepareTestFile(const char* path) {
     }
 
     FillPairPattern(CREATION_CHUNK);
-    off_t at = 0;
-    for (unsigned chunk = 0; chunk < CREATION_CHUNKS; ++chunk) {
-        ssize_t n = file != nullptr ? access.writeAt(file, PatternBuffer, CREATION_CHUNK, at)
-                                    : (errno = EBADF, ssize_t{-1});
-        if (n > 0) {
-            at += n;
+    off_t written = 0;
+    if (handle == nullptr) {
+        for (unsigned chunk = 0; chunk < CREATION_CHUNKS; ++chunk) {
+            ReportIoError(WRITE_ERROR, "file handle invalid");
         }
-        if (IsShort(n, CREATION_CHUNK)) {
-            if (errno == EBADF) {
+    } else {
+        TestFile file{access, handle, path};
+        for (unsigned chunk = 0; chunk < CREATION_CHUNKS; ++chunk) {
+            const off_t at = file.pos;
+            const ssize_t n = file.Transfer(true, CREATION_CHUNK);
+            if (n == static_cast<ssize_t>(CREATION_CHUNK)) {
+                continue;
+            }
+            const int error = n < 0 ? file.error : ENOSPC;
+            if (error == EBADF) {
                 ReportIoError(WRITE_ERROR, "file handle invalid");
-            } else if (errno == ENOSPC) {
+            } else if (error == ENOSPC) {
                 ReportIoError(WRITE_ERROR, "out of space");
             }
+            file.CauseOf(n, CREATION_CHUNK);
+            file.Show("write", at);
         }
-    }
-    if (file != nullptr) {
-        access.close(file);
+        written = file.pos;
+        file.Close();
     }
     std::fputs("Checking test file...\n", stdout);
     std::fflush(stdout);
@@ -332,6 +506,11 @@ int PrepareTestFile(const char* path) {
         return 0;
     }
     ReportIoError(VERIFY_ERROR, "testfile corrupt, file creation failed");
+    // A test file made here that took no byte at all (O_DIRECT refused, say) is not left
+    // behind empty.
+    if (created && written == 0) {
+        access.remove(path);
+    }
     return -1;
 }
 
@@ -374,7 +553,7 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
         return ZEB_TEST_FILE_NOT_OPENED;
     }
 
-    TestFile file{access, handle};
+    TestFile file{access, handle, path, Observed()};
     SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
 
     FormatMessage("Test File: %s, Buffer: %u, I/O Mode: %d, Iteration: %u", path, b, mode,
@@ -394,7 +573,7 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
 
     if (!IsReadOnlyMode(umode)) {
         if (int result = VerifyTestFile(path)) {
-            ReportDetail(VERIFY_ERROR, "at file offset %d", result);
+            ReportDetail(VERIFY_ERROR, "at file offset %d", result, result > 0 ? result - 1 : -1);
         }
     }
 

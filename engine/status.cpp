@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "compatlog.h"
+#include "observer.h"
 #include "zebdll.h"
 
 char MessageBuffer[MESSAGE_BUFFER_SIZE];
@@ -59,6 +60,7 @@ void PostStatus(const char* text, std::uint16_t level) {
     if (level == LEVEL_FAILURE || level == LEVEL_DATA_FAILURE) {
         RetCode = ZEB_RESULT_FAILED;
         CompatLogPrintf("%s\n", text);
+        ObserveFailure(text);
     }
     if (DynaResult != 0 && BoardWindow != nullptr) {
         BoardWindow->SetText(text);

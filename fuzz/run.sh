@@ -16,6 +16,7 @@ targets=(
   "frontend/fuzz_frontend_fields frontend/seeds/fields"
   "engine/fuzz_session_receiver engine/seeds/session_receiver -max_len=66000"
   "cli/fuzz_cli_compatlog cli/seeds/compatlog"
+  "cli/fuzz_cli_url cli/seeds/url"
 )
 
 # Undefined behaviour is a finding too, in every target, whatever it was compiled with.

@@ -1,32 +1,92 @@
 #!/usr/bin/env bash
-# Installs every Debian package the kit needs to build, test and benchmark.
+# Installs the Debian packages of the lists named, by purpose:
+#   run      building the kit and running its programs (./run.sh)
+#   test     the test stages of ./test.sh: the suite, the sanitizers, fuzzing and lint, with the
+#            real servers the tests start themselves
+#   package  the package stage of ./test.sh: the Debian packages built, checked and installed
+#            in a fresh Debian root
+#   bench    the peers and tools of the benchmarks (bench/), beside the run and test lists
+#   scripts/deps.sh [LIST...]      no list: all of them
+# Each list says why each package is in it; a new list is one more array and its name below.
 # Idempotent: does nothing when all of them are already installed.
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libasio-dev
+RUN=(
+  # The C and C++20 compilers (gcc and g++ 12), the build system and pkg-config, which finds
+  # the two client libraries. Not build-essential, which brings the packaging tools too.
+  g++ cmake ninja-build pkg-config
+  # The engine's own SMB and NFS clients (smb:// and nfs:// test files).
+  libsmbclient-dev libnfs-dev
   # zebcli: its command line and its JSON results.
   libcli11-dev nlohmann-json3-dev
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  xvfb xdotool imagemagick
-  fio iperf3
-  clang libclang-rt-14-dev clang-format clang-tidy
-  iproute2 tshark samba-common-bin samba
-  # The SMB client of the file server tests: a FUSE mount of a share.
-  smbnetfs fuse3
-  # The file I/O stress's own SMB and NFS clients, and the NFS server of their tests.
-  libsmbclient-dev libnfs-dev nfs-ganesha nfs-ganesha-vfs
-  util-linux procps strace valgrind
-  # The Debian packages: their build, lintian, the checks of the desktop files, and a fresh
-  # Debian root to install them in.
-  debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils debootstrap ccache
+  # zebwin: Qt 6 widgets, moc and rcc, the OpenGL headers Qt's CMake package asks for, and
+  # the platform plugins that show the dialog on a desktop.
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
 )
+
+TEST=(
+  # The test programs. Debian's GoogleTest CMake package names GMock's libraries too, so
+  # find_package(GTest) needs libgmock-dev although no test uses GMock. bench_pairscan builds
+  # with the suite, so that the lint stage checks it.
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # The fuzz stage (libFuzzer) and the lint stage's clang build, formatting and clang-tidy.
+  clang libclang-rt-14-dev clang-format clang-tidy
+  # zebwin itself on a virtual X display, driven by key presses.
+  xvfb xdotool
+  # Network namespaces and veth links (ip, ss), unshare and nsenter, sysctl in a namespace.
+  iproute2 util-linux procps
+  # The provider's interoperability tests: a capture read with tshark; Samba's nmblookup and
+  # nmbd as a peer and as a name server.
+  tshark samba-common-bin
+  # The file server tests' SMB server (smbd), and its share mounted through FUSE.
+  samba smbnetfs fuse3
+  # The NFS server of the built-in NFS client's tests.
+  nfs-ganesha nfs-ganesha-vfs
+  # vor32's system call tests.
+  strace
+)
+
+PACKAGE=(
+  # The Debian packages' build (dpkg-buildpackage takes build-essential as given) and
+  # lintian's check of them.
+  build-essential debhelper dpkg-dev fakeroot lintian
+  # The checks of the desktop entry and the software-centre description.
+  desktop-file-utils appstream
+  # A fresh Debian 12 root to install the packages in.
+  debootstrap
+  # Keeps a rebuild of the packages short.
+  ccache
+)
+
+BENCH=(
+  # The peers: fio for the file I/O stress, iperf3 for the session stress and the provider.
+  fio iperf3
+  # bench/profile.sh: instruction counts under callgrind.
+  valgrind
+  # bench_pairscan (Google Benchmark).
+  libbenchmark-dev
+)
+
+LISTS=("$@")
+((${#LISTS[@]})) || LISTS=(run test package bench)
+PACKAGES=()
+for list in "${LISTS[@]}"; do
+  case $list in
+  run) PACKAGES+=("${RUN[@]}") ;;
+  test) PACKAGES+=("${TEST[@]}") ;;
+  package) PACKAGES+=("${PACKAGE[@]}") ;;
+  bench) PACKAGES+=("${BENCH[@]}") ;;
+  *)
+    echo "scripts/deps.sh: no list '$list' (run, test, package or bench)" >&2
+    exit 64
+    ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if [[ " ${missing[*]} " != *" $p "* ]] &&
+    ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done

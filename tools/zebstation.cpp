@@ -48,7 +48,7 @@ void PrintEscaped(const char* prefix, const char* text) {
 }
 
 // The board prints what the engine shows on it; the dialog has nothing to dispatch.
-class ConsoleBoard : public ZebWindow {
+class StationBoard : public ZebWindow {
   public:
     ZebWindow* ChildWindow(int) override { return nullptr; }
     void SetText(const char* text) override { PrintEscaped("post ", text); }
@@ -59,13 +59,13 @@ class ConsoleBoard : public ZebWindow {
     }
 };
 
-class ConsoleDialog : public ConsoleBoard {
+class StationDialog : public StationBoard {
   public:
     ZebWindow* ChildWindow(int id) override { return id == ZEB_BOARD_ID ? &board_ : nullptr; }
     void SetText(const char*) override {}
 
   private:
-    ConsoleBoard board_;
+    StationBoard board_;
 };
 
 void SetName(unsigned char* field, const char* name) {
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     } else if (mode == "claim" && argc - at == 2) {
         status = Claim(argv[at + 1]);
     } else if (mode == "recv" || (mode == "send" && argc - at == 3)) {
-        static ConsoleDialog dialog;
+        static StationDialog dialog;
         GetHWND(&dialog);
         PassDynaResult(quiet ? 0 : 1);
         PassSaveResult(save ? 1 : 0);

@@ -23,7 +23,7 @@ SIZES=${SIZES:-"4096 32000"}
 MODES=${MODES:-"0 1 2 3 4 5 6 7 8"}
 BIN=$(realpath -m "$BUILD/bench/fileio/bench_fileio")
 [[ -x $BIN ]] || { echo "build first: cmake --build $BUILD --target bench_fileio" >&2; exit 1; }
-command -v fio >/dev/null || { echo "fio is missing: run scripts/deps.sh" >&2; exit 1; }
+command -v fio >/dev/null || { echo "fio is missing: run scripts/deps.sh bench" >&2; exit 1; }
 DIR=$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/fileio-bench-XXXXXX")
 trap 'rm -rf "$DIR"' EXIT
 cd "$DIR"

@@ -13,7 +13,7 @@ MESSAGES=${2:-100000}
 DURATION=${DURATION:-2}
 BIN=$(realpath -m "$BUILD/bench/netbios/bench_netbios")
 [[ -x $BIN ]] || { echo "build first: cmake --build $BUILD --target bench_netbios" >&2; exit 1; }
-command -v iperf3 >/dev/null || { echo "iperf3 is missing: run scripts/deps.sh" >&2; exit 1; }
+command -v iperf3 >/dev/null || { echo "iperf3 is missing: run scripts/deps.sh bench" >&2; exit 1; }
 
 bench_check_load
 printf 'messages %d x 64002 bytes, iperf3 %s s, %d rounds\n' "$MESSAGES" "$DURATION" "$ROUNDS"

@@ -27,7 +27,7 @@ BIN=$(realpath -m "$BUILD/tools/zebstation")
 HARNESS=$(realpath -m "$BUILD/bench/session/limit_harness")
 [[ -x $BIN && -x $HARNESS ]] ||
   { echo "build first: cmake --build $BUILD --target zebstation limit_harness" >&2; exit 1; }
-command -v iperf3 >/dev/null || { echo "iperf3 is missing: run scripts/deps.sh" >&2; exit 1; }
+command -v iperf3 >/dev/null || { echo "iperf3 is missing: run scripts/deps.sh bench" >&2; exit 1; }
 [[ $BLOCKS =~ ^[0-9]+$ ]] && ((BLOCKS >= 1 && BLOCKS <= 60000)) ||
   { echo "BLOCKS must be 1..60000" >&2; exit 2; }
 [[ $DURATION =~ ^[0-9]+$ ]] && ((DURATION >= 2 && DURATION <= 60)) ||

@@ -26,7 +26,7 @@ for program in "$ZEBCLI" "$RUNNER"; do
   [[ -x $program ]] ||
     { echo "build first: cmake --build $BUILD --target zebcli smb_share_run" >&2; exit 1; }
 done
-command -v fio >/dev/null || { echo "fio is missing: run scripts/deps.sh" >&2; exit 1; }
+command -v fio >/dev/null || { echo "fio is missing: run scripts/deps.sh bench" >&2; exit 1; }
 [[ $MODE =~ ^[0-8]$ ]] || { echo "MODE must be 0..8" >&2; exit 2; }
 
 if [[ -z ${SHARE:-} ]]; then

@@ -19,8 +19,10 @@ namespace zebcli_test {
 struct Server {
     std::string backend; // "smb" or "nfs"
     std::string url;     // of the test file T.TST
-    // URLs of W.TST refused at the open (a wrong password, a missing export, a port where no
-    // server listens or that is none), each with the cause it names on standard error.
+    std::string ipv6Url; // the same through the server's IPv6 loopback address
+    // URLs of W.TST (or a name like it) refused at the open, each with the cause it names on
+    // standard error: a wrong password (the first row's), an unknown host, a port where
+    // nothing listens, a missing export, a name the server refuses or that SMB cannot carry.
     std::vector<std::pair<std::string, std::string>> refused;
     std::filesystem::path backing; // the server's own copy of the files
     std::vector<std::string> launcher;

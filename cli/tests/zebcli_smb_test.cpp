@@ -90,7 +90,7 @@ TEST_F(SmbFileIo, ServerReadsEveryByteThePassReadsWithDropAndDirect) {
         const std::uint64_t served = server_->ServerBytesRead() - before;
         ASSERT_TRUE(result.exited) << cache;
         EXPECT_EQ(result.code, 0) << cache << "\n" << result.output;
-        const std::vector<std::uint64_t> read = JsonNumbers(json, "bytes_read");
+        const std::vector<std::uint64_t> read = JsonNumbers(json, "process_bytes_read");
         ASSERT_EQ(read.size(), 1u) << json;
         EXPECT_GE(read[0], 2000u * 32000u) << cache;
         EXPECT_GE(served, read[0]) << cache << ": the pass read " << read[0];

@@ -1,6 +1,7 @@
 // The engine's public interface: the eight entry points the control dialog binds by name,
-// the file I/O stress's cache mode (for runners other than the dialog), and the window
-// services the engine needs from whoever hands it a window.
+// the exports for runners other than the dialog (the file I/O stress's cache mode, an
+// observer of every transfer and failure), and the window services the engine needs from
+// whoever hands it a window.
 #ifndef ZEBDLL_H
 #define ZEBDLL_H
 
@@ -84,6 +85,42 @@ ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
 #define ZEB_CACHE_DIRECT 1
 #define ZEB_CACHE_DROP 2
 ZEB_EXPORT int SetFileCacheMode(int mode);
+
+// What the engine tells an observer (SetEventObserver), one record per event; the dialog never
+// sets one. Transfers: every read and write that a file I/O pass makes of its test file (not
+// the checks before and after the pass), timed on CLOCK_MONOTONIC. Failures: every text the
+// engine posts as a failure, in the order posted, with what the engine knows of it.
+#define ZEB_EVENT_READ 1
+#define ZEB_EVENT_WRITE 2
+#define ZEB_EVENT_FAILURE 5
+// The kinds of a failure: the file I/O stress's reports, and any other failure text.
+#define ZEB_FAILURE_BAD_PAIR 0
+#define ZEB_FAILURE_READ 1
+#define ZEB_FAILURE_WRITE 2
+#define ZEB_FAILURE_VERIFY 3
+#define ZEB_FAILURE_OTHER (-1)
+typedef struct ZebEvent {
+    int kind;                       // ZEB_EVENT_*
+    int ok;                         // a transfer that moved every byte asked (or the one short
+                                    // read that ends a sequential read at the end of the file)
+    int error;                      // the errno of a failed transfer, else 0
+    unsigned asked;                 // bytes asked of the transfer
+    unsigned moved;                 // bytes it moved
+    long long offset;               // where: the transfer's file offset; a failure's offset as
+                                    // reported, or -1 where it names none
+    unsigned long long start_ns;    // CLOCK_MONOTONIC, when the transfer began
+    unsigned long long duration_ns; // how long it took
+    int failure;                    // failures: ZEB_FAILURE_*
+    int expected;                   // a bad pair: the byte expected and the byte found; else -1
+    int actual;
+    // A failure: the text as posted. A transfer that failed: its cause in words. Else NULL.
+    // Valid only during the call.
+    const char* text;
+} ZebEvent;
+typedef void (*ZebEventObserver)(void* context, const ZebEvent* event);
+// Sets the observer of the passes and failures that follow (NULL: none, the default); called
+// on the engine's thread, during the engine call that made the event.
+ZEB_EXPORT void SetEventObserver(ZebEventObserver observer, void* context);
 
 // NetBIOS session stress: this station as sender of `blocks` blocks of `size` bytes (the low
 // 16 bits count; at most 64000, lowered to even). Returns ZEB_SESSION_RAN, ZEB_NO_PARTNER or

@@ -1,5 +1,6 @@
-// Helpers shared by the engine's tests: a reader for the compatibility log, a recording
-// window, and running a check in a child process with a freshly initialised engine state.
+// Helpers shared by the engine's tests: the compatibility log's records (through the kit's one
+// decoder, common/compatlogdecoder.h), a recording window, and running a check in a child
+// process with a freshly initialised engine state.
 // It brings GoogleTest, the standard strings, containers and algorithms, process and mount
 // calls, and the kit's files.h, names.h, netns.h and stations.h, which the engine tests use.
 #ifndef ZEB_ENGINE_TEST_UTIL_H
@@ -21,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "compatlogdecoder.h"
 #include "files.h"
 #include "names.h"
 #include "netns.h"
@@ -32,29 +34,17 @@ namespace zebtest {
 // Texts in order: report lines, board texts, log records.
 using Texts = std::vector<std::string>;
 
-// Decodes the compatibility log into its record texts; fails the test on a malformed log.
+// The texts of the compatibility log's records; fails the test on a cut or damaged record.
 inline std::vector<std::string> DecodeLog(const std::filesystem::path& path) {
-    std::string raw = ReadFile(path);
+    const std::string raw = ReadFile(path);
     std::vector<std::string> texts;
-    std::size_t at = 0;
-    while (at < raw.size()) {
-        EXPECT_GE(raw.size() - at, 3u) << "cut header at " << at;
-        if (raw.size() - at < 3) {
-            break;
+    for (const compatlog::Entry& e :
+         compatlog::Decode({reinterpret_cast<const unsigned char*>(raw.data()), raw.size()})) {
+        if (e.kind == compatlog::Entry::Kind::Record) {
+            texts.push_back(e.text);
+        } else {
+            ADD_FAILURE() << path.string() << ": offset " << e.offset << ": " << e.problem;
         }
-        EXPECT_EQ(raw[at], 7) << "record type at " << at;
-        std::size_t n = static_cast<unsigned char>(raw[at + 1]) |
-                        (static_cast<std::size_t>(static_cast<unsigned char>(raw[at + 2])) << 8);
-        EXPECT_LE(at + 3 + n, raw.size()) << "cut payload at " << at;
-        if (at + 3 + n > raw.size()) {
-            break;
-        }
-        std::string text = raw.substr(at + 3, n);
-        for (std::size_t k = 0; k < n; ++k) {
-            text[k] = static_cast<char>(text[k] ^ static_cast<char>(k & 0xFF));
-        }
-        texts.push_back(text);
-        at += 3 + n;
     }
     return texts;
 }
@@ -99,7 +89,8 @@ inline std::string Heading(const std::string& path, unsigned b, int mode, unsign
            ", I/O Mode: " + std::to_string(mode) + ", Iteration: " + std::to_string(iterations);
 }
 
-// A window that records what the engine asks of it, in order.
+// A window that records what the engine asks of it, in order: every call in the shared list,
+// and of its own the texts it was given and how often it dispatched events.
 class RecordingWindow final : public ZebWindow {
   public:
     explicit RecordingWindow(std::vector<std::string>* calls, bool hasBoard = true,
@@ -111,24 +102,31 @@ class RecordingWindow final : public ZebWindow {
         return id == ZEB_BOARD_ID ? board_.get() : nullptr;
     }
     void SetText(const char* text) override {
-        text_ = text;
+        texts_.emplace_back(text);
         calls_->push_back(name_ + " text " + text);
     }
     void EnableInput(bool enable) override {
         calls_->push_back(name_ + (enable ? " enable" : " disable"));
     }
-    void DispatchPendingEvents() override { calls_->push_back(name_ + " dispatch"); }
+    void DispatchPendingEvents() override {
+        ++dispatches_;
+        calls_->push_back(name_ + " dispatch");
+    }
     void ShowMessageBox(const char* caption, const char* text) override {
         calls_->push_back(std::string("box ") + caption + ": " + text);
     }
     RecordingWindow* Board() { return board_.get(); }
-    const std::string& Text() const { return text_; }
+    // The last text given ("" before the first), and all of them in order.
+    std::string Text() const { return texts_.empty() ? "" : texts_.back(); }
+    const Texts& Shown() const { return texts_; }
+    int Dispatches() const { return dispatches_; }
 
   private:
     std::vector<std::string>* calls_;
     std::string name_;
     std::unique_ptr<RecordingWindow> board_;
-    std::string text_;
+    Texts texts_;
+    int dispatches_ = 0;
 };
 
 // A recording window that is the engine's dialog for the life of the object.

@@ -14,11 +14,14 @@ namespace {
 // (65534-byte chunks) sees good data.
 struct Fault {
     std::size_t size = 0;
-    long fileOffset = -1;  // flip the byte read from this file offset
-    long index = -1;       // flip this index of every read buffer
-    bool cutShort = false; // return half of what was read
+    long fileOffset = -1;      // flip the byte read from this file offset
+    long index = -1;           // flip this index of every read buffer
+    bool cutShort = false;     // return half of what was read
+    int cutFileAt = 0;         // the file cut to length 0 by another writer before this read
+    bool refuseWrites = false; // every write of `size` bytes fails as O_DIRECT refuses it
 };
 Fault Active;
+int ReadsSeen = 0;
 
 } // namespace
 
@@ -27,6 +30,9 @@ Fault Active;
 extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     using Fn = ssize_t (*)(int, void*, size_t, off_t);
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread"));
+    if (count == Active.size && ++ReadsSeen == Active.cutFileAt) {
+        EXPECT_EQ(ftruncate(fd, 0), 0);
+    }
     ssize_t n = real(fd, buf, count, offset);
     if (n <= 0 || count != Active.size) {
         return n;
@@ -39,6 +45,17 @@ extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
         bytes[Active.index] ^= 0x01;
     }
     return Active.cutShort ? n / 2 : n;
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
+    using Fn = ssize_t (*)(int, const void*, size_t, off_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pwrite"));
+    if (Active.refuseWrites && count == Active.size) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real(fd, buf, count, offset);
 }
 
 namespace {
@@ -81,6 +98,32 @@ TEST(FaultDuringPass, BadReadBackInSequentialReadWriteEndsTheProcess) {
                             Heading(scratch.Path("f").string(), 64, 2, 10),
                             "BYTES_DO_NOT_MISMATCH 3 expected \xCC actual \xCD", "",
                             "VERIFY_ERROR at offset 101", "", ""}));
+}
+
+// Another writer cuts the file in the middle of a sequential read: the reads that find
+// nothing where the test file was are failures, not the end of the file.
+TEST(FaultDuringPass, FileCutByAnotherWriterFailsASequentialRead) {
+    Scratch scratch;
+    const Texts lines = RunPass(scratch, 4096, 0, 10, {.cutFileAt = 3}).report;
+    EXPECT_NE(std::ranges::find(lines, "READ_ERROR at offset 8192"), lines.end());
+    EXPECT_EQ(lines.back(), "File I/O Failed");
+}
+
+// A creation whose every write is refused is reported and leaves no empty file behind.
+TEST(FaultDuringPass, CreationThatWritesNothingLeavesNoFile) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    EXPECT_EQ(InChild([&] {
+                  PassSaveResult(1);
+                  Active = {.size = 65534, .refuseWrites = true};
+                  EXPECT_EQ(SQL_Test(path.c_str(), 4096, 4096, 2, 1, 10), 100);
+              }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    const Texts lines = ReadLines(scratch.Path("report.txt"));
+    EXPECT_NE(std::ranges::find(lines, "VERIFY_ERROR testfile corrupt, file creation failed"),
+              lines.end());
+    EXPECT_EQ(lines.back(), "Can not open " + path);
 }
 
 struct DetailCase {

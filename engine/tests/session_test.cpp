@@ -118,18 +118,6 @@ std::function<std::int64_t(int)> Tick;
 int SecondsReadings = 0;
 int MillisecondReadings = 0;
 
-// Keeps every text shown on the board.
-class Board : public ZebWindow {
-  public:
-    ZebWindow* ChildWindow(int id) override { return id == ZEB_BOARD_ID ? this : nullptr; }
-    void SetText(const char* text) override { texts.emplace_back(text); }
-    void EnableInput(bool) override {}
-    void DispatchPendingEvents() override { ++drains; }
-    void ShowMessageBox(const char*, const char*) override {}
-    Texts texts;
-    int drains = 0;
-};
-
 class Session : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -140,12 +128,10 @@ class Session : public ::testing::Test {
         SecondsReadings = 0;
         MillisecondReadings = 0;
         Tick = [](int n) { return std::int64_t{100 + n}; }; // a second per reading
-        GetHWND(&board_);
         PassDynaResult(1);
         PassSaveResult(1);
     }
     void TearDown() override {
-        GetHWND(nullptr);
         PassDynaResult(0);
         PassSaveResult(0);
         NetbiosCall = &Netbios;
@@ -153,15 +139,18 @@ class Session : public ::testing::Test {
         MillisecondClock = &ProcessMilliseconds;
     }
     // The texts between two others (exclusive), or everything after `from` when `to` is "".
-    Texts Between(const std::string& from, const std::string& to) const {
-        auto begin = std::ranges::find(board_.texts, from);
-        begin += begin == board_.texts.end() ? 0 : 1;
-        return {begin, std::find(begin, board_.texts.end(), to)};
+    Texts Between(const std::string& from, const std::string& to) {
+        const Texts& texts = BoardTexts();
+        auto begin = std::ranges::find(texts, from);
+        begin += begin == texts.end() ? 0 : 1;
+        return {begin, std::find(begin, texts.end(), to)};
     }
+    // Every text shown on the board, in order.
+    const Texts& BoardTexts() { return dialog_.Board()->Shown(); }
 
     Scratch scratch_;
     ScriptedPeer peer_;
-    Board board_;
+    EngineDialog dialog_; // the engine's dialog for the life of the test
 };
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -209,7 +198,7 @@ TEST_F(Session, BlocksCarryTheSizeThePatternAndTheTerminatorByteForByte) {
 TEST_F(Session, CleanSendPostsItsTextsInOrderAndTheSummaryAtLevel100) {
     peer_.callAnswers = {NRC_NOCALL, NRC_GOODRET};
     EXPECT_EQ(SSendMain(2, 1000), 1);
-    EXPECT_EQ(board_.texts, (Texts{"Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
+    EXPECT_EQ(BoardTexts(), (Texts{"Sending 2 Blocks of 1000 Byte", "Calling Receiver..",
                                    "The system did not find the reciver", "calling receiver",
                                    "calling receiver", " Receiver identified",
                                    "SEND SESSION BEGIN Transfering [2] blocks of [1000] bytes ",
@@ -253,7 +242,7 @@ TEST_F(Session, SendErrorOnTheFirstBlockCountsNothing) {
         EXPECT_EQ(SSendMain(10, 1000), 1);
         EXPECT_EQ(peer_.sent.size(), 1u);
         EXPECT_STREQ(GetMsgBuffer(), "  0.0 KB/s 0 bytes transfered  Data Corrupted!");
-        EXPECT_EQ(board_.texts[board_.texts.size() - 2], "Send Error 0A");
+        EXPECT_EQ(BoardTexts()[BoardTexts().size() - 2], "Send Error 0A");
     }));
 }
 
@@ -263,7 +252,7 @@ TEST_F(Session, ACountOfZeroOrLessSendsNothing) {
     EXPECT_EQ(SSendMain(-1, 1000), 1);
     EXPECT_TRUE(peer_.sent.empty());
     EXPECT_STREQ(GetMsgBuffer(), "  0.0 KB/s 0 bytes transfered");
-    EXPECT_EQ(board_.texts[board_.texts.size() - 2],
+    EXPECT_EQ(BoardTexts()[BoardTexts().size() - 2],
               "SEND SESSION BEGIN Transfering [4294967295] blocks of [1000] bytes ");
 }
 
@@ -279,7 +268,7 @@ TEST_F(Session, NoReceiverTimesOutAfterMoreThan20Seconds) {
         ASSERT_EQ(attempts.size(), 42u);
         EXPECT_EQ(attempts[40], "The system did not find the reciver");
         EXPECT_EQ(attempts[41], "calling receiver");
-        EXPECT_EQ(board_.texts.back(), "Time out: cannot find receiver.. command cancelled");
+        EXPECT_EQ(BoardTexts().back(), "Time out: cannot find receiver.. command cancelled");
         EXPECT_EQ(GetRetCode(), 2);
         EXPECT_STREQ(GetMsgBuffer(), "earlier summary") << "no summary without a session";
         EXPECT_EQ(peer_.requests.back(), NCBDELNAME);
@@ -308,7 +297,7 @@ TEST_F(Session, SenderNameThatCannotBeAddedEndsTheRun) {
     EXPECT_TRUE(InChildPasses([&] {
         EXPECT_EQ(SSendMain(5, 1000), 0);
         EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME}));
-        EXPECT_EQ(board_.texts.back(), "\n\n0x0D error with add name...");
+        EXPECT_EQ(BoardTexts().back(), "\n\n0x0D error with add name...");
     }));
 }
 
@@ -318,13 +307,13 @@ TEST_F(Session, ReceiverNumbersChecksAndCountsEveryBlock) {
     // The sender calls after three polls.
     Tick = ListenEndsAt(3, 9, NRC_GOODRET, [](int) { return std::int64_t{100}; });
     EXPECT_EQ(SRecvMain(), 0);
-    EXPECT_EQ(board_.texts,
+    EXPECT_EQ(BoardTexts(),
               (Texts{"NETBIOS RECEIVE ", "Listening for Sender..", "Sender Identified ",
                      "RECEIVE SESSION BEGIN ", "Received block   1 Size = 1000 Bytes",
                      "Received block   2 Size = 0 Bytes", "Received block   3 Size = 64K Bytes",
                      "Session closed by Sender", "RECEIVE SESSION END ", "65000 Bytes received.",
                      "130.0 KB/s"}));
-    EXPECT_GE(board_.drains, 3) << "the wait pumps messages";
+    EXPECT_GE(dialog_.window.Dispatches(), 3) << "the wait pumps messages";
     // Receives and the hang-up go to the listen's session.
     EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBRECV, NCBRECV, NCBRECV,
                                      NCBRECV, NCBHANGUP, NCBDELNAME}));
@@ -362,7 +351,7 @@ TEST_F(Session, BadPairsAreReportedOncePerBlockAndTheBlockStillCounts) {
                    "Received block   3 Size = 5 Bytes", "\nExpected 22h,DDh but read 22h, 0h",
                    "\nRead verify failed at TESTFILE offset 4\n",
                    "Received block   4 Size = 1000 Bytes"}));
-        EXPECT_EQ(board_.texts[board_.texts.size() - 2], "3005 Bytes received.");
+        EXPECT_EQ(BoardTexts()[BoardTexts().size() - 2], "3005 Bytes received.");
         EXPECT_EQ(GetRetCode(), 2);
     }));
 }
@@ -399,7 +388,7 @@ TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
         EXPECT_EQ(Between("Received block   1 Size = 65535 Bytes", "Session closed by Sender"),
                   (Texts{"\nExpected  0h,FFh but read  0h, 0h",
                          "\nRead verify failed at TESTFILE offset FA00\n"}));
-        EXPECT_EQ(board_.texts[board_.texts.size() - 2], "65535 Bytes received.");
+        EXPECT_EQ(BoardTexts()[BoardTexts().size() - 2], "65535 Bytes received.");
     }));
 }
 
@@ -434,7 +423,7 @@ TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
 TEST_F(Session, NoSenderTimesOutAndTheNameDeletionEndsTheListen) {
     EXPECT_TRUE(InChildPasses([&] {
         EXPECT_EQ(SRecvMain(), 0);
-        EXPECT_EQ(board_.texts, (Texts{"NETBIOS RECEIVE ", "Listening for Sender..",
+        EXPECT_EQ(BoardTexts(), (Texts{"NETBIOS RECEIVE ", "Listening for Sender..",
                                        "Receiver Timeout: please start again."}));
         EXPECT_EQ(SecondsReadings, 22) << "the start and 21 polls";
         EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
@@ -450,15 +439,15 @@ TEST_F(Session, ASenderInTheLastPollIsTaken) {
     // Completes in the poll that runs out of time.
     Tick = ListenEndsAt(21, 3, NRC_GOODRET, [](int n) { return std::int64_t{n}; });
     SRecvMain();
-    EXPECT_EQ(board_.texts[2], "Sender Identified ");
-    EXPECT_EQ(board_.texts[4], "Received block   1 Size = 2 Bytes");
+    EXPECT_EQ(BoardTexts()[2], "Sender Identified ");
+    EXPECT_EQ(BoardTexts()[4], "Received block   1 Size = 2 Bytes");
 }
 
 TEST_F(Session, AListenEndedWithAnErrorReceivesNothing) {
     EXPECT_TRUE(InChildPasses([&] {
         Tick = ListenEndsAt(2, 0, NRC_SABORT);
         EXPECT_EQ(SRecvMain(), 0);
-        EXPECT_EQ(board_.texts.back(), "Error: Session not Created..24");
+        EXPECT_EQ(BoardTexts().back(), "Error: Session not Created..24");
         EXPECT_EQ(peer_.requests, (Bytes{NCBDELNAME, NCBADDNAME, NCBLISTEN, NCBDELNAME}));
         EXPECT_EQ(GetRetCode(), 2);
     }));

@@ -1,7 +1,7 @@
-// The compatibility log's reader, fed arbitrary logs: the entries cover the log from its first
+// The compatibility log's decoder, fed arbitrary logs: the entries cover the log from its first
 // byte to its last in order, and every record taken as whole encodes back to the very bytes it
 // was read from.
-#include "compatlogreader.h"
+#include "compatlogdecoder.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,13 +19,13 @@ void Require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const unsigned char> log(data, size);
-    const std::vector<zebcli::LogEntry> entries = zebcli::DecodeCompatLog(log);
+    const std::vector<compatlog::Entry> entries = compatlog::Decode(log);
     std::size_t at = 0;
     bool skipping = false; // after a damaged entry: the next one says where its bytes end
-    for (const zebcli::LogEntry& e : entries) {
+    for (const compatlog::Entry& e : entries) {
         Require((skipping ? e.offset > at : e.offset == at) && e.offset < size);
         at = e.offset;
-        skipping = e.kind == zebcli::LogEntry::Kind::Damaged;
+        skipping = e.kind == compatlog::Entry::Kind::Damaged;
         if (skipping) {
             Require(e.text.empty() && !e.problem.empty());
             continue;
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t k = 0; k < e.text.size(); ++k) {
             Require(data[at + 3 + k] == (static_cast<unsigned char>(e.text[k]) ^ (k & 0xFF)));
         }
-        Require((e.kind == zebcli::LogEntry::Kind::Record) == (e.text.size() == e.announced));
+        Require((e.kind == compatlog::Entry::Kind::Record) == (e.text.size() == e.announced));
         at += 3 + e.text.size();
     }
     Require(skipping || at == size);
