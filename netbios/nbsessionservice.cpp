@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/uio.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nb {
@@ -83,9 +84,48 @@ void Stack::AbortSession(Lana& lana, const std::shared_ptr<Session>& s) {
     }
 }
 
+// ---------------------------------------------------------------------------------------
+// Calls
+
+void Stack::AwaitCallPause(std::uint32_t address, std::uint16_t port) {
+    std::optional<Clock::time_point> until;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = call_pauses_.find({address, port});
+        if (it != call_pauses_.end()) {
+            until = it->second.until;
+        }
+    }
+    if (until) {
+        std::this_thread::sleep_until(*until);
+    }
+}
+
+void Stack::NoteCallRefused(std::uint32_t address, std::uint16_t port) {
+    std::lock_guard lock(mutex_);
+    auto now = Clock::now();
+    std::erase_if(call_pauses_,
+                  [&](const auto& p) { return now - p.second.until > CALL_PAUSE_FORGET; });
+    auto it = call_pauses_.find({address, port});
+    if (it == call_pauses_.end() && call_pauses_.size() >= MAX_CALL_PAUSES) {
+        call_pauses_.erase(std::min_element(
+            call_pauses_.begin(), call_pauses_.end(),
+            [](const auto& a, const auto& b) { return a.second.until < b.second.until; }));
+    }
+    CallPause& p = call_pauses_[{address, port}];
+    p.pause = p.pause.count() == 0 ? CALL_PAUSE_FIRST : std::min(2 * p.pause, CALL_PAUSE_MOST);
+    p.until = now + p.pause;
+}
+
+void Stack::NoteCallAccepted(std::uint32_t address, std::uint16_t port) {
+    std::lock_guard lock(mutex_);
+    call_pauses_.erase({address, port});
+}
+
 unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t port, NCB* ncb,
                              int& retarget_left, bool& reached) {
     reached = false;
+    AwaitCallPause(address, port);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return NRC_NORES;
@@ -100,14 +140,19 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
     }
     sockaddr_in remote = SockAddr(address, port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-        if (errno != EINPROGRESS) {
-            return fail(NRC_NOCALL);
+        int err = errno;
+        if (err == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            socklen_t len = sizeof err;
+            if (poll(&p, 1, static_cast<int>(CONNECT_TIMEOUT.count())) != 1 ||
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+                err = ETIMEDOUT;
+            }
         }
-        pollfd p{fd, POLLOUT, 0};
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (poll(&p, 1, static_cast<int>(CONNECT_TIMEOUT.count())) != 1 ||
-            getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+        if (err != 0) {
+            if (err == ECONNREFUSED) {
+                NoteCallRefused(address, port); // the station is there, its port is not
+            }
             return fail(NRC_NOCALL); // nobody there: no such station to call
         }
     }
@@ -148,6 +193,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
             continue;
         }
         if (type == NEGATIVE_SESSION_RESPONSE) {
+            NoteCallRefused(address, port);
             // Insufficient resources may pass; every other refusal means nobody listens.
             bool busy = trailer.size() == 1 && trailer[0] == SESSION_INSUFFICIENT_RESOURCES;
             reached = trailer.size() == 1 && trailer[0] != SESSION_CALLED_NOT_PRESENT;
@@ -168,6 +214,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
         break;
     }
     reached = true;
+    NoteCallAccepted(address, port);
     SetBlocking(fd);
     SetSessionOptions(fd, ncb->ncb_rto, ncb->ncb_sto);
     std::lock_guard lock(mutex_);

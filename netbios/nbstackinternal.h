@@ -60,6 +60,16 @@ constexpr std::size_t MAX_CACHED_NAMES = 256;
 // A session whose name was deleted ends when its peer hangs up, or when this node's side has
 // not used it for this long (RFC 1002 SSN_CLOSE_TIMEOUT): the name is then free again.
 constexpr std::chrono::seconds SSN_CLOSE_TIMEOUT{30};
+// A call that the called station refused (nobody listening on its session port, or a negative
+// session response) is not made to that address again sooner than a pause that starts at
+// CALL_PAUSE_FIRST and doubles with every refusal up to CALL_PAUSE_MOST. A call that gets its
+// session forgets the pause, and so does an address not called for CALL_PAUSE_FORGET. A
+// caller that calls again at once (the sender, for 20 seconds) then opens about one
+// connection a second instead of thousands.
+constexpr milliseconds CALL_PAUSE_FIRST{100};
+constexpr milliseconds CALL_PAUSE_MOST{1000};
+constexpr std::chrono::seconds CALL_PAUSE_FORGET{10};
+constexpr std::size_t MAX_CALL_PAUSES = 256;
 
 inline void Complete(NCB* ncb, unsigned char code) {
     ncb->ncb_retcode = code;
@@ -195,6 +205,12 @@ struct Lana {
     std::vector<std::unique_ptr<HalfOpen>> half_open;
 };
 
+// The pause before the next call to an address that refused the last one.
+struct CallPause {
+    Clock::time_point until; // no call before this
+    milliseconds pause{0};   // the pause that ends then
+};
+
 // A name release broadcast again, BCAST_REQ_RETRY_TIMEOUT after the last send.
 struct PendingRelease {
     const Lana* lana = nullptr;
@@ -232,6 +248,11 @@ class Stack {
     void ReleaseByBroadcastLocked(const Lana& lana, const NameEntry& e);
     // Repetitions of releases that are due; returns when the next one is.
     std::optional<Clock::time_point> ServeReleasesLocked(Clock::time_point now);
+    // Waits (lock not held) until a call to address:port may be made; then the outcome of
+    // that call: refused by the station there, or answered with a session.
+    void AwaitCallPause(std::uint32_t address, std::uint16_t port);
+    void NoteCallRefused(std::uint32_t address, std::uint16_t port);
+    void NoteCallAccepted(std::uint32_t address, std::uint16_t port);
     // Ends the sessions of deleted names whose peer hung up or that nobody used for
     // SSN_CLOSE_TIMEOUT; returns when the next one may be due.
     std::optional<Clock::time_point> EndUnusedSessionsLocked(Clock::time_point now);
@@ -297,6 +318,7 @@ class Stack {
     std::vector<ServerRequest*> server_requests_; // callers waiting for a name server answer
     std::vector<PendingRelease> releases_;
     std::map<Name, CachedName> cache_; // answers to this node's name queries
+    std::map<std::pair<std::uint32_t, std::uint16_t>, CallPause> call_pauses_;
     std::thread thread_;
     int wake_fd_ = -1;
     std::atomic<bool> stopping_{false};
