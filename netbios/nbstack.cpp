@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <sys/eventfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nb {
@@ -90,6 +91,7 @@ void Stack::Stop() {
         }
         thread_.join();
     }
+    FlushReleases();
     // Names the server granted would otherwise stay registered there for days after this
     // process is gone, and block the same name on another address until the server has
     // challenged this one. One release each, not waited for.
@@ -100,6 +102,43 @@ void Stack::Stop() {
                 SendServerReleaseLocked(lana, e);
             }
         }
+    }
+}
+
+void Stack::FlushReleases() {
+    std::vector<PendingRelease> owed;
+    {
+        std::lock_guard lock(mutex_);
+        owed = std::move(releases_);
+        releases_.clear();
+        // The names still held go with the process: other nodes drop them from their caches
+        // instead of calling an address where nobody answers for them any more. A name in
+        // conflict belongs to another node, and one still being registered was never ours.
+        for (const Lana& lana : lanas_) {
+            for (const NameEntry& e : lana.names) {
+                if (lana.installed && e.Active() && Broadcasts()) {
+                    PendingRelease r;
+                    r.lana = &lana;
+                    r.name = e.name;
+                    r.packet =
+                        MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group, lana.binding.address);
+                    r.left = BCAST_REQ_RETRY_COUNT;
+                    owed.push_back(std::move(r));
+                }
+            }
+        }
+    }
+    // The provider thread is gone: the repetitions go out from here, a short gap apart, so
+    // that the end of the process waits for them a few tens of milliseconds at most.
+    for (bool first = true; !owed.empty(); first = false) {
+        if (!first) {
+            std::this_thread::sleep_for(RELEASE_FLUSH_GAP);
+        }
+        for (PendingRelease& r : owed) {
+            SendName(*r.lana, r.packet, r.lana->binding.broadcast, config_.name_port);
+            --r.left;
+        }
+        std::erase_if(owed, [](const PendingRelease& r) { return r.left <= 0; });
     }
 }
 

@@ -70,6 +70,8 @@ constexpr milliseconds CALL_PAUSE_FIRST{100};
 constexpr milliseconds CALL_PAUSE_MOST{1000};
 constexpr std::chrono::seconds CALL_PAUSE_FORGET{10};
 constexpr std::size_t MAX_CALL_PAUSES = 256;
+// At unload or exit, the repetitions of releases still owed go out this far apart.
+constexpr milliseconds RELEASE_FLUSH_GAP{20};
 
 inline void Complete(NCB* ncb, unsigned char code) {
     ncb->ncb_retcode = code;
@@ -248,6 +250,9 @@ class Stack {
     void ReleaseByBroadcastLocked(const Lana& lana, const NameEntry& e);
     // Repetitions of releases that are due; returns when the next one is.
     std::optional<Clock::time_point> ServeReleasesLocked(Clock::time_point now);
+    // At unload or exit: every release still owed, for deleted names and names still held,
+    // sent now, RELEASE_FLUSH_GAP apart (the provider thread has ended).
+    void FlushReleases();
     // Waits (lock not held) until a call to address:port may be made; then the outcome of
     // that call: refused by the station there, or answered with a session.
     void AwaitCallPause(std::uint32_t address, std::uint16_t port);
