@@ -337,11 +337,13 @@ unsigned char Stack::Send(Lana& lana, NCB* ncb) {
 }
 
 unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
+    std::size_t capacity = ncb->ncb_length;
+    ncb->ncb_length = 0; // what a receive delivers; nothing on every error before data
     std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
     if (!s) {
         return NRC_SNUMOUT;
     }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length != 0) {
+    if (ncb->ncb_buffer == nullptr && capacity != 0) {
         return NRC_BUFLEN;
     }
     std::lock_guard io(s->recv_mutex);
@@ -350,10 +352,8 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
     if (s->rto != 0) {
         deadline = Clock::now() + milliseconds(500 * s->rto);
     }
-    std::size_t capacity = ncb->ncb_length;
-    ncb->ncb_length = 0;
     std::size_t got = 0;
-    if (s->remaining == 0) {
+    if (s->remaining == 0 && s->held.empty()) {
         // Next message; keep-alives in between are dropped.
         for (;;) {
             unsigned char header[SESSION_HEADER_SIZE];
@@ -362,8 +362,11 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
             s->ahead_size = 0;
             ReadResult r = ReadExactly(s->fd, header + early, sizeof header - early, got, deadline);
             got += early;
-            if (r == ReadResult::TimedOut && got == 0) {
-                return NRC_CMDTMO; // nothing arrived: the session stays up
+            if (r == ReadResult::TimedOut) {
+                // The session stays up, and the part of the header that came stays with it.
+                std::memcpy(s->ahead, header, got);
+                s->ahead_size = got;
+                return NRC_CMDTMO;
             }
             if (r == ReadResult::Closed && got == 0) {
                 AbortSession(lana, s);
@@ -371,7 +374,7 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
             }
             if (r != ReadResult::Ok) {
                 AbortSession(lana, s);
-                return r == ReadResult::TimedOut ? NRC_CMDTMO : NRC_SABORT;
+                return NRC_SABORT;
             }
             SessionHeader h;
             if (!DecodeSessionHeader(header, h)) {
@@ -389,32 +392,49 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
             break;
         }
     }
-    std::size_t take = std::min<std::size_t>(s->remaining, capacity);
+    // What this receive delivers: the bytes an earlier receive took before it timed out, then
+    // the rest from the socket, as far as the buffer takes them.
+    std::size_t take = std::min<std::size_t>(s->held.size() + s->remaining, capacity);
+    std::size_t from_held = std::min(s->held.size(), take);
+    if (from_held > 0) {
+        std::memcpy(ncb->ncb_buffer, s->held.data(), from_held);
+    }
+    unsigned char* to = ncb->ncb_buffer + from_held;
+    std::size_t want = take - from_held;
     // A receive that ends its message takes what is already there of the next header in the
     // same call: while messages queue up, one system call per message instead of two.
     std::size_t early = 0;
-    if (take > 0 && take == s->remaining) {
-        iovec parts[2] = {{ncb->ncb_buffer, take}, {s->ahead, sizeof s->ahead}};
+    if (want > 0 && want == s->remaining) {
+        iovec parts[2] = {{to, want}, {s->ahead, sizeof s->ahead}};
         msghdr msg{};
         msg.msg_iov = parts;
         msg.msg_iovlen = 2;
         ssize_t n = recvmsg(s->fd, &msg, MSG_DONTWAIT);
         if (n > 0) {
-            early = std::min(static_cast<std::size_t>(n), take);
+            early = std::min(static_cast<std::size_t>(n), want);
             s->ahead_size = static_cast<std::size_t>(n) - early;
         }
         // Nothing there yet, the end of the stream or an error: the read below meets it.
     }
-    ReadResult r = ReadExactly(s->fd, ncb->ncb_buffer + early, take - early, got, deadline);
+    ReadResult r = ReadExactly(s->fd, to + early, want - early, got, deadline);
     got += early;
-    ncb->ncb_length = static_cast<unsigned short>(got);
+    if (r == ReadResult::TimedOut) {
+        // The message goes on after the time-out: the bytes taken so far are kept for the
+        // next receive, which delivers the message from its start. Nothing is delivered now.
+        s->held.insert(s->held.end(), to, to + got);
+        s->remaining -= static_cast<std::uint32_t>(got);
+        return NRC_CMDTMO;
+    }
     if (r != ReadResult::Ok) {
         // Mid-message: the rest can no longer be told apart from the next message.
+        ncb->ncb_length = static_cast<unsigned short>(from_held + got);
         AbortSession(lana, s);
-        return r == ReadResult::TimedOut ? NRC_CMDTMO : NRC_SABORT;
+        return NRC_SABORT;
     }
-    s->remaining -= static_cast<std::uint32_t>(take);
-    return s->remaining > 0 ? NRC_INCOMP : NRC_GOODRET;
+    s->held.erase(s->held.begin(), s->held.begin() + static_cast<std::ptrdiff_t>(from_held));
+    s->remaining -= static_cast<std::uint32_t>(want);
+    ncb->ncb_length = static_cast<unsigned short>(take);
+    return s->remaining > 0 || !s->held.empty() ? NRC_INCOMP : NRC_GOODRET;
 }
 
 // ---------------------------------------------------------------------------------------

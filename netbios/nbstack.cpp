@@ -158,19 +158,23 @@ unsigned char Stack::Run(NCB* ncb) {
     unsigned char command = ncb->ncb_command & 0x7f;
     bool async = (ncb->ncb_command & ASYNCH) != 0;
     unsigned char lana_num = ncb->ncb_lana_num;
+    auto refuse = [&](unsigned char code) {
+        if (command == NCBRECV) {
+            ncb->ncb_length = 0; // nothing delivered
+        }
+        Complete(ncb, code);
+        return code;
+    };
     if (lana_num >= lanas_.size() || !lanas_[lana_num].installed) {
-        Complete(ncb, NRC_BRIDGE);
-        return NRC_BRIDGE;
+        return refuse(NRC_BRIDGE);
     }
     if (stopped_) {
-        Complete(ncb, NRC_OPENERR);
-        return NRC_OPENERR;
+        return refuse(NRC_OPENERR);
     }
     Lana& lana = lanas_[lana_num];
     if (async && (ncb->ncb_post != nullptr || ncb->ncb_event != nullptr)) {
         // Completion routines and events are not offered; refusing beats never calling them.
-        Complete(ncb, NRC_ILLCMD);
-        return NRC_ILLCMD;
+        return refuse(NRC_ILLCMD);
     }
     if (command == NCBLISTEN) {
         return PostListen(lana, ncb, async);

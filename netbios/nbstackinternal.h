@@ -130,9 +130,12 @@ struct Session {
     unsigned char sto = 0;
     std::mutex send_mutex;
     std::mutex recv_mutex;
-    std::uint32_t remaining = 0; // bytes of a message that an NRC_INCOMP receive left
-    // The start of the next message's header, read together with the end of the message
-    // before it (receives only, under recv_mutex).
+    // Receives only, under recv_mutex: the bytes of the current message still in the socket;
+    // the bytes of it that a receive took before it timed out, which the next receive
+    // delivers first; and the start of the next header, read together with the end of a
+    // message (or all that had come of it when a receive timed out inside it).
+    std::uint32_t remaining = 0;
+    std::vector<unsigned char> held;
     unsigned char ahead[SESSION_HEADER_SIZE];
     std::size_t ahead_size = 0;
     std::atomic<bool> closed{false};
