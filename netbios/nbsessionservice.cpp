@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
@@ -53,6 +54,15 @@ bool Stack::OfDeletedNameLocked(Lana& lana, const Session& s) {
     return e != nullptr && e->deleted;
 }
 
+bool Stack::HoldsUnreadData(Session& s) {
+    std::unique_lock io(s.recv_mutex, std::try_to_lock);
+    if (!io.owns_lock()) {
+        return true; // a receive is under way
+    }
+    int queued = 0;
+    return s.PartReadLocked() || (ioctl(s.fd, FIONREAD, &queued) == 0 && queued > 0);
+}
+
 std::optional<Clock::time_point> Stack::EndUnusedSessionsLocked(Clock::time_point now) {
     std::optional<Clock::time_point> next;
     for (Lana& lana : lanas_) {
@@ -63,6 +73,14 @@ std::optional<Clock::time_point> Stack::EndUnusedSessionsLocked(Clock::time_poin
             }
             Clock::time_point end = Clock::time_point(Clock::duration(s->last_used.load())) +
                                     std::chrono::duration_cast<Clock::duration>(SSN_CLOSE_TIMEOUT);
+            // Data that came is dropped only once it has waited unread for as long.
+            if (HoldsUnreadData(*s)) {
+                s->unread_since = s->unread_since.value_or(now);
+                end = std::max(end, *s->unread_since + std::chrono::duration_cast<Clock::duration>(
+                                                           SSN_CLOSE_TIMEOUT));
+            } else {
+                s->unread_since.reset();
+            }
             if (now >= end) {
                 unused.push_back(lsn);
             } else if (!next || end < *next) {

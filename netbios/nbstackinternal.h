@@ -138,11 +138,16 @@ struct Session {
     std::vector<unsigned char> held;
     unsigned char ahead[SESSION_HEADER_SIZE];
     std::size_t ahead_size = 0;
+    // Whether bytes that came have not all been delivered (under recv_mutex).
+    bool PartReadLocked() const { return remaining > 0 || !held.empty() || ahead_size > 0; }
     std::atomic<bool> closed{false};
     // Sends and receives under way on it, and when the last one started or ended (or its name
     // was deleted): the provider thread ends a session of a deleted name nobody uses.
     std::atomic<int> busy{0};
     std::atomic<Clock::rep> last_used{Clock::now().time_since_epoch().count()};
+    // Since when data that came on a session of a deleted name has waited unread (provider
+    // thread, under the stack's mutex).
+    std::optional<Clock::time_point> unread_since;
 
     void Touch() { last_used = Clock::now().time_since_epoch().count(); }
 
@@ -265,6 +270,9 @@ class Stack {
     // SSN_CLOSE_TIMEOUT; returns when the next one may be due.
     std::optional<Clock::time_point> EndUnusedSessionsLocked(Clock::time_point now);
     bool OfDeletedNameLocked(Lana& lana, const Session& s);
+    // Whether a session nobody uses holds data that came and has not been delivered; also
+    // true while a receive is under way on it.
+    static bool HoldsUnreadData(Session& s);
     bool UsesServer() const {
         return config_.name_server.has_value() && config_.node_type != NodeType::B;
     }
