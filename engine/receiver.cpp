@@ -145,7 +145,7 @@ void RunReceiveSession() {
 
     // Bytes per millisecond, shown as KB/s.
     const double rate =
-        static_cast<double>(total) * 1000.0 / ((static_cast<double>(end - start) + 0.1) * 1000.0);
+        static_cast<double>(total) * 1000.0 / (RateMilliseconds(start, end) * 1000.0);
     FormatMessage("%5.1f KB/s", rate);
     PostStatus(MessageBuffer, LEVEL_PROGRESS);
     CompatLogLine(MessageBuffer);

@@ -499,4 +499,18 @@ TEST_F(Session, AMessageShorterThanItsHeaderFailsTheCheck) {
     }));
 }
 
+// A transfer that starts and ends within one millisecond (blocks that only filled the socket
+// buffers) has its rate computed over one millisecond, on either side.
+TEST_F(Session, ATransferWithinOneMillisecondIsRatedOverOne) {
+    MillisecondClock = [] { return std::int64_t{1000}; };
+    peer_.callAnswers = {NRC_GOODRET};
+    EXPECT_EQ(SSendMain(50, 64000), 1);
+    EXPECT_STREQ(GetMsgBuffer(), "3200000.0 KB/s 3200000 bytes transfered");
+    peer_.toReceive = {Block(1000, PairPattern(1000) + Bytes{0})};
+    SecondsReadings = 0;
+    Tick = ListenEndsAt(0);
+    SRecvMain();
+    EXPECT_EQ(board_.texts.back(), "1000.0 KB/s");
+}
+
 } // namespace
