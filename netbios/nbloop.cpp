@@ -201,11 +201,14 @@ void Stack::Loop() {
             }
             if (slot.kind == Kind::Unused) {
                 // Its peer hung up, and nothing it sent waits to be read: the session ends,
-                // and with it the deleted name.
+                // and with it the deleted name; a receive on it still learns of the hang-up.
                 auto it = slot.lana->sessions.find(slot.session->lsn);
                 if (slot.session->busy == 0 && it != slot.lana->sessions.end() &&
                     it->second == slot.session && !HoldsUnreadData(*slot.session)) {
                     RemoveSessionLocked(*slot.lana, slot.session->lsn);
+                    slot.lana->hung_up[slot.session->lsn] =
+                        Clock::now() +
+                        std::chrono::duration_cast<Clock::duration>(SSN_CLOSE_TIMEOUT);
                 }
             } else if (slot.kind == Kind::Udp) {
                 ServeNameSocket(*slot.lana, fds[i].fd);

@@ -18,11 +18,21 @@ namespace nb {
 
 std::optional<unsigned char> Stack::FreeLsnLocked(const Lana& lana) const {
     for (unsigned n = 1; n <= MAX_SESSIONS; ++n) {
-        if (lana.sessions.find(static_cast<unsigned char>(n)) == lana.sessions.end()) {
-            return static_cast<unsigned char>(n);
+        auto lsn = static_cast<unsigned char>(n);
+        if (!lana.sessions.contains(lsn) && !lana.hung_up.contains(lsn)) {
+            return lsn;
         }
     }
     return std::nullopt;
+}
+
+unsigned char Stack::GoneLocked(Lana& lana, unsigned char lsn) {
+    auto it = lana.hung_up.find(lsn);
+    if (it == lana.hung_up.end()) {
+        return NRC_SNUMOUT;
+    }
+    lana.hung_up.erase(it);
+    return NRC_SCLOSED;
 }
 
 std::shared_ptr<Session> Stack::FindSession(Lana& lana, unsigned char lsn) {
@@ -66,6 +76,7 @@ bool Stack::HoldsUnreadData(Session& s) {
 std::optional<Clock::time_point> Stack::EndUnusedSessionsLocked(Clock::time_point now) {
     std::optional<Clock::time_point> next;
     for (Lana& lana : lanas_) {
+        std::erase_if(lana.hung_up, [&](const auto& h) { return now >= h.second; });
         std::vector<unsigned char> unused;
         for (const auto& [lsn, s] : lana.sessions) {
             if (s->busy > 0 || !OfDeletedNameLocked(lana, *s)) {
@@ -288,7 +299,7 @@ unsigned char Stack::Call(Lana& lana, NCB* ncb) {
 unsigned char Stack::Hangup(Lana& lana, NCB* ncb) {
     std::lock_guard lock(mutex_);
     if (lana.sessions.find(ncb->ncb_lsn) == lana.sessions.end()) {
-        return NRC_SNUMOUT;
+        return GoneLocked(lana, ncb->ncb_lsn);
     }
     RemoveSessionLocked(lana, ncb->ncb_lsn);
     return NRC_GOODRET;
@@ -297,7 +308,8 @@ unsigned char Stack::Hangup(Lana& lana, NCB* ncb) {
 unsigned char Stack::Send(Lana& lana, NCB* ncb) {
     std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
     if (!s) {
-        return NRC_SNUMOUT;
+        std::lock_guard lock(mutex_);
+        return GoneLocked(lana, ncb->ncb_lsn);
     }
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length != 0) {
         return NRC_BUFLEN;
@@ -359,7 +371,8 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
     ncb->ncb_length = 0; // what a receive delivers; nothing on every error before data
     std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
     if (!s) {
-        return NRC_SNUMOUT;
+        std::lock_guard lock(mutex_);
+        return GoneLocked(lana, ncb->ncb_lsn);
     }
     if (ncb->ncb_buffer == nullptr && capacity != 0) {
         return NRC_BUFLEN;

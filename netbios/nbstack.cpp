@@ -293,6 +293,7 @@ unsigned char Stack::Reset(Lana& lana, NCB* ncb) {
     while (!lana.sessions.empty()) {
         RemoveSessionLocked(lana, lana.sessions.begin()->first);
     }
+    lana.hung_up.clear();
     for (const NameEntry& e : lana.names) {
         if (!e.registering && Broadcasts()) {
             ReleaseByBroadcastLocked(lana, e);

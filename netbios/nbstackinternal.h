@@ -211,6 +211,10 @@ struct Lana {
     int tcp_fd = -1;   // session service listener
     std::vector<NameEntry> names;
     std::map<unsigned char, std::shared_ptr<Session>> sessions;
+    // Sessions of deleted names that ended because their peer hung up with nothing left to
+    // read: the next command on such a number answers NRC_SCLOSED, as the session would have,
+    // until the time kept here; the number is not given out again before.
+    std::map<unsigned char, Clock::time_point> hung_up;
     std::vector<Listen*> listens;
     std::vector<std::unique_ptr<HalfOpen>> half_open;
 };
@@ -299,6 +303,9 @@ class Stack {
     std::optional<Clock::time_point> ServeServerTimersLocked(Clock::time_point now);
     NameEntry* FindNameLocked(Lana& lana, const Name& name);
     void RemoveSessionLocked(Lana& lana, unsigned char lsn);
+    // The answer to a session command on a number with no session behind it: NRC_SCLOSED
+    // once for a session its peer hung up (see Lana::hung_up), else NRC_SNUMOUT.
+    unsigned char GoneLocked(Lana& lana, unsigned char lsn);
     void AbortSession(Lana& lana, const std::shared_ptr<Session>& s);
     void EndListenLocked(Lana& lana, Listen* listen, unsigned char code);
     std::optional<unsigned char> FreeLsnLocked(const Lana& lana) const;

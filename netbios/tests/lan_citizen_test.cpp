@@ -130,7 +130,8 @@ TEST_F(OnLoopback, EveryReleaseOwedLeavesTheStationBeforeItEnds) {
 
 // A call accepted just before the listening side deletes its name: the delete leaves the name
 // with that session. What the caller sends before it hangs up is still delivered, then the
-// hang-up; a caller that hangs up with nothing sent frees the name at once, unread.
+// hang-up; a caller that hangs up with nothing sent frees the name at once, and a receive
+// still learns of the hang-up.
 TEST_F(OnLoopback, ANameDeletedUnderASessionKeepsItsDataUntilReadThenIsFree) {
     for (bool sends : {true, false}) {
         SCOPED_TRACE(sends ? "three messages, then the hang-up" : "the hang-up alone");
@@ -157,6 +158,9 @@ TEST_F(OnLoopback, ANameDeletedUnderASessionKeepsItsDataUntilReadThenIsFree) {
             usleep(50000);
         }
         EXPECT_EQ(added, "0x00 1");
+        if (!sends) {
+            EXPECT_EQ(a->Cmd("recv1 1 1000"), "0x0A 0") << "the hang-up, told";
+        }
         ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
         ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"), "0x00 1");
         EXPECT_EQ(a->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
