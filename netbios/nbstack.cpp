@@ -13,6 +13,7 @@
 
 #include "nbstackinternal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -107,10 +108,15 @@ void Stack::Stop() {
 
 void Stack::FlushReleases() {
     std::vector<PendingRelease> owed;
+    Clock::time_point start = Clock::now();
     {
         std::lock_guard lock(mutex_);
         owed = std::move(releases_);
         releases_.clear();
+        // No repetition closer than RELEASE_FLUSH_GAP to the send before it.
+        for (const PendingRelease& r : owed) {
+            start = std::max(start, r.due - BCAST_REQ_RETRY_TIMEOUT + RELEASE_FLUSH_GAP);
+        }
         // The names still held go with the process: other nodes drop them from their caches
         // instead of calling an address where nobody answers for them any more. A name in
         // conflict belongs to another node, and one still being registered was never ours.
@@ -130,6 +136,7 @@ void Stack::FlushReleases() {
     }
     // The provider thread is gone: the repetitions go out from here, a short gap apart, so
     // that the end of the process waits for them a few tens of milliseconds at most.
+    std::this_thread::sleep_until(start);
     for (bool first = true; !owed.empty(); first = false) {
         if (!first) {
             std::this_thread::sleep_for(RELEASE_FLUSH_GAP);
