@@ -114,7 +114,7 @@ void Stack::AbortSession(Lana& lana, const std::shared_ptr<Session>& s) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Calls
+// Calls, hang-ups, sends and receives
 
 void Stack::AwaitCallPause(std::uint32_t address, std::uint16_t port) {
     std::optional<Clock::time_point> until;
@@ -180,7 +180,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
         }
         if (err != 0) {
             if (err == ECONNREFUSED) {
-                NoteCallRefused(address, port); // the station is there, its port is not
+                NoteCallRefused(address, port); // a station there, nothing on its session port
             }
             return fail(NRC_NOCALL); // nobody there: no such station to call
         }
