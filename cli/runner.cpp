@@ -153,8 +153,10 @@ std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& tex
         return "listen failed";
     }
     if (Contains(texts, zebtext::kSessionClosed)) {
-        return AnyStartsWith(texts, zebtext::kPairErrorPrefix) ? "completed with data errors"
-                                                               : "completed";
+        return AnyStartsWith(texts, zebtext::kPairErrorPrefix) ||
+                       AnyStartsWith(texts, zebtext::kBlockVerifyFailed)
+                   ? "completed with data errors"
+                   : "completed";
     }
     if (AnyStartsWith(texts, zebtext::kReceiveError)) {
         return "receive error";

@@ -1,6 +1,7 @@
 // The engine's clocks.
 #include "clocks.h"
 
+#include <algorithm>
 #include <ctime>
 
 std::int64_t MonotonicNanoseconds() {
@@ -27,4 +28,8 @@ std::int64_t MonotonicSeconds() {
 
 std::int64_t ProcessMilliseconds() {
     return (MonotonicNanoseconds() - StartNanoseconds) / 1000000;
+}
+
+double RateMilliseconds(std::int64_t start, std::int64_t end) {
+    return std::max(static_cast<double>(end - start) + 0.1, 1.0);
 }

@@ -18,6 +18,12 @@ std::int64_t MonotonicSeconds();
 // linked against it is its start-up).
 std::int64_t ProcessMilliseconds();
 
+// What a session's rate divides its bytes by: the milliseconds from start to end plus 0.1,
+// and at least one, the clock's resolution. A transfer that starts and ends within one tick
+// of the clock (blocks that only filled the socket buffers) counts as one millisecond long,
+// not as a tenth of one.
+double RateMilliseconds(std::int64_t start, std::int64_t end);
+
 // The clocks the session stress reads; tests put their own time here.
 extern SecondsClockFn SecondsClock;
 extern MillisecondClockFn MillisecondClock;

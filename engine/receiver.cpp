@@ -87,12 +87,16 @@ void RunReceiveSession() {
     const std::int64_t start = MillisecondClock();
     while (receiving) {
         if (NetReceive(&DataNcb) != NRC_GOODRET) {
-            if (DataNcb.ncb_retcode == NRC_SCLOSED) {
+            // Only the sender's hang-up ends a session whole. Any other end (the sender gone
+            // in the middle of a block, a message longer than a block, the receive time-out)
+            // leaves blocks that never came: the session failed.
+            const bool whole = DataNcb.ncb_retcode == NRC_SCLOSED;
+            if (whole) {
                 FormatMessage("%s", zebtext::kSessionClosed);
             } else {
                 FormatMessage("%s %2X", zebtext::kReceiveError, DataNcb.ncb_retcode);
             }
-            PostStatus(MessageBuffer, LEVEL_PROGRESS);
+            PostStatus(MessageBuffer, whole ? LEVEL_PROGRESS : LEVEL_FAILURE);
             NetHangup(&SessionNcb, SessionLsn); // after the sender's hang-up, already gone
             receiving = false;
             continue;
@@ -119,11 +123,18 @@ void RunReceiveSession() {
         PostStatus(MessageBuffer, LEVEL_PROGRESS);
         CompatLogLine(MessageBuffer);
         CopyBlockData();
-        if (const unsigned bad = VerifyPairs(size); bad != 0) {
-            FormatMessage("\nRead verify failed at TESTFILE offset %X\n", bad - 1);
+        // A message without its two header bytes, or shorter than the data its header states,
+        // is no good block even where the pairs that came pass: the check fails at the first
+        // pair that did not come whole.
+        const std::size_t arrived = came > 2 ? came - 2 : 0;
+        const unsigned bad = VerifyPairs(size);
+        if (bad != 0 || came < 2 || arrived < size) {
+            FormatMessage("%s%X\n", zebtext::kBlockVerifyFailed,
+                          bad != 0 ? bad - 1 : static_cast<unsigned>(arrived & ~std::size_t{1}));
             PostStatus(MessageBuffer, LEVEL_FAILURE);
         }
-        total += size; // counted whether or not the check passed
+        // Counted whether or not the check passed, as far as the data came.
+        total += static_cast<std::uint32_t>(std::min<std::size_t>(size, arrived));
     }
     const std::int64_t end = MillisecondClock();
     PostStatus("RECEIVE SESSION END ", LEVEL_PROGRESS);
@@ -134,7 +145,7 @@ void RunReceiveSession() {
 
     // Bytes per millisecond, shown as KB/s.
     const double rate =
-        static_cast<double>(total) * 1000.0 / ((static_cast<double>(end - start) + 0.1) * 1000.0);
+        static_cast<double>(total) * 1000.0 / (RateMilliseconds(start, end) * 1000.0);
     FormatMessage("%5.1f KB/s", rate);
     PostStatus(MessageBuffer, LEVEL_PROGRESS);
     CompatLogLine(MessageBuffer);

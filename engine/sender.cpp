@@ -80,8 +80,8 @@ void RunSendSession(std::int32_t count, unsigned requested) {
 
     // Bytes per millisecond, shown as KB/s. Only blocks that went out count: a send error
     // ends the run early, and blocks never sent are no part of the transfer.
-    const double rate = static_cast<double>(size) * delivered * 1000.0 / 1000.0 /
-                        (static_cast<double>(end - start) + 0.1);
+    const double rate =
+        static_cast<double>(size) * delivered * 1000.0 / 1000.0 / RateMilliseconds(start, end);
     const std::uint32_t total = size * delivered;
     // kept as shipped: "transfered"
     FormatMessage("%5.1f KB/s %lu bytes transfered%s", rate, static_cast<unsigned long>(total),

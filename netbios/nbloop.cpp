@@ -156,9 +156,11 @@ void Stack::Loop() {
                         std::chrono::duration_cast<milliseconds>(h->deadline - now).count() + 1;
                     timeout = std::clamp(static_cast<int>(left), 0, timeout);
                 }
-                // Sessions of deleted names that nobody uses: watched for their peer's hang-up.
+                // Sessions of deleted names that nobody uses and that hold nothing unread:
+                // watched for their peer's hang-up. One with data still to be read waits for
+                // its receives (the last of them sees the hang-up) or for the idle timer.
                 for (const auto& [lsn, s] : lana.sessions) {
-                    if (s->busy == 0 && OfDeletedNameLocked(lana, *s)) {
+                    if (s->busy == 0 && OfDeletedNameLocked(lana, *s) && !HoldsUnreadData(*s)) {
                         fds.push_back({s->fd, POLLRDHUP, 0});
                         slots.push_back({Kind::Unused, &lana, nullptr, s});
                     }
@@ -198,12 +200,15 @@ void Stack::Loop() {
                 continue;
             }
             if (slot.kind == Kind::Unused) {
-                // Its peer hung up and nobody here reads it: the session ends, and with it
-                // the deleted name.
+                // Its peer hung up, and nothing it sent waits to be read: the session ends,
+                // and with it the deleted name; a receive on it still learns of the hang-up.
                 auto it = slot.lana->sessions.find(slot.session->lsn);
                 if (slot.session->busy == 0 && it != slot.lana->sessions.end() &&
-                    it->second == slot.session) {
+                    it->second == slot.session && !HoldsUnreadData(*slot.session)) {
                     RemoveSessionLocked(*slot.lana, slot.session->lsn);
+                    slot.lana->hung_up[slot.session->lsn] =
+                        Clock::now() +
+                        std::chrono::duration_cast<Clock::duration>(SSN_CLOSE_TIMEOUT);
                 }
             } else if (slot.kind == Kind::Udp) {
                 ServeNameSocket(*slot.lana, fds[i].fd);

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/uio.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nb {
@@ -16,11 +18,21 @@ namespace nb {
 
 std::optional<unsigned char> Stack::FreeLsnLocked(const Lana& lana) const {
     for (unsigned n = 1; n <= MAX_SESSIONS; ++n) {
-        if (lana.sessions.find(static_cast<unsigned char>(n)) == lana.sessions.end()) {
-            return static_cast<unsigned char>(n);
+        auto lsn = static_cast<unsigned char>(n);
+        if (!lana.sessions.contains(lsn) && !lana.hung_up.contains(lsn)) {
+            return lsn;
         }
     }
     return std::nullopt;
+}
+
+unsigned char Stack::GoneLocked(Lana& lana, unsigned char lsn) {
+    auto it = lana.hung_up.find(lsn);
+    if (it == lana.hung_up.end()) {
+        return NRC_SNUMOUT;
+    }
+    lana.hung_up.erase(it);
+    return NRC_SCLOSED;
 }
 
 std::shared_ptr<Session> Stack::FindSession(Lana& lana, unsigned char lsn) {
@@ -52,9 +64,19 @@ bool Stack::OfDeletedNameLocked(Lana& lana, const Session& s) {
     return e != nullptr && e->deleted;
 }
 
+bool Stack::HoldsUnreadData(Session& s) {
+    std::unique_lock io(s.recv_mutex, std::try_to_lock);
+    if (!io.owns_lock()) {
+        return true; // a receive is under way
+    }
+    int queued = 0;
+    return s.PartReadLocked() || (ioctl(s.fd, FIONREAD, &queued) == 0 && queued > 0);
+}
+
 std::optional<Clock::time_point> Stack::EndUnusedSessionsLocked(Clock::time_point now) {
     std::optional<Clock::time_point> next;
     for (Lana& lana : lanas_) {
+        std::erase_if(lana.hung_up, [&](const auto& h) { return now >= h.second; });
         std::vector<unsigned char> unused;
         for (const auto& [lsn, s] : lana.sessions) {
             if (s->busy > 0 || !OfDeletedNameLocked(lana, *s)) {
@@ -62,6 +84,14 @@ std::optional<Clock::time_point> Stack::EndUnusedSessionsLocked(Clock::time_poin
             }
             Clock::time_point end = Clock::time_point(Clock::duration(s->last_used.load())) +
                                     std::chrono::duration_cast<Clock::duration>(SSN_CLOSE_TIMEOUT);
+            // Data that came is dropped only once it has waited unread for as long.
+            if (HoldsUnreadData(*s)) {
+                s->unread_since = s->unread_since.value_or(now);
+                end = std::max(end, *s->unread_since + std::chrono::duration_cast<Clock::duration>(
+                                                           SSN_CLOSE_TIMEOUT));
+            } else {
+                s->unread_since.reset();
+            }
             if (now >= end) {
                 unused.push_back(lsn);
             } else if (!next || end < *next) {
@@ -83,9 +113,48 @@ void Stack::AbortSession(Lana& lana, const std::shared_ptr<Session>& s) {
     }
 }
 
+// ---------------------------------------------------------------------------------------
+// Calls, hang-ups, sends and receives
+
+void Stack::AwaitCallPause(std::uint32_t address, std::uint16_t port) {
+    std::optional<Clock::time_point> until;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = call_pauses_.find({address, port});
+        if (it != call_pauses_.end()) {
+            until = it->second.until;
+        }
+    }
+    if (until) {
+        std::this_thread::sleep_until(*until);
+    }
+}
+
+void Stack::NoteCallRefused(std::uint32_t address, std::uint16_t port) {
+    std::lock_guard lock(mutex_);
+    auto now = Clock::now();
+    std::erase_if(call_pauses_,
+                  [&](const auto& p) { return now - p.second.until > CALL_PAUSE_FORGET; });
+    auto it = call_pauses_.find({address, port});
+    if (it == call_pauses_.end() && call_pauses_.size() >= MAX_CALL_PAUSES) {
+        call_pauses_.erase(std::min_element(
+            call_pauses_.begin(), call_pauses_.end(),
+            [](const auto& a, const auto& b) { return a.second.until < b.second.until; }));
+    }
+    CallPause& p = call_pauses_[{address, port}];
+    p.pause = p.pause.count() == 0 ? CALL_PAUSE_FIRST : std::min(2 * p.pause, CALL_PAUSE_MOST);
+    p.until = now + p.pause;
+}
+
+void Stack::NoteCallAccepted(std::uint32_t address, std::uint16_t port) {
+    std::lock_guard lock(mutex_);
+    call_pauses_.erase({address, port});
+}
+
 unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t port, NCB* ncb,
                              int& retarget_left, bool& reached) {
     reached = false;
+    AwaitCallPause(address, port);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return NRC_NORES;
@@ -100,14 +169,19 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
     }
     sockaddr_in remote = SockAddr(address, port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-        if (errno != EINPROGRESS) {
-            return fail(NRC_NOCALL);
+        int err = errno;
+        if (err == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            socklen_t len = sizeof err;
+            if (poll(&p, 1, static_cast<int>(CONNECT_TIMEOUT.count())) != 1 ||
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+                err = ETIMEDOUT;
+            }
         }
-        pollfd p{fd, POLLOUT, 0};
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (poll(&p, 1, static_cast<int>(CONNECT_TIMEOUT.count())) != 1 ||
-            getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+        if (err != 0) {
+            if (err == ECONNREFUSED) {
+                NoteCallRefused(address, port); // a station there, nothing on its session port
+            }
             return fail(NRC_NOCALL); // nobody there: no such station to call
         }
     }
@@ -148,6 +222,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
             continue;
         }
         if (type == NEGATIVE_SESSION_RESPONSE) {
+            NoteCallRefused(address, port);
             // Insufficient resources may pass; every other refusal means nobody listens.
             bool busy = trailer.size() == 1 && trailer[0] == SESSION_INSUFFICIENT_RESOURCES;
             reached = trailer.size() == 1 && trailer[0] != SESSION_CALLED_NOT_PRESENT;
@@ -168,6 +243,7 @@ unsigned char Stack::Connect(Lana& lana, std::uint32_t address, std::uint16_t po
         break;
     }
     reached = true;
+    NoteCallAccepted(address, port);
     SetBlocking(fd);
     SetSessionOptions(fd, ncb->ncb_rto, ncb->ncb_sto);
     std::lock_guard lock(mutex_);
@@ -223,7 +299,7 @@ unsigned char Stack::Call(Lana& lana, NCB* ncb) {
 unsigned char Stack::Hangup(Lana& lana, NCB* ncb) {
     std::lock_guard lock(mutex_);
     if (lana.sessions.find(ncb->ncb_lsn) == lana.sessions.end()) {
-        return NRC_SNUMOUT;
+        return GoneLocked(lana, ncb->ncb_lsn);
     }
     RemoveSessionLocked(lana, ncb->ncb_lsn);
     return NRC_GOODRET;
@@ -232,7 +308,8 @@ unsigned char Stack::Hangup(Lana& lana, NCB* ncb) {
 unsigned char Stack::Send(Lana& lana, NCB* ncb) {
     std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
     if (!s) {
-        return NRC_SNUMOUT;
+        std::lock_guard lock(mutex_);
+        return GoneLocked(lana, ncb->ncb_lsn);
     }
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length != 0) {
         return NRC_BUFLEN;
@@ -290,11 +367,14 @@ unsigned char Stack::Send(Lana& lana, NCB* ncb) {
 }
 
 unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
+    std::size_t capacity = ncb->ncb_length;
+    ncb->ncb_length = 0; // what a receive delivers; nothing on every error before data
     std::shared_ptr<Session> s = FindSession(lana, ncb->ncb_lsn);
     if (!s) {
-        return NRC_SNUMOUT;
+        std::lock_guard lock(mutex_);
+        return GoneLocked(lana, ncb->ncb_lsn);
     }
-    if (ncb->ncb_buffer == nullptr && ncb->ncb_length != 0) {
+    if (ncb->ncb_buffer == nullptr && capacity != 0) {
         return NRC_BUFLEN;
     }
     std::lock_guard io(s->recv_mutex);
@@ -303,10 +383,8 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
     if (s->rto != 0) {
         deadline = Clock::now() + milliseconds(500 * s->rto);
     }
-    std::size_t capacity = ncb->ncb_length;
-    ncb->ncb_length = 0;
     std::size_t got = 0;
-    if (s->remaining == 0) {
+    if (s->remaining == 0 && s->held.empty()) {
         // Next message; keep-alives in between are dropped.
         for (;;) {
             unsigned char header[SESSION_HEADER_SIZE];
@@ -315,8 +393,11 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
             s->ahead_size = 0;
             ReadResult r = ReadExactly(s->fd, header + early, sizeof header - early, got, deadline);
             got += early;
-            if (r == ReadResult::TimedOut && got == 0) {
-                return NRC_CMDTMO; // nothing arrived: the session stays up
+            if (r == ReadResult::TimedOut) {
+                // The session stays up, and the part of the header that came stays with it.
+                std::memcpy(s->ahead, header, got);
+                s->ahead_size = got;
+                return NRC_CMDTMO;
             }
             if (r == ReadResult::Closed && got == 0) {
                 AbortSession(lana, s);
@@ -324,7 +405,7 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
             }
             if (r != ReadResult::Ok) {
                 AbortSession(lana, s);
-                return r == ReadResult::TimedOut ? NRC_CMDTMO : NRC_SABORT;
+                return NRC_SABORT;
             }
             SessionHeader h;
             if (!DecodeSessionHeader(header, h)) {
@@ -342,32 +423,49 @@ unsigned char Stack::Receive(Lana& lana, NCB* ncb) {
             break;
         }
     }
-    std::size_t take = std::min<std::size_t>(s->remaining, capacity);
+    // What this receive delivers: the bytes an earlier receive took before it timed out, then
+    // the rest from the socket, as far as the buffer takes them.
+    std::size_t take = std::min<std::size_t>(s->held.size() + s->remaining, capacity);
+    std::size_t from_held = std::min(s->held.size(), take);
+    if (from_held > 0) {
+        std::memcpy(ncb->ncb_buffer, s->held.data(), from_held);
+    }
+    unsigned char* to = ncb->ncb_buffer + from_held;
+    std::size_t want = take - from_held;
     // A receive that ends its message takes what is already there of the next header in the
     // same call: while messages queue up, one system call per message instead of two.
     std::size_t early = 0;
-    if (take > 0 && take == s->remaining) {
-        iovec parts[2] = {{ncb->ncb_buffer, take}, {s->ahead, sizeof s->ahead}};
+    if (want > 0 && want == s->remaining) {
+        iovec parts[2] = {{to, want}, {s->ahead, sizeof s->ahead}};
         msghdr msg{};
         msg.msg_iov = parts;
         msg.msg_iovlen = 2;
         ssize_t n = recvmsg(s->fd, &msg, MSG_DONTWAIT);
         if (n > 0) {
-            early = std::min(static_cast<std::size_t>(n), take);
+            early = std::min(static_cast<std::size_t>(n), want);
             s->ahead_size = static_cast<std::size_t>(n) - early;
         }
         // Nothing there yet, the end of the stream or an error: the read below meets it.
     }
-    ReadResult r = ReadExactly(s->fd, ncb->ncb_buffer + early, take - early, got, deadline);
+    ReadResult r = ReadExactly(s->fd, to + early, want - early, got, deadline);
     got += early;
-    ncb->ncb_length = static_cast<unsigned short>(got);
+    if (r == ReadResult::TimedOut) {
+        // The message goes on after the time-out: the bytes taken so far are kept for the
+        // next receive, which delivers the message from its start. Nothing is delivered now.
+        s->held.insert(s->held.end(), to, to + got);
+        s->remaining -= static_cast<std::uint32_t>(got);
+        return NRC_CMDTMO;
+    }
     if (r != ReadResult::Ok) {
         // Mid-message: the rest can no longer be told apart from the next message.
+        ncb->ncb_length = static_cast<unsigned short>(from_held + got);
         AbortSession(lana, s);
-        return r == ReadResult::TimedOut ? NRC_CMDTMO : NRC_SABORT;
+        return NRC_SABORT;
     }
-    s->remaining -= static_cast<std::uint32_t>(take);
-    return s->remaining > 0 ? NRC_INCOMP : NRC_GOODRET;
+    s->held.erase(s->held.begin(), s->held.begin() + static_cast<std::ptrdiff_t>(from_held));
+    s->remaining -= static_cast<std::uint32_t>(want);
+    ncb->ncb_length = static_cast<unsigned short>(take);
+    return s->remaining > 0 || !s->held.empty() ? NRC_INCOMP : NRC_GOODRET;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -13,11 +13,13 @@
 
 #include "nbstackinternal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <sys/eventfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nb {
@@ -90,6 +92,7 @@ void Stack::Stop() {
         }
         thread_.join();
     }
+    FlushReleases();
     // Names the server granted would otherwise stay registered there for days after this
     // process is gone, and block the same name on another address until the server has
     // challenged this one. One release each, not waited for.
@@ -100,6 +103,49 @@ void Stack::Stop() {
                 SendServerReleaseLocked(lana, e);
             }
         }
+    }
+}
+
+void Stack::FlushReleases() {
+    std::vector<PendingRelease> owed;
+    Clock::time_point start = Clock::now();
+    {
+        std::lock_guard lock(mutex_);
+        owed = std::move(releases_);
+        releases_.clear();
+        // No repetition closer than RELEASE_FLUSH_GAP to the send before it.
+        for (const PendingRelease& r : owed) {
+            start = std::max(start, r.due - BCAST_REQ_RETRY_TIMEOUT + RELEASE_FLUSH_GAP);
+        }
+        // The names still held go with the process: other nodes drop them from their caches
+        // instead of calling an address where nobody answers for them any more. A name in
+        // conflict belongs to another node, and one still being registered was never ours.
+        for (const Lana& lana : lanas_) {
+            for (const NameEntry& e : lana.names) {
+                if (lana.installed && e.Active() && Broadcasts()) {
+                    PendingRelease r;
+                    r.lana = &lana;
+                    r.name = e.name;
+                    r.packet =
+                        MakeReleaseRequest(NewTrnId(), Wire(e.name), e.group, lana.binding.address);
+                    r.left = BCAST_REQ_RETRY_COUNT;
+                    owed.push_back(std::move(r));
+                }
+            }
+        }
+    }
+    // The provider thread is gone: the repetitions go out from here, a short gap apart, so
+    // that the end of the process waits for them a few tens of milliseconds at most.
+    std::this_thread::sleep_until(start);
+    for (bool first = true; !owed.empty(); first = false) {
+        if (!first) {
+            std::this_thread::sleep_for(RELEASE_FLUSH_GAP);
+        }
+        for (PendingRelease& r : owed) {
+            SendName(*r.lana, r.packet, r.lana->binding.broadcast, config_.name_port);
+            --r.left;
+        }
+        std::erase_if(owed, [](const PendingRelease& r) { return r.left <= 0; });
     }
 }
 
@@ -119,19 +165,23 @@ unsigned char Stack::Run(NCB* ncb) {
     unsigned char command = ncb->ncb_command & 0x7f;
     bool async = (ncb->ncb_command & ASYNCH) != 0;
     unsigned char lana_num = ncb->ncb_lana_num;
+    auto refuse = [&](unsigned char code) {
+        if (command == NCBRECV) {
+            ncb->ncb_length = 0; // nothing delivered
+        }
+        Complete(ncb, code);
+        return code;
+    };
     if (lana_num >= lanas_.size() || !lanas_[lana_num].installed) {
-        Complete(ncb, NRC_BRIDGE);
-        return NRC_BRIDGE;
+        return refuse(NRC_BRIDGE);
     }
     if (stopped_) {
-        Complete(ncb, NRC_OPENERR);
-        return NRC_OPENERR;
+        return refuse(NRC_OPENERR);
     }
     Lana& lana = lanas_[lana_num];
     if (async && (ncb->ncb_post != nullptr || ncb->ncb_event != nullptr)) {
         // Completion routines and events are not offered; refusing beats never calling them.
-        Complete(ncb, NRC_ILLCMD);
-        return NRC_ILLCMD;
+        return refuse(NRC_ILLCMD);
     }
     if (command == NCBLISTEN) {
         return PostListen(lana, ncb, async);
@@ -250,6 +300,7 @@ unsigned char Stack::Reset(Lana& lana, NCB* ncb) {
     while (!lana.sessions.empty()) {
         RemoveSessionLocked(lana, lana.sessions.begin()->first);
     }
+    lana.hung_up.clear();
     for (const NameEntry& e : lana.names) {
         if (!e.registering && Broadcasts()) {
             ReleaseByBroadcastLocked(lana, e);

@@ -60,6 +60,18 @@ constexpr std::size_t MAX_CACHED_NAMES = 256;
 // A session whose name was deleted ends when its peer hangs up, or when this node's side has
 // not used it for this long (RFC 1002 SSN_CLOSE_TIMEOUT): the name is then free again.
 constexpr std::chrono::seconds SSN_CLOSE_TIMEOUT{30};
+// A call that the called station refused (nobody listening on its session port, or a negative
+// session response) is not made to that address again sooner than a pause that starts at
+// CALL_PAUSE_FIRST and doubles with every refusal up to CALL_PAUSE_MOST. A call that gets its
+// session forgets the pause, and so does an address not called for CALL_PAUSE_FORGET. A
+// caller that calls again at once (the sender, for 20 seconds) then opens about one
+// connection a second instead of thousands.
+constexpr milliseconds CALL_PAUSE_FIRST{100};
+constexpr milliseconds CALL_PAUSE_MOST{1000};
+constexpr std::chrono::seconds CALL_PAUSE_FORGET{10};
+constexpr std::size_t MAX_CALL_PAUSES = 256;
+// At unload or exit, the repetitions of releases still owed go out this far apart.
+constexpr milliseconds RELEASE_FLUSH_GAP{20};
 
 inline void Complete(NCB* ncb, unsigned char code) {
     ncb->ncb_retcode = code;
@@ -118,16 +130,24 @@ struct Session {
     unsigned char sto = 0;
     std::mutex send_mutex;
     std::mutex recv_mutex;
-    std::uint32_t remaining = 0; // bytes of a message that an NRC_INCOMP receive left
-    // The start of the next message's header, read together with the end of the message
-    // before it (receives only, under recv_mutex).
+    // Receives only, under recv_mutex: the bytes of the current message still in the socket;
+    // the bytes of it that a receive took before it timed out, which the next receive
+    // delivers first; and the start of the next header, read together with the end of a
+    // message (or all that had come of it when a receive timed out inside it).
+    std::uint32_t remaining = 0;
+    std::vector<unsigned char> held;
     unsigned char ahead[SESSION_HEADER_SIZE];
     std::size_t ahead_size = 0;
+    // Whether bytes that came have not all been delivered (under recv_mutex).
+    bool PartReadLocked() const { return remaining > 0 || !held.empty() || ahead_size > 0; }
     std::atomic<bool> closed{false};
     // Sends and receives under way on it, and when the last one started or ended (or its name
     // was deleted): the provider thread ends a session of a deleted name nobody uses.
     std::atomic<int> busy{0};
     std::atomic<Clock::rep> last_used{Clock::now().time_since_epoch().count()};
+    // Since when data that came on a session of a deleted name has waited unread (provider
+    // thread, under the stack's mutex).
+    std::optional<Clock::time_point> unread_since;
 
     void Touch() { last_used = Clock::now().time_since_epoch().count(); }
 
@@ -191,8 +211,18 @@ struct Lana {
     int tcp_fd = -1;   // session service listener
     std::vector<NameEntry> names;
     std::map<unsigned char, std::shared_ptr<Session>> sessions;
+    // Sessions of deleted names that ended because their peer hung up with nothing left to
+    // read: the next command on such a number answers NRC_SCLOSED, as the session would have,
+    // until the time kept here; the number is not given out again before.
+    std::map<unsigned char, Clock::time_point> hung_up;
     std::vector<Listen*> listens;
     std::vector<std::unique_ptr<HalfOpen>> half_open;
+};
+
+// The pause before the next call to an address that refused the last one.
+struct CallPause {
+    Clock::time_point until; // no call before this
+    milliseconds pause{0};   // the pause that ends then
 };
 
 // A name release broadcast again, BCAST_REQ_RETRY_TIMEOUT after the last send.
@@ -232,10 +262,21 @@ class Stack {
     void ReleaseByBroadcastLocked(const Lana& lana, const NameEntry& e);
     // Repetitions of releases that are due; returns when the next one is.
     std::optional<Clock::time_point> ServeReleasesLocked(Clock::time_point now);
+    // At unload or exit: every release still owed, for deleted names and names still held,
+    // sent now, RELEASE_FLUSH_GAP apart (the provider thread has ended).
+    void FlushReleases();
+    // Waits (lock not held) until a call to address:port may be made; then the outcome of
+    // that call: refused by the station there, or answered with a session.
+    void AwaitCallPause(std::uint32_t address, std::uint16_t port);
+    void NoteCallRefused(std::uint32_t address, std::uint16_t port);
+    void NoteCallAccepted(std::uint32_t address, std::uint16_t port);
     // Ends the sessions of deleted names whose peer hung up or that nobody used for
     // SSN_CLOSE_TIMEOUT; returns when the next one may be due.
     std::optional<Clock::time_point> EndUnusedSessionsLocked(Clock::time_point now);
     bool OfDeletedNameLocked(Lana& lana, const Session& s);
+    // Whether a session nobody uses holds data that came and has not been delivered; also
+    // true while a receive is under way on it.
+    static bool HoldsUnreadData(Session& s);
     bool UsesServer() const {
         return config_.name_server.has_value() && config_.node_type != NodeType::B;
     }
@@ -262,6 +303,9 @@ class Stack {
     std::optional<Clock::time_point> ServeServerTimersLocked(Clock::time_point now);
     NameEntry* FindNameLocked(Lana& lana, const Name& name);
     void RemoveSessionLocked(Lana& lana, unsigned char lsn);
+    // The answer to a session command on a number with no session behind it: NRC_SCLOSED
+    // once for a session its peer hung up (see Lana::hung_up), else NRC_SNUMOUT.
+    unsigned char GoneLocked(Lana& lana, unsigned char lsn);
     void AbortSession(Lana& lana, const std::shared_ptr<Session>& s);
     void EndListenLocked(Lana& lana, Listen* listen, unsigned char code);
     std::optional<unsigned char> FreeLsnLocked(const Lana& lana) const;
@@ -297,6 +341,7 @@ class Stack {
     std::vector<ServerRequest*> server_requests_; // callers waiting for a name server answer
     std::vector<PendingRelease> releases_;
     std::map<Name, CachedName> cache_; // answers to this node's name queries
+    std::map<std::pair<std::uint32_t, std::uint16_t>, CallPause> call_pauses_;
     std::thread thread_;
     int wake_fd_ = -1;
     std::atomic<bool> stopping_{false};

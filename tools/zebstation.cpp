@@ -15,7 +15,9 @@
 // options: --quiet (Show Data off: nothing posted is printed), --nosave (Save Results off),
 //          --hold (after the run, wait for standard input to close before exiting).
 // A raw BLOCK is SIZE, the genuine block of that working size, followed by any number of
-// @OFF=HH,HH,... that overwrite data bytes from data offset OFF (hexadecimal, as are HH).
+// @OFF=HH,HH,... that overwrite data bytes from data offset OFF (hexadecimal, as are HH), and
+// optionally by /LENGTH: the message is LENGTH bytes (0 to 65535, decimal) instead of 64002,
+// the block cut there or followed by zeros.
 // The provider takes its settings (NETBIOS_LANAS, ports, ...) from the environment.
 #include "netbios.h"
 #include "zebdll.h"
@@ -110,7 +112,15 @@ bool BuildBlock(const char* layout, std::vector<unsigned char>& block) {
             block[2 + offset++] = static_cast<unsigned char>(value);
         } while (*end == ',');
     }
-    block.resize(64002);
+    unsigned long length = 64002;
+    if (*end == '/') {
+        const char* at = end + 1;
+        length = std::strtoul(at, &end, 10);
+        if (end == at || length > 0xFFFF) {
+            return false;
+        }
+    }
+    block.resize(length);
     return *end == '\0';
 }
 

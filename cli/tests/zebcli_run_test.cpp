@@ -1,7 +1,10 @@
 // zebcli as a user runs it: a file I/O sweep on a temporary test file, usage errors, a
-// sender and a receiver as two processes on two loopback addresses, and the .deb package.
+// sender and a receiver as two processes on two loopback addresses (and a receiver facing a
+// sender at the provider level), and the .deb package.
 #include "files.h"
+#include "netns.h"
 #include "process.h"
+#include "stations.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -481,5 +484,40 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
                          5000 / session["transfer_seconds"].get<double>());
         EXPECT_TRUE(session["engine_rate"].get<std::string>().ends_with(" KB/s")) << session;
         EXPECT_TRUE(session["outcome"] == "sent" || session["outcome"] == "completed");
+    }
+}
+
+// A receive session that did not complete is a failed run: a sender at the provider level
+// sends a message longer than a block, or an empty one; zebcli recv exits 1 with the session
+// not passed.
+TEST(SessionPair, AReceiveSessionThatDidNotCompleteFails) {
+    struct Row {
+        const char* block; // zebstation's raw block
+        const char* text;  // what the receiver says of it
+        const char* outcome;
+    };
+    for (const Row& row : {Row{"1000/65000", "Netbios Error Return  6\n", "receive error"},
+                           Row{"1000/0", "Read verify failed at TESTFILE offset 0\n",
+                               "completed with data errors"}}) {
+        SCOPED_TRACE(row.block);
+        const std::uint16_t port = zebtest::FreePortPair();
+        ASSERT_NE(port, 0);
+        TempDir dir;
+        std::vector<std::string> env = LogEnvironment(dir);
+        env.insert(env.end(), {"NETBIOS_LANAS=127.0.0.2", "NETBIOS_BROADCAST=127.255.255.255",
+                               "NETBIOS_NAME_PORT=" + std::to_string(port),
+                               "NETBIOS_SESSION_PORT=" + std::to_string(port + 1)});
+        zebtest::Process receiver =
+            Start({ZEBCLI_PATH, "recv", "--json", "r.json"}, dir.path(), env);
+        ASSERT_TRUE(receiver.ReadUntil("Listening for Sender..\n"));
+        zebtest::ZebStation sender(zebtest::Loopback("127.0.0.3", port), {"raw", row.block});
+        EXPECT_EQ(sender.Finish(), 0);
+        const Outcome received = receiver.Finish(60000);
+        EXPECT_EQ(received.Status(), 1) << received.output << received.errors;
+        EXPECT_NE(received.output.find(row.text), std::string::npos) << received.output;
+        EXPECT_NE(received.output.find("1 sessions, 1 not passed"), std::string::npos)
+            << received.output;
+        const auto session = nlohmann::json::parse(ReadFile(dir.path() / "r.json"))["runs"][0];
+        EXPECT_EQ(session["outcome"], row.outcome) << session;
     }
 }

@@ -21,6 +21,8 @@ inline constexpr char kSessionClosed[] = "Session closed by Sender";
 inline constexpr char kReceiveError[] = "Netbios Error Return";
 // The beginning of the report of a damaged pair in a received block.
 inline constexpr char kPairErrorPrefix[] = "\nExpected ";
+// A received block failed its check: its data offset (hexadecimal) and a line feed follow.
+inline constexpr char kBlockVerifyFailed[] = "\nRead verify failed at TESTFILE offset ";
 // Adding a name failed: the provider's return code comes before, "..." after.
 inline constexpr char kAddNameError[] = "error with add name";
 // The end of the sender's summary when a send failed.

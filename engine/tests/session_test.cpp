@@ -388,7 +388,8 @@ TEST_F(Session, AHeaderBeyondTheBlockIsCheckedWithinTheCheckBuffer) {
         EXPECT_EQ(Between("Received block   1 Size = 65535 Bytes", "Session closed by Sender"),
                   (Texts{"\nExpected  0h,FFh but read  0h, 0h",
                          "\nRead verify failed at TESTFILE offset FA00\n"}));
-        EXPECT_EQ(BoardTexts()[BoardTexts().size() - 2], "65535 Bytes received.");
+        EXPECT_EQ(BoardTexts()[BoardTexts().size() - 2], "64000 Bytes received.")
+            << "the bytes that came, not the size stated";
     }));
 }
 
@@ -405,17 +406,28 @@ TEST_F(Session, BlockNumbersWrapAfter65535) {
     EXPECT_EQ(blocks[65536], "Received block   1 Size = 0 Bytes");
 }
 
-TEST_F(Session, OtherReceiveErrorsEndTheSessionWithoutMarkingItFailed) {
-    EXPECT_TRUE(InChildPasses([&] {
-        peer_.toReceive = {Block(2, {0x20, 0xDF, 0})};
-        peer_.endOfSession = NRC_CMDTMO;
-        Tick = ListenEndsAt(0);
-        EXPECT_EQ(SRecvMain(), 0);
-        EXPECT_EQ(Between("Received block   1 Size = 2 Bytes", "RECEIVE SESSION END "),
-                  (Texts{"Netbios Error Return  5"}));
-        EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
-        EXPECT_EQ(GetRetCode(), 3);
-    }));
+// Only the sender's hang-up ends a session whole: any other end of the receives (the session
+// cut, a message longer than a block, the receive time-out) ends it failed, with its totals.
+TEST_F(Session, AnyOtherEndOfTheReceivesIsAFailedSession) {
+    struct Row {
+        unsigned char code;
+        const char* text;
+    };
+    for (const Row row :
+         {Row{NRC_SABORT, "Netbios Error Return 18"}, Row{NRC_INCOMP, "Netbios Error Return  6"},
+          Row{NRC_CMDTMO, "Netbios Error Return  5"}}) {
+        SCOPED_TRACE(row.text);
+        EXPECT_TRUE(InChildPasses([&] {
+            peer_.toReceive = {Block(2, {0x20, 0xDF, 0})};
+            peer_.endOfSession = row.code;
+            Tick = ListenEndsAt(0);
+            EXPECT_EQ(SRecvMain(), 0);
+            EXPECT_EQ(Between("Received block   1 Size = 2 Bytes", ""),
+                      (Texts{row.text, "RECEIVE SESSION END ", "2 Bytes received.", "  0.0 KB/s"}));
+            EXPECT_EQ(peer_.requests[peer_.requests.size() - 2], NCBHANGUP);
+            EXPECT_EQ(GetRetCode(), 2);
+        }));
+    }
 }
 
 // The wait ends once the clock has moved more than 20 seconds: 21 polls at one second each.
@@ -454,19 +466,40 @@ TEST_F(Session, AListenEndedWithAnErrorReceivesNothing) {
     EXPECT_EQ(DecodeLog(scratch_.Log()), (Texts{"Error: Session not Created..24\n\r\n"}));
 }
 
-// A message shorter than its header says: the bytes that never came are not those the block
-// before left behind, so the check reports them.
+// A message shorter than its header says, or too short to hold a header: the bytes that never
+// came are not those the block before left behind, and they are no part of the total. The
+// check reports the first pair that is bad or did not come whole.
 TEST_F(Session, AMessageShorterThanItsHeaderFailsTheCheck) {
-    peer_.toReceive = {Block(64000, PairPattern(64000)), Block(1000, PairPattern(8))};
+    peer_.toReceive = {Block(64000, PairPattern(64000)), Block(1000, PairPattern(8)), Bytes{},
+                       Bytes{0x00}, Block(2, Bytes{0xFF})};
     Tick = ListenEndsAt(0);
     EXPECT_TRUE(InChildPasses([&] {
         SRecvMain();
         EXPECT_EQ(
             Between("Received block   1 Size = 64K Bytes", ""),
-            (Texts{"Received block   2 Size = 1000 Bytes", "\nExpected  0h,FFh but read  0h,DBh",
-                   "\nRead verify failed at TESTFILE offset 8\n", "Session closed by Sender",
-                   "RECEIVE SESSION END ", "65000 Bytes received.", "130.0 KB/s"}));
+            (Texts{
+                "Received block   2 Size = 1000 Bytes", "\nExpected  0h,FFh but read  0h,DBh",
+                "\nRead verify failed at TESTFILE offset 8\n", "Received block   3 Size = 0 Bytes",
+                "\nRead verify failed at TESTFILE offset 0\n", "Received block   4 Size = 0 Bytes",
+                "\nRead verify failed at TESTFILE offset 0\n", "Received block   5 Size = 2 Bytes",
+                "\nRead verify failed at TESTFILE offset 0\n", "Session closed by Sender",
+                "RECEIVE SESSION END ", "64009 Bytes received.", "128.0 KB/s"}));
+        EXPECT_EQ(GetRetCode(), 2);
     }));
+}
+
+// A transfer that starts and ends within one millisecond (blocks that only filled the socket
+// buffers) has its rate computed over one millisecond, on either side.
+TEST_F(Session, ATransferWithinOneMillisecondIsRatedOverOne) {
+    MillisecondClock = [] { return std::int64_t{1000}; };
+    peer_.callAnswers = {NRC_GOODRET};
+    EXPECT_EQ(SSendMain(50, 64000), 1);
+    EXPECT_STREQ(GetMsgBuffer(), "3200000.0 KB/s 3200000 bytes transfered");
+    peer_.toReceive = {Block(1000, PairPattern(1000) + Bytes{0})};
+    SecondsReadings = 0;
+    Tick = ListenEndsAt(0);
+    SRecvMain();
+    EXPECT_EQ(BoardTexts().back(), "1000.0 KB/s");
 }
 
 } // namespace

@@ -2,14 +2,13 @@
 // veth pair (real broadcast), Samba's nmblookup asking a station, and tshark dissecting a
 // captured session. Namespaces use the documentation range 192.0.2.0/24 and have no route
 // beyond their own link; the capture is on loopback, filtered to the test's own ports.
+#include "capture.h"
 #include "files.h"
 #include "netns.h"
-#include "process.h"
 #include "stations.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -72,19 +71,13 @@ TEST_F(Namespaces, NmblookupFindsARegisteredName) {
 }
 
 TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
-    if (geteuid() != 0 || !Have("dumpcap") || !Have("tshark")) {
-        GTEST_SKIP() << "capturing on lo needs root, dumpcap and tshark";
-    }
     std::uint16_t port = FreePortPair();
     ASSERT_NE(port, 0);
     std::string session_port = std::to_string(port + 1);
-    TempDir dir("nbt-capture");
-    const std::string file = (dir / "capture").string();
-    // Bounded capture of our ports only; stopped by its pid once the traffic is done.
-    std::string filter = "udp port " + std::to_string(port) + " or tcp port " + session_port;
-    Process capture({"dumpcap", "-q", "-i", "lo", "-f", filter, "-a", "duration:60", "-w", file});
-    for (int i = 0; i < 100 && capture.Errors().find("Capturing on") == std::string::npos; ++i) {
-        usleep(100000);
+    // Our ports only.
+    Capture capture("udp port " + std::to_string(port) + " or tcp port " + session_port);
+    if (!capture.Why().empty()) {
+        GTEST_SKIP() << capture.Why();
     }
     {
         StationPlace s = Loopback("127.0.0.2", port);
@@ -105,16 +98,15 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
         ASSERT_EQ(a.Cmd("del ZEBSTRESSRECVER"), "0x00 0");
         usleep(500000);
     }
-    capture.Signal(SIGINT);
-    capture.Finish();
-    std::string decode = "tshark -r " + file + " -d udp.port==" + std::to_string(port) +
-                         ",nbns -d tcp.port==" + session_port + ",nbss ";
-    ShellOutput verbose = Shell(decode + "-V");
-    EXPECT_EQ(verbose.text.find("Malformed"), std::string::npos) << verbose.text.substr(0, 4000);
-    EXPECT_EQ(verbose.text.find("Expert Info (Error"), std::string::npos);
-    EXPECT_EQ(verbose.text.find("Illegal NetBIOS name"), std::string::npos);
-    ShellOutput fields = Shell(decode + "-T fields -e nbns.flags.opcode -e nbns.flags.rcode "
-                                        "-e nbss.type -e nbss.called_name -e nbss.calling_name");
+    std::string decode =
+        "-d udp.port==" + std::to_string(port) + ",nbns -d tcp.port==" + session_port + ",nbss ";
+    std::string verbose = capture.Read(decode + "-V");
+    EXPECT_EQ(verbose.find("Malformed"), std::string::npos) << verbose.substr(0, 4000);
+    EXPECT_EQ(verbose.find("Expert Info (Error"), std::string::npos);
+    EXPECT_EQ(verbose.find("Illegal NetBIOS name"), std::string::npos);
+    std::string fields =
+        capture.Read(decode + "-T fields -e nbns.flags.opcode -e nbns.flags.rcode "
+                              "-e nbss.type -e nbss.called_name -e nbss.calling_name");
     const char* expected[] = {
         "Registration", // add-name broadcasts and the defence
         "Name query",   // resolving the called name
@@ -125,18 +117,17 @@ TEST(Capture, TsharkDissectsNameServiceAndSessionWithoutErrors) {
         "ZEBSTRESSRECVER<00>",
         "ZEBSTRESSSENDER<00>",
     };
-    ShellOutput summary = Shell(decode);
-    std::string all = fields.text + summary.text + verbose.text;
+    std::string all = fields + capture.Read(decode) + verbose;
     for (const char* e : expected) {
-        EXPECT_NE(all.find(e), std::string::npos) << e << "\n" << fields.text;
+        EXPECT_NE(all.find(e), std::string::npos) << e << "\n" << fields;
     }
     // Three whole 64002-byte session messages.
-    ShellOutput lengths = Shell(decode + "-Y 'nbss.type == 0x00' -T fields -e nbss.length");
+    std::string lengths = capture.Read(decode + "-Y 'nbss.type == 0x00' -T fields -e nbss.length");
     int messages = 0;
-    for (std::size_t at = 0; (at = lengths.text.find("64002", at)) != std::string::npos; ++at) {
+    for (std::size_t at = 0; (at = lengths.find("64002", at)) != std::string::npos; ++at) {
         ++messages;
     }
-    EXPECT_EQ(messages, 3) << lengths.text;
+    EXPECT_EQ(messages, 3) << lengths;
 }
 
 } // namespace

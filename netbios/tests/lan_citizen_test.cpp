@@ -84,61 +84,97 @@ TEST_F(OnLoopback, ANameInConflictIsNeitherAnsweredNorDefended) {
     EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
 }
 
-// A delete broadcasts the release three times, 250 ms apart.
-TEST_F(OnLoopback, ADeleteBroadcastsTheReleaseThreeTimes) {
-    UdpPeer broadcast("127.255.255.255", port_);
-    ASSERT_TRUE(broadcast.Bound());
-    auto a = At("127.0.0.2");
-    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
-    ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
-    std::vector<Clock::time_point> releases;
-    auto until = Clock::now() + milliseconds(2000);
-    while (Clock::now() < until) {
-        auto p = broadcast.Receive(100);
-        if (p && IsAbout(*p, nb::OPCODE_RELEASE, "ZEBSTRESSRECVER")) {
-            EXPECT_NE(p->flags & nb::FLAG_BROADCAST, 0);
-            releases.push_back(Clock::now());
+// A delete broadcasts the release three times, 250 ms apart; a station that ends right after
+// it sends the ones still owed before it is gone, and one that ends holding a name releases
+// it too. The end waits for them only a few tens of milliseconds.
+TEST_F(OnLoopback, EveryReleaseOwedLeavesTheStationBeforeItEnds) {
+    struct Row {
+        const char* what;
+        bool deletes;
+        bool exits;
+    };
+    for (const Row& row : {Row{"stays after its delete", true, false},
+                           Row{"ends right after its delete", true, true},
+                           Row{"ends holding the name", false, true}}) {
+        SCOPED_TRACE(row.what);
+        UdpPeer broadcast("127.255.255.255", port_);
+        ASSERT_TRUE(broadcast.Bound());
+        auto a = At("127.0.0.2");
+        ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+        if (row.deletes) {
+            ASSERT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x00 0");
         }
-    }
-    ASSERT_EQ(releases.size(), 3u);
-    for (std::size_t i = 1; i < releases.size(); ++i) {
-        auto gap = std::chrono::duration_cast<milliseconds>(releases[i] - releases[i - 1]);
-        EXPECT_GE(gap.count(), 200) << i;
-        EXPECT_LE(gap.count(), 1000) << i;
+        if (row.exits) {
+            a->Send("quit");
+            auto quit = Clock::now();
+            EXPECT_EQ(a->Read(5000), "") << "no answer, the end of its output";
+            EXPECT_LT(Clock::now() - quit, milliseconds(500)) << "the end waits briefly";
+        }
+        std::vector<Clock::time_point> releases;
+        auto until = Clock::now() + milliseconds(1500);
+        while (Clock::now() < until) {
+            auto p = broadcast.Receive(100);
+            if (p && IsAbout(*p, nb::OPCODE_RELEASE, "ZEBSTRESSRECVER")) {
+                EXPECT_NE(p->flags & nb::FLAG_BROADCAST, 0);
+                releases.push_back(Clock::now());
+            }
+        }
+        ASSERT_EQ(releases.size(), 3u);
+        for (std::size_t i = 1; i < releases.size() && !row.exits; ++i) {
+            auto gap = std::chrono::duration_cast<milliseconds>(releases[i] - releases[i - 1]);
+            EXPECT_GE(gap.count(), 200) << i;
+            EXPECT_LE(gap.count(), 1000) << i;
+        }
     }
 }
 
 // A call accepted just before the listening side deletes its name: the delete leaves the name
-// with that session, which nobody there reads; once the caller hangs up, the name is free.
-TEST_F(OnLoopback, ANameDeletedUnderAnUnreadSessionIsFreeOnceTheCallerHangsUp) {
-    auto a = At("127.0.0.2");
-    auto b = At("127.0.0.3");
-    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
-    ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors();
-    ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
-    ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER 0 20"), "0x00 1");
-    EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x0F 0");
-    EXPECT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x0D 0"); // still held by the session
-    ASSERT_EQ(b->Cmd("send 1 3 1000"), "0x00 3");
-    ASSERT_EQ(b->Cmd("hangup 1"), "0x00");
-    std::string added;
-    for (int i = 0; i < 40 && added != "0x00 1"; ++i) {
-        usleep(50000);
-        added = a->Cmd("add ZEBSTRESSRECVER");
+// with that session. What the caller sends before it hangs up is still delivered, then the
+// hang-up; a caller that hangs up with nothing sent frees the name at once, and a receive
+// still learns of the hang-up.
+TEST_F(OnLoopback, ANameDeletedUnderASessionKeepsItsDataUntilReadThenIsFree) {
+    for (bool sends : {true, false}) {
+        SCOPED_TRACE(sends ? "three messages, then the hang-up" : "the hang-up alone");
+        auto a = At("127.0.0.2");
+        auto b = At("127.0.0.3");
+        ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
+        ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors();
+        ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+        ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER 0 20"), "0x00 1");
+        EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x0F 0");
+        EXPECT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x0D 0"); // still held by the session
+        if (sends) {
+            ASSERT_EQ(b->Cmd("send 1 3 1000"), "0x00 3");
+        }
+        ASSERT_EQ(b->Cmd("hangup 1"), "0x00");
+        usleep(500000); // the provider thread has seen the hang-up
+        if (sends) {
+            EXPECT_EQ(a->Cmd("recv 1 3 1000"), "0x00 3 0");
+            EXPECT_EQ(a->Cmd("recv1 1 1000"), "0x0A 0");
+        }
+        std::string added;
+        for (int i = 0; i < 40 && added != "0x00 1"; ++i) {
+            added = a->Cmd("add ZEBSTRESSRECVER");
+            usleep(50000);
+        }
+        EXPECT_EQ(added, "0x00 1");
+        if (!sends) {
+            EXPECT_EQ(a->Cmd("recv1 1 1000"), "0x0A 0") << "the hang-up, told";
+        }
+        ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
+        ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"), "0x00 1");
+        EXPECT_EQ(a->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
     }
-    EXPECT_EQ(added, "0x00 1");
-    ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
-    ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER"), "0x00 1");
-    EXPECT_EQ(a->Cmd("wait 5000"), "0x00 1 ZEBSTRESSSENDER");
 }
 
 // Runs that take their 20 or 30 seconds: labelled slow.
 using OnLoopbackSlow = OnLoopback;
 
 // The caller of a registered name whose owner has no listen calls again at once, for 20
-// seconds: the owner's address is kept from the first answer, so the calls cost no broadcast.
-// When the name moves to another station, the call to the old address fails and the next
-// search finds the new one.
+// seconds: the owner's address is kept from the first answer, so the calls cost no broadcast,
+// and each refused call holds the next one to that address back a little longer (up to a
+// second). When the name moves to another station, the call to the old address fails and the
+// next search finds the new one.
 TEST_F(OnLoopbackSlow, RefusedCallsForTwentySecondsCostFewBroadcastQueries) {
     UdpPeer broadcast("127.255.255.255", port_);
     ASSERT_TRUE(broadcast.Bound());
@@ -178,30 +214,47 @@ TEST_F(OnLoopbackSlow, RefusedCallsForTwentySecondsCostFewBroadcastQueries) {
     counting = false;
     counter.join();
     std::printf("refused-call run: %d calls, %d broadcast queries in 20 s\n", calls, during_run);
-    EXPECT_GT(calls, 100);
+    EXPECT_GE(calls, 10) << "the calls go on through the 20 seconds";
+    EXPECT_LE(calls, 200) << "refused calls to one address are paced";
     EXPECT_LE(during_run, 10);
 }
 
 // The same with a caller that never hangs up: the session ends after SSN_CLOSE_TIMEOUT (30 s)
-// unused, and the name with it.
+// unused, and the name with it. Data that came late in that time is not dropped with such a
+// session: it stays until the data has waited 30 seconds unread.
 TEST_F(OnLoopbackSlow, ANameDeletedUnderAnUnreadSessionIsFreeOnceTheSessionTimesOut) {
     auto a = At("127.0.0.2");
     auto b = At("127.0.0.3");
-    ASSERT_EQ(a->Cmd("add ZEBSTRESSRECVER"), "0x00 1") << a->Errors();
     ASSERT_EQ(b->Cmd("add ZEBSTRESSSENDER"), "0x00 1") << b->Errors();
-    ASSERT_EQ(a->Cmd("listen ZEBSTRESSRECVER *"), "0x00 0xFF");
-    ASSERT_EQ(b->Cmd("call ZEBSTRESSSENDER ZEBSTRESSRECVER 0 20"), "0x00 1");
+    // Session 1 on ZEBSTRESSRECVER gets its data at once, session 2 on ZEBSTRESSLATE late.
+    std::string late;
+    for (const std::string name : {"ZEBSTRESSRECVER", "ZEBSTRESSLATE"}) {
+        ASSERT_EQ(Words(a->Cmd("add " + name))[0], "0x00") << a->Errors();
+        ASSERT_EQ(a->Cmd("listen " + name + " *"), "0x00 0xFF");
+        ASSERT_EQ(Words(b->Cmd("call ZEBSTRESSSENDER " + name + " 0 20"))[0], "0x00");
+        auto done = Words(a->Cmd("wait 5000"));
+        ASSERT_EQ(done.size(), 3u);
+        late = done[1];
+    }
     auto deleted = Clock::now();
     EXPECT_EQ(a->Cmd("del ZEBSTRESSRECVER"), "0x0F 0");
+    EXPECT_EQ(a->Cmd("del ZEBSTRESSLATE"), "0x0F 0");
     ASSERT_EQ(b->Cmd("send 1 3 1000"), "0x00 3");
+    bool sent_late = false;
     std::string added;
     while (added != "0x00 1" && Clock::now() < deleted + std::chrono::seconds(40)) {
+        if (!sent_late && Clock::now() > deleted + std::chrono::seconds(25)) {
+            ASSERT_EQ(b->Cmd("send 2 3 1000"), "0x00 3");
+            sent_late = true;
+        }
         usleep(250000);
         added = a->Cmd("add ZEBSTRESSRECVER");
     }
     EXPECT_EQ(added, "0x00 1");
     EXPECT_GE(Clock::now() - deleted, std::chrono::seconds(29));
     EXPECT_EQ(b->Cmd("recv1 1 100"), "0x0A 0"); // ended at the other side
+    ASSERT_TRUE(sent_late);
+    EXPECT_EQ(a->Cmd("recv " + late + " 3 1000"), "0x00 3 0") << "the late data, delivered";
 }
 
 // Peers on the station's own host: Samba's nmblookup asking it directly, and nmbd as the name

@@ -70,6 +70,8 @@ TEST_F(TwoStations, ThousandFullBlocksArriveInOrderUnaltered) {
     EXPECT_EQ(b_->Cmd("hangup " + lb_), "0x00");
     EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 64002"), "0x0A 0");
     EXPECT_EQ(a_->Cmd("hangup " + la_), "0x08"); // already gone
+    // A receive on it delivers nothing, and says so.
+    EXPECT_EQ(a_->Cmd("recv1 " + la_ + " 1000"), "0x08 0");
     EXPECT_EQ(Words(b_->Cmd("send " + lb_ + " 1 10"))[0], "0x08");
 }
 
