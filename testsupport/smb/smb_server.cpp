@@ -20,19 +20,37 @@ bool WriteText(const fs::path& path, const std::string& text, mode_t mode) {
     return ReadFile(path) == text && chmod(path.c_str(), mode) == 0;
 }
 
-// Field 6 of /proc/PID/stat, the session, of a process that has not ended (-1 for one that
-// has, a zombie); the command name in parentheses may hold blanks.
-pid_t SessionOf(const std::string& pid) {
-    std::string stat = ReadFile("/proc/" + pid + "/stat");
-    std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) {
-        return -1;
+// The processes of session, from field 6 of each /proc/PID/stat (the command name in
+// parentheses may hold blanks): those still running, and in *ended whether one has ended and
+// not yet been waited for (a zombie, whose reads its parent's count takes over only then).
+std::vector<pid_t> SessionMembers(pid_t session, bool* ended) {
+    std::vector<pid_t> found;
+    *ended = false;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const std::string stat = ReadFile("/proc/" + pid + "/stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(stat.substr(close + 1));
+        std::string state;
+        long ppid = 0, group = 0, member = -1;
+        fields >> state >> ppid >> group >> member;
+        if (member != session) {
+            continue;
+        }
+        if (state == "Z") {
+            *ended = true;
+        } else {
+            found.push_back(std::stoi(pid));
+        }
     }
-    std::istringstream fields(stat.substr(close + 1));
-    std::string state;
-    long ppid = 0, group = 0, session = -1;
-    fields >> state >> ppid >> group >> session;
-    return state == "Z" ? -1 : static_cast<pid_t>(session);
+    return found;
 }
 
 } // namespace
@@ -218,24 +236,25 @@ SmbServer::Account SmbServer::OtherUser() {
 }
 
 std::vector<pid_t> SmbServer::ServerPids() const {
-    std::vector<pid_t> found;
-    if (!smbd_) {
-        return found;
-    }
-    std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string pid = entry.path().filename();
-        if (pid.find_first_not_of("0123456789") == std::string::npos &&
-            SessionOf(pid) == smbd_->Pid()) {
-            found.push_back(std::stoi(pid));
-        }
-    }
-    return found;
+    bool ended = false;
+    return smbd_ ? SessionMembers(smbd_->Pid(), &ended) : std::vector<pid_t>{};
 }
 
 std::uint64_t SmbServer::ServerBytesRead() const {
+    if (!smbd_) {
+        return 0;
+    }
+    // A connection's process that has just ended counts again once smbd has waited for it.
+    std::vector<pid_t> running;
+    WaitUntil(
+        [&] {
+            bool ended = false;
+            running = SessionMembers(smbd_->Pid(), &ended);
+            return !ended;
+        },
+        5000, 10);
     std::uint64_t total = 0;
-    for (pid_t pid : ServerPids()) {
+    for (pid_t pid : running) {
         total += BytesReadBy(pid);
     }
     return total;

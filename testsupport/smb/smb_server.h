@@ -63,7 +63,8 @@ class SmbServer {
 
     // The server's processes: those in smbd's session, the connections' processes among them.
     std::vector<pid_t> ServerPids() const;
-    // The bytes they have read from files and sockets (rchar).
+    // The bytes they have read from files and sockets (rchar), those of connections that have
+    // ended included (once smbd has waited for their processes).
     std::uint64_t ServerBytesRead() const;
 
     // Faults for the tests. Kill: every process of the server killed (SIGKILL), nothing
