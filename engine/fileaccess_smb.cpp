@@ -24,14 +24,16 @@ namespace {
 
 SMBCCTX* Context = nullptr;
 RemoteCredentials Credentials;
+char LoginUser[128]; // the library's own default user: $USER, else "guest"
 char Failure[256];
 
-// Fills in what the URL did not give: the user of the authentication file, the password, the
-// domain. Nothing given at all is a guest logon.
+// Fills in what the URL did not give: the user of the authentication file (else the login
+// user), the password, the domain. Nothing given at all is a guest logon.
 void Authenticate(SMBCCTX*, const char*, const char*, char* workgroup, int workgroupSize,
                   char* user, int userSize, char* password, int passwordSize) {
-    if (user[0] == '\0' && Credentials.user[0] != '\0') {
-        std::snprintf(user, static_cast<std::size_t>(userSize), "%s", Credentials.user);
+    if (user[0] == '\0') {
+        std::snprintf(user, static_cast<std::size_t>(userSize), "%s",
+                      Credentials.user[0] != '\0' ? Credentials.user : LoginUser);
     }
     if (Credentials.domain[0] != '\0') {
         std::snprintf(workgroup, static_cast<std::size_t>(workgroupSize), "%s", Credentials.domain);
@@ -56,6 +58,11 @@ SMBCCTX* Client() {
         smbc_free_context(context, 0);
         return nullptr;
     }
+    // The library puts its default user in place of a user the URL does not name before it
+    // asks for credentials; with an empty default, Authenticate sees that none was named.
+    const char* login = smbc_getUser(context);
+    std::snprintf(LoginUser, sizeof LoginUser, "%s", login != nullptr ? login : "");
+    smbc_setUser(context, "");
     Context = context;
     return Context;
 }

@@ -2,7 +2,7 @@
 // against real servers in network namespaces of their own: smbd and nfs-ganesha. The same
 // cases run through both.
 #include "files.h"
-#include "nfs_server.h"
+#include "servers.h"
 #include "smb_server.h"
 
 #include <nlohmann/json.hpp>
@@ -22,81 +22,24 @@
 #include <utility>
 #include <vector>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// One server as the cases see it.
-struct Server {
-    std::string url;     // of the test file T.TST
-    std::string ipv6Url; // the same through the server's IPv6 loopback address
-    // URLs of W.TST (or a name like it) refused at the open, each with the cause it names on
-    // standard error: a wrong password (the first row's), an unknown host, a port where
-    // nothing listens, a missing export, a name the server refuses or that SMB cannot carry.
-    std::vector<std::pair<std::string, std::string>> refused;
-    fs::path backing; // the server's own copy of the files
-    std::vector<std::string> launcher;
-    std::function<std::uint64_t()> bytesRead;
-    std::function<std::vector<pid_t>()> processes;
-};
+using zebcli_test::Server;
 
-std::shared_ptr<zebtest::SmbServer> smb;
-std::shared_ptr<zebtest::NfsServer> nfs;
-
-std::optional<Server> Started(const std::string& backend, std::string* whyNot) {
-    if (backend == "smb") {
-        if (!smb) {
-            smb = zebtest::SmbServer::Start(whyNot);
-        }
-        if (!smb) {
-            return std::nullopt;
-        }
-        return Server{
-            "smb://root@127.0.0.1/share/T.TST",
-            "SMB://root@[::1]/share/T.TST",
-            {{"smb://root@127.0.0.1/share/W.TST", "logon failure"},
-             {"smb://root@nosuchhost.invalid/share/W.TST", "unknown host: no address for its name"},
-             {"smb://root@127.0.0.1:4455/share/W.TST",
-              "the server refused the connection (nothing listens at port 4455)"},
-             {"smb://root@127.0.0.1/share/W*.TST",
-              "the server refuses the name of the file or of a directory on its path"},
-             {"smb://root@127.0.0.1/share/W%FF.TST",
-              "a name in the path is not UTF-8, which SMB names must be"}},
-            smb->BackingDirectory(),
-            smb->Launcher(),
-            [] { return smb->ServerBytesRead(); },
-            [] { return smb->ServerPids(); }};
-    }
-    if (!nfs) {
-        nfs = zebtest::NfsServer::Start(whyNot);
-    }
-    if (!nfs) {
-        return std::nullopt;
-    }
-    return Server{
-        "nfs://127.0.0.1:2049/zeb/T.TST",
-        "Nfs://[::1]:2049/zeb/T.TST",
-        {{"nfs://127.0.0.1/none/W.TST", "mount: no such export (mount_cb: NFS4: "},
-         {"nfs://nosuchhost.invalid/zeb/W.TST", "mount: unknown host: no address for its name"},
-         {"nfs://127.0.0.1:2050/zeb/W.TST",
-          "mount: the server refused the connection (nothing listens at port 2050)"}},
-        nfs->ExportDirectory(),
-        nfs->Launcher(),
-        [] { return nfs->ServerBytesRead(); },
-        [] { return std::vector<pid_t>{nfs->ServerPid()}; }};
-}
-
-class ServerFileIo : public ::testing::TestWithParam<const char*> {
+// zebcli fileio against one of the servers, its results in a JSON file of the test's own.
+class ServerTest : public ::testing::Test {
   protected:
-    static void TearDownTestSuite() {
-        smb.reset();
-        nfs.reset();
-    }
-    void SetUp() override {
+    static void TearDownTestSuite() { zebcli_test::EndServers(); }
+    // The server of backend, or the test skipped with the reason.
+    void Use(const std::string& backend) {
         std::string whyNot;
-        server_ = Started(GetParam(), &whyNot);
+        server_ = zebcli_test::Started(backend, &whyNot);
         if (!server_) {
             GTEST_SKIP() << whyNot;
         }
@@ -121,6 +64,11 @@ class ServerFileIo : public ::testing::TestWithParam<const char*> {
     std::optional<Server> server_;
     fs::path json_ =
         fs::temp_directory_path() / ("zebcli-server-" + std::to_string(getpid()) + ".json");
+};
+
+class ServerFileIo : public ServerTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override { Use(GetParam()); }
 };
 
 TEST_P(ServerFileIo, SweepLeavesTheExactTestFileAndTheServerReadsEveryByteOfAPass) {
@@ -218,18 +166,12 @@ TEST_P(ServerFileIo, ServerStoppedDuringAPassEndsItWithReportsInBoundedTime) {
                                                 "4000", "--iterations", "32000"}),
                          options);
     ASSERT_TRUE(run.ReadUntil("Test File:", 30000)) << run.Output();
-    const std::vector<pid_t> frozen = server_->processes();
-    ASSERT_FALSE(frozen.empty());
-    for (pid_t pid : frozen) {
-        kill(pid, SIGSTOP);
-    }
+    server_->stop();
     const auto stopped = std::chrono::steady_clock::now();
     const bool ended = run.ReadUntil("File I/O Failed\n", 120000);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
-    for (pid_t pid : frozen) {
-        kill(pid, SIGCONT);
-    }
+    server_->resume();
     EXPECT_TRUE(ended) << run.Output();
     // The transfer that lost the server is reported, and the loop ends there; the check after
     // the pass cannot read the file.
@@ -240,6 +182,47 @@ TEST_P(ServerFileIo, ServerStoppedDuringAPassEndsItWithReportsInBoundedTime) {
     std::printf("[ %s ] the pass ended %.1f s after the server stopped\n", GetParam(), seconds);
     EXPECT_LT(seconds, 20.0); // the bound the README states
     run.Finish(60000);
+}
+
+class SmbLogon : public ServerTest {
+  protected:
+    void SetUp() override { Use("smb"); }
+};
+
+// An authentication file's user logs on where the URL names none, though it is not the login
+// user: the share's second user makes the test file as the system user it works as. The same
+// file with a user the server does not know is refused, and nothing is made.
+TEST_F(SmbLogon, TheAuthenticationFilesUserCountsWhereTheUrlNamesNone) {
+    const zebtest::SmbServer::Account other = zebtest::SmbServer::OtherUser();
+    const passwd* account = getpwnam(other.systemUser.c_str());
+    ASSERT_NE(account, nullptr) << other.systemUser;
+    const uid_t owner = account->pw_uid;
+    const fs::path credentials =
+        fs::temp_directory_path() / ("zebcli-logon-" + std::to_string(getpid()));
+    const std::string url = "smb://127.0.0.1/share/U.TST";
+    const fs::path made = server_->backing / "U.TST";
+    for (const auto& [user, logsOn] :
+         {std::pair<std::string, bool>{other.name, true}, {"zebstranger", false}}) {
+        std::ofstream(credentials)
+            << "username = " << user << "\npassword = " << other.password << "\n";
+        zebtest::Outcome pass =
+            FileIo(url,
+                   {"--mode", "Random Write", "--from", "4000", "--to", "4000", "--iterations",
+                    "20", "--authentication-file", credentials.string()},
+                   "");
+        struct stat st {};
+        if (logsOn) {
+            EXPECT_TRUE(zebtest::ExitedWith(pass, 0)) << user;
+            ASSERT_EQ(stat(made.c_str(), &st), 0) << pass.output;
+            EXPECT_EQ(st.st_uid, owner)
+                << "made by uid " << st.st_uid << ", not by " << other.systemUser;
+        } else {
+            EXPECT_NE(pass.output.find(url + ": logon failure"), std::string::npos) << pass.output;
+            EXPECT_NE(stat(made.c_str(), &st), 0) << user << " made " << made;
+        }
+        fs::remove(made);
+    }
+    fs::remove(credentials);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerFileIo, ::testing::Values("smb", "nfs"),

@@ -29,7 +29,9 @@ std::vector<std::uint64_t> JsonNumbers(const std::string& json, const std::strin
 
 class SmbFileIo : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server_ = zebtest::SmbServer::Start(&whyNot_).release(); }
+    static void SetUpTestSuite() {
+        server_ = zebtest::SmbServer::Start(&whyNot_, {.mount = true}).release();
+    }
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;

@@ -8,7 +8,8 @@ namespace {
 
 TEST(SmbShare, RunToMaxSizeEndsWithEveryCopyVerified) {
     std::string whyNot;
-    std::unique_ptr<zebtest::SmbServer> server = zebtest::SmbServer::Start(&whyNot);
+    std::unique_ptr<zebtest::SmbServer> server =
+        zebtest::SmbServer::Start(&whyNot, {.mount = true});
     if (!server) {
         GTEST_SKIP() << whyNot;
     }

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string whyNot;
-    std::unique_ptr<zebtest::SmbServer> server = zebtest::SmbServer::Start(&whyNot);
+    std::unique_ptr<zebtest::SmbServer> server =
+        zebtest::SmbServer::Start(&whyNot, {.mount = true});
     if (!server) {
         std::fprintf(stderr, "smb_share_run: no SMB server: %s\n", whyNot.c_str());
         return 77;
