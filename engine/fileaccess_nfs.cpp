@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 struct TestFileHandle {
     nfs_context* nfs;
@@ -38,13 +39,28 @@ bool LostServer(int error) {
            error == EHOSTUNREACH || error == ENETUNREACH || error == EIO;
 }
 
-// Ends a client context. One whose server was lost is not destroyed: a synchronous call that
-// failed that way can leave its request queued with the caller's stack frame as its data,
-// and destroying the context cancels it, calling back into memory long gone (libnfs 4.0
-// crashes there). Its socket is closed and the rest, a few kilobytes, is left; a process
-// loses at most one such context per handle whose server it lost.
-void EndContext(nfs_context* nfs, bool lost) {
+// What was left of clients whose server was lost: kept, and reachable, for the life of the
+// process (see EndContext); never destroyed, so that it stays reachable at exit too.
+struct Abandoned {
+    nfs_context* nfs;
+    nfsfh* file;
+};
+std::vector<Abandoned>& AbandonedClients() {
+    static auto* clients = new std::vector<Abandoned>;
+    return *clients;
+}
+
+// Ends a client context (and its file handle, where one is open). One whose server was lost
+// is not destroyed: a synchronous call that failed that way can leave its request queued with
+// the caller's stack frame as its data, and destroying the context cancels it, calling back
+// into memory long gone (libnfs 4.0 crashes there). Its socket is closed and the rest, a few
+// kilobytes, is kept; a process keeps at most one such context per handle whose server it
+// lost.
+void EndContext(nfs_context* nfs, bool lost, nfsfh* file = nullptr) {
     if (!lost) {
+        if (file != nullptr) {
+            nfs_close(nfs, file);
+        }
         nfs_destroy_context(nfs);
         return;
     }
@@ -52,6 +68,7 @@ void EndContext(nfs_context* nfs, bool lost) {
     if (fd >= 0) {
         ::close(fd);
     }
+    AbandonedClients().push_back({nfs, file});
 }
 
 // The failure of step: the kit's words for it where it has them, with the library's own text
@@ -298,10 +315,7 @@ int Truncate(TestFileHandle* file, off_t length) {
 
 // A handle whose server is gone is not waited for again: it is not closed at the server.
 void Close(TestFileHandle* file) {
-    if (file->lostWith == 0) {
-        nfs_close(file->nfs, file->file);
-    }
-    EndContext(file->nfs, file->lostWith != 0);
+    EndContext(file->nfs, file->lostWith != 0, file->file);
     delete file;
 }
 
