@@ -1,5 +1,7 @@
 #include "cmdline.h"
 
+#include "url.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -66,6 +68,19 @@ ParseResult CheckLimits(ParseResult result) {
     for (const std::string& target : s.TargetList) {
         if (DataFilePathLength(target, s.DataFileName) >= kPathBufferSize) {
             return Refuse(std::move(result), ParseOutcome::DataPathTooLong, target);
+        }
+    }
+    // An URL target is checked as the URL of its data file; the refusal's words never quote
+    // it, as it may hold a password.
+    for (std::size_t t = 0; t < s.TargetList.size(); ++t) {
+        const std::string& target = s.TargetList[t];
+        if (url::SchemeOf(target) == url::Scheme::Local) {
+            continue;
+        }
+        const std::string dataFile = target + (NeedsSeparator(target) ? "/" : "") + s.DataFileName;
+        if (url::Parsed parsed = url::Parse(dataFile); !parsed.url) {
+            result.targetNumber = t + 1;
+            return Refuse(std::move(result), ParseOutcome::TargetRefused, parsed.refusal);
         }
     }
     return result;
@@ -135,6 +150,12 @@ ParseResult ParseCommandLine(std::span<const std::string_view> args) {
             case 'h':
                 s.ExitCodeThree = true;
                 break;
+            case 'n':
+                s.ReadsFromServer = ServerReads::Always;
+                break;
+            case 'k':
+                s.ReadsFromServer = ServerReads::Never;
+                break;
             case 'l':
             case 'd':
                 // Each l or d takes the next argument, unexamined; none left keeps the default.
@@ -190,6 +211,9 @@ std::string RefusalText(const ParseResult& result) {
         std::snprintf(text, sizeof text, "Max data file path length is %d; too long at target '",
                       static_cast<int>(kPathBufferSize - 1));
         return text + subject + "'\n";
+    case ParseOutcome::TargetRefused:
+        std::snprintf(text, sizeof text, "Target %zu is refused: the URL ", result.targetNumber);
+        return text + subject + ".\n";
     }
     return text;
 }

@@ -21,6 +21,15 @@ inline constexpr std::size_t kMaxFileNameLength = kMessageBufferSize - 2 - 19;
 inline constexpr char kDefaultLogFileName[] = "VOR32.LOG";
 inline constexpr char kDefaultDataFileName[] = "VOR32's data file.DATA";
 
+// Whether a copy and a growth are made durable and their file's cached pages dropped before
+// the check reads it back, so that the check reads what the server holds: by the file system
+// type (network file systems and FUSE), or as switches n and k ask for any file system.
+enum class ServerReads {
+    ByFileSystem, // the default
+    Always,       // n
+    Never,        // k
+};
+
 struct Settings {
     std::int32_t MinSize = 0;   // rounded down to a multiple of 4
     std::int32_t MaxSize = 0;   // rounded down to a multiple of 4
@@ -28,9 +37,10 @@ struct Settings {
     std::vector<std::string> TargetList;
     std::string LogFileName = kDefaultLogFileName;
     std::string DataFileName = kDefaultDataFileName;
-    bool StopAtMaxSize = false; // t
-    bool LogAllOutput = false;  // v
-    bool ExitCodeThree = false; // h
+    bool StopAtMaxSize = false;                              // t
+    bool LogAllOutput = false;                               // v
+    bool ExitCodeThree = false;                              // h
+    ServerReads ReadsFromServer = ServerReads::ByFileSystem; // n, k: the last one given
 };
 
 enum class ParseOutcome {
@@ -45,13 +55,15 @@ enum class ParseOutcome {
     MaxSizeTooSmall, // MaxSize below 4
     NameTooLong,     // a log or data file name longer than kMaxFileNameLength
     DataPathTooLong, // a target joined with the data file name exceeds the path buffer
+    TargetRefused,   // an URL target that cannot be taken (a password in it, say)
 };
 
 struct ParseResult {
     ParseOutcome outcome = ParseOutcome::Usage;
     Settings settings;
-    char invalidSwitch = 0; // for InvalidSwitch
-    std::string subject;    // what a refusal is about: a size's name, a file name, a target
+    char invalidSwitch = 0;       // for InvalidSwitch
+    std::string subject;          // what a refusal is about: a size's name, a file name, a target
+    std::size_t targetNumber = 0; // for TargetRefused: the target's place in the list, from 1
 };
 
 // args are the arguments after the program name.

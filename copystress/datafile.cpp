@@ -3,9 +3,11 @@
 #include "log.h"
 #include "platform.h"
 #include "state.h"
+#include "targetfile.h"
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -41,13 +43,26 @@ std::uint32_t FirstWrongCell(const std::byte* at, std::uint32_t count, std::uint
     return count;
 }
 
-int OpenOrReport(const char* path, OpenMode mode, const char* failure) {
-    int fd = OpenExclusive(path, mode);
-    if (fd < 0) {
+DataFile OpenOrReport(const char* path, OpenMode mode, const char* failure) {
+    DataFile file;
+    if (!OpenDataFile(path, mode, file)) {
         LogPrintf(failure, path);
         EndProgram(kFailure);
     }
-    return fd;
+    return file;
+}
+
+[[noreturn]] void ReportFailedAppend(const IoResult& written, std::uint32_t count) {
+    ConsolePrintf("bRet = %d   gle=%d\n", written.succeeded ? 1 : 0, written.error);
+    LogPrintf("dwBytesWritten (%lu) != dwCount (%lu)\n", static_cast<unsigned long>(written.count),
+              static_cast<unsigned long>(count));
+    EndProgram(kFailure);
+}
+
+[[noreturn]] void ReportFailedCopyWrite(std::uint32_t written, std::uint32_t bytesRead) {
+    LogPrintf("dwBytesWritten (%lu) != dwBytesRead (%lu)\n", static_cast<unsigned long>(written),
+              static_cast<unsigned long>(bytesRead));
+    EndProgram(kFailure);
 }
 
 } // namespace
@@ -60,46 +75,52 @@ char* BuildDataFilePath(PathBuffer& path, std::size_t targetIndex) {
 }
 
 std::time_t CreateInitialFile(const char* path, std::uint32_t size) {
-    int fd = OpenOrReport(path, OpenMode::WriteTruncate, "Unable to create initial file '%s'.\n");
-    CloseFile(fd);
+    DataFile file =
+        OpenOrReport(path, OpenMode::WriteTruncate, "Unable to create initial file '%s'.\n");
+    CloseDataFile(file);
     return AppendCells(path, 0, size);
 }
 
 std::time_t AppendCells(const char* path, std::uint32_t startOffset, std::uint32_t byteCount) {
     std::time_t start = std::time(nullptr);
-    int fd = OpenOrReport(path, OpenMode::WriteExisting, "Unable to open '%s' for writing.\n");
-    SeekToEnd(fd);
+    DataFile file =
+        OpenOrReport(path, OpenMode::WriteExisting, "Unable to open '%s' for writing.\n");
+    SeekDataEnd(file);
     std::uint32_t value = startOffset / 4;
     const std::uint32_t end = value + byteCount / 4;
     const std::uint32_t cellsPerBuffer = TransBufSize / 4;
+    std::uint32_t count = 0;
     while (value < end) {
         std::uint32_t cells = std::min(end - value, cellsPerBuffer);
         for (std::uint32_t k = 0; k < cells; ++k) {
             StoreCell(TransferBuffer + 4 * std::size_t{k}, value + k);
         }
         value += cells;
-        std::uint32_t count = cells * 4;
-        IoResult written = WriteBlock(fd, TransferBuffer, count);
+        count = cells * 4;
+        IoResult written = WriteData(file, TransferBuffer, count);
         if (!written.succeeded || written.count != count) {
-            ConsolePrintf("bRet = %d   gle=%d\n", written.succeeded ? 1 : 0, written.error);
-            LogPrintf("dwBytesWritten (%lu) != dwCount (%lu)\n",
-                      static_cast<unsigned long>(written.count), static_cast<unsigned long>(count));
-            EndProgram(kFailure);
+            ReportFailedAppend(written, count);
         }
     }
-    CloseFile(fd);
+    // The growth counts once it is durable: a failure to make it so fails the last write.
+    if (ChecksReadServer(file) && !MakeDataDurable(file)) {
+        ReportFailedAppend({false, 0, errno}, count);
+    }
+    CloseDataFile(file);
     return std::time(nullptr) - start;
 }
 
 std::time_t CopyDataFile(const char* source, const char* destination) {
     std::time_t start = std::time(nullptr);
-    int from = OpenOrReport(source, OpenMode::ReadExisting, "Unable to open '%s' for reading.\n");
+    DataFile from =
+        OpenOrReport(source, OpenMode::ReadExisting, "Unable to open '%s' for reading.\n");
     // The source stays open meanwhile, so a destination that is the same file is refused.
-    int to =
+    DataFile to =
         OpenOrReport(destination, OpenMode::WriteTruncate, "Unable to open '%s' for writing.\n");
     std::uint32_t bytesRead;
+    std::uint32_t lastWritten = 0;
     do {
-        IoResult read = ReadBlock(from, TransferBuffer, TransBufSize);
+        IoResult read = ReadData(from, TransferBuffer, TransBufSize);
         bytesRead = read.count;
         if (!read.succeeded) {
             // Not fatal: the copy ends short, and the verification reports it by its size.
@@ -110,29 +131,35 @@ std::time_t CopyDataFile(const char* source, const char* destination) {
         if (bytesRead == 0) {
             break;
         }
-        std::int64_t offset = SeekToEnd(to);
-        LockRange(to, offset, bytesRead);
-        IoResult written = WriteBlock(to, TransferBuffer, bytesRead);
-        UnlockRange(to, offset, bytesRead);
+        std::int64_t offset = SeekDataEnd(to);
+        LockData(to, offset, bytesRead);
+        IoResult written = WriteData(to, TransferBuffer, bytesRead);
+        UnlockData(to, offset, bytesRead);
         if (written.count != bytesRead) {
-            LogPrintf("dwBytesWritten (%lu) != dwBytesRead (%lu)\n",
-                      static_cast<unsigned long>(written.count),
-                      static_cast<unsigned long>(bytesRead));
-            EndProgram(kFailure);
+            ReportFailedCopyWrite(written.count, bytesRead);
         }
+        lastWritten = bytesRead;
     } while (bytesRead == TransBufSize);
-    CloseFile(from);
-    CloseFile(to);
+    // The copy counts once it is durable: a failure to make it so fails the last write.
+    if (ChecksReadServer(to) && !MakeDataDurable(to)) {
+        ReportFailedCopyWrite(0, lastWritten);
+    }
+    CloseDataFile(from);
+    CloseDataFile(to);
     return std::time(nullptr) - start;
 }
 
 std::time_t VerifyCells(const char* path, std::uint32_t expectedSize) {
-    int fd = OpenExclusive(path, OpenMode::ReadExisting);
-    if (fd < 0) {
+    DataFile file;
+    if (!OpenDataFile(path, OpenMode::ReadExisting, file)) {
         LogPrintf("Warning: Attempt to verify data failed.");
         LogPrintf("Unable to open '%s'.\n", path);
         LogPrintf("Unable to read '%s'.\n", path);
         EndProgram(kFailure);
+    }
+    // Whatever the client still holds of the file is not what is checked.
+    if (ChecksReadServer(file)) {
+        DropDataCache(file);
     }
     std::uint32_t expected = 0;
     std::uint32_t total = 0;
@@ -140,7 +167,7 @@ std::time_t VerifyCells(const char* path, std::uint32_t expectedSize) {
     std::uint32_t bytesRead;
     do {
         std::time_t before = std::time(nullptr);
-        IoResult read = ReadBlock(fd, TransferBuffer, TransBufSize);
+        IoResult read = ReadData(file, TransferBuffer, TransBufSize);
         if (!read.succeeded) {
             LogPrintf("Unable to read '%s'.\n", path);
             EndProgram(kFailure);
@@ -161,7 +188,7 @@ std::time_t VerifyCells(const char* path, std::uint32_t expectedSize) {
         }
         expected += cells;
     } while (bytesRead == TransBufSize);
-    CloseFile(fd);
+    CloseDataFile(file);
     if (total != expectedSize) {
         LogPrintf("\nActual file size (%lu) != Expected file size(%lu)\n",
                   static_cast<unsigned long>(total), static_cast<unsigned long>(expectedSize));

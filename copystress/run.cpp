@@ -3,6 +3,7 @@
 #include "datafile.h"
 #include "log.h"
 #include "platform.h"
+#include "serverreads.h"
 #include "state.h"
 
 #include <algorithm>
@@ -146,6 +147,7 @@ void LogSettings() {
         LogPrintf("\t%s\n", target.c_str());
     }
     LogPrintf("Successfully allocated %lu bytes for Transfer Buffer.\n", Unsigned(TransBufSize));
+    ReportServerReads();
 }
 
 } // namespace

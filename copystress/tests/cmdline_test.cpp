@@ -186,6 +186,24 @@ TEST(ParseCommandLine, RefusalTexts) {
     EXPECT_EQ(vor32::RefusalText(Parse({"/?"})), "");
 }
 
+// URL targets: the switches n and k (the last one given counts), and refusals that never
+// show the URL, which may hold a password.
+TEST(ParseCommandLine, UrlTargetsAndServerReads) {
+    auto result = Parse({"4", "8", "4", "smb://u@h/s/d/", "nfs://h:2049/e/", "/nk", "-n"});
+    ASSERT_EQ(result.outcome, ParseOutcome::Run);
+    EXPECT_EQ(result.settings.ReadsFromServer, vor32::ServerReads::Always);
+    EXPECT_EQ(Parse({"4", "8", "4", "A", "B", "/K"}).settings.ReadsFromServer,
+              vor32::ServerReads::Never);
+    for (const std::string target : {"smb://u:s3cret@h/s/", "smb://u%3As3cret@h/s/",
+                                     "nfs://:s3cret@h/e/", "ftp://h/s3cret/"}) {
+        result = Parse({"4", "8", "4", "A", target});
+        EXPECT_EQ(result.outcome, ParseOutcome::TargetRefused) << target;
+        const std::string text = vor32::RefusalText(result);
+        EXPECT_TRUE(text.starts_with("Target 2 is refused: the URL ")) << text;
+        EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+    }
+}
+
 // The refused name used to be read from the result after the result had been moved away
 // (seen with clang), leaving an empty name in the message.
 TEST(ParseCommandLine, RefusalNamesTheLongName_SubjectReadAfterMove) {

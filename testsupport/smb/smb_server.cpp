@@ -130,7 +130,7 @@ bool SmbServer::Begin(std::string* whyNot, SmbServerOptions options) {
             return false;
         }
     }
-    return StartSmbd(whyNot) && (!options.mount || Mount(whyNot));
+    return StartSmbd(whyNot) && (!options.mount || Mount(whyNot, options.kernelCache));
 }
 
 bool SmbServer::StartSmbd(std::string* whyNot) {
@@ -150,7 +150,7 @@ bool SmbServer::StartSmbd(std::string* whyNot) {
     return true;
 }
 
-bool SmbServer::Mount(std::string* whyNot) {
+bool SmbServer::Mount(std::string* whyNot, bool kernelCache) {
     const fs::path home = scratch_ / "home";
     mountPoint_ = scratch_ / "mnt";
     share_ = mountPoint_ / "127.0.0.1" / "share";
@@ -167,11 +167,13 @@ bool SmbServer::Mount(std::string* whyNot) {
     holder.input = true;
     holder.env = {"HOME=" + home.string()};
     holder.errorsToOutput = true;
-    const std::string script = "smbnetfs \"$1\" -o config=\"$2\" || exit 1; echo mounted; exec cat";
+    const std::string script =
+        "smbnetfs \"$1\" -o config=\"$2\"$3 || exit 1; echo mounted; exec cat";
     holder_ = std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec", netns_, "unshare", "--mount",
                                  "--propagation", "private", "sh", "-c", script, "sh",
-                                 mountPoint_.string(), (home / ".smb" / "smbnetfs.conf").string()},
+                                 mountPoint_.string(), (home / ".smb" / "smbnetfs.conf").string(),
+                                 kernelCache ? ",kernel_cache" : ""},
         holder);
     if (holder_->ReadLine(20000) != "mounted") {
         *whyNot = "smbnetfs did not mount the share: " + holder_->Output();

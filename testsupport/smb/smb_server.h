@@ -25,6 +25,9 @@ namespace zebtest {
 
 struct SmbServerOptions {
     bool mount = false; // the share mounted through smbnetfs (needs FUSE), at SharePath()
+    // With the mount: smbnetfs mounted with -o kernel_cache, so that the kernel keeps the
+    // pages of the share's files across opens, as the kernel's SMB and NFS clients do.
+    bool kernelCache = false;
 };
 
 class SmbServer {
@@ -81,7 +84,7 @@ class SmbServer {
     SmbServer() = default;
     bool Begin(std::string* whyNot, SmbServerOptions options);
     bool StartSmbd(std::string* whyNot);
-    bool Mount(std::string* whyNot);
+    bool Mount(std::string* whyNot, bool kernelCache);
     void End();
 
     TempDir scratch_{"zebsmb"};

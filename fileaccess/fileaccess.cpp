@@ -180,8 +180,21 @@ int RefusedRemove(const char*) {
     return -1;
 }
 
+int RefusedSync(TestFileHandle*) {
+    errno = EBADF;
+    return -1;
+}
+
+void RefusedDropCache(TestFileHandle*) {}
+
+int RefusedLockRange(TestFileHandle*, off_t, off_t, bool) {
+    errno = EBADF;
+    return -1;
+}
+
 } // namespace
 
 const FileAccess RefusedFileAccess = {
-    "none",       RefusedOpen,        RefusedReadAt, RefusedWriteAt, RefusedSize,  RefusedTruncate,
-    RefusedClose, RefusedOpenFailure, RefusedLost,   RefusedFailure, RefusedRemove};
+    "none",          RefusedOpen,  RefusedReadAt,      RefusedWriteAt,  RefusedSize,
+    RefusedTruncate, RefusedClose, RefusedOpenFailure, RefusedLost,     RefusedFailure,
+    RefusedRemove,   RefusedSync,  RefusedDropCache,   RefusedLockRange};

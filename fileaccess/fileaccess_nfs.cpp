@@ -243,14 +243,22 @@ bool Lost(TestFileHandle* file) {
     return false;
 }
 
+// A read goes out in requests of the server's size (libnfs refuses a larger one); this many
+// bytes where the server does not say.
+constexpr std::size_t NFS_READ_REQUEST = 65536;
+
 ssize_t ReadAt(TestFileHandle* file, void* buf, std::size_t size, off_t at) {
+    const std::uint64_t serverMax = nfs_get_readmax(file->nfs);
+    const std::size_t request =
+        serverMax > 0 ? static_cast<std::size_t>(serverMax) : NFS_READ_REQUEST;
     std::size_t done = 0;
     while (done < size) {
         if (Lost(file)) {
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         }
-        const int n = nfs_pread(file->nfs, file->file, static_cast<std::uint64_t>(at) + done,
-                                size - done, static_cast<char*>(buf) + done);
+        const std::size_t count = size - done < request ? size - done : request;
+        const int n = nfs_pread(file->nfs, file->file, static_cast<std::uint64_t>(at) + done, count,
+                                static_cast<char*>(buf) + done);
         if (Result(file, n) < 0) {
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         }
@@ -358,7 +366,32 @@ const char* TransferFailure(TestFileHandle* file, int error) {
     return text;
 }
 
+int Sync(TestFileHandle* file) {
+    if (Lost(file)) {
+        return -1;
+    }
+    return static_cast<int>(Result(file, nfs_fsync(file->nfs, file->file)));
+}
+
+void DropCache(TestFileHandle*) {}
+
+// An NFSv4 LOCK of the range (lockf from the file's offset, moved to at first), or its
+// release; never waiting for another holder.
+int LockRange(TestFileHandle* file, off_t at, off_t length, bool on) {
+    if (Lost(file)) {
+        return -1;
+    }
+    std::uint64_t offset = 0;
+    if (Result(file, nfs_lseek(file->nfs, file->file, at, SEEK_SET, &offset)) < 0) {
+        return -1;
+    }
+    return static_cast<int>(Result(
+        file, nfs_lockf(file->nfs, file->file, on ? NFS4_F_TLOCK : NFS4_F_ULOCK,
+                        length == 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(length))));
+}
+
 } // namespace
 
-const FileAccess NfsFileAccess = {"nfs", Open,        ReadAt, WriteAt,         Size,  Truncate,
-                                  Close, OpenFailure, IsLost, TransferFailure, Remove};
+const FileAccess NfsFileAccess = {"nfs",    Open,  ReadAt,      WriteAt,  Size,
+                                  Truncate, Close, OpenFailure, IsLost,   TransferFailure,
+                                  Remove,   Sync,  DropCache,   LockRange};

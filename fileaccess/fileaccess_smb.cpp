@@ -298,7 +298,21 @@ int Remove(const char* path) {
     return context == nullptr ? -1 : smbc_getFunctionUnlink(context)(context, path);
 }
 
+// libsmbclient sends every write to the server and returns once the server has answered it;
+// it keeps no cache and has no call for byte-range locks.
+int Sync(TestFileHandle* file) {
+    return Lost(file) ? -1 : 0;
+}
+
+void DropCache(TestFileHandle*) {}
+
+int LockRange(TestFileHandle*, off_t, off_t, bool) {
+    errno = ENOTSUP;
+    return -1;
+}
+
 } // namespace
 
-const FileAccess SmbFileAccess = {"smb", Open,        ReadAt, WriteAt,         Size,  Truncate,
-                                  Close, OpenFailure, IsLost, TransferFailure, Remove};
+const FileAccess SmbFileAccess = {"smb",    Open,  ReadAt,      WriteAt,  Size,
+                                  Truncate, Close, OpenFailure, IsLost,   TransferFailure,
+                                  Remove,   Sync,  DropCache,   LockRange};

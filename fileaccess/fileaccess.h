@@ -1,9 +1,9 @@
-// How the file I/O stress reaches its test file: one table of operations per kind of file, in
-// the manner of an I/O engine. A local path goes through POSIX calls (with the cache mode in
-// force); an smb:// URL through libsmbclient; an nfs:// URL through libnfs. The stress calls
-// the table only, never a backend.
-#ifndef ZEB_ENGINE_FILEACCESS_H
-#define ZEB_ENGINE_FILEACCESS_H
+// How the kit reaches a file (the file I/O stress's test file, vor32's data files): one table
+// of operations per kind of file, in the manner of an I/O engine. A local path goes through
+// POSIX calls (with the cache mode in force); an smb:// URL through libsmbclient; an nfs:// URL
+// through libnfs. Callers use the table only, never a backend.
+#ifndef ZEB_FILEACCESS_FILEACCESS_H
+#define ZEB_FILEACCESS_FILEACCESS_H
 
 #include <cstddef>
 #include <sys/types.h>
@@ -38,6 +38,16 @@ struct FileAccess {
     const char* (*failure)(TestFileHandle* file, int error);
     // Removes the file at path: 0, or -1 with errno.
     int (*remove)(const char* path);
+    // Makes what was written to the file durable at its disk or server (fdatasync, an NFS
+    // COMMIT; an SMB write is complete once the server has answered it): 0, or -1 with errno.
+    int (*sync)(TestFileHandle* file);
+    // Drops what the client keeps of the file's data, so that the next reads reach its disk
+    // or server (the local page cache; the remote clients keep none).
+    void (*dropCache)(TestFileHandle* file);
+    // Write-locks (on) or unlocks length bytes from at (0: to the end of the file and beyond),
+    // without waiting: 0, or -1 with errno, ENOTSUP where the backend's client cannot lock
+    // (SMB).
+    int (*lockRange)(TestFileHandle* file, off_t at, off_t length, bool on);
 };
 
 // path as messages may show it: the password of an URL's user part ("smb://user:pw@server/...",

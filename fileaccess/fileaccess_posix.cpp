@@ -116,10 +116,33 @@ int Remove(const char* path) {
     return ::unlink(path);
 }
 
+int Sync(TestFileHandle* file) {
+    int rc;
+    do {
+        rc = ::fdatasync(file->fd);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
+void DropCache(TestFileHandle* file) {
+    ::posix_fadvise(file->fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
+// Open file description locks: they belong to this handle, not to the process.
+int LockRange(TestFileHandle* file, off_t at, off_t length, bool on) {
+    struct flock range {};
+    range.l_type = on ? F_WRLCK : F_UNLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = at;
+    range.l_len = length;
+    return ::fcntl(file->fd, F_OFD_SETLK, &range);
+}
+
 } // namespace
 
-const FileAccess PosixFileAccess = {"posix", Open,        ReadAt, WriteAt, Size,  Truncate,
-                                    Close,   OpenFailure, Lost,   Failure, Remove};
+const FileAccess PosixFileAccess = {"posix",  Open,  ReadAt,      WriteAt,  Size,
+                                    Truncate, Close, OpenFailure, Lost,     Failure,
+                                    Remove,   Sync,  DropCache,   LockRange};
 
 void SetPosixCacheMode(int mode) {
     CacheMode = mode;
