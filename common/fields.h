@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "modes.h"
+
 namespace fields {
 
 // What storing one field came to. Every outcome but Stored fails StoreFields.
@@ -74,12 +76,10 @@ inline constexpr Field kModeText{"--mode", {0, 0}, 20, 0, "Overlay Write"};
 inline constexpr Field kSizeIncrement{"--inc", {2, 32000}, 0, 8, {}};
 inline constexpr Field kToSize{"--to", {2, 32000}, 0, 2048, {}};
 
-// The access patterns in index order; IoModeFromText compares with these exactly.
-inline constexpr std::array<std::string_view, 9> kModeNames = {
-    "Sequential Read", "Sequential Write", "Sequential R & W", "Random Read",  "Random Write",
-    "Random R & W",    "Overlay Read",     "Overlay Write",    "Overlay R & W"};
+// The access patterns' texts in index order; IoModeFromText compares with these exactly.
+inline constexpr const auto& kModeNames = modes::kAccessModeNames;
 // The pattern that any other text selects ("Random R & W").
-inline constexpr int kDefaultMode = 5;
+inline constexpr int kDefaultMode = modes::Index(modes::AccessMode::RandomReadWrite);
 
 // The access pattern index of a mode text: exact comparison, case counts, no trimming.
 constexpr int IoModeFromText(std::string_view text) {

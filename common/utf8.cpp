@@ -5,9 +5,6 @@
 
 namespace utf8 {
 
-namespace {
-
-// The length of the UTF-8 sequence that starts at text[at], or 0 when none does.
 std::size_t SequenceLength(std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
@@ -37,8 +34,6 @@ std::size_t SequenceLength(std::string_view text, std::size_t at) {
     }
     return length;
 }
-
-} // namespace
 
 bool Valid(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {

@@ -10,7 +10,8 @@
 using SecondsClockFn = std::int64_t (*)();
 using MillisecondClockFn = std::int64_t (*)();
 
-// CLOCK_MONOTONIC in nanoseconds: the time of the transfers an observer is told of.
+// CLOCK_MONOTONIC in nanoseconds (the events an observer is told of have a clock of their
+// own, eventclock.h).
 std::int64_t MonotonicNanoseconds();
 // Whole seconds of CLOCK_MONOTONIC.
 std::int64_t MonotonicSeconds();

@@ -12,7 +12,9 @@
 
 #include "clocks.h"
 #include "compatlog.h"
+#include "eventclock.h"
 #include "fileaccess.h"
+#include "modes.h"
 #include "observer.h"
 #include "pairscan.h"
 #include "status.h"
@@ -91,13 +93,13 @@ struct TestFile {
 
     ssize_t Transfer(bool write, unsigned size) {
         if (observed) {
-            began = static_cast<std::uint64_t>(MonotonicNanoseconds());
+            began = EventNanoseconds();
         }
         const ssize_t n = write ? access.writeAt(handle, PatternBuffer, size, pos)
                                 : access.readAt(handle, PatternBuffer, size, pos);
         error = n < 0 ? errno : 0;
         if (observed) {
-            ended = static_cast<std::uint64_t>(MonotonicNanoseconds());
+            ended = EventNanoseconds();
         }
         if (n > 0) {
             pos += n;
@@ -343,6 +345,21 @@ void RunIterations(TestFile& file, unsigned mode, unsigned b, unsigned iteration
     }
 }
 
+// The patterns as zebcli and the benchmarks name them are these, in this order.
+static_assert(SEQUENTIAL_READ == modes::Index(modes::AccessMode::SequentialRead) &&
+              SEQUENTIAL_WRITE == modes::Index(modes::AccessMode::SequentialWrite) &&
+              SEQUENTIAL_RW == modes::Index(modes::AccessMode::SequentialReadWrite) &&
+              RANDOM_READ == modes::Index(modes::AccessMode::RandomRead) &&
+              RANDOM_WRITE == modes::Index(modes::AccessMode::RandomWrite) &&
+              RANDOM_RW == modes::Index(modes::AccessMode::RandomReadWrite) &&
+              OVERLAY_READ == modes::Index(modes::AccessMode::OverlayRead) &&
+              OVERLAY_WRITE == modes::Index(modes::AccessMode::OverlayWrite) &&
+              OVERLAY_RW == modes::Index(modes::AccessMode::OverlayReadWrite));
+static_assert(!modes::Writes(modes::AccessMode::SequentialRead) &&
+              !modes::Writes(modes::AccessMode::RandomRead) &&
+              !modes::Writes(modes::AccessMode::OverlayRead) &&
+              modes::Writes(modes::AccessMode::SequentialReadWrite));
+
 bool IsReadOnlyMode(unsigned mode) {
     return mode == SEQUENTIAL_READ || mode == RANDOM_READ || mode == OVERLAY_READ;
 }
@@ -470,7 +487,7 @@ int PrepareTestFile(const char* path) {
             errno = EBADF;
         }
     } else {
-        PostStatus("Creating TESTFILE..", LEVEL_PROGRESS);
+        PostStatus(zebtext::kCreatingTestFile, LEVEL_PROGRESS);
     }
 
     FillPairPattern(CREATION_CHUNK);

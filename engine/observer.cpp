@@ -1,7 +1,7 @@
 // The observer of a runner other than the dialog, and the records the engine hands it.
 #include "observer.h"
 
-#include "clocks.h"
+#include "eventclock.h"
 
 ZebEventObserver EventObserver = nullptr;
 
@@ -53,7 +53,7 @@ void ObserveFailure(const char* text) {
     ZebEvent event{};
     event.kind = ZEB_EVENT_FAILURE;
     event.offset = details.offset;
-    event.start_ns = static_cast<std::uint64_t>(MonotonicNanoseconds());
+    event.start_ns = EventNanoseconds();
     event.failure = details.failure;
     event.expected = details.expected;
     event.actual = details.actual;

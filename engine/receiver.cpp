@@ -7,7 +7,9 @@
 
 #include "clocks.h"
 #include "compatlog.h"
+#include "eventclock.h"
 #include "netreq.h"
+#include "observer.h"
 #include "pairscan.h"
 #include "sender.h"
 #include "status.h"
@@ -86,7 +88,11 @@ void RunReceiveSession() {
     PostStatus("RECEIVE SESSION BEGIN ", LEVEL_PROGRESS);
     const std::int64_t start = MillisecondClock();
     while (receiving) {
-        if (NetReceive(&DataNcb) != NRC_GOODRET) {
+        const bool observed = Observed();
+        const std::uint64_t began = observed ? EventNanoseconds() : 0;
+        const bool received = NetReceive(&DataNcb) == NRC_GOODRET;
+        const std::uint64_t ended = observed ? EventNanoseconds() : 0;
+        if (!received) {
             // Only the sender's hang-up ends a session whole. Any other end (the sender gone
             // in the middle of a block, a message longer than a block, the receive time-out)
             // leaves blocks that never came: the session failed.
@@ -95,6 +101,9 @@ void RunReceiveSession() {
                 FormatMessage("%s", zebtext::kSessionClosed);
             } else {
                 FormatMessage("%s %2X", zebtext::kReceiveError, DataNcb.ncb_retcode);
+            }
+            if (observed && !whole) {
+                ObserveTransfer(ZEB_EVENT_RECEIVE, 0, 0, false, -1, began, ended, 0, MessageBuffer);
             }
             PostStatus(MessageBuffer, whole ? LEVEL_PROGRESS : LEVEL_FAILURE);
             NetHangup(&SessionNcb, SessionLsn); // after the sender's hang-up, already gone
@@ -127,14 +136,22 @@ void RunReceiveSession() {
         // is no good block even where the pairs that came pass: the check fails at the first
         // pair that did not come whole.
         const std::size_t arrived = came > 2 ? came - 2 : 0;
+        // The block as a transfer: whole when its header and the data it states came. Its
+        // pairs are checked after, and a bad pair is a failure of its own.
+        const auto counted = static_cast<std::uint32_t>(std::min<std::size_t>(size, arrived));
+        const bool whole = came >= 2 && arrived >= size;
+        if (observed) {
+            ObserveTransfer(ZEB_EVENT_RECEIVE, size, counted, whole, -1, began, ended, 0,
+                            "the message is shorter than its header states");
+        }
         const unsigned bad = VerifyPairs(size);
-        if (bad != 0 || came < 2 || arrived < size) {
+        if (bad != 0 || !whole) {
             FormatMessage("%s%X\n", zebtext::kBlockVerifyFailed,
                           bad != 0 ? bad - 1 : static_cast<unsigned>(arrived & ~std::size_t{1}));
             PostStatus(MessageBuffer, LEVEL_FAILURE);
         }
         // Counted whether or not the check passed, as far as the data came.
-        total += static_cast<std::uint32_t>(std::min<std::size_t>(size, arrived));
+        total += counted;
     }
     const std::int64_t end = MillisecondClock();
     PostStatus("RECEIVE SESSION END ", LEVEL_PROGRESS);

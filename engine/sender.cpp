@@ -5,8 +5,10 @@
 
 #include "clocks.h"
 #include "compatlog.h"
+#include "eventclock.h"
 #include "fileio.h"
 #include "netreq.h"
+#include "observer.h"
 #include "status.h"
 #include "zebdll.h"
 #include "zebtexts.h"
@@ -68,8 +70,18 @@ void RunSendSession(std::int32_t count, unsigned requested) {
         std::memcpy(BlockBuffer + 2, PatternBuffer, size + 1);
         BlockBuffer[0] = static_cast<unsigned char>(size & 0xFF);
         BlockBuffer[1] = static_cast<unsigned char>(size >> 8);
-        if (NetSend(&DataNcb) != NRC_GOODRET) {
+        const bool observed = Observed();
+        const std::uint64_t began = observed ? EventNanoseconds() : 0;
+        const bool sent = NetSend(&DataNcb) == NRC_GOODRET;
+        const std::uint64_t ended = observed ? EventNanoseconds() : 0;
+        if (!sent) {
             FormatMessage("Send Error %02X", DataNcb.ncb_retcode);
+        }
+        if (observed) {
+            ObserveTransfer(ZEB_EVENT_SEND, size, sent ? size : 0, sent, -1, began, ended, 0,
+                            MessageBuffer);
+        }
+        if (!sent) {
             PostStatus(MessageBuffer, LEVEL_FAILURE);
             sending = false;
         } else {

@@ -13,7 +13,10 @@
 //   zebstation [options] raw BLOCK...     a sender at the provider level, for damaged blocks
 //   zebstation [options] claim NAME       adds NAME; prints "claim <rc>"
 // options: --quiet (Show Data off: nothing posted is printed), --nosave (Save Results off),
-//          --hold (after the run, wait for standard input to close before exiting).
+//          --hold (after the run, wait for standard input to close before exiting),
+//          --observe (an event observer: prints, after the summary, for the blocks sent and
+//          received "blocks <count> <ok> <bytes moved> <in order>", in order 1 when each
+//          block's time began after the one before it ended).
 // A raw BLOCK is SIZE, the genuine block of that working size, followed by any number of
 // @OFF=HH,HH,... that overwrite data bytes from data offset OFF (hexadecimal, as are HH), and
 // optionally by /LENGTH: the message is LENGTH bytes (0 to 65535, decimal) instead of 64002,
@@ -191,9 +194,31 @@ void Hold() {
     }
 }
 
+// What the observer saw of the session's blocks.
+struct Blocks {
+    unsigned long count = 0;
+    unsigned long ok = 0;
+    unsigned long long moved = 0;
+    unsigned long long lastEnd = 0;
+    bool inOrder = true;
+};
+
+void CountBlock(void* context, const ZebEvent* event) {
+    if (event->kind != ZEB_EVENT_SEND && event->kind != ZEB_EVENT_RECEIVE) {
+        return;
+    }
+    auto& blocks = *static_cast<Blocks*>(context);
+    ++blocks.count;
+    blocks.ok += event->ok != 0 ? 1 : 0;
+    blocks.moved += event->moved;
+    blocks.inOrder = blocks.inOrder && event->start_ns >= blocks.lastEnd && event->offset == -1;
+    blocks.lastEnd = event->start_ns + event->duration_ns;
+}
+
 int Usage() {
-    std::fprintf(stderr, "usage: zebstation [--quiet] [--nosave] [--hold] recv | send COUNT SIZE"
-                         " | raw BLOCK... | claim NAME\n");
+    std::fprintf(
+        stderr, "usage: zebstation [--quiet] [--nosave] [--hold] [--observe] recv | send COUNT SIZE"
+                " | raw BLOCK... | claim NAME\n");
     return 64;
 }
 
@@ -203,6 +228,7 @@ int main(int argc, char** argv) {
     bool quiet = false;
     bool save = true;
     bool hold = false;
+    bool observe = false;
     int at = 1;
     for (; at < argc && std::strncmp(argv[at], "--", 2) == 0; ++at) {
         if (std::strcmp(argv[at], "--quiet") == 0) {
@@ -211,6 +237,8 @@ int main(int argc, char** argv) {
             save = false;
         } else if (std::strcmp(argv[at], "--hold") == 0) {
             hold = true;
+        } else if (std::strcmp(argv[at], "--observe") == 0) {
+            observe = true;
         } else {
             return Usage();
         }
@@ -229,6 +257,10 @@ int main(int argc, char** argv) {
         GetHWND(&dialog);
         PassDynaResult(quiet ? 0 : 1);
         PassSaveResult(save ? 1 : 0);
+        static Blocks blocks;
+        if (observe) {
+            SetEventObserver(&CountBlock, &blocks);
+        }
         int result = 0;
         if (mode == "recv") {
             result = SRecvMain();
@@ -238,6 +270,10 @@ int main(int argc, char** argv) {
         }
         std::printf("result %d\n", result);
         PrintEscaped("summary ", GetMsgBuffer());
+        if (observe) {
+            std::printf("blocks %lu %lu %llu %d\n", blocks.count, blocks.ok, blocks.moved,
+                        blocks.inOrder ? 1 : 0);
+        }
         status = GetRetCode();
     } else {
         return Usage();

@@ -87,11 +87,23 @@ ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
 ZEB_EXPORT int SetFileCacheMode(int mode);
 
 // What the engine tells an observer (SetEventObserver), one record per event; the dialog never
-// sets one. Transfers: every read and write that a file I/O pass makes of its test file (not
-// the checks before and after the pass), timed on CLOCK_MONOTONIC. Failures: every text the
-// engine posts as a failure, in the order posted, with what the engine knows of it.
+// sets one. Transfers, timed on CLOCK_MONOTONIC:
+//   ZEB_EVENT_READ, ZEB_EVENT_WRITE  every read and write that a file I/O pass makes of its test
+//                                    file (not the checks before and after the pass);
+//   ZEB_EVENT_SEND                   every block the session sender sends: asked and moved are
+//                                    the block's data bytes (moved 0 when the send failed);
+//   ZEB_EVENT_RECEIVE                every block the session receiver receives: asked is the
+//                                    data size its header states, moved the data bytes that
+//                                    came of it, ok whether all came (its pairs are checked
+//                                    after, a bad pair is a failure of its own); and a receive
+//                                    that failed, other than the sender's hang-up, with asked
+//                                    and moved 0. A session's blocks have no offset (-1).
+// Failures: every text the engine posts as a failure, in the order posted, with what the
+// engine knows of it.
 #define ZEB_EVENT_READ 1
 #define ZEB_EVENT_WRITE 2
+#define ZEB_EVENT_SEND 3
+#define ZEB_EVENT_RECEIVE 4
 #define ZEB_EVENT_FAILURE 5
 // The kinds of a failure: the file I/O stress's reports, and any other failure text.
 #define ZEB_FAILURE_BAD_PAIR 0
@@ -118,6 +130,13 @@ typedef struct ZebEvent {
     const char* text;
 } ZebEvent;
 typedef void (*ZebEventObserver)(void* context, const ZebEvent* event);
+// The clock of the events' start_ns and duration_ns, named for results files: always the
+// scale of CLOCK_MONOTONIC; "CLOCK_MONOTONIC" where every reading is a call of that clock,
+// "CLOCK_MONOTONIC from the TSC" where the kernel's clocksource is the CPU's time stamp
+// counter and the counter runs at a constant rate that never stops: the counter is read, scaled
+// to CLOCK_MONOTONIC and anchored to it again at least every 10 ms (within 20 microseconds of
+// it). The text is the engine's; it never changes while the library is loaded.
+ZEB_EXPORT const char* EventClockName(void);
 // Sets the observer of the passes and failures that follow (NULL: none, the default); called
 // on the engine's thread, during the engine call that made the event.
 ZEB_EXPORT void SetEventObserver(ZebEventObserver observer, void* context);

@@ -11,6 +11,10 @@ namespace zebtext {
 inline constexpr char kFileIoPassed[] = "File I/O Passed";
 inline constexpr char kFileIoFailed[] = "File I/O Failed";
 
+// A file I/O pass creates its test file; the engine then writes "Checking test file..." to
+// standard output itself, past the board.
+inline constexpr char kCreatingTestFile[] = "Creating TESTFILE..";
+
 // The receiver's wait for a sender ran out.
 inline constexpr char kReceiverTimeout[] = "Receiver Timeout: please start again.";
 // The receiver's listen failed; the provider's return code follows.

@@ -10,7 +10,7 @@ TEST(EngineLibrary, ExportsItsEntryPointsAndNothingInternal) {
     ASSERT_NE(lib, nullptr) << dlerror();
     for (const char* name :
          {"PassSaveResult", "PassDynaResult", "GetHWND", "GetMsgBuffer", "GetRetCode", "SQL_Test",
-          "SSendMain", "SRecvMain", "SetFileCacheMode"}) {
+          "SSendMain", "SRecvMain", "SetFileCacheMode", "SetEventObserver", "EventClockName"}) {
         EXPECT_NE(dlsym(lib, name), nullptr) << name;
     }
     for (const char* name : {"PostStatus", "MessageBuffer", "CompatLogWrite", "CheckPairs"}) {

@@ -16,8 +16,8 @@ class SessionStress : public ::testing::Test {
     }
 
     // Starts the receiver, waits until it listens, then runs the sender with args to its end.
-    void Run(const Texts& senderArgs) {
-        receiver_ = std::make_unique<ZebStation>(Loopback("127.0.0.2", port_), Texts{"recv"});
+    void Run(const Texts& senderArgs, const Texts& receiverArgs = {"recv"}) {
+        receiver_ = std::make_unique<ZebStation>(Loopback("127.0.0.2", port_), receiverArgs);
         ASSERT_TRUE(receiver_->WaitFor("post Listening for Sender..")) << "receiver not listening";
         sender_ = std::make_unique<ZebStation>(Loopback("127.0.0.3", port_), senderArgs);
         senderStatus_ = sender_->Finish();
@@ -146,6 +146,26 @@ TEST_F(SessionStress, HundredFullBlocks) {
     EXPECT_EQ(received, CleanReceive(100, "64K Bytes", 6400000));
     EXPECT_TRUE(IsRate(sender_->Value("summary"), " 6400000 bytes transfered"))
         << sender_->Value("summary");
+}
+
+// An observer on each side is told of every block, in order, with the data bytes it moved; a
+// message shorter than its header states is a block that did not come whole.
+TEST_F(SessionStress, AnObserverIsToldOfEveryBlockSentAndReceived) {
+    struct Case {
+        Texts sender;
+        const char* sent; // "blocks <count> <ok> <bytes> <in order>"
+        const char* received;
+    };
+    for (const Case& c :
+         {Case{{"--observe", "send", "3", "1000"}, "3 3 3000 1", "3 3 3000 1"},
+          Case{{"--observe", "send", "40", "64000"}, "40 40 2560000 1", "40 40 2560000 1"},
+          Case{{"--observe", "send", "2", "1"}, "2 2 0 1", "2 2 0 1"},
+          Case{{"raw", "1000", "1000/500", "400"}, "<no blocks>", "3 2 1898 1"}}) {
+        SCOPED_TRACE(c.sender[1]);
+        Run(c.sender, {"--observe", "recv"});
+        EXPECT_EQ(sender_->Value("blocks"), c.sent);
+        EXPECT_EQ(receiver_->Value("blocks"), c.received) << ReadFile(receiver_->Report());
+    }
 }
 
 // A sender at the provider level sends what the engine never would: damaged pairs.
