@@ -1,6 +1,7 @@
 #include "compatlogreader.h"
 
 #include "compatlogdecoder.h"
+#include "enginetext.h"
 #include "summary.h"
 
 #include <nlohmann/json.hpp>
@@ -13,37 +14,6 @@
 #include <vector>
 
 namespace zebcli {
-
-namespace {
-
-// One line for a text: line ends at its end dropped, those inside and other control bytes
-// shown as escapes, so that a log can never steer the terminal.
-std::string Printable(const std::string& text) {
-    std::string_view view(text);
-    while (!view.empty() && (view.back() == '\n' || view.back() == '\r')) {
-        view.remove_suffix(1);
-    }
-    std::string line;
-    for (char c : BoardUtf8(view)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            line += "\\\\";
-        } else if (c == '\n') {
-            line += "\\n";
-        } else if (c == '\r') {
-            line += "\\r";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            line += escaped;
-        } else {
-            line += c;
-        }
-    }
-    return line;
-}
-
-} // namespace
 
 std::string DefaultLogPath() {
     const char* windir = std::getenv("WINDIR");
@@ -74,14 +44,14 @@ int DecodeLogCommand(const std::string& path, bool json, std::FILE* out, std::FI
                 records.push_back(
                     {{"offset", e.offset}, {"length", e.announced}, {"text", BoardUtf8(e.text)}});
             } else {
-                std::fprintf(out, "%8zu  %s\n", e.offset, Printable(e.text).c_str());
+                std::fprintf(out, "%8zu  %s\n", e.offset, EngineLine(e.text).c_str());
             }
             continue;
         }
         whole = false;
         std::fprintf(err, "zebcli: %s: offset %zu: %s%s%s\n", log.c_str(), e.offset,
                      e.problem.c_str(), e.text.empty() ? "" : ": ",
-                     e.text.empty() ? "" : Printable(e.text).c_str());
+                     e.text.empty() ? "" : EngineLine(e.text).c_str());
         if (json) {
             nlohmann::ordered_json p = {{"offset", e.offset}, {"problem", e.problem}};
             if (e.kind == compatlog::Entry::Kind::Cut) {

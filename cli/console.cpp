@@ -1,34 +1,15 @@
 #include "console.h"
 
+#include "enginetext.h"
 #include "progress.h"
 
 #include <utility>
 
 namespace zebcli {
 
-namespace {
-
-bool IsLineEnd(char c) {
-    return c == '\n' || c == '\r';
-}
-
-} // namespace
-
-std::string BoardLine(const char* text) {
-    std::string_view view(text);
-    while (!view.empty() && IsLineEnd(view.front())) {
-        view.remove_prefix(1);
-    }
-    while (!view.empty() && IsLineEnd(view.back())) {
-        view.remove_suffix(1);
-    }
-    std::string line(view);
-    for (char& c : line) {
-        if (IsLineEnd(c)) {
-            c = ' ';
-        }
-    }
-    return line;
+void ConsoleBoard::NoteBadPair(int expected, int actual) {
+    m_expected = expected;
+    m_actual = actual;
 }
 
 void ConsoleBoard::SetText(const char* text) {
@@ -36,12 +17,12 @@ void ConsoleBoard::SetText(const char* text) {
     if (m_progress != nullptr) {
         m_progress->Text(text);
     }
-    Print(BoardLine(text));
+    Print(BadPairLine(text, std::exchange(m_expected, -1), std::exchange(m_actual, -1)));
 }
 
 void ConsoleBoard::ShowMessageBox(const char* caption, const char* text) {
     const auto show = [&] {
-        std::fprintf(stderr, "%s: %s\n", caption, text);
+        std::fprintf(stderr, "%s: %s\n", EngineLine(caption).c_str(), EngineLine(text).c_str());
         std::fflush(stderr);
     };
     if (m_progress != nullptr) {

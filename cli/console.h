@@ -1,6 +1,6 @@
 // The console as the engine's message board: every text the engine shows on the board is
-// printed as one line on standard output as it happens (unless quiet), and kept with the time
-// it came for the run's summary.
+// printed as one line on standard output as it happens (unless quiet), rendered by
+// enginetext.h, and kept with the time it came for the run's summary.
 #ifndef ZEBCLI_CONSOLE_H
 #define ZEBCLI_CONSOLE_H
 
@@ -14,10 +14,6 @@
 namespace zebcli {
 
 class Progress;
-
-// One line for a board text: line ends at either end are dropped and those inside become
-// blanks, so that one posting is always one line.
-std::string BoardLine(const char* text);
 
 // A board text and when it was shown.
 struct BoardText {
@@ -40,6 +36,10 @@ class ConsoleBoard final : public ZebWindow {
     // A message box is a line on standard error; nobody needs to dismiss it.
     void ShowMessageBox(const char* caption, const char* text) override;
 
+    // The bytes of the damaged pair the engine's observer reported with the failure it is
+    // about to post (-1: none), so that a report cut at a 0x00 byte shows whole.
+    void NoteBadPair(int expected, int actual);
+
     // Prints a text of the runner's own, in the same form as the engine's, unless quiet.
     void Print(const std::string& line);
     // Prints a line whether quiet or not (the end summary, the failures).
@@ -53,6 +53,8 @@ class ConsoleBoard final : public ZebWindow {
     std::FILE* m_out;
     bool m_quiet;
     Progress* m_progress;
+    int m_expected = -1;
+    int m_actual = -1;
     std::vector<BoardText> m_texts;
 };
 

@@ -3,11 +3,15 @@
 // posted.
 #include "compatlogreader.h"
 #include "console.h"
+#include "endsummary.h"
 #include "options.h"
 #include "plot.h"
 #include "progress.h"
+#include "recorder.h"
+#include "report.h"
 #include "resultsfile.h"
 #include "runner.h"
+#include "soak.h"
 #include "standardfds.h"
 #include "summary.h"
 #include "testfs.h"
@@ -15,12 +19,14 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -29,27 +35,59 @@ namespace {
 
 using namespace zebcli;
 
+// The progress line of the run under way, for the interrupt's thread; null outside a run.
+std::atomic<Progress*> g_progress{nullptr};
+
+// The --json-stream file during the run (-1: none) and the first error writing it.
+struct Stream {
+    int fd = -1;
+    bool owned = false; // a file of its own, not the document's standard output
+    std::string error;
+} g_stream;
+
+// One line of the stream, out at once.
+void StreamLine(const std::string& line) {
+    if (g_stream.fd >= 0 && g_stream.error.empty()) {
+        g_stream.error = WriteAll(g_stream.fd, line);
+    }
+}
+
 void RunTests(const Options& options, std::vector<RunRecord>& runs) {
     // The progress line only where a person watches it.
     const bool watched = !options.quiet && ::isatty(STDERR_FILENO) == 1;
     Progress progress(watched ? stderr : nullptr);
+    g_progress = &progress;
     ConsoleBoard board(stdout, options.quiet, &progress);
+    // Each interval on the stream as it ends: a pass's record is in runs from its start, a
+    // session's only after it.
+    RunRecord session;
+    session.kind = CommandName(options.command);
+    Recorder::IntervalSink sink;
+    if (g_stream.fd >= 0) {
+        sink = [&](const IntervalRecord& interval) {
+            const bool pass = options.command == Command::FileIo && !runs.empty();
+            StreamLine(IntervalJsonLine(pass ? runs.size() - 1 : 0, pass ? runs.back() : session,
+                                        interval));
+        };
+    }
+    Recorder recorder(options.intervalSeconds, sink);
     // The board stays fed in quiet mode too: only its texts tell a pass's verdict.
     PassDynaResult(1);
     PassSaveResult(options.save ? 1 : 0);
     switch (options.command) {
     case Command::FileIo:
-        RunFileIoSweep(options, board, progress, runs);
+        RunSoak(options, board, progress, recorder, runs);
         break;
     case Command::Send:
-        runs = RunSender(options, board, progress);
+        runs = RunSender(options, board, progress, recorder);
         break;
     case Command::Receive:
-        runs = RunReceiver(options, board, progress);
+        runs = RunReceiver(options, board, progress, recorder);
         break;
     case Command::Log:
         break;
     }
+    g_progress = nullptr;
 }
 
 // Where a document given as "-" goes: standard output as the process got it; -1 for none.
@@ -61,7 +99,10 @@ std::vector<std::pair<const char*, std::string>> ResultsPaths(const Options& opt
     for (const auto& [option, path] :
          {std::pair<const char*, const std::string&>{"--json", options.jsonPath},
           {"--csv", options.csvPath},
-          {"--plot", options.plotPath}}) {
+          {"--json-stream", options.jsonStreamPath},
+          {"--series", options.seriesPath},
+          {"--plot", options.plotPath},
+          {"--report", options.reportPath}}) {
         if (!path.empty()) {
             paths.emplace_back(option, path);
         }
@@ -85,7 +126,38 @@ int PrepareResults(const Options& options) {
             return kExitNotWritten;
         }
     }
+    // The stream is there from the start, to be read as it grows.
+    if (options.jsonStreamPath == kStandardOutput) {
+        g_stream.fd = g_document;
+    } else if (!options.jsonStreamPath.empty()) {
+        if (const std::string error = OpenStreamFile(options.jsonStreamPath, g_stream.fd);
+            !error.empty()) {
+            std::fprintf(stderr, "zebcli: --json-stream %s: %s; nothing was run\n",
+                         options.jsonStreamPath.c_str(), error.c_str());
+            return kExitNotWritten;
+        }
+        g_stream.owned = true;
+    }
     return -1;
+}
+
+// The stream's last line, the whole result; false (and a message) when the stream could not
+// be written.
+bool EndStream(const std::string& result) {
+    if (g_stream.fd < 0) {
+        return true;
+    }
+    StreamLine(result);
+    if (g_stream.owned && ::close(g_stream.fd) != 0 && g_stream.error.empty()) {
+        g_stream.error = std::strerror(errno);
+    }
+    g_stream.fd = -1;
+    if (!g_stream.error.empty()) {
+        std::fprintf(stderr, "zebcli: cannot write the --json-stream results: %s\n",
+                     g_stream.error.c_str());
+        return false;
+    }
+    return true;
 }
 
 // Writes one results file; false (and a message) when it could not be written.
@@ -116,7 +188,7 @@ int Finish(const Options& options, RunContext& context, const std::vector<RunRec
     int status = resultCode == ZEB_RESULT_PASSED ? kExitPassed : kExitFailed;
     // A receiver that no sender called has tested nothing: not a pass.
     for (const RunRecord& run : runs) {
-        if (run.outcome == "no sender") {
+        if (run.outcome == Outcome::NoSender) {
             status = kExitFailed;
         }
     }
@@ -124,8 +196,11 @@ int Finish(const Options& options, RunContext& context, const std::vector<RunRec
         context.fileSystem = DescribeFileSystem(options.path);
     }
     bool written = Write(options.jsonPath, ResultsJson(options, context, runs, resultCode));
-    written = Write(options.csvPath, ResultsCsv(options, runs)) && written;
+    written = Write(options.csvPath, ResultsCsv(options.command, runs)) && written;
+    written = Write(options.seriesPath, SeriesCsv(options.command, runs)) && written;
+    written = EndStream(ResultsJson(options, context, runs, resultCode, true)) && written;
     written = Write(options.plotPath, ResultsSvg(options, context, runs)) && written;
+    written = Write(options.reportPath, ResultsHtml(options, context, runs, resultCode)) && written;
     return written ? status : kExitNotWritten;
 }
 
@@ -150,6 +225,41 @@ void FinishAtEngineExit() {
         std::fflush(stdout);
         ::_exit(kExitNotWritten);
     }
+}
+
+// Ctrl-C during a file I/O sweep: the first ends the run after the pass under way, the second
+// ends it at once with the passes completed so far written.
+void HandleCtrlC(const Options& options, RunContext& context, std::vector<RunRecord>& runs) {
+    HandleInterrupts(
+        [] {
+            const auto say = [] {
+                std::fputs("zebcli: interrupted: the run ends after this pass (Ctrl-C again "
+                           "ends it at once)\n",
+                           stderr);
+                std::fflush(stderr);
+            };
+            if (Progress* progress = g_progress) {
+                progress->Around(say);
+            } else {
+                say();
+            }
+        },
+        [&options, &context, &runs] {
+            // The pass under way is left out; the engine goes on until the process ends.
+            std::unique_lock lock(RunsMutex());
+            if (Progress* progress = g_progress) {
+                progress->Stop();
+            }
+            std::vector<RunRecord> done = runs;
+            if (!done.empty() && done.back().outcome == Outcome::EndedByEngine) {
+                done.pop_back();
+            }
+            g_unfinished = {};
+            std::fputs("zebcli: interrupted again: the pass under way is not recorded\n", stderr);
+            const int status = Finish(options, context, done);
+            std::fflush(stdout);
+            ::_exit(status);
+        });
 }
 
 } // namespace
@@ -196,7 +306,12 @@ int main(int argc, char** argv) {
     std::vector<RunRecord> runs;
     g_unfinished = {&options, &context, &runs};
     std::atexit(FinishAtEngineExit);
+    if (options.command == Command::FileIo) {
+        HandleCtrlC(options, context, runs);
+    }
     RunTests(options, runs);
     g_unfinished = {};
+    // A second Ctrl-C from here on waits for these results instead of writing its own.
+    const std::lock_guard lock(RunsMutex());
     return Finish(options, context, runs);
 }

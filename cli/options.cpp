@@ -1,11 +1,16 @@
 #include "options.h"
 
+#include "modes.h"
+#include "recorder.h"
 #include "resultsfile.h"
+#include "soak.h"
 #include "url.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -18,8 +23,29 @@ namespace {
 constexpr char kFooter[] =
     "Exit status: 0 no failure was posted; 1 a failure was posted (a failed pass, a data\n"
     "error, no partner station, a log with cut or damaged records); 2 a results file (--json,\n"
-    "--csv, --plot) cannot be written there (checked before the run) or could not be written;\n"
-    "64 a usage error. See zebcli(1).\n";
+    "--csv, --json-stream, --series, --plot, --report) cannot be written there (checked before\n"
+    "the run) or could not be written; 64 a usage error. See zebcli(1).\n";
+// zebcli log writes no results file.
+constexpr char kLogFooter[] = "Exit status: 0 every record was whole; 1 the log could not be "
+                              "read or held a cut or\ndamaged record; 64 a usage error. See "
+                              "zebcli(1).\n";
+// How a sweep is stopped short.
+constexpr char kCtrlC[] =
+    "Ctrl-C ends the run after the pass under way, with every result written; a second\n"
+    "Ctrl-C ends it at once, with the passes completed so far written.\n";
+// What PATH may be besides a local file, and where the password comes from.
+constexpr char kTargets[] =
+    "PATH may also be a file on a server, reached by zebcli's own clients without a mount:\n"
+    "smb://[[DOMAIN;]USER@]SERVER[:PORT]/SHARE/DIR/FILE or\n"
+    "nfs://SERVER[:PORT]/EXPORT/DIR/FILE (an IPv6 address in brackets). The SMB password is read "
+    "from the environment variable PASSWD or\n"
+    "from --authentication-file, never from the URL or the command line.\n";
+
+// A number option's help from its field: what it sets, its range and its default.
+std::string FieldHelp(const fields::Field& field, std::string_view what) {
+    return std::string(what) + ", " + std::to_string(field.range.low) + ".." +
+           std::to_string(field.range.high) + " (" + std::to_string(field.number) + ")";
+}
 
 std::string Quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
@@ -71,10 +97,30 @@ ParseResult Exit(int status, std::string message) {
 
 // The texts given to the options, checked with the fields' rules once the syntax has parsed.
 struct Texts {
-    std::string from, to, inc, iterations, mode, cache = "plain", blocks, size;
+    std::string from, to, inc, iterations, mode, cache = "plain", blocks, size, interval, repeat,
+                                                 duration;
 };
 
-void AddOutputs(CLI::App* command, Options& o, bool sweep) {
+// --interval: seconds, a decimal number within the recorder's bounds.
+std::optional<std::string> StoreInterval(const std::string& text, double& seconds) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    double value = 0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+        value < kMinIntervalSeconds || value > kMaxIntervalSeconds) {
+        char bounds[64];
+        std::snprintf(bounds, sizeof bounds, "seconds from %g to %g", kMinIntervalSeconds,
+                      kMaxIntervalSeconds);
+        return "--interval " + Quoted(text) + ": give " + bounds;
+    }
+    seconds = value;
+    return std::nullopt;
+}
+
+void AddOutputs(CLI::App* command, Options& o, Texts& t, bool sweep) {
     command->add_flag("-q,--quiet", o.quiet,
                       "no line per engine message and no progress; the end summary, failures "
                       "and errors still print");
@@ -92,8 +138,35 @@ void AddOutputs(CLI::App* command, Options& o, bool sweep) {
     command
         ->add_option("--plot", o.plotPath,
                      sweep ? "draw the sweep (MB/s and operations per second against the buffer "
-                             "size) as an SVG chart in FILE"
-                           : "draw the session's rate as an SVG chart in FILE")
+                             "size), the rate and latency over time and the latency percentiles "
+                             "of each pass as SVG charts in FILE"
+                           : "draw the session's figures, its rate and latency over time and its "
+                             "latency percentiles as SVG charts in FILE")
+        ->type_name("FILE")
+        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    command
+        ->add_option("--report", o.reportPath,
+                     std::string("write a self-contained HTML page to FILE: the parameters, the "
+                                 "target, a row per ") +
+                         (sweep ? "pass" : "session") +
+                         " with its latency percentiles, the failures and the charts")
+        ->type_name("FILE")
+        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    command
+        ->add_option("--interval", t.interval,
+                     std::string("cut each ") + (sweep ? "pass" : "session") +
+                         " into intervals of SECONDS for the time line, 0.01..3600 (1)")
+        ->type_name("SECONDS");
+    command
+        ->add_option("--json-stream", o.jsonStreamPath,
+                     "write each interval to FILE as a JSON line as it ends, then the whole "
+                     "result as the last line (-: standard output)")
+        ->type_name("FILE")
+        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    command
+        ->add_option("--series", o.seriesPath,
+                     std::string("write every interval of every ") + (sweep ? "pass" : "session") +
+                         " to FILE as CSV (-: standard output)")
         ->type_name("FILE")
         ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
 }
@@ -101,15 +174,28 @@ void AddOutputs(CLI::App* command, Options& o, bool sweep) {
 // Two results in one file, standard output for two documents, or a results file over the test
 // file or report.txt: what one of them would write, the other would replace.
 std::optional<std::string> OutputsRefusal(const Options& o) {
-    if (o.jsonPath == kStandardOutput && o.csvPath == kStandardOutput) {
-        return "--json and --csv cannot both go to standard output (-)";
-    }
-    if (o.plotPath == kStandardOutput) {
-        return "--plot '-': the chart needs a file name (- is standard output for --json and "
-               "--csv only)";
-    }
     const std::pair<const char*, const std::string*> outputs[] = {
-        {"--json", &o.jsonPath}, {"--csv", &o.csvPath}, {"--plot", &o.plotPath}};
+        {"--json", &o.jsonPath},     {"--csv", &o.csvPath},   {"--json-stream", &o.jsonStreamPath},
+        {"--series", &o.seriesPath}, {"--plot", &o.plotPath}, {"--report", &o.reportPath}};
+    const char* onStandardOutput = nullptr;
+    for (const auto& [option, path] : outputs) {
+        if (*path != kStandardOutput) {
+            continue;
+        }
+        if (std::string_view(option) == "--plot") {
+            return "--plot '-': the chart needs a file name (- is standard output for --json, "
+                   "--csv, --json-stream and --series only)";
+        }
+        if (std::string_view(option) == "--report") {
+            return "--report '-': the report needs a file name (- is standard output for --json, "
+                   "--csv, --json-stream and --series only)";
+        }
+        if (onStandardOutput != nullptr) {
+            return std::string(onStandardOutput) + " and " + option +
+                   " cannot both go to standard output (-)";
+        }
+        onStandardOutput = option;
+    }
     for (std::size_t i = 0; i < std::size(outputs); ++i) {
         const auto& [option, path] = outputs[i];
         if (path->empty() || *path == kStandardOutput) {
@@ -169,45 +255,68 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
                                      "buffer size from --from while not above --to");
     fileio->add_option("PATH", o.path, "the test file (at most 200 bytes)")->required();
     const CLI::Option* from =
-        fileio->add_option("--from", t.from, "first buffer size of the sweep, 1..65535 (1024)")
+        fileio
+            ->add_option("--from", t.from,
+                         FieldHelp(fields::kFromSize, "first buffer size of the sweep"))
             ->type_name("N");
     const CLI::Option* to =
-        fileio->add_option("--to", t.to, "last buffer size, 2..32000 (2048)")->type_name("N");
+        fileio->add_option("--to", t.to, FieldHelp(fields::kToSize, "last buffer size"))
+            ->type_name("N");
     const CLI::Option* inc =
-        fileio->add_option("--inc", t.inc, "buffer size increment, 2..32000 (8)")->type_name("N");
+        fileio
+            ->add_option("--inc", t.inc, FieldHelp(fields::kSizeIncrement, "buffer size increment"))
+            ->type_name("N");
     const CLI::Option* iterations =
-        fileio->add_option("--iterations", t.iterations, "operations per pass, 2..32000 (10)")
+        fileio
+            ->add_option("--iterations", t.iterations,
+                         FieldHelp(fields::kIteration, "operations per pass"))
             ->type_name("N");
     const CLI::Option* mode =
-        fileio->add_option("--mode", t.mode, "I/O mode, by name or index (Overlay Write)")
+        fileio
+            ->add_option("--mode", t.mode,
+                         "I/O mode, by name or index (" + std::string(fields::kModeText.text) + ")")
             ->type_name("MODE");
     fileio->add_option("--cache", t.cache, "plain, direct or drop (plain)")->type_name("HOW");
     fileio->footer("I/O modes (names in any case): " + ModeList() +
                    ".\n--cache: plain, through the client's page cache; direct, with O_DIRECT; "
                    "drop, every\nread and write made at the file system's server or disk.\n" +
-                   kFooter);
+                   kCtrlC + kTargets + kFooter);
     fileio
         ->add_option("--authentication-file", o.authenticationFile,
                      "read the SMB user and password from FILE, in smbclient -A format")
         ->type_name("FILE");
-    AddOutputs(fileio, o, true);
+    const CLI::Option* repeat =
+        fileio
+            ->add_option("--repeat", t.repeat,
+                         "run the sweep N times, 1.." + std::to_string(kMaxRepeat) + " (1)")
+            ->type_name("N");
+    const CLI::Option* duration =
+        fileio
+            ->add_option("--duration", t.duration,
+                         "run the sweep again until D has passed (30s, 10m, 2h, 1d; at most 7d); "
+                         "the pass under way ends first")
+            ->type_name("D");
+    AddOutputs(fileio, o, t, true);
 
     CLI::App* send = app.add_subcommand("send", "NetBIOS session stress as the sender");
     const CLI::Option* blocks =
-        send->add_option("--blocks", t.blocks, "number of blocks, 1..32000 (1000)")->type_name("N");
+        send->add_option("--blocks", t.blocks, FieldHelp(fields::kBlocks, "number of blocks"))
+            ->type_name("N");
     const CLI::Option* size =
-        send->add_option("--size", t.size, "block size in bytes, 1..65535 (65535)")->type_name("N");
-    AddOutputs(send, o, false);
+        send->add_option("--size", t.size, FieldHelp(fields::kBufferSize, "block size in bytes"))
+            ->type_name("N");
+    AddOutputs(send, o, t, false);
 
     CLI::App* recv = app.add_subcommand(
         "recv", "NetBIOS session stress as the receiver, until the sender hangs up");
-    AddOutputs(recv, o, false);
+    AddOutputs(recv, o, t, false);
 
     CLI::App* log =
         app.add_subcommand("log", "decode the compatibility log FILE ($WINDIR/ctlogs/PLV.log, or "
                                   "/var/log/ctlogs/PLV.log without WINDIR): one line per record");
     log->add_option("FILE", o.logPath, "the log to decode");
     log->add_flag("--json", o.logJson, "the records as a JSON document");
+    log->footer(kLogFooter);
 
     for (CLI::App* command : {&app, fileio, send, recv, log}) {
         command->allow_extras();
@@ -287,17 +396,39 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
                 }
             }
         }
-        constexpr std::string_view kCacheModes[] = {"plain", "direct", "drop"};
-        const auto* found = std::find(std::begin(kCacheModes), std::end(kCacheModes), t.cache);
-        if (!error && found == std::end(kCacheModes)) {
+        const std::optional<modes::CacheMode> cache = modes::CacheModeOf(t.cache);
+        if (!error && !cache) {
             error = "--cache " + Quoted(t.cache) + ": plain, direct or drop";
         }
+        if (!error && repeat->count() > 0) {
+            std::uint32_t n = 0;
+            const auto [end, bad] =
+                std::from_chars(t.repeat.data(), t.repeat.data() + t.repeat.size(), n);
+            if (bad != std::errc() || end != t.repeat.data() + t.repeat.size() || n < 1 ||
+                n > kMaxRepeat) {
+                error = "--repeat " + Quoted(t.repeat) + ": a whole number from 1 to " +
+                        std::to_string(kMaxRepeat);
+            }
+            o.repeat = n;
+            o.repeatGiven = true;
+        }
+        if (!error && duration->count() > 0) {
+            const std::optional<double> seconds = ParseDuration(t.duration);
+            if (!seconds) {
+                error = "--duration " + Quoted(t.duration) +
+                        ": a whole number of s, m, h or d (30s, 10m, 2h), from 1s to 7d";
+            }
+            o.durationSeconds = seconds.value_or(0);
+        }
         o.cacheText = t.cache;
-        o.cacheMode = static_cast<int>(found - std::begin(kCacheModes));
+        o.cacheMode = static_cast<int>(cache.value_or(modes::CacheMode::Plain));
     } else if (o.command == Command::Send) {
         if (!(error = Store(kBlocks, blocks, t.blocks, o.blocks))) {
             error = Store(kBufferSize, size, t.size, o.bufferSize);
         }
+    }
+    if (!error) {
+        error = StoreInterval(t.interval, o.intervalSeconds);
     }
     if (!error) {
         error = OutputsRefusal(o);

@@ -29,6 +29,11 @@ struct Options {
     // How the passes reach the test file: "plain", "direct" or "drop" (see SetFileCacheMode).
     std::string cacheText = "plain";
     int cacheMode = ZEB_CACHE_PLAIN;
+    // Soak runs: the sweep run repeat times, or again until durationSeconds have passed (0:
+    // no duration); repeatGiven when --repeat was given.
+    std::uint32_t repeat = 1;
+    bool repeatGiven = false;
+    double durationSeconds = 0;
     // Read by the engine for smb:// and nfs:// test files; empty: not given.
     std::string authenticationFile;
     // Session stress, with the dialog's defaults.
@@ -40,6 +45,12 @@ struct Options {
     std::string jsonPath;
     std::string csvPath;
     std::string plotPath;
+    std::string reportPath;
+    // The time line: the length of its intervals in seconds, each interval as a JSON line as it
+    // ends (then the whole result), and every interval of the run as CSV.
+    double intervalSeconds = 1;
+    std::string jsonStreamPath;
+    std::string seriesPath;
     // zebcli log: the log to decode (empty: the default place) and the form of the output.
     std::string logPath;
     bool logJson = false;

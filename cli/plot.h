@@ -1,9 +1,12 @@
-// The picture of a run (--plot): a self-contained SVG chart. A sweep is drawn as MB/s and
-// operations per second against the buffer size, one mark per pass, failed passes marked; a
-// session as a bar of its rate.
+// The pictures of a run: for a sweep, MB/s and operations per second against the buffer size
+// (failed passes marked); for sessions, each session's figures; for both, the rate and the
+// 99th percentile latency over time, and the latency percentiles of each pass or session.
+// --plot writes them as one self-contained SVG, --report inlines them in its page.
 #ifndef ZEBCLI_PLOT_H
 #define ZEBCLI_PLOT_H
 
+#include "charts/chartdata.h"
+#include "charts/svg.h"
 #include "options.h"
 #include "summary.h"
 
@@ -12,11 +15,25 @@
 
 namespace zebcli {
 
+struct RunCharts {
+    std::string title;
+    std::string subtitle;
+    std::vector<std::pair<std::string, charts::Canvas>> charts; // each with its title
+};
+
+// What the charts draw of each run.
+std::vector<charts::ChartRun> ChartRuns(const Options& options, const std::vector<RunRecord>& runs);
+
+RunCharts ChartsOf(const Options& options, const RunContext& context,
+                   const std::vector<RunRecord>& runs);
+
+// The charts one above the other under the title, as one SVG document.
 std::string ResultsSvg(const Options& options, const RunContext& context,
                        const std::vector<RunRecord>& runs);
 
-// A round upper end for an axis that must reach value (1, 2 or 5 times a power of ten).
-double NiceCeiling(double value);
+// The test target as the title names it: the file system ("ext4 (/mnt)") of a local test
+// file, the backend and server of a network one.
+std::string TargetText(const Options& options, const RunContext& context);
 
 } // namespace zebcli
 

@@ -1,6 +1,10 @@
 #include "progress.h"
 
+#include "zebtexts.h"
+
+#include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace zebcli {
 
@@ -67,10 +71,57 @@ Progress::~Progress() {
     }
 }
 
-void Progress::StartSweep(std::size_t passes) {
+std::string SweepLine(std::size_t pass, std::size_t passes, std::uint32_t bufferSize,
+                      const LiveFigures& live, std::uint64_t operationsPerPass,
+                      std::size_t passesDone, double elapsed, double passElapsed) {
+    char text[200];
+    std::string line;
+    std::snprintf(text, sizeof text, "pass %zu of %zu, buffer %u: %llu ops", pass + 1, passes,
+                  bufferSize, static_cast<unsigned long long>(live.operations));
+    line = text;
+    if (live.seconds > 0) {
+        std::snprintf(text, sizeof text, ", %.2f MB/s",
+                      static_cast<double>(live.bytes) / live.seconds / 1e6);
+        line += text;
+    }
+    if (live.p99Ns > 0) {
+        std::snprintf(text, sizeof text, ", p99 %.3f ms", static_cast<double>(live.p99Ns) / 1e6);
+        line += text;
+    }
+    if (live.failures > 0) {
+        std::snprintf(text, sizeof text, ", %llu failed",
+                      static_cast<unsigned long long>(live.failures));
+        line += text;
+    }
+    line += "; " + Duration(elapsed) + " elapsed";
+    // The passes so far, at their average length, stand for those still to come; within the
+    // first pass, the share of its operations made so far tells its length.
+    double total = 0;
+    if (passesDone > 0) {
+        total = elapsed / static_cast<double>(passesDone) * static_cast<double>(passes);
+    } else if (operationsPerPass > 0 && live.operations > 0 && passElapsed > 0) {
+        const double share = std::min(1.0, static_cast<double>(live.operations) /
+                                               static_cast<double>(operationsPerPass));
+        total = passElapsed / share * static_cast<double>(passes);
+    }
+    if (total > 0) {
+        line += ", ~" + Duration(total - elapsed) + " remaining";
+    }
+    return line;
+}
+
+void Progress::Stop() {
+    std::lock_guard lock(m_mutex);
+    Erase();
+    m_stop = true;
+}
+
+void Progress::StartSweep(std::size_t passes, std::uint64_t operationsPerPass, LiveSource live) {
     std::lock_guard lock(m_mutex);
     m_kind = Kind::Sweep;
     m_passes = passes;
+    m_operationsPerPass = operationsPerPass;
+    m_live = std::move(live);
     m_passesDone = 0;
     m_start = Clock::now();
 }
@@ -79,6 +130,7 @@ void Progress::StartPass(std::size_t index, std::uint32_t bufferSize) {
     std::lock_guard lock(m_mutex);
     m_pass = index;
     m_bufferSize = bufferSize;
+    m_passStart = Clock::now();
     Draw();
 }
 
@@ -99,6 +151,12 @@ void Progress::StartSession(bool receiving) {
 void Progress::Text(std::string_view text) {
     if (m_tty == nullptr) {
         return;
+    }
+    {
+        // The engine's next line after this one goes to standard output past the board: the
+        // progress line stays off until the engine posts again.
+        std::lock_guard lock(m_mutex);
+        m_held = text == zebtext::kCreatingTestFile;
     }
     if (const std::optional<std::uint64_t> bytes = ReceivedBlockBytes(text)) {
         std::lock_guard lock(m_mutex);
@@ -131,7 +189,7 @@ void Progress::Erase() {
 
 // Called with m_mutex held.
 void Progress::Draw() {
-    if (m_tty == nullptr || m_stop || m_kind == Kind::None) {
+    if (m_tty == nullptr || m_stop || m_held || m_kind == Kind::None) {
         return;
     }
     const std::string line = Line();
@@ -145,18 +203,9 @@ std::string Progress::Line() const {
     const double elapsed = Seconds(now - m_start);
     char line[160];
     switch (m_kind) {
-    case Kind::Sweep: {
-        // The passes so far, at their average length, stand for those still to come.
-        const std::string remaining =
-            m_passesDone == 0 ? std::string("?")
-                              : "~" + Duration(elapsed / static_cast<double>(m_passesDone) *
-                                                   static_cast<double>(m_passes) -
-                                               elapsed);
-        std::snprintf(line, sizeof line, "pass %zu of %zu, buffer %u: %s elapsed, %s remaining",
-                      m_pass + 1, m_passes, m_bufferSize, Duration(elapsed).c_str(),
-                      remaining.c_str());
-        break;
-    }
+    case Kind::Sweep:
+        return SweepLine(m_pass, m_passes, m_bufferSize, m_live ? m_live() : LiveFigures{},
+                         m_operationsPerPass, m_passesDone, elapsed, Seconds(now - m_passStart));
     case Kind::Receive: {
         const double since = m_blocks > 0 ? Seconds(now - m_firstBlock) : 0.0;
         const double rate = since > 0 ? static_cast<double>(m_bytes) / since : 0.0;

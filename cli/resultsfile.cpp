@@ -71,6 +71,10 @@ mode_t CurrentUmask() {
     return 022;
 }
 
+// Renames the temporary file over path if path is a regular file or none, and syncs the
+// directory; an error text, empty on success (the temporary file is gone either way).
+std::string Replace(const std::string& temporary, const std::string& path);
+
 } // namespace
 
 std::string ResultsPathRefusal(const std::string& path) {
@@ -165,6 +169,34 @@ std::string WriteWholeFile(const std::string& path, std::string_view text) {
         ::unlink(temporary.c_str());
         return "cannot write " + temporary + ": " + error;
     }
+    return Replace(temporary, path);
+}
+
+std::string OpenStreamFile(const std::string& path, int& fd) {
+    const Place place = PlaceOf(path);
+    std::string temporary = TemporaryName(place);
+    fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return "cannot create a temporary file in " + place.directory + ": " + std::strerror(errno);
+    }
+    std::string error;
+    if (::fchmod(fd, 0666 & ~CurrentUmask()) != 0) {
+        error = "cannot write " + temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+    } else {
+        error = Replace(temporary, path);
+    }
+    if (!error.empty()) {
+        ::close(fd);
+        fd = -1;
+    }
+    return error;
+}
+
+namespace {
+
+std::string Replace(const std::string& temporary, const std::string& path) {
+    const Place place = PlaceOf(path);
     // Whatever came to the path during the run is replaced only if it is a regular file. (The
     // rename itself replaces the name, never what a link there points to.)
     struct stat st {};
@@ -185,6 +217,8 @@ std::string WriteWholeFile(const std::string& path, std::string_view text) {
     }
     return "";
 }
+
+} // namespace
 
 int DivertStandardOutput() {
     std::fflush(stdout);

@@ -1,6 +1,9 @@
 #include "runner.h"
 
-#include "passevents.h"
+#include "enginetext.h"
+#include "modes.h"
+#include "quietfailures.h"
+#include "recorder.h"
 #include "sweep.h"
 #include "testfs.h"
 #include "zebdll.h"
@@ -9,6 +12,8 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <functional>
+#include <mutex>
 
 namespace zebcli {
 
@@ -117,54 +122,57 @@ void ShowFailure(const RunRecord& run, const std::vector<std::string>& texts, Co
         }
     }
     for (const auto& [text, count] : lines) {
-        board.PrintAlways(BoardLine(text.c_str()) +
+        board.PrintAlways(EngineLine(text) +
                           (count > 1 ? " (" + std::to_string(count) + " times)" : ""));
     }
 }
 
-std::string Rate(const RunRecord& run) {
-    char text[64];
-    if (const std::optional<double> rate = run.BytesPerSecond()) {
-        std::snprintf(text, sizeof text, "%10.2f MB/s", *rate / 1e6);
-    } else {
-        std::snprintf(text, sizeof text, "%10s MB/s", "-");
+// What the recorder timed and the failures it kept by kind; the cause of the first failed
+// transfer, or of a test file not opened.
+void KeepTimes(PassEvents& events, RunRecord& run) {
+    run.latency = std::move(events.latency);
+    run.intervals = std::move(events.intervals);
+    run.intervalsNotKept = events.intervalsNotKept;
+    run.failures = std::move(events.failureKinds);
+    run.cause = std::move(events.cause);
+    if (run.cause.empty() && run.outcome == Outcome::TestFileNotOpened && !run.failures.empty()) {
+        run.cause = run.failures.front().text;
     }
-    return text;
 }
 
 } // namespace
 
-std::string FileIoOutcome(int engineResult, const std::vector<std::string>& texts,
-                          std::uint64_t failures) {
+Outcome FileIoOutcome(int engineResult, const std::vector<std::string>& texts,
+                      std::uint64_t failures) {
     if (engineResult == ZEB_TEST_FILE_NOT_OPENED) {
-        return "test file not opened";
+        return Outcome::TestFileNotOpened;
     }
     if (!Contains(texts, zebtext::kFileIoFailed) && !Contains(texts, zebtext::kFileIoPassed)) {
-        return "not run";
+        return Outcome::NotRun;
     }
-    return failures > 0 ? "failed" : "passed";
+    return failures > 0 ? Outcome::Failed : Outcome::Passed;
 }
 
-std::string ReceiveOutcome(int engineResult, const std::vector<std::string>& texts) {
+Outcome ReceiveOutcome(int engineResult, const std::vector<std::string>& texts) {
     if (Contains(texts, zebtext::kReceiverTimeout)) {
-        return "no sender";
+        return Outcome::NoSender;
     }
     if (AnyStartsWith(texts, zebtext::kSessionNotCreated)) {
-        return "listen failed";
+        return Outcome::ListenFailed;
     }
     if (Contains(texts, zebtext::kSessionClosed)) {
         return AnyStartsWith(texts, zebtext::kPairErrorPrefix) ||
                        AnyStartsWith(texts, zebtext::kBlockVerifyFailed)
-                   ? "completed with data errors"
-                   : "completed";
+                   ? Outcome::CompletedWithDataErrors
+                   : Outcome::Completed;
     }
     if (AnyStartsWith(texts, zebtext::kReceiveError)) {
-        return "receive error";
+        return Outcome::ReceiveError;
     }
     if (engineResult == ZEB_NAME_NOT_ADDED && AnyContains(texts, zebtext::kAddNameError)) {
-        return "name not added";
+        return Outcome::NameNotAdded;
     }
-    return "ended";
+    return Outcome::Ended;
 }
 
 std::vector<std::uint32_t> SweepBufferSizes(const Options& options) {
@@ -188,26 +196,54 @@ std::string Verdict(const std::vector<std::string>& texts) {
     return {};
 }
 
-void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
-                    std::vector<RunRecord>& runs) {
+std::mutex& RunsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
+                    Recorder& recorder, std::vector<RunRecord>& runs,
+                    const std::function<bool()>& stopping) {
     SetFileCacheMode(options.cacheMode);
     GetHWND(&board);
     board.TakeTexts();
-    PassObserver observer;
     const bool local = DescribeTarget(options).backend == "posix";
     const sweep::Plan plan{options.path,          options.fromSize,  options.toSize,
                            options.sizeIncrement, options.iteration, options.ioMode};
-    progress.StartSweep(SweepBufferSizes(options).size());
+    // A damaged pair's bytes reach the board before its report, which a 0x00 among them cuts.
+    recorder.SetFailureTap([&board](const ZebEvent& failure) {
+        if (failure.failure == ZEB_FAILURE_BAD_PAIR) {
+            board.NoteBadPair(failure.expected, failure.actual);
+        }
+    });
+    const auto transfers =
+        modes::TransfersPerIteration(static_cast<modes::AccessMode>(options.ioMode));
+    progress.StartSweep(SweepBufferSizes(options).size(),
+                        static_cast<std::uint64_t>(options.iteration) * transfers,
+                        [&recorder] { return recorder.Live(); });
+    const std::size_t first = runs.size();
+    bool opened = true;
     sweep::Run(plan, [&](std::uint32_t size) {
-        progress.StartPass(runs.size(), size);
+        // Asked to stop: the sizes left pass without a pass.
+        if (stopping && stopping()) {
+            return 0;
+        }
+        progress.StartPass(runs.size() - first, size);
+        std::unique_lock lock(RunsMutex());
         // Stands for the pass until it returns: the engine ends the process itself when data
         // read back differs from what a sequential read-and-write pass has just written.
         RunRecord& pending = runs.emplace_back();
         pending.start = UtcTimestamp();
-        pending.outcome = kEndedByEngine;
+        const TestTarget target = DescribeTarget(options);
+        pending.kind = CommandName(Command::FileIo);
+        pending.mode = options.modeText;
+        pending.modeIndex = options.ioMode;
+        pending.iterations = options.iteration;
+        pending.cache = target.cache;
         pending.bufferSize = size;
+        lock.unlock();
         int result = 0;
-        observer.Take();
+        recorder.Start();
         const std::optional<ProcessBytes> before = local ? ProcessIoBytes() : std::nullopt;
         RunRecord run = Timed(
             [&] {
@@ -221,11 +257,17 @@ void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
             run.processBytesRead = after->read - before->read;
             run.processBytesWritten = after->written - before->written;
         }
+        run.kind = pending.kind;
+        run.mode = pending.mode;
+        run.modeIndex = pending.modeIndex;
+        run.iterations = pending.iterations;
+        run.cache = pending.cache;
         run.bufferSize = size;
         const std::vector<BoardText> timed = board.TakeTimedTexts();
         const std::vector<std::string> texts = Texts(timed);
-        const PassEvents events = observer.Take();
+        PassEvents events = recorder.Take();
         run.outcome = FileIoOutcome(result, texts, events.failures);
+        KeepTimes(events, run);
         run.engineVerdict = Verdict(texts);
         if (!run.engineVerdict.empty()) {
             run.reads = events.reads;
@@ -233,32 +275,46 @@ void RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
             run.operations = events.reads.operations + events.writes.operations;
             run.failedOperations = events.reads.failed + events.writes.failed;
             run.transferBytes = events.reads.bytes + events.writes.bytes;
-            run.cause = events.cause;
             run.transferSeconds = Between(
                 timed, [](const std::string& t) { return t.starts_with("Test File: "); },
                 [](const std::string& t) {
                     return t == zebtext::kFileIoPassed || t == zebtext::kFileIoFailed;
                 });
         }
-        ShowFailure(run, texts, board, options.quiet);
+        const std::vector<std::string> failures = QuietLines(run.failures);
+        if (options.quiet && !run.Passed() && !failures.empty()) {
+            for (const std::string& line : failures) {
+                board.PrintAlways(line);
+            }
+        } else {
+            ShowFailure(run, texts, board, options.quiet);
+        }
+        opened = result != ZEB_TEST_FILE_NOT_OPENED;
+        lock.lock();
         runs.back() = std::move(run);
         return result;
     });
+    recorder.SetFailureTap({});
+    return opened;
 }
 
-std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board, Progress& progress) {
+std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board, Progress& progress,
+                                 Recorder& recorder) {
     GetHWND(&board);
     board.Print(boardtext::kSendStartText);
     board.TakeTexts();
     progress.StartSession(false);
     int result = 0;
+    recorder.Start();
     RunRecord run = Timed([&] { return SSendMain(options.blocks, options.bufferSize); }, result);
+    PassEvents events = recorder.Take();
+    run.kind = CommandName(Command::Send);
     const std::vector<BoardText> timed = board.TakeTimedTexts();
     switch (result & 0xFFFF) {
     case ZEB_SESSION_RAN: {
         run.summary = GetMsgBuffer();
         const bool whole = run.summary.find(zebtext::kSendFailedSuffix) == std::string::npos;
-        run.outcome = whole ? "sent" : "send error";
+        run.outcome = whole ? Outcome::Sent : Outcome::SendError;
         run.engineRate = RateText(run.summary);
         run.transferBytes = NumberAfter(run.summary, "KB/s ");
         // The working size: the low 16 bits, at most 64000, even.
@@ -276,31 +332,36 @@ std::vector<RunRecord> RunSender(const Options& options, ConsoleBoard& board, Pr
         break;
     }
     case ZEB_NO_PARTNER:
-        run.outcome = "no receiver";
+        run.outcome = Outcome::NoReceiver;
         break;
     case ZEB_NAME_NOT_ADDED:
-        run.outcome = "name not added";
+        run.outcome = Outcome::NameNotAdded;
         break;
     default:
-        run.outcome = "result " + std::to_string(result);
+        run.outcome = Outcome::EngineResult;
         break;
     }
+    KeepTimes(events, run);
     ShowFailure(run, Texts(timed), board, options.quiet);
-    board.Print(SenderBoardText(result, GetMsgBuffer()));
+    board.Print(EngineLine(SenderBoardText(result, GetMsgBuffer())));
     return {run};
 }
 
-std::vector<RunRecord> RunReceiver(const Options& options, ConsoleBoard& board,
-                                   Progress& progress) {
+std::vector<RunRecord> RunReceiver(const Options& options, ConsoleBoard& board, Progress& progress,
+                                   Recorder& recorder) {
     GetHWND(&board);
     board.Print(boardtext::kReceiveStartText);
     board.TakeTexts();
     progress.StartSession(true);
     int result = 0;
+    recorder.Start();
     RunRecord run = Timed([] { return static_cast<int>(SRecvMain()); }, result);
+    PassEvents events = recorder.Take();
+    run.kind = CommandName(Command::Receive);
     const std::vector<BoardText> timed = board.TakeTimedTexts();
     const std::vector<std::string> texts = Texts(timed);
     run.outcome = ReceiveOutcome(result, texts);
+    KeepTimes(events, run);
     if (Contains(texts, zebtext::kSessionClosed) || AnyStartsWith(texts, zebtext::kReceiveError)) {
         run.blocks = static_cast<std::uint64_t>(
             std::count_if(texts.begin(), texts.end(),
@@ -319,39 +380,6 @@ std::vector<RunRecord> RunReceiver(const Options& options, ConsoleBoard& board,
     ShowFailure(run, texts, board, options.quiet);
     board.Print(boardtext::kReceiveDoneText);
     return {run};
-}
-
-std::vector<std::string> EndSummary(const Options& options, const std::vector<RunRecord>& runs) {
-    std::vector<std::string> lines;
-    char line[256];
-    std::uint64_t bytes = 0;
-    double seconds = 0;
-    std::size_t notPassed = 0;
-    for (const RunRecord& run : runs) {
-        if (options.command == Command::FileIo) {
-            const std::optional<double> ops = run.OperationsPerSecond();
-            std::snprintf(line, sizeof line, "buffer %5u  %-20s %s %12.0f ops/s  %8.3f s",
-                          run.bufferSize.value_or(0), run.outcome.c_str(), Rate(run).c_str(),
-                          ops.value_or(0.0), run.elapsedSeconds);
-        } else {
-            std::snprintf(line, sizeof line, "session  %-26s %s  %llu blocks  %llu bytes",
-                          run.outcome.c_str(), Rate(run).c_str(),
-                          static_cast<unsigned long long>(run.blocks.value_or(0)),
-                          static_cast<unsigned long long>(run.transferBytes.value_or(0)));
-        }
-        lines.emplace_back(line);
-        if (run.transferBytes && run.transferSeconds) {
-            bytes += *run.transferBytes;
-            seconds += *run.transferSeconds;
-        }
-        notPassed += run.Passed() ? 0 : 1;
-    }
-    std::snprintf(line, sizeof line, "%zu %s, %zu not passed, %llu bytes at %.2f MB/s", runs.size(),
-                  options.command == Command::FileIo ? "passes" : "sessions", notPassed,
-                  static_cast<unsigned long long>(bytes),
-                  seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0);
-    lines.emplace_back(line);
-    return lines;
 }
 
 } // namespace zebcli

@@ -1,5 +1,7 @@
 #include "testfs.h"
 
+#include "modes.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +12,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace zebcli {
@@ -21,7 +22,6 @@ namespace {
 // the overlay modes work at this offset.
 constexpr std::uint32_t kCreationChunk = 65534;
 constexpr std::uint32_t kOverlayPosition = 0x7FFE0;
-constexpr int kFirstOverlayMode = 6;
 
 struct Magic {
     long number;
@@ -83,11 +83,42 @@ std::string FileSystemTypeName(long magic) {
     return text;
 }
 
+std::optional<MountEntry> MountHolding(std::string_view mountinfo, const std::string& path) {
+    std::optional<MountEntry> best;
+    std::size_t lineStart = 0;
+    while (lineStart < mountinfo.size()) {
+        std::size_t lineEnd = mountinfo.find('\n', lineStart);
+        if (lineEnd == std::string_view::npos) {
+            lineEnd = mountinfo.size();
+        }
+        std::istringstream fields(std::string(mountinfo.substr(lineStart, lineEnd - lineStart)));
+        lineStart = lineEnd + 1;
+        // ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS [OPTIONAL...] - TYPE SOURCE SUPER
+        std::string id, parent, device, root, mountPoint, field, type, source;
+        if (!(fields >> id >> parent >> device >> root >> mountPoint)) {
+            continue;
+        }
+        while (fields >> field && field != "-") {
+        }
+        if (field != "-" || !(fields >> type >> source)) {
+            continue;
+        }
+        const std::string point = Unescaped(mountPoint);
+        const bool holds =
+            point == "/" || path == point || path.compare(0, point.size() + 1, point + "/") == 0;
+        // The longest mount point that holds the path; of mounts on one point, the last (the
+        // one on top).
+        if (holds && (!best || point.size() >= best->mountPoint.size())) {
+            best = MountEntry{Unescaped(type), Unescaped(source), point};
+        }
+    }
+    return best;
+}
+
 std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path) {
     const std::string existing = Existing(path);
     struct statfs fs {};
-    struct stat st {};
-    if (::statfs(existing.c_str(), &fs) != 0 || ::stat(existing.c_str(), &st) != 0) {
+    if (::statfs(existing.c_str(), &fs) != 0) {
         return std::nullopt;
     }
     TestedFileSystem tested;
@@ -95,31 +126,13 @@ std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path) {
     char* real = ::realpath(existing.c_str(), nullptr);
     const std::string canonical = real != nullptr ? real : existing;
     std::free(real);
-    // Of the mounts of this device, the one whose mount point holds the file most closely.
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    std::string line;
-    std::size_t best = 0;
-    while (std::getline(mountinfo, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint, field;
-        fields >> id >> parent >> device >> root >> mountPoint;
-        unsigned major = 0, minor = 0;
-        if (std::sscanf(device.c_str(), "%u:%u", &major, &minor) != 2 ||
-            makedev(major, minor) != st.st_dev) {
-            continue;
-        }
-        while (fields >> field && field != "-") {
-        }
-        std::string type, source;
-        fields >> type >> source;
-        const std::string point = Unescaped(mountPoint);
-        const bool holds = point == "/" || canonical == point ||
-                           canonical.compare(0, point.size() + 1, point + "/") == 0;
-        if (holds && point.size() + 1 > best) {
-            best = point.size() + 1;
-            tested.mountPoint = point;
-            tested.source = Unescaped(source);
-        }
+    std::ifstream file("/proc/self/mountinfo");
+    std::ostringstream mountinfo;
+    mountinfo << file.rdbuf();
+    if (const std::optional<MountEntry> mount = MountHolding(mountinfo.str(), canonical)) {
+        tested.type = mount->type;
+        tested.source = mount->source;
+        tested.mountPoint = mount->mountPoint;
     }
     return tested;
 }
@@ -183,7 +196,7 @@ std::string DirectRefusal(const std::string& path, const std::vector<std::uint32
     }
     std::vector<std::uint32_t> offsets(bufferSizes);
     offsets.push_back(kCreationChunk);
-    if (ioMode >= kFirstOverlayMode) {
+    if (modes::IsOverlay(static_cast<modes::AccessMode>(ioMode))) {
         offsets.push_back(kOverlayPosition);
     }
     for (std::uint32_t size : offsets) {

@@ -1,5 +1,5 @@
-// What a file I/O run tested, on record: the test file's file system (its type as statfs
-// names it, the mount's source and mount point), and the bytes the process moved. And the
+// What a file I/O run tested, on record: the test file's file system (its type, source and
+// mount point as /proc/self/mountinfo has them), and the bytes the process moved. And the
 // check that O_DIRECT suits the test file's file system before a direct run.
 #ifndef ZEBCLI_TESTFS_H
 #define ZEBCLI_TESTFS_H
@@ -7,17 +7,30 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zebcli {
 
 struct TestedFileSystem {
-    std::string type;       // "ext2/ext3", "tmpfs", "fuseblk", ... or the magic number in hex
-    std::string source;     // the mount's source, from /proc/self/mountinfo
-    std::string mountPoint; // where it is mounted, from /proc/self/mountinfo
+    std::string type;       // "ext4", "tmpfs", "fuse.smbnetfs", ...: the mount's type
+    std::string source;     // the mount's source
+    std::string mountPoint; // where it is mounted
 };
 
-// The file system of the test file at path, or of the directory that will hold it; nothing
+// One line of /proc/self/mountinfo, its octal escapes (\040 for a blank) undone.
+struct MountEntry {
+    std::string type;
+    std::string source;
+    std::string mountPoint;
+};
+
+// The mount of a mountinfo text that holds path (absolute, symbolic links resolved): the one
+// with the longest mount point that is path or a directory above it; nothing when none is.
+std::optional<MountEntry> MountHolding(std::string_view mountinfo, const std::string& path);
+
+// The file system of the test file at path, or of the directory that will hold it: its mount
+// in /proc/self/mountinfo; the type statfs names when the mount is not found there; nothing
 // when neither can be looked at.
 std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path);
 

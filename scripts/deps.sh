@@ -59,8 +59,9 @@ PACKAGE=(
 )
 
 BENCH=(
-  # The peers: fio for the file I/O stress, iperf3 for the session stress and the provider.
-  fio iperf3
+  # The peers: fio for the file I/O stress, iperf3 for the session stress and the provider,
+  # smbclient for the copy stress on an SMB share (bench/copystress/run.sh).
+  fio iperf3 smbclient
   # bench/profile.sh: instruction counts under callgrind.
   valgrind
   # bench_pairscan (Google Benchmark).

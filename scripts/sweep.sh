@@ -5,7 +5,7 @@
 # The sweep's defaults are below; an option given replaces the default of the same name, a
 # PATH the default test file (in a temporary directory, removed at the end). A relative test
 # file or authentication file is taken from the current directory; results files (report.txt,
-# --json, --csv, --plot) named with a relative path land in the results folder,
+# --json, --csv, --plot, --report) named with a relative path land in the results folder,
 # RESULTS_DIR/YYYYmmdd-HHMMSS/ (RESULTS_DIR: results/ at the top of the tree), which the
 # closing lines name. Exits with zebcli's status, which the closing lines explain as zebcli's
 # help does; 128 + N when signal N ended zebcli; 69 when the results folder cannot be made.
@@ -16,8 +16,7 @@ RESULTS=${RESULTS_DIR:-$(dirname "$(realpath "$0")")/../results}
 
 DEFAULTS=(
   --from 4096 --to 32000 --inc 4096 --iterations 200 --mode "Random R & W"
-  --save --json summary.json --csv sweep.csv --plot sweep.svg
-  # The HTML report joins here once zebcli writes one.
+  --save --json summary.json --csv sweep.csv --plot sweep.svg --report report.html
 )
 
 HELP=$("$ZEBCLI" fileio --help)

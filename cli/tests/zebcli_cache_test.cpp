@@ -71,7 +71,7 @@ TEST(DirectCache, RefusedWhereTheFileSystemNeedsCoarserAlignment) {
     if (!reported) {
         GTEST_SKIP() << dir.path() << " needs no O_DIRECT alignment coarser than 2 bytes";
     }
-    zebtest::Outcome type = zebtest::Run({"stat", "-f", "-c", "%T", dir.path()});
+    zebtest::Outcome type = zebtest::Run({"findmnt", "-n", "-o", "FSTYPE", "--target", dir.path()});
     ASSERT_EQ(type.code, 0);
     type.output.pop_back();
     zebtest::Outcome result = zebtest::Run(

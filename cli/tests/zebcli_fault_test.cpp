@@ -4,8 +4,9 @@
 // broken by another writer on the server. Every row: the pass under the fault failed, zebcli
 // exits 1, its JSON results are whole, and the pass's verdict comes within the bound after
 // the fault. A pass counts only the bytes it moved, and its failed transfers; after a restart,
-// the next pass of the same run passes on its own merits. The SMB and NFS rows run side by
-// side.
+// the next pass of the same run passes on its own merits. A server frozen for 2 s and let go
+// is a stall the pass lives through: it passes, and its latency and time line show the stall.
+// The SMB and NFS rows run side by side.
 #include "files.h"
 #include "servers.h"
 #include "smb_server.h"
@@ -14,9 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -33,7 +36,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using zebcli_test::Server;
 
-enum class Fault { Kill, Stop, Restart, Truncate, BreakByte };
+// Pause: the server frozen for kPauseMs and let go again, a stall the pass must live through.
+enum class Fault { Kill, Stop, Restart, Truncate, BreakByte, Pause };
 
 struct Row {
     Fault fault;
@@ -46,7 +50,7 @@ const Row kRows[] = {
     {Fault::Stop, "Random Write"},         {Fault::Stop, "Random R & W"},
     {Fault::Restart, "Sequential Read"},   {Fault::Restart, "Random Write"},
     {Fault::Restart, "Random R & W"},      {Fault::Truncate, "Sequential Read"},
-    {Fault::BreakByte, "Sequential Read"},
+    {Fault::BreakByte, "Sequential Read"}, {Fault::Pause, "Sequential Read"},
 };
 
 // Each pass is long enough (several seconds here) for the fault to land well inside it.
@@ -55,6 +59,9 @@ constexpr unsigned kIterations = 32000;
 constexpr int kFaultAfterMs = 300; // after the pass's heading
 // The README's bound for a pass whose server stops answering.
 constexpr double kBoundSeconds = 20.0;
+// The stall, and the least of it that the results must show.
+constexpr int kPauseMs = 2000;
+constexpr double kStallNs = 1.5e9;
 
 const char* FaultName(Fault fault) {
     switch (fault) {
@@ -68,6 +75,8 @@ const char* FaultName(Fault fault) {
         return "file cut";
     case Fault::BreakByte:
         return "byte broken";
+    case Fault::Pause:
+        return "paused for 2 s";
     }
     return "?";
 }
@@ -83,6 +92,38 @@ std::string Ending(const zebtest::Outcome& end) {
         return "exit " + std::to_string(end.code);
     }
     return end.code > 0 ? "signal " + std::to_string(end.code) : "no end";
+}
+
+// A pass that lived through the stall: it passed, its slowest read took the stall, and its time
+// line shows it, as an interval without an operation or with the slow one. With
+// ZEB_KEEP_STALL_JSON=PREFIX the results are kept as PREFIX-smb.json (and -nfs).
+void CheckStall(const nlohmann::json& results, const fs::path& json, const zebtest::Outcome& end,
+                RowResult& r) {
+    const nlohmann::json& pass = results["runs"][0];
+    if (!end.exited || end.code != 0 || pass.value("outcome", "") != "passed") {
+        r.problems.push_back(Ending(end) + ", the pass: " + pass.value("outcome", "(none)"));
+    }
+    const double slowest = pass["latency"]["reads"].value("max_ns", 0.0);
+    r.seen += ", slowest read " + std::to_string(slowest / 1e9) + " s";
+    bool shown = false;
+    for (const auto& interval : pass["intervals"]) {
+        if (interval.value("operations", 1) == 0 || interval.value("max_ns", 0.0) >= kStallNs) {
+            shown = true;
+            r.seen += ", interval at " + interval["start_seconds"].dump() +
+                      " s: " + interval["operations"].dump() + " operations, max " +
+                      interval["max_ns"].dump() + " ns";
+        }
+    }
+    if (slowest < kStallNs) {
+        r.problems.push_back("the stall is not in the latency: " + pass["latency"].dump());
+    }
+    if (!shown) {
+        r.problems.push_back("no interval shows the stall: " + pass["intervals"].dump());
+    }
+    if (const char* keep = std::getenv("ZEB_KEEP_STALL_JSON"); keep != nullptr && *keep != 0) {
+        fs::copy_file(json, std::string(keep) + "-" + r.name.substr(0, 3) + ".json",
+                      fs::copy_options::overwrite_existing);
+    }
 }
 
 // One row against the server: the pass, the fault in its middle, and what zebcli made of it.
@@ -134,10 +175,18 @@ RowResult RunRow(const Server& server, const Row& row, const fs::path& json) {
         file.put('\x07');
         break;
     }
+    case Fault::Pause:
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
+        server.resume();
+        break;
     }
     // The first verdict is the pass under the fault's. A stopped server stays frozen until the
     // pass has ended or the bound (with a margin) is past: the client cannot tell the two apart.
-    const bool verdict = run.ReadUntil("File I/O ", static_cast<int>(kBoundSeconds * 1000) + 10000);
+    // A pass that lives through its stall runs to its end, as long as this machine takes.
+    const bool lives = row.fault == Fault::Pause;
+    const bool verdict =
+        run.ReadUntil("File I/O ", lives ? 120000 : static_cast<int>(kBoundSeconds * 1000) + 10000);
     const double seconds = std::chrono::duration<double>(Clock::now() - fault).count();
     if (row.fault == Fault::Stop) {
         server.resume();
@@ -150,10 +199,10 @@ RowResult RunRow(const Server& server, const Row& row, const fs::path& json) {
     char timing[64];
     std::snprintf(timing, sizeof timing, "verdict %.1f s after the fault", seconds);
     r.seen = Ending(end) + (verdict ? std::string(", ") + timing : ", no verdict");
-    if (!end.exited || end.code != 1) {
+    if (row.fault != Fault::Pause && (!end.exited || end.code != 1)) {
         r.problems.push_back(Ending(end) + " instead of exit 1");
     }
-    if (!verdict || seconds >= kBoundSeconds) {
+    if (!verdict || (!lives && seconds >= kBoundSeconds)) {
         r.problems.push_back(std::string(verdict ? timing : "no verdict") + ", bound " +
                              std::to_string(static_cast<int>(kBoundSeconds)) + " s");
     }
@@ -171,6 +220,10 @@ RowResult RunRow(const Server& server, const Row& row, const fs::path& json) {
     }
     const nlohmann::json& pass = runs[0];
     r.seen += ", outcome " + pass.value("outcome", std::string("(none)"));
+    if (row.fault == Fault::Pause) {
+        CheckStall(results, json, end, r);
+        return r;
+    }
     if (pass.value("outcome", "") != "failed") {
         r.problems.push_back("the pass under the fault: " + pass.dump());
     }

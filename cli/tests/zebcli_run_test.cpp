@@ -9,15 +9,21 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -56,9 +62,28 @@ std::vector<std::string> LogEnvironment(const TempDir& dir) {
 TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
     TempDir dir;
     const std::string file = (dir.path() / "TEST.TST").string();
-    const Outcome run = Zebcli({"fileio", file, "--from=1024", "--to", "1040", "--inc", "8",
-                                "--iterations", "4", "--mode", "Random R & W", "--save", "--json",
-                                "sweep.json", "--csv", "sweep.csv", "--plot", "sweep.svg"},
+    const Outcome run = Zebcli({"fileio",
+                                file,
+                                "--from=1024",
+                                "--to",
+                                "1040",
+                                "--inc",
+                                "8",
+                                "--iterations",
+                                "4",
+                                "--mode",
+                                "Random R & W",
+                                "--save",
+                                "--json",
+                                "sweep.json",
+                                "--csv",
+                                "sweep.csv",
+                                "--plot",
+                                "sweep.svg",
+                                "--json-stream",
+                                "stream.jsonl",
+                                "--series",
+                                "series.csv"},
                                dir.path(), LogEnvironment(dir));
     ASSERT_EQ(run.Status(), 0) << run.output << run.errors;
     EXPECT_EQ(run.errors, "");
@@ -79,7 +104,18 @@ TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
                             "Test File: " + file + ", Buffer: 1024, I/O Mode: 5, Iteration: 4",
                             "Test File: " + file + ", Buffer: 1032, I/O Mode: 5, Iteration: 4",
                             "Test File: " + file + ", Buffer: 1040, I/O Mode: 5, Iteration: 4"}));
-    EXPECT_NE(run.output.find("\n3 passes, 0 not passed, 24768 bytes at "), std::string::npos);
+    // Under a header, a row per pass; the totals in decimal units, the rate their quotient.
+    const std::vector<std::string> lines = Lines(run.output);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[lines.size() - 5],
+              "  buffer  outcome                        bytes   transfer s "
+              "     MB/s     ops/s    call s");
+    std::smatch total;
+    ASSERT_TRUE(std::regex_match(lines.back(), total,
+                                 std::regex(R"(3 passes, 0 not passed: 24\.8 kB in ([0-9.]+) s of )"
+                                            R"(transfer, ([0-9.]+) MB/s)")))
+        << lines.back();
+    EXPECT_NEAR(24768 / std::stod(total[1]) / 1e6, std::stod(total[2]), 0.01 * std::stod(total[2]));
     EXPECT_EQ(fs::file_size(file), 16u * 65534u);
     // report.txt holds what the board showed.
     const std::string report = ReadFile(dir.path() / "report.txt");
@@ -100,8 +136,9 @@ TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
     EXPECT_EQ(csv[0], "buffer_size,mode,iterations,start,outcome,result_code,elapsed_seconds,"
                       "process_bytes_read,process_bytes_written,operations,bytes,"
                       "transfer_seconds,bytes_per_second,operations_per_second,"
-                      "failed_operations,engine_verdict\r");
+                      "failed_operations,engine_verdict,p50_ns,p99_ns,max_ns\r");
     ASSERT_EQ(json["runs"].size(), 3u);
+    std::size_t intervals = 0;
     for (unsigned i = 0; i < 3; ++i) {
         const auto& pass = json["runs"][i];
         const unsigned size = 1024 + 8 * i;
@@ -125,8 +162,35 @@ TEST(FileIoSweep, EveryPassIsALineAndItsResultsAreReadPlottedAndKept) {
                                            pass["start"].get<std::string>() + ",passed,3,"))
             << csv[i + 1];
         EXPECT_NE(csv[i + 1].find(",8," + std::to_string(8 * size) + ","), std::string::npos);
+        // Every operation timed once, and the intervals share out all of them.
+        for (const char* kind : {"reads", "writes"}) {
+            EXPECT_EQ(pass["latency"][kind]["count"], pass[kind]["operations"]) << kind;
+        }
+        std::uint64_t operations = 0;
+        std::uint64_t bytes = 0;
+        for (const auto& interval : pass["intervals"]) {
+            operations += interval["operations"].get<std::uint64_t>();
+            bytes += interval["bytes"].get<std::uint64_t>();
+        }
+        EXPECT_EQ(operations, 8u);
+        EXPECT_EQ(bytes, 8u * size);
+        intervals += pass["intervals"].size();
     }
     EXPECT_EQ(json["totals"]["bytes"], 24768);
+    EXPECT_TRUE(json["clock"].get<std::string>().starts_with("CLOCK_MONOTONIC")) << json["clock"];
+    // The stream: each interval as a line of its pass, then the whole result.
+    const std::vector<std::string> stream = zebtest::ReadLines(dir.path() / "stream.jsonl");
+    ASSERT_EQ(stream.size(), intervals + 1);
+    for (std::size_t i = 0; i + 1 < stream.size(); ++i) {
+        const auto line = nlohmann::json::parse(stream[i]);
+        const auto& pass = json["runs"][line["run"].get<std::size_t>()];
+        EXPECT_EQ(line["buffer_size"], pass["buffer_size"]);
+        EXPECT_NE(std::find(pass["intervals"].begin(), pass["intervals"].end(), line["interval"]),
+                  pass["intervals"].end())
+            << stream[i];
+    }
+    EXPECT_EQ(nlohmann::json::parse(stream.back()), json);
+    EXPECT_EQ(zebtest::ReadLines(dir.path() / "series.csv").size(), intervals + 1);
 
     // The chart is XML with one mark per pass.
     const Outcome marks =
@@ -146,7 +210,9 @@ TEST(FileIoSweep, AnUnopenableTestFileFailsAndQuietStillShowsWhy) {
     const Outcome run =
         Zebcli({"fileio", file, "--quiet", "--json", "s.json"}, dir.path(), LogEnvironment(dir));
     EXPECT_EQ(run.Status(), 1) << run.output;
-    EXPECT_TRUE(run.output.starts_with("Can not open " + file + "\nbuffer  1024  test file not "))
+    EXPECT_TRUE(run.output.starts_with("Can not open " + file + "\n  buffer  outcome "))
+        << run.output;
+    EXPECT_NE(run.output.find("\n    1024  test file not opened "), std::string::npos)
         << run.output;
     // The engine's message box goes to standard error.
     EXPECT_NE(
@@ -218,13 +284,119 @@ TEST(LogDecoder, DecodesTheEnginesRecordsAroundACutRecordAndStrayBytes) {
     EXPECT_EQ(Zebcli({"log", (dir.path() / "none").string()}, dir.path()).Status(), 1);
 }
 
+// An engine line carrying an escape sequence and a byte that is not UTF-8 (the test file's
+// name) shows alike on the console and in zebcli log, with neither byte raw.
+TEST(LogDecoder, ShowsAnEngineLineAsTheConsoleDoes) {
+    TempDir dir;
+    const std::vector<std::string> env = LogEnvironment(dir);
+    const fs::path missing = dir.path() / "missing";
+    const Outcome run =
+        Zebcli({"fileio", (missing / "T\x1B[31m\xBE.TST").string(), "-q"}, dir.path(), env);
+    const std::string shown = "Can not open " + missing.string() + "/T\\x1B[31m\\xBE.TST";
+    EXPECT_EQ(Lines(run.output).at(0), shown);
+    EXPECT_EQ(Zebcli({"log"}, dir.path(), env).output, "       0  " + shown + "\n");
+}
+
+// Another writer keeps a chunk of the test file broken during a pass: under -q the pass shows
+// each kind of failure once, with its count and first and last offset, in a few lines.
+TEST(FileIoSweep, QuietShowsEachKindOfFailureOnceWithItsCountAndOffsets) {
+    TempDir dir;
+    const fs::path path = dir.path() / "z.tst";
+    zebtest::WriteFile(path, zebtest::EngineTestFile());
+    constexpr off_t kChunk = 65534;
+    constexpr off_t kRegion = 4 * kChunk;
+    std::string broken;
+    for (off_t i = 0; i < kChunk / 2; ++i) {
+        broken += "\x41\x07"; // 0x41 is followed by 0xBE in a good pair
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const auto Break = [&] {
+        return ::pwrite(fd, broken.data(), broken.size(), kRegion) == kChunk;
+    };
+    ASSERT_TRUE(Break());
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        while (!done && Break()) {
+            ::usleep(500);
+        }
+    });
+    const Outcome run = Zebcli({"fileio", "z.tst", "--mode", "Random Read", "--from", "4000",
+                                "--to", "4000", "--iterations", "4000", "-q"},
+                               dir.path());
+    done = true;
+    writer.join();
+    ::close(fd);
+    EXPECT_EQ(run.Status(), 1);
+    const std::vector<std::string> lines = Lines(run.output);
+    EXPECT_LE(lines.size(), 10u) << run.output;
+    const std::regex badPair(R"(BYTES_DO_NOT_MISMATCH A expected \\xBE actual \\x07 )"
+                             R"(\[bad_pair: ([0-9]+) times, offsets ([0-9]+) to ([0-9]+)\])");
+    std::size_t shown = 0;
+    for (const std::string& line : lines) {
+        std::smatch match;
+        if (std::regex_match(line, match, badPair)) {
+            ++shown;
+            EXPECT_GT(std::stoull(match[1]), 1u) << line;
+            for (int i : {2, 3}) {
+                EXPECT_GE(std::stoll(match[i]), kRegion) << line;
+                EXPECT_LT(std::stoll(match[i]), kRegion + kChunk) << line;
+            }
+        }
+        EXPECT_EQ(line.find("bad_pair") == std::string::npos || std::regex_match(line, badPair),
+                  true)
+            << line;
+    }
+    EXPECT_EQ(shown, 1u) << run.output;
+}
+
+// Ctrl-C in a soak run: once, the run ends after the pass under way; twice, at once, without
+// it. Either way the JSON is whole and holds only passes that ended.
+TEST(SoakRun, CtrlCEndsTheRunWithItsResultsWritten) {
+    for (const int signals : {1, 2}) {
+        // Twice: passes long enough that the second comes during the pass after the first.
+        const int iterations = signals == 1 ? 1000 : 4000;
+        TempDir dir;
+        zebtest::Process run =
+            Start({ZEBCLI_PATH, "fileio", "T.TST", "--repeat", "100", "--from", "4096", "--to",
+                   "8192", "--inc", "4096", "--iterations", std::to_string(iterations), "--cache",
+                   "drop", "--json", "s.json"},
+                  dir.path(), LogEnvironment(dir));
+        // The signals come during the second pass, after its heading.
+        ASSERT_TRUE(run.WaitForLine("Test File: T.TST, Buffer: 8192, I/O Mode: 7, Iteration: " +
+                                        std::to_string(iterations),
+                                    60000))
+            << signals;
+        for (int i = 0; i < signals; ++i) {
+            // Two signals sent at once would be taken as one.
+            ::usleep(i == 0 ? 0 : 300000);
+            run.Signal(SIGINT);
+        }
+        const Outcome outcome = run.Finish(60000);
+        EXPECT_EQ(outcome.Status(), 0) << signals << outcome.errors;
+        EXPECT_NE(outcome.errors.find(signals == 1 ? "zebcli: interrupted: the run ends after "
+                                                   : "zebcli: interrupted again: "),
+                  std::string::npos)
+            << outcome.errors;
+        const auto runs = nlohmann::json::parse(ReadFile(dir.path() / "s.json"))["runs"];
+        ASSERT_GE(runs.size(), 1u) << signals;
+        EXPECT_LT(runs.size(), 20u) << signals;
+        for (const auto& pass : runs) {
+            EXPECT_EQ(pass["outcome"], "passed") << signals;
+            EXPECT_EQ(pass["operations"], iterations) << signals;
+        }
+    }
+}
+
 TEST(FileIoSweep, FromAboveToRunsNothingAndPasses) {
     TempDir dir;
     const Outcome run =
         Zebcli({"fileio", "T.TST", "--from", "4000", "--to", "3000", "--json", "s.json"},
                dir.path(), LogEnvironment(dir));
     EXPECT_EQ(run.Status(), 0);
-    EXPECT_EQ(run.output, "0 passes, 0 not passed, 0 bytes at 0.00 MB/s\n");
+    EXPECT_TRUE(run.output.ends_with("\n0 passes, 0 not passed: 0 B in 0.000000 s of transfer, - "
+                                     "MB/s\n"))
+        << run.output;
     EXPECT_FALSE(fs::exists(dir.path() / "T.TST"));
     EXPECT_NE(ReadFile(dir.path() / "s.json").find("\"runs\": [],"), std::string::npos);
 }
@@ -344,7 +516,7 @@ TEST(ResultsFiles, DashPutsTheDocumentAloneOnStandardOutput) {
     ASSERT_EQ(json.Status(), 0) << json.errors;
     EXPECT_EQ(nlohmann::json::parse(json.output)["runs"].size(), 2u);
     EXPECT_NE(json.errors.find("File I/O Passed\n"), std::string::npos);
-    EXPECT_NE(json.errors.find("\n2 passes, 0 not passed, "), std::string::npos);
+    EXPECT_NE(json.errors.find("\n2 passes, 0 not passed: "), std::string::npos);
     EXPECT_EQ(zebtest::ReadLines(dir / "s.csv").size(), 3u);
     EXPECT_FALSE(fs::exists(dir / "-"));
     const Outcome csv = Zebcli({"fileio", "T.TST", "--from", "1024", "--to", "1024", "--iterations",
@@ -457,14 +629,14 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
     EXPECT_EQ(sent.front(), "Start transmission...");
     EXPECT_NE(sender.output.find("Sending 5 Blocks of 1000 Byte\n"), std::string::npos);
     EXPECT_TRUE(std::regex_match(
-        sent[sent.size() - 3],
+        sent[sent.size() - 4],
         std::regex(
             R"( *\d+\.\d KB/s 5000 bytes transferedRead REPORT.TXT if checked Save Results)")))
         << sender.output;
 
     const std::vector<std::string> lines = Lines(received.output);
     EXPECT_EQ(lines.front(), "Start receive process...");
-    EXPECT_EQ(lines[lines.size() - 3], "Receive complete!");
+    EXPECT_EQ(lines[lines.size() - 4], "Receive complete!");
     for (int block = 1; block <= 5; ++block) {
         char line[64];
         std::snprintf(line, sizeof line, "Received block %3d Size = 1000 Bytes\n", block);
@@ -475,9 +647,17 @@ TEST(SessionPair, ReceiverAndSenderOnTwoLoopbackAddresses) {
               std::string::npos)
         << received.output;
 
-    // Both sides count five blocks of 1000 bytes, and their rate over the session.
-    for (const fs::path& path : {senderDir.path() / "s.json", receiverDir.path() / "r.json"}) {
+    // Both sides count five blocks of 1000 bytes, and their rate over the session; each block
+    // is timed once, and the time line holds them all.
+    for (const auto& [path, kind] : {std::pair{senderDir.path() / "s.json", "sends"},
+                                     {receiverDir.path() / "r.json", "receives"}}) {
         const auto session = nlohmann::json::parse(ReadFile(path))["runs"][0];
+        EXPECT_EQ(session["latency"][kind]["count"], 5) << session["latency"];
+        std::uint64_t blocks = 0;
+        for (const auto& interval : session["intervals"]) {
+            blocks += interval["operations"].get<std::uint64_t>();
+        }
+        EXPECT_EQ(blocks, 5u) << session["intervals"];
         EXPECT_EQ(session["blocks"], 5) << session;
         EXPECT_EQ(session["bytes"], 5000) << session;
         EXPECT_DOUBLE_EQ(session["bytes_per_second"],
@@ -515,7 +695,7 @@ TEST(SessionPair, AReceiveSessionThatDidNotCompleteFails) {
         const Outcome received = receiver.Finish(60000);
         EXPECT_EQ(received.Status(), 1) << received.output << received.errors;
         EXPECT_NE(received.output.find(row.text), std::string::npos) << received.output;
-        EXPECT_NE(received.output.find("1 sessions, 1 not passed"), std::string::npos)
+        EXPECT_NE(received.output.find("1 session, 1 not passed"), std::string::npos)
             << received.output;
         const auto session = nlohmann::json::parse(ReadFile(dir.path() / "r.json"))["runs"][0];
         EXPECT_EQ(session["outcome"], row.outcome) << session;

@@ -98,7 +98,7 @@ TEST_F(SmbFileIo, ServerReadsEveryByteThePassReadsWithDropAndDirect) {
                     static_cast<unsigned long long>(read[0]),
                     static_cast<unsigned long long>(served));
         // The record names the file system the passes ran on.
-        EXPECT_NE(json.find("\"type\": \"fuseblk\""), std::string::npos) << json;
+        EXPECT_NE(json.find("\"type\": \"fuse.smbnetfs\""), std::string::npos) << json;
         EXPECT_NE(json.find("\"source\": \"smbnetfs\""), std::string::npos) << json;
         EXPECT_NE(json.find("\"mount_point\": \"" +
                             server_->SharePath().parent_path().parent_path().string() + "\""),

@@ -1,6 +1,8 @@
 // The runner's command line, its reading of the engine's texts and the log decoder.
 #include "compatlogreader.h"
+#include "enginetext.h"
 #include "options.h"
+#include "recorder.h"
 #include "runner.h"
 #include "summary.h"
 
@@ -53,6 +55,10 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
         {{"fileio", "f", "--mode", "sequential read", "-q"}, -1, ""},
         {{"send", "--blocks=32000", "--size", "1", "--json", "s.json", "--csv", "s.csv"}, -1, ""},
         {{"log", "--json"}, -1, ""},
+        {{"fileio", "f", "--repeat", "100000", "--duration=7d"}, -1, ""},
+        {{"fileio", "f", "--repeat", "0"}, 64, "--repeat '0': a whole number from 1 to 100000"},
+        {{"fileio", "f", "--duration", "169h"}, 64, "--duration '169h': a whole number of s, m, h"},
+        {{"fileio", "f", "--duration", "1.5m"}, 64, "--duration '1.5m': a whole number of s"},
         {{"--version"}, 0, "zebcli 1.0 (ZEB LAN stress kit)\n"},
         {{"fileio", "f", "--from", "0", "--help"}, 0, "file I/O stress on the test file PATH"},
         {{}, 64, "no command given (fileio, send, recv or log)"},
@@ -92,6 +98,15 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
          "an argument holds an URL with a password (user:password@), which is never taken"},
         // A port, or a colon past the server, is no password.
         {{"fileio", "smb://u@nas:445/s/a:b@c"}, -1, ""},
+        {{"recv", "--interval", "0.01", "--json-stream", "-", "--series", "s.csv"}, -1, ""},
+        {{"send", "--interval", "0"}, 64, "--interval '0': give seconds from 0.01 to 3600"},
+        {{"send", "--interval", "3600.5"}, 64, "--interval '3600.5': give seconds from"},
+        {{"send", "--interval", "1s"}, 64, "--interval '1s': give seconds from"},
+        {{"send", "--interval", "nan"}, 64, "--interval 'nan': give seconds from"},
+        {{"send", "--json-stream", "-", "--json", "-"},
+         64,
+         "--json and --json-stream cannot both go to standard output (-)"},
+        {{"send", "--series", "x", "--csv", "./x"}, 64, "--csv and --series name the same file"},
     };
     for (const Row& row : rows) {
         const ParseResult result = Parse(row.args);
@@ -103,6 +118,7 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
         }
     }
     EXPECT_EQ(Parse({"fileio", "f", "--from=4096"}).options.fromSize, 4096u);
+    EXPECT_EQ(Parse({"recv", "--interval", "0.25"}).options.intervalSeconds, 0.25);
     EXPECT_EQ(Parse({"fileio", "--", "--odd"}).options.path, "--odd");
     EXPECT_EQ(Parse({"fileio", "f", "--mode=3"}).options.modeText, "Random Read");
     EXPECT_EQ(Parse({"fileio", "f", "--mode", "overlay r & w"}).options.ioMode, 8);
@@ -134,24 +150,25 @@ TEST(Results, TargetOfTheTestFile) {
 // A pass is judged by the failures posted during it: the engine's verdict stays "failed" for
 // every pass after the first failure of the process.
 TEST(EngineTexts, FileIoOutcomes) {
-    EXPECT_EQ(FileIoOutcome(100, {"Can not open f"}, 1), "test file not opened");
-    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Passed"}, 0), "passed");
-    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}, 2), "failed");
-    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}, 0), "passed");
-    EXPECT_EQ(FileIoOutcome(0, {"Buffer size 1 can not be tested"}, 1), "not run");
+    EXPECT_EQ(FileIoOutcome(100, {"Can not open f"}, 1), Outcome::TestFileNotOpened);
+    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Passed"}, 0), Outcome::Passed);
+    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}, 2), Outcome::Failed);
+    EXPECT_EQ(FileIoOutcome(0, {"Test File: f", "File I/O Failed"}, 0), Outcome::Passed);
+    EXPECT_EQ(FileIoOutcome(0, {"Buffer size 1 can not be tested"}, 1), Outcome::NotRun);
 }
 
 TEST(EngineTexts, ReceiveOutcomes) {
     EXPECT_EQ(
         ReceiveOutcome(0, {"Listening for Sender..", "Receiver Timeout: please start again."}),
-        "no sender");
-    EXPECT_EQ(ReceiveOutcome(0, {"Sender Identified ", "Session closed by Sender"}), "completed");
+        Outcome::NoSender);
+    EXPECT_EQ(ReceiveOutcome(0, {"Sender Identified ", "Session closed by Sender"}),
+              Outcome::Completed);
     EXPECT_EQ(
         ReceiveOutcome(0, {"\nExpected 28h,D7h but read 28h, 0h", "Session closed by Sender"}),
-        "completed with data errors");
-    EXPECT_EQ(ReceiveOutcome(0, {"Netbios Error Return 18"}), "receive error");
-    EXPECT_EQ(ReceiveOutcome(0, {"Error: Session not Created..23"}), "listen failed");
-    EXPECT_EQ(ReceiveOutcome(0, {"\n\n0x16 error with add name..."}), "name not added");
+        Outcome::CompletedWithDataErrors);
+    EXPECT_EQ(ReceiveOutcome(0, {"Netbios Error Return 18"}), Outcome::ReceiveError);
+    EXPECT_EQ(ReceiveOutcome(0, {"Error: Session not Created..23"}), Outcome::ListenFailed);
+    EXPECT_EQ(ReceiveOutcome(0, {"\n\n0x16 error with add name..."}), Outcome::NameNotAdded);
 }
 
 TEST(EngineTexts, SenderBoardTextJoinsTheSummaryWithoutABlank) {
@@ -163,4 +180,133 @@ TEST(EngineTexts, SenderBoardTextJoinsTheSummaryWithoutABlank) {
     EXPECT_EQ(SenderBoardText(0, "x"), "Sender Timeout: no receiver, command cancelled !");
     // The board holds 120 characters with the terminator.
     EXPECT_EQ(SenderBoardText(1, std::string(100, 's').c_str()).size(), 119u);
+}
+
+// What reaches the terminal of an engine text: printable UTF-8 as it is, everything that could
+// steer the terminal or is not UTF-8 as escapes; a damaged pair's report cut at a 0x00 byte
+// completed from the bytes the observer told (expected, actual; -1: none told).
+TEST(EngineText, RenderedForTheTerminal) {
+    struct Row {
+        std::string text;
+        int expected;
+        int actual;
+        std::string line;
+    };
+    const std::string cutAtExpected = "BYTES_DO_NOT_MISMATCH \xFF expected ";
+    const std::vector<Row> rows = {
+        {"T\x1B[31m.TST", -1, -1, "T\\x1B[31m.TST"},
+        {std::string("a\0b", 3), -1, -1, "a\\x00b"},
+        {"BYTES_DO_NOT_MISMATCH A expected \xBE actual \x07", -1, -1,
+         "BYTES_DO_NOT_MISMATCH A expected \\xBE actual \\x07"},
+        {"\x9B"
+         "2J",
+         -1, -1, "\\x9B2J"},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", -1, -1,
+         "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"\xC2\x9B"
+         "2J \xC2\xA0",
+         -1, -1, "\\xC2\\x9B2J \xC2\xA0"},
+        {"end \xE2\x82", -1, -1, "end \\xE2\\x82"},
+        {"\xC0\xAF \xED\xA0\x80", -1, -1, "\\xC0\\xAF \\xED\\xA0\\x80"},
+        {"\nExpected 1\r\nfound 2\n\r\n", -1, -1, "Expected 1  found 2"},
+        {"C:\\x41\tDEL\x7F", -1, -1, "C:\\\\x41\\x09DEL\\x7F"},
+        // The byte expected was 0x00 (the byte read 0xFF), or the byte read was, or the last.
+        {cutAtExpected + "\n", 0x00, 0x41, "BYTES_DO_NOT_MISMATCH \\xFF expected \\x00 actual A"},
+        {"BYTES_DO_NOT_MISMATCH ", 0xFF, 0x01,
+         "BYTES_DO_NOT_MISMATCH \\x00 expected \\xFF actual \\x01"},
+        {"BYTES_DO_NOT_MISMATCH + expected \xD4 actual ", 0xD4, 0x00,
+         "BYTES_DO_NOT_MISMATCH + expected \\xD4 actual \\x00"},
+        // Bytes that do not fit the text, or none told: the text as it came.
+        {cutAtExpected, 0x10, 0x41, "BYTES_DO_NOT_MISMATCH \\xFF expected "},
+        {cutAtExpected, -1, -1, "BYTES_DO_NOT_MISMATCH \\xFF expected "},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(BadPairLine(row.text, row.expected, row.actual), row.line) << row.text;
+    }
+}
+
+// The recorder fed as the engine feeds it: a transfer belongs to the interval in which it
+// ended, the intervals of a stall are there with no operation, the last one ends with the
+// pass; failures are kept by kind with their offsets, the engine's verdict not among them.
+TEST(Recorder, IntervalsCutByTimeAndFailuresByKind) {
+    constexpr std::uint64_t kSecond = 1'000'000'000;
+    constexpr std::uint64_t kOrigin = 1000 * kSecond;
+    const auto transfer = [](int kind, double at, double seconds, int ok = 1) {
+        ZebEvent e{};
+        e.kind = kind;
+        e.ok = ok;
+        e.asked = e.moved = 4096;
+        e.offset = 0;
+        e.start_ns = kOrigin + static_cast<std::uint64_t>(at * kSecond);
+        e.duration_ns = static_cast<std::uint64_t>(seconds * kSecond);
+        e.text = ok != 0 ? nullptr : "cut off";
+        return e;
+    };
+    const auto failure = [](int kind, double at, long long offset, const char* text) {
+        ZebEvent e{};
+        e.kind = ZEB_EVENT_FAILURE;
+        e.failure = kind;
+        e.offset = offset;
+        e.expected = kind == ZEB_FAILURE_BAD_PAIR ? 0x41 : -1;
+        e.actual = kind == ZEB_FAILURE_BAD_PAIR ? 0xBE : -1;
+        e.start_ns = kOrigin + static_cast<std::uint64_t>(at * kSecond);
+        e.text = text;
+        return e;
+    };
+    std::vector<IntervalRecord> sunk;
+    Recorder recorder(1, [&](const IntervalRecord& i) { sunk.push_back(i); });
+    recorder.Start(kOrigin);
+    for (const ZebEvent& e :
+         {transfer(ZEB_EVENT_READ, 0.1, 0.001), transfer(ZEB_EVENT_READ, 0.2, 0.001),
+          transfer(ZEB_EVENT_READ, 0.3, 3.2), // the stall, ends at 3.5 s
+          transfer(ZEB_EVENT_WRITE, 3.6, 0.001, 0),
+          failure(ZEB_FAILURE_BAD_PAIR, 3.7, 100, "BYTES_DO_NOT_MATCH"),
+          failure(ZEB_FAILURE_OTHER, 3.7, -1, "File I/O Failed"),
+          failure(ZEB_FAILURE_BAD_PAIR, 3.8, 300, "again"),
+          failure(ZEB_FAILURE_READ, 3.9, -1, "READ_ERROR")}) {
+        recorder.OnEvent(e);
+    }
+    EXPECT_EQ(recorder.Live().operations, 4u);
+    EXPECT_EQ(recorder.Live().failures, 3u);
+    const PassEvents events = recorder.Take(kOrigin + 4 * kSecond + kSecond / 4);
+
+    struct Expected {
+        double start, seconds;
+        std::uint64_t operations, failures, maxNs;
+    };
+    const std::vector<Expected> expected = {{0, 1, 2, 0, kSecond / 1000},
+                                            {1, 1, 0, 0, 0},
+                                            {2, 1, 0, 0, 0},
+                                            {3, 1, 2, 3, 32 * kSecond / 10},
+                                            {4, 0.25, 0, 0, 0}};
+    ASSERT_EQ(events.intervals.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const IntervalRecord& got = events.intervals[i];
+        EXPECT_DOUBLE_EQ(got.startSeconds, expected[i].start) << i;
+        EXPECT_DOUBLE_EQ(got.seconds, expected[i].seconds) << i;
+        EXPECT_EQ(got.operations, expected[i].operations) << i;
+        EXPECT_EQ(got.bytes, expected[i].operations * 4096) << i;
+        EXPECT_EQ(got.failures, expected[i].failures) << i;
+        EXPECT_EQ(got.maxNs, expected[i].maxNs) << i;
+        EXPECT_EQ(sunk.at(i).operations, got.operations) << i;
+    }
+    EXPECT_EQ(events.latency.at(kReadLatency).Count(), 3u);
+    EXPECT_EQ(events.latency.at(kReadLatency).Max(), 32 * kSecond / 10);
+    EXPECT_EQ(events.latency.at(kWriteLatency).Count(), 1u);
+    EXPECT_EQ(events.writes.failed, 1u);
+    EXPECT_EQ(events.cause, "cut off");
+    EXPECT_EQ(events.failures, 3u);
+    ASSERT_EQ(events.failureKinds.size(), 2u);
+    const FailureRecord& pair = events.failureKinds[0];
+    EXPECT_EQ(pair.kind, "bad_pair");
+    EXPECT_EQ(pair.count, 2u);
+    EXPECT_EQ(pair.firstOffset, 100);
+    EXPECT_EQ(pair.lastOffset, 300);
+    EXPECT_EQ(pair.expected, 0x41);
+    EXPECT_EQ(pair.actual, 0xBE);
+    EXPECT_EQ(pair.text, "BYTES_DO_NOT_MATCH");
+    EXPECT_EQ(events.failureKinds[1].kind, "read");
+    EXPECT_EQ(events.failureKinds[1].firstOffset, -1);
+    // Taken, it starts anew.
+    EXPECT_EQ(recorder.Live().operations, 0u);
 }

@@ -29,8 +29,8 @@ struct Case {
     const char* closing;
 };
 
-const std::set<std::string> kDefaultResults = {"report.txt", "summary.json", "sweep.csv",
-                                               "sweep.svg"};
+const std::set<std::string> kDefaultResults = {"report.html", "report.txt", "summary.json",
+                                               "sweep.csv", "sweep.svg"};
 
 const Case kCases[] = {
     {"a mode by index and a sweep of two sizes, the other defaults kept",
@@ -49,7 +49,7 @@ const Case kCases[] = {
      {"-q", "--mode=Sequential Write", "--json=mine.json", "--to", "4096", "--iterations=2",
       "--save", "TEST.TST"},
      0,
-     {"mine.json", "report.txt", "sweep.csv", "sweep.svg"},
+     {"mine.json", "report.html", "report.txt", "sweep.csv", "sweep.svg"},
      "mine.json",
      1,
      4096,
