@@ -13,6 +13,9 @@ void ConsoleBoard::NoteBadPair(int expected, int actual) {
 }
 
 void ConsoleBoard::SetText(const char* text) {
+    if (m_hook) {
+        m_hook(text);
+    }
     m_texts.push_back({text, std::chrono::steady_clock::now()});
     if (m_progress != nullptr) {
         m_progress->Text(text);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ class ConsoleBoard final : public ZebWindow {
     // Prints a line whether quiet or not (the end summary, the failures).
     void PrintAlways(const std::string& line);
 
+    // Called with each text as it comes, before it is kept and printed (empty: none).
+    void SetTextHook(std::function<void(const char*)> hook) { m_hook = std::move(hook); }
+
     // The texts shown since the last call, oldest first.
     std::vector<BoardText> TakeTimedTexts();
     std::vector<std::string> TakeTexts();
@@ -56,6 +60,7 @@ class ConsoleBoard final : public ZebWindow {
     int m_expected = -1;
     int m_actual = -1;
     std::vector<BoardText> m_texts;
+    std::function<void(const char*)> m_hook;
 };
 
 } // namespace zebcli

@@ -1,8 +1,7 @@
 // The JSON results (--json) and the lines of --json-stream.
 #include "recorder.h"
+#include "runjson.h"
 #include "summary.h"
-
-#include <nlohmann/json.hpp>
 
 #include <cstdio>
 
@@ -10,15 +9,15 @@ namespace zebcli {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 template <typename T> void Put(Json& object, const char* name, const std::optional<T>& value) {
     if (value) {
         object[name] = *value;
     }
 }
 
-Json Parameters(const Options& options) {
+} // namespace
+
+Json ParametersJson(const Options& options) {
     Json p = Json::object();
     switch (options.command) {
     case Command::FileIo:
@@ -37,12 +36,15 @@ Json Parameters(const Options& options) {
         break;
     case Command::Receive:
     case Command::Log:
+    case Command::Merge:
         break;
     }
     p["save"] = options.save;
     p["quiet"] = options.quiet;
     return p;
 }
+
+namespace {
 
 // A percentile's name: "1", "99.9", "99.99".
 std::string PercentileName(double percent) {
@@ -96,7 +98,9 @@ bool IsFileIo(const RunRecord& run) {
     return run.kind == CommandName(Command::FileIo);
 }
 
-Json Run(const RunRecord& run) {
+} // namespace
+
+Json RunJson(const RunRecord& run) {
     Json r = Json::object();
     if (IsFileIo(run)) {
         Put(r, "buffer_size", run.bufferSize);
@@ -156,8 +160,18 @@ Json Run(const RunRecord& run) {
         failures.push_back(Failure(f));
     }
     r["failures"] = failures;
+    if (run.releaseSeconds) {
+        Json release = Json::object();
+        release["origin_seconds"] = *run.releaseSeconds;
+        Put(release, "wait_seconds", run.releaseWaitSeconds);
+        Put(release, "first_transfer_seconds", run.firstTransferSeconds);
+        Put(release, "done_seconds", run.doneSeconds);
+        r["release"] = release;
+    }
     return r;
 }
+
+namespace {
 
 Json TotalsJson(const std::vector<RunRecord>& runs) {
     const RunTotals totals = Totals(runs);
@@ -173,6 +187,15 @@ Json TotalsJson(const std::vector<RunRecord>& runs) {
 
 } // namespace
 
+Json TargetJson(const Options& options) {
+    const TestTarget target = DescribeTarget(options);
+    Json t = Json::object();
+    t["backend"] = target.backend;
+    Put(t, "server", target.server);
+    t["cache"] = target.cache;
+    return t;
+}
+
 std::string ResultsJson(const Options& options, const RunContext& context,
                         const std::vector<RunRecord>& runs, int resultCode, bool oneLine) {
     Json doc = Json::object();
@@ -185,14 +208,9 @@ std::string ResultsJson(const Options& options, const RunContext& context,
     }
     doc["command_line"] = commandLine;
     doc["command"] = CommandName(options.command);
-    doc["parameters"] = Parameters(options);
+    doc["parameters"] = ParametersJson(options);
     if (options.command == Command::FileIo) {
-        const TestTarget target = DescribeTarget(options);
-        Json t = Json::object();
-        t["backend"] = target.backend;
-        Put(t, "server", target.server);
-        t["cache"] = target.cache;
-        doc["target"] = t;
+        doc["target"] = TargetJson(options);
     }
     if (context.fileSystem) {
         doc["file_system"] = {{"type", BoardUtf8(context.fileSystem->type)},
@@ -205,7 +223,7 @@ std::string ResultsJson(const Options& options, const RunContext& context,
         {"scheme", "log-linear"}, {"sub_buckets", histogram::kSubBuckets}, {"unit", "ns"}};
     Json list = Json::array();
     for (const RunRecord& run : runs) {
-        list.push_back(Run(run));
+        list.push_back(RunJson(run));
     }
     doc["runs"] = list;
     doc["totals"] = TotalsJson(runs);

@@ -4,6 +4,11 @@
 #include "compatlogreader.h"
 #include "console.h"
 #include "endsummary.h"
+#include "enginetext.h"
+#include "fleet/client.h"
+#include "fleet/fleetoutput.h"
+#include "fleet/fork.h"
+#include "fleet/merge.h"
 #include "options.h"
 #include "plot.h"
 #include "progress.h"
@@ -21,12 +26,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -52,7 +60,7 @@ void StreamLine(const std::string& line) {
     }
 }
 
-void RunTests(const Options& options, std::vector<RunRecord>& runs) {
+void RunTests(const Options& options, std::vector<RunRecord>& runs, Released* released) {
     // The progress line only where a person watches it.
     const bool watched = !options.quiet && ::isatty(STDERR_FILENO) == 1;
     Progress progress(watched ? stderr : nullptr);
@@ -76,7 +84,7 @@ void RunTests(const Options& options, std::vector<RunRecord>& runs) {
     PassSaveResult(options.save ? 1 : 0);
     switch (options.command) {
     case Command::FileIo:
-        RunSoak(options, board, progress, recorder, runs);
+        RunSoak(options, board, progress, recorder, runs, released);
         break;
     case Command::Send:
         runs = RunSender(options, board, progress, recorder);
@@ -85,6 +93,7 @@ void RunTests(const Options& options, std::vector<RunRecord>& runs) {
         runs = RunReceiver(options, board, progress, recorder);
         break;
     case Command::Log:
+    case Command::Merge:
         break;
     }
     g_progress = nullptr;
@@ -262,6 +271,180 @@ void HandleCtrlC(const Options& options, RunContext& context, std::vector<RunRec
         });
 }
 
+// One process's run of the engine, as a client released with others when released is set.
+int RunOne(const Options& options, const std::vector<std::string>& commandLine,
+           Released* released) {
+    if (const int status = PrepareResults(options); status >= 0) {
+        return status;
+    }
+    RunContext context = CurrentContext(commandLine);
+    std::vector<RunRecord> runs;
+    g_unfinished = {&options, &context, &runs};
+    std::atexit(FinishAtEngineExit);
+    if (options.command == Command::FileIo) {
+        HandleCtrlC(options, context, runs);
+    }
+    if (released != nullptr) {
+        // Told to stop at a release: the passes completed are the result.
+        released->stop = [&options, &context, &runs] {
+            std::vector<RunRecord> done;
+            {
+                const std::lock_guard lock(RunsMutex());
+                done = runs;
+            }
+            if (!done.empty() && done.back().outcome == Outcome::EndedByEngine) {
+                done.pop_back();
+            }
+            g_unfinished = {};
+            std::fputs("zebcli: stopped at the release: another client failed\n", stderr);
+            const int status = Finish(options, context, done);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            ::_exit(status);
+        };
+    }
+    RunTests(options, runs, released);
+    g_unfinished = {};
+    // A second Ctrl-C from here on waits for these results instead of writing its own.
+    const std::lock_guard lock(RunsMutex());
+    return Finish(options, context, runs);
+}
+
+// A client of fileio --clients, in its own process: its own test file, directory, WINDIR
+// and seed, released with the others.
+int RunClient(const Options& options, const std::vector<std::string>& commandLine,
+              std::uint32_t client, const std::string& directory, fleet::Release& release) {
+    const Options own = fleet::ClientOptions(options, client, directory);
+    if (const std::string error = fleet::EnterClientDirectory(directory); !error.empty()) {
+        std::fprintf(stderr, "zebcli: %s\n", error.c_str());
+        return kExitNotWritten;
+    }
+    SetRandomSeedOffset(fleet::SeedOffset(client));
+    Released released{&release, {}, 0};
+    return RunOne(own, commandLine, &released);
+}
+
+// The results of the merge, as one process's are written; the exit status.
+int WriteMerged(const Options& options, const RunContext& context,
+                const fleet::MergedResult& merged) {
+    for (const std::string& line : fleet::MergedSummary(merged)) {
+        std::printf("%s\n", line.c_str());
+    }
+    const std::vector<std::string> failed = merged.FailedClients();
+    for (const fleet::ClientResult& client : merged.clients) {
+        if (client.Failed()) {
+            std::fprintf(stderr, "zebcli: %s failed: %s\n", client.name.c_str(),
+                         client.Failure().c_str());
+        }
+    }
+    std::fflush(stdout);
+    const std::vector<RunRecord> all = fleet::AllRuns(merged);
+    const RunContext charts = fleet::ChartContext(context, merged);
+    bool written = Write(options.jsonPath, fleet::MergedJson(options, context, merged));
+    written = Write(options.csvPath, fleet::MergedCsv(merged)) && written;
+    written = Write(options.plotPath, ResultsSvg(options, charts, all)) && written;
+    written = Write(options.reportPath,
+                    ResultsHtml(options, charts, all,
+                                failed.empty() ? ZEB_RESULT_PASSED : ZEB_RESULT_FAILED)) &&
+              written;
+    if (!written) {
+        return kExitNotWritten;
+    }
+    return failed.empty() && !merged.clients.empty() ? kExitPassed : kExitFailed;
+}
+
+// fileio --clients N: N clients forked before anything touches the engine, released together
+// at every pass, their results merged.
+int RunClients(const Options& options, const std::vector<std::string>& commandLine) {
+    if (const int status = PrepareResults(options); status >= 0) {
+        return status;
+    }
+    const std::uint32_t count = options.clientCounts.front();
+    std::vector<std::string> directories;
+    for (std::uint32_t client = 1; client <= count; ++client) {
+        const std::string directory = fleet::ClientDirectory(options.clientsDirectory, client);
+        if (const std::string error = fleet::PrepareClientDirectory(directory); !error.empty()) {
+            std::fprintf(stderr, "zebcli: --clients-dir: %s; nothing was run\n", error.c_str());
+            return kExitNotWritten;
+        }
+        char* real = ::realpath(directory.c_str(), nullptr);
+        directories.emplace_back(real != nullptr ? real : directory);
+        std::free(real);
+    }
+    const RunContext context = CurrentContext(commandLine);
+    fleet::ForkSettings settings;
+    settings.clients = count;
+    settings.bound =
+        std::chrono::milliseconds(static_cast<long long>(options.clientTimeoutSeconds * 1000));
+    settings.stopOnFailure = options.stopOnFailure;
+    settings.line = [&options](std::uint32_t client, const std::string& line) {
+        if (!options.quiet) {
+            std::printf("client %u: %s\n", client, EngineLine(line).c_str());
+        }
+    };
+    const std::vector<fleet::ClientEnd> ends =
+        fleet::RunForked(settings, [&](std::uint32_t client, fleet::Release& release) {
+            return RunClient(options, commandLine, client, directories[client - 1], release);
+        });
+    std::vector<fleet::ClientResult> clients;
+    for (const fleet::ClientEnd& end : ends) {
+        fleet::ClientResult result;
+        std::string error;
+        const std::string directory = directories[end.client - 1];
+        const std::string file = directory + "/" + fleet::kClientResults;
+        if (end.ended.empty()) {
+            if (std::optional<fleet::ClientResult> read = fleet::ClientFromFile(file, error)) {
+                result = std::move(*read);
+            } else {
+                result.ended = "no results (" + file + ": " + error + ")";
+            }
+        }
+        result.name = "client " + std::to_string(end.client);
+        result.directory = directory;
+        result.path = fleet::ClientOptions(options, end.client, directory).path;
+        if (result.host.empty()) {
+            result.host = context.host;
+        }
+        if (!end.ended.empty()) {
+            result.ended = "ended by zebcli: " + end.ended;
+        } else if (!end.exited) {
+            result.ended = "ended by signal " + std::to_string(end.signal);
+        } else if (end.status != kExitPassed && result.ended.empty()) {
+            result.ended = "exit status " + std::to_string(end.status);
+        }
+        clients.push_back(std::move(result));
+    }
+    return WriteMerged(options, context, fleet::Merge(std::move(clients)));
+}
+
+// zebcli merge: the clients' results files as one result.
+int RunMerge(const Options& options, const std::vector<std::string>& commandLine) {
+    if (const int status = PrepareResults(options); status >= 0) {
+        return status;
+    }
+    std::vector<fleet::ClientResult> clients;
+    for (const std::string& path : options.mergePaths) {
+        std::string error;
+        std::optional<fleet::ClientResult> client = fleet::ClientFromFile(path, error);
+        if (!client) {
+            std::fprintf(stderr, "zebcli: merge %s: %s\n", path.c_str(), error.c_str());
+            return kExitUsage;
+        }
+        client->name = path;
+        clients.push_back(std::move(*client));
+    }
+    // The charts' title from the clients' own parameters.
+    Options shown = options;
+    if (!clients.empty() && !clients.front().runs.empty()) {
+        const RunRecord& first = clients.front().runs.front();
+        shown.modeText = first.mode;
+        shown.ioMode = first.modeIndex.value_or(0);
+        shown.iteration = first.iterations.value_or(0);
+        shown.path = clients.front().path;
+    }
+    return WriteMerged(shown, CurrentContext(commandLine), fleet::Merge(std::move(clients)));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -284,6 +467,10 @@ int main(int argc, char** argv) {
     if (options.command == Command::Log) {
         return DecodeLogCommand(options.logPath, options.logJson, stdout, stderr);
     }
+    const std::vector<std::string> commandLine(argv, argv + argc);
+    if (options.command == Command::Merge) {
+        return RunMerge(options, commandLine);
+    }
 
     if (options.command == Command::FileIo) {
         if (!options.authenticationFile.empty()) {
@@ -297,21 +484,9 @@ int main(int argc, char** argv) {
                 return kExitUsage;
             }
         }
+        if (!options.clientCounts.empty()) {
+            return RunClients(options, commandLine);
+        }
     }
-
-    if (const int status = PrepareResults(options); status >= 0) {
-        return status;
-    }
-    RunContext context = CurrentContext(std::vector<std::string>(argv, argv + argc));
-    std::vector<RunRecord> runs;
-    g_unfinished = {&options, &context, &runs};
-    std::atexit(FinishAtEngineExit);
-    if (options.command == Command::FileIo) {
-        HandleCtrlC(options, context, runs);
-    }
-    RunTests(options, runs);
-    g_unfinished = {};
-    // A second Ctrl-C from here on waits for these results instead of writing its own.
-    const std::lock_guard lock(RunsMutex());
-    return Finish(options, context, runs);
+    return RunOne(options, commandLine, nullptr);
 }

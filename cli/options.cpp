@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "fleet/client.h"
 #include "modes.h"
 #include "recorder.h"
 #include "resultsfile.h"
@@ -98,8 +99,32 @@ ParseResult Exit(int status, std::string message) {
 // The texts given to the options, checked with the fields' rules once the syntax has parsed.
 struct Texts {
     std::string from, to, inc, iterations, mode, cache = "plain", blocks, size, interval, repeat,
-                                                 duration;
+                                                 duration, clients, clientTimeout;
 };
+
+// --clients: a number of clients, or numbers apart by commas (one run at each).
+std::optional<std::string> StoreClients(const std::string& text,
+                                        std::vector<std::uint32_t>& counts) {
+    const std::string refusal = "--clients " + Quoted(text) + ": a number of clients from 1 to " +
+                                std::to_string(fleet::kMaxClients) +
+                                ", or several apart by commas (1,2,4,8)";
+    std::string_view rest = text;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        std::uint32_t n = 0;
+        const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), n);
+        if (item.empty() || error != std::errc() || end != item.data() + item.size() || n < 1 ||
+            n > fleet::kMaxClients || counts.size() >= fleet::kMaxLoadPoints) {
+            return refusal;
+        }
+        counts.push_back(n);
+        if (comma == std::string_view::npos) {
+            return std::nullopt;
+        }
+        rest.remove_prefix(comma + 1);
+    }
+}
 
 // --interval: seconds, a decimal number within the recorder's bounds.
 std::optional<std::string> StoreInterval(const std::string& text, double& seconds) {
@@ -296,6 +321,26 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
                          "run the sweep again until D has passed (30s, 10m, 2h, 1d; at most 7d); "
                          "the pass under way ends first")
             ->type_name("D");
+    fileio
+        ->add_option("--clients", t.clients,
+                     "run N client processes at once, each a workstation of its own with its own "
+                     "test file ({client} in PATH, else the number before the extension), "
+                     "released together at every pass; N,M,... runs at each number, 1.." +
+                         std::to_string(fleet::kMaxClients))
+        ->type_name("N");
+    fileio
+        ->add_option("--clients-dir", o.clientsDirectory,
+                     "the directory of the clients' own directories (zebcli-clients)")
+        ->type_name("DIR")
+        ->check([](const std::string& v) { return v.empty() ? "needs a directory" : ""; });
+    fileio
+        ->add_option("--client-timeout", t.clientTimeout,
+                     "end a client that goes SECONDS without preparing or ending a pass, 1.." +
+                         std::to_string(static_cast<int>(fleet::kMaxClientTimeoutSeconds)) +
+                         " (300)")
+        ->type_name("SECONDS");
+    fileio->add_flag("--stop-on-failure", o.stopOnFailure,
+                     "with --clients: one client's failure ends them all (at their next release)");
     AddOutputs(fileio, o, t, true);
 
     CLI::App* send = app.add_subcommand("send", "NetBIOS session stress as the sender");
@@ -311,6 +356,28 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         "recv", "NetBIOS session stress as the receiver, until the sender hangs up");
     AddOutputs(recv, o, t, false);
 
+    CLI::App* merge = app.add_subcommand(
+        "merge", "merge the --json results of clients run apart (zebcli fileio, one file per "
+                 "client) into one result, as fileio --clients does");
+    merge->add_option("FILE", o.mergePaths, "the clients' results files")->required();
+    merge->add_flag("-q,--quiet", o.quiet, "only the end summary and errors");
+    for (const auto& [name, path, what] :
+         {std::tuple{"--json", &o.jsonPath,
+                     "write the merged result to FILE as JSON (-: standard "
+                     "output)"},
+          {"--csv", &o.csvPath,
+           "write one row per client and pass and per pass of them all to FILE "
+           "as CSV (-: standard output)"},
+          {"--plot", &o.plotPath,
+           "draw the merged sweep, with the band of the clients' rates, as "
+           "SVG charts in FILE"},
+          {"--report", &o.reportPath, "write a self-contained HTML page of the merged result"}}) {
+        merge->add_option(name, *path, what)->type_name("FILE")->check([](const std::string& v) {
+            return v.empty() ? "needs a file name" : "";
+        });
+    }
+    merge->footer(kFooter);
+
     CLI::App* log =
         app.add_subcommand("log", "decode the compatibility log FILE ($WINDIR/ctlogs/PLV.log, or "
                                   "/var/log/ctlogs/PLV.log without WINDIR): one line per record");
@@ -318,7 +385,7 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
     log->add_flag("--json", o.logJson, "the records as a JSON document");
     log->footer(kLogFooter);
 
-    for (CLI::App* command : {&app, fileio, send, recv, log}) {
+    for (CLI::App* command : {&app, fileio, send, recv, merge, log}) {
         command->allow_extras();
     }
     std::vector<std::string> words{"zebcli"};
@@ -340,14 +407,14 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
     } catch (const CLI::ParseError& e) {
         std::string what = e.what();
         if (app.get_subcommands().empty()) {
-            what = app.remaining().empty() ? "no command given (fileio, send, recv or log)"
+            what = app.remaining().empty() ? "no command given (fileio, send, recv, merge or log)"
                                            : "unknown command " + Quoted(app.remaining().front()) +
-                                                 " (fileio, send, recv or log)";
+                                                 " (fileio, send, recv, merge or log)";
         }
         return Exit(kExitUsage, what + "; see zebcli --help");
     }
 
-    for (CLI::App* command : {fileio, send, recv, log, &app}) {
+    for (CLI::App* command : {fileio, send, recv, merge, log, &app}) {
         // "--" itself is kept among the remaining arguments, but is none of them.
         if (command->parsed() && command->remaining_size() > 0) {
             std::vector<std::string> extra = command->remaining();
@@ -363,6 +430,8 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         o.command = Command::Send;
     } else if (recv->parsed()) {
         o.command = Command::Receive;
+    } else if (merge->parsed()) {
+        o.command = Command::Merge;
     } else {
         o.command = Command::Log;
     }
@@ -419,6 +488,32 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
                         ": a whole number of s, m, h or d (30s, 10m, 2h), from 1s to 7d";
             }
             o.durationSeconds = seconds.value_or(0);
+        }
+        if (!error && !t.clients.empty()) {
+            error = StoreClients(t.clients, o.clientCounts);
+        }
+        if (!error && !t.clientTimeout.empty()) {
+            std::uint32_t n = 0;
+            const auto [end, bad] = std::from_chars(
+                t.clientTimeout.data(), t.clientTimeout.data() + t.clientTimeout.size(), n);
+            if (bad != std::errc() || end != t.clientTimeout.data() + t.clientTimeout.size() ||
+                n < 1 || n > fleet::kMaxClientTimeoutSeconds) {
+                error = "--client-timeout " + Quoted(t.clientTimeout) +
+                        ": whole seconds from 1 to " +
+                        std::to_string(static_cast<int>(fleet::kMaxClientTimeoutSeconds));
+            }
+            o.clientTimeoutSeconds = n;
+        }
+        if (!error && o.clientCounts.empty() && o.stopOnFailure) {
+            error = "--stop-on-failure needs --clients";
+        }
+        if (!error && !o.clientCounts.empty() && !o.jsonStreamPath.empty()) {
+            error = "--json-stream is for one process; with --clients each client's result is in "
+                    "its own directory";
+        }
+        if (!error && !o.clientCounts.empty() &&
+            !fleet::ClientPathRefusal(o.path, o.clientCounts).empty()) {
+            error = fleet::ClientPathRefusal(o.path, o.clientCounts);
         }
         o.cacheText = t.cache;
         o.cacheMode = static_cast<int>(cache.value_or(modes::CacheMode::Plain));

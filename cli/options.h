@@ -10,10 +10,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zebcli {
 
-enum class Command { FileIo, Send, Receive, Log };
+enum class Command { FileIo, Send, Receive, Log, Merge };
 
 struct Options {
     Command command = Command::FileIo;
@@ -51,6 +52,16 @@ struct Options {
     double intervalSeconds = 1;
     std::string jsonStreamPath;
     std::string seriesPath;
+    // Clients on one host (fileio --clients): the numbers of clients to run, one run per number
+    // (empty: this process alone is the client), the directory that holds each client's own
+    // directory, how long a client may go without a word at its release (preparing, or
+    // running a pass) before it is ended, and whether one client's failure ends them all.
+    std::vector<std::uint32_t> clientCounts;
+    std::string clientsDirectory = "zebcli-clients";
+    double clientTimeoutSeconds = 300;
+    bool stopOnFailure = false;
+    // zebcli merge: the results files of the clients.
+    std::vector<std::string> mergePaths;
     // zebcli log: the log to decode (empty: the default place) and the form of the output.
     std::string logPath;
     bool logJson = false;

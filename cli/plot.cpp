@@ -95,14 +95,20 @@ std::vector<charts::ChartRun> ChartRuns(const Options& options,
 RunCharts ChartsOf(const Options& options, const RunContext& context,
                    const std::vector<RunRecord>& runs) {
     RunCharts result;
-    const std::vector<charts::ChartRun> chartRuns = ChartRuns(options, runs);
+    std::vector<charts::ChartRun> chartRuns = ChartRuns(options, runs);
+    for (std::size_t i = 0; i < chartRuns.size() && i < context.clientRates.size(); ++i) {
+        chartRuns[i].clientRates = context.clientRates[i];
+    }
     const std::string count = std::to_string(runs.size());
     if (options.command == Command::FileIo) {
         result.title =
             options.modeText + " on " + TargetText(options, context) + ", " + Date(context.start);
-        result.subtitle = options.path + ": " + std::to_string(options.iteration) +
-                          " iterations per pass, cache " + DescribeTarget(options).cache + ", " +
-                          count + (runs.size() == 1 ? " pass" : " passes");
+        result.subtitle =
+            options.path + ": " + std::to_string(options.iteration) +
+            " iterations per pass, cache " + DescribeTarget(options).cache + ", " + count +
+            (runs.size() == 1 ? " pass" : " passes") +
+            (context.clients > 0 ? " of " + std::to_string(context.clients) + " clients together"
+                                 : "");
         result.charts.emplace_back("The sweep", charts::SweepChart(chartRuns));
     } else {
         const bool sending = options.command == Command::Send;

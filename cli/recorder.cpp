@@ -70,6 +70,7 @@ void Recorder::Start(std::uint64_t originNs) {
     }
     m_failureSlot = {};
     m_originNs = originNs;
+    m_events.originNs = originNs;
     m_intervalStartNs = m_originNs;
     m_current = {};
     m_intervalLatency.Clear();
@@ -141,6 +142,9 @@ void Recorder::OnTransfer(const ZebEvent& event) {
         break;
     default:
         break;
+    }
+    if (m_events.firstTransferNs == 0 || event.start_ns < m_events.firstTransferNs) {
+        m_events.firstTransferNs = event.start_ns;
     }
     ++counts->operations;
     counts->bytes += event.moved;

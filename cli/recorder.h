@@ -42,6 +42,8 @@ struct PassEvents {
     std::vector<IntervalRecord> intervals;
     std::uint64_t intervalsNotKept = 0; // beyond kMaxIntervals
     std::vector<FailureRecord> failureKinds;
+    std::uint64_t firstTransferNs = 0; // when the first transfer began (engine clock); 0: none
+    std::uint64_t originNs = 0;        // the zero of the intervals (Start)
 };
 
 // The pass in progress, for the progress line.

@@ -10,6 +10,8 @@ const char* CommandName(Command command) {
         return "send";
     case Command::Receive:
         return "recv";
+    case Command::Merge:
+        return "merge";
     case Command::Log:
         break;
     }

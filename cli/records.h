@@ -126,6 +126,14 @@ struct RunRecord {
     std::vector<IntervalRecord> intervals;
     std::uint64_t intervalsNotKept = 0; // the intervals past the most a run keeps
     std::vector<FailureRecord> failures;
+    // A client released together with others (zebcli fileio --clients), on its own monotonic
+    // clock: when the pass was released, in seconds from the zero of its intervals; how long
+    // it waited at the release once prepared; and, from its release, when its first transfer
+    // began and when its verdict came (its pass done).
+    std::optional<double> releaseSeconds;
+    std::optional<double> releaseWaitSeconds;
+    std::optional<double> firstTransferSeconds;
+    std::optional<double> doneSeconds;
 
     // Whether the outcome counts as passed: a pass that passed, a session sent or received
     // whole.

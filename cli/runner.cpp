@@ -201,9 +201,19 @@ std::mutex& RunsMutex() {
     return mutex;
 }
 
+// Nanoseconds of CLOCK_MONOTONIC at a board text (steady_clock is that clock).
+std::uint64_t BoardNs(const BoardText& text) {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(text.at.time_since_epoch()).count());
+}
+
+double SecondsBetween(std::uint64_t from, std::uint64_t to) {
+    return (static_cast<double>(to) - static_cast<double>(from)) / 1e9;
+}
+
 bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
                     Recorder& recorder, std::vector<RunRecord>& runs,
-                    const std::function<bool()>& stopping) {
+                    const std::function<bool()>& stopping, Released* released) {
     SetFileCacheMode(options.cacheMode);
     GetHWND(&board);
     board.TakeTexts();
@@ -243,6 +253,23 @@ bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
         pending.bufferSize = size;
         lock.unlock();
         int result = 0;
+        // The release comes at the heading: the test file is checked and open, and no transfer
+        // has been made.
+        std::uint64_t releaseNs = 0;
+        std::uint64_t preparedNs = 0;
+        if (released != nullptr) {
+            board.SetTextHook([&](const char* text) {
+                if (releaseNs != 0 ||
+                    !std::string_view(text).starts_with(zebtext::kPassHeadingPrefix)) {
+                    return;
+                }
+                preparedNs = MonotonicNs();
+                if (!released->release->Prepared(released->rounds)) {
+                    released->stop();
+                }
+                releaseNs = MonotonicNs();
+            });
+        }
         recorder.Start();
         const std::optional<ProcessBytes> before = local ? ProcessIoBytes() : std::nullopt;
         RunRecord run = Timed(
@@ -266,7 +293,20 @@ bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
         const std::vector<BoardText> timed = board.TakeTimedTexts();
         const std::vector<std::string> texts = Texts(timed);
         PassEvents events = recorder.Take();
+        board.SetTextHook({});
         run.outcome = FileIoOutcome(result, texts, events.failures);
+        if (releaseNs != 0) {
+            run.releaseSeconds = SecondsBetween(events.originNs, releaseNs);
+            run.releaseWaitSeconds = SecondsBetween(preparedNs, releaseNs);
+            if (events.firstTransferNs != 0) {
+                run.firstTransferSeconds = SecondsBetween(releaseNs, events.firstTransferNs);
+            }
+            const auto verdict = Find(timed, timed.begin(), [](const std::string& t) {
+                return t == zebtext::kFileIoPassed || t == zebtext::kFileIoFailed;
+            });
+            run.doneSeconds = SecondsBetween(releaseNs, verdict != timed.end() ? BoardNs(*verdict)
+                                                                               : MonotonicNs());
+        }
         KeepTimes(events, run);
         run.engineVerdict = Verdict(texts);
         if (!run.engineVerdict.empty()) {
@@ -276,7 +316,8 @@ bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
             run.failedOperations = events.reads.failed + events.writes.failed;
             run.transferBytes = events.reads.bytes + events.writes.bytes;
             run.transferSeconds = Between(
-                timed, [](const std::string& t) { return t.starts_with("Test File: "); },
+                timed,
+                [](const std::string& t) { return t.starts_with(zebtext::kPassHeadingPrefix); },
                 [](const std::string& t) {
                     return t == zebtext::kFileIoPassed || t == zebtext::kFileIoFailed;
                 });
@@ -290,6 +331,9 @@ bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progr
             ShowFailure(run, texts, board, options.quiet);
         }
         opened = result != ZEB_TEST_FILE_NOT_OPENED;
+        if (releaseNs != 0) {
+            released->release->Ended(released->rounds++, run.Passed());
+        }
         lock.lock();
         runs.back() = std::move(run);
         return result;

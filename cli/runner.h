@@ -5,6 +5,7 @@
 
 #include "boardtexts.h"
 #include "console.h"
+#include "fleet/release.h"
 #include "options.h"
 #include "progress.h"
 #include "recorder.h"
@@ -16,14 +17,25 @@
 
 namespace zebcli {
 
+// A client released together with others: its release, what ends the process when the
+// release says to stop (it writes the passes completed and does not return), and the passes
+// released so far.
+struct Released {
+    fleet::Release* release = nullptr;
+    std::function<void()> stop;
+    std::size_t rounds = 0;
+};
+
 // The buffer-size sweep: one file I/O pass per size from fromSize while not above toSize,
 // stopping when a pass reports that the test file cannot be opened. Each pass is appended to
 // runs as it starts, with the outcome Outcome::EndedByEngine until it returns.
 // stopping, when set, is asked before each pass; once it says so, no further pass runs. The
-// runs change under RunsMutex(). Returns false when a pass could not open the test file.
+// runs change under RunsMutex(). With released, each pass waits for its release at its heading
+// (the test file checked and open, no transfer made) and says when it ended. Returns false
+// when a pass could not open the test file.
 bool RunFileIoSweep(const Options& options, ConsoleBoard& board, Progress& progress,
                     Recorder& recorder, std::vector<RunRecord>& runs,
-                    const std::function<bool()>& stopping = {});
+                    const std::function<bool()>& stopping = {}, Released* released = nullptr);
 // Held while the sweep changes its runs, so that another thread can take them whole.
 std::mutex& RunsMutex();
 

@@ -58,7 +58,7 @@ std::optional<double> ParseDuration(std::string_view text) {
 }
 
 void RunSoak(const Options& options, ConsoleBoard& board, Progress& progress, Recorder& recorder,
-             std::vector<RunRecord>& runs) {
+             std::vector<RunRecord>& runs, Released* released) {
     const auto start = std::chrono::steady_clock::now();
     const auto over = [&] {
         return options.durationSeconds > 0 &&
@@ -70,7 +70,7 @@ void RunSoak(const Options& options, ConsoleBoard& board, Progress& progress, Re
     const std::uint32_t rounds =
         options.durationSeconds > 0 && !options.repeatGiven ? kMaxRepeat : options.repeat;
     for (std::uint32_t round = 0; round < rounds && !stopping(); ++round) {
-        if (!RunFileIoSweep(options, board, progress, recorder, runs, stopping)) {
+        if (!RunFileIoSweep(options, board, progress, recorder, runs, stopping, released)) {
             break;
         }
     }

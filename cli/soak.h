@@ -28,8 +28,10 @@ std::optional<double> ParseDuration(std::string_view text);
 // The sweep of options, run options.repeat times or, with a duration, again until it has
 // passed; each run checks before every pass whether to stop (Ctrl-C, the duration over). A
 // pass that cannot open the test file ends it all.
+// With released, every pass waits for its release (RunFileIoSweep).
+struct Released;
 void RunSoak(const Options& options, ConsoleBoard& board, Progress& progress, Recorder& recorder,
-             std::vector<RunRecord>& runs);
+             std::vector<RunRecord>& runs, Released* released = nullptr);
 
 // Installs the SIGINT handler (async-signal-safe: it counts and writes a byte to a pipe). A
 // thread of its own calls first at the first signal and second at the second; second is to

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zebcli {
@@ -30,6 +31,10 @@ struct RunContext {
     std::string host;
     std::vector<std::string> commandLine;
     std::optional<TestedFileSystem> fileSystem; // file I/O on a local path
+    // Clients run together: their number, and per run (a pass of them all) the lowest and
+    // highest of the clients' own rates; 0 and empty for one process.
+    std::size_t clients = 0;
+    std::vector<std::optional<std::pair<double, double>>> clientRates;
 };
 RunContext CurrentContext(const std::vector<std::string>& commandLine);
 

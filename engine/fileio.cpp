@@ -531,6 +531,19 @@ int PrepareTestFile(const char* path) {
     return -1;
 }
 
+namespace {
+
+// Added to the seed of every pass from now on (SetRandomSeedOffset).
+std::uint32_t SeedOffset = 0;
+
+} // namespace
+
+extern "C" unsigned SetRandomSeedOffset(unsigned offset) {
+    const unsigned previous = SeedOffset;
+    SeedOffset = offset;
+    return previous;
+}
+
 extern "C" int SetFileCacheMode(int mode) {
     if (mode == ZEB_CACHE_PLAIN || mode == ZEB_CACHE_DIRECT || mode == ZEB_CACHE_DROP) {
         SetPosixCacheMode(mode);
@@ -571,10 +584,10 @@ extern "C" int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
     }
 
     TestFile file{access, handle, path, Observed()};
-    SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
+    SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)) + SeedOffset);
 
-    FormatMessage("Test File: %s, Buffer: %u, I/O Mode: %d, Iteration: %u", path, b, mode,
-                  iterations);
+    FormatMessage("%s%s, Buffer: %u, I/O Mode: %d, Iteration: %u", zebtext::kPassHeadingPrefix,
+                  path, b, mode, iterations);
     PostStatus(MessageBuffer, LEVEL_PROGRESS);
     if (FirstPass != 0) {
         FormatMessage("Test File: %s, Buffer: %u To %u With Inc. %u I/O Mode: %d, Iteration: %u",

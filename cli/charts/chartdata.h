@@ -48,6 +48,8 @@ struct ChartRun {
     double startSeconds = 0; // from the first run's start
     std::optional<double> bytesPerSecond;
     std::optional<double> operationsPerSecond;
+    // A pass of several clients: the lowest and highest of the clients' own rates.
+    std::optional<std::pair<double, double>> clientRates;
     std::vector<std::string> figures; // a session's figures, as text
     std::vector<Interval> intervals;
     std::optional<Latency> latency;

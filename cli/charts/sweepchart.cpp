@@ -23,6 +23,9 @@ Canvas SweepChart(const std::vector<ChartRun>& passes) {
     bool first = true;
     for (const ChartRun& pass : passes) {
         maxRate = std::max(maxRate, pass.bytesPerSecond.value_or(0));
+        if (pass.clientRates) {
+            maxRate = std::max(maxRate, pass.clientRates->second);
+        }
         maxOps = std::max(maxOps, pass.operationsPerSecond.value_or(0));
         const double size = pass.bufferSize.value_or(0);
         low = first ? size : std::min(low, size);
@@ -61,6 +64,30 @@ Canvas SweepChart(const std::vector<ChartRun>& passes) {
     }
     canvas.Text("buffer size (bytes)", {13, Anchor::Middle},
                 {{(frame.left + frame.right) / 2, frame.bottom + 44}});
+
+    // Several clients: the band of their own rates, lowest to highest, through the passes, and
+    // at each pass a bar (all that shows of a sweep of one size).
+    bool band = false;
+    std::string upper;
+    std::string lower;
+    for (const ChartRun& pass : passes) {
+        if (pass.clientRates) {
+            const double px = x(pass.bufferSize.value_or(0));
+            const double top = frame.Y(pass.clientRates->second, rate.top);
+            const double bottom = frame.Y(pass.clientRates->first, rate.top);
+            upper += Format("%.1f,%.1f ", px, top);
+            lower = Format("%.1f,%.1f ", px, bottom) + lower;
+            canvas.Raw(Format("<rect class=\"clients\" x=\"%.1f\" y=\"%.1f\" width=\"10\" "
+                              "height=\"%.1f\" fill=\"%s\" fill-opacity=\"0.18\" stroke=\"%s\" "
+                              "stroke-opacity=\"0.5\"/>\n",
+                              px - 5, top, std::max(bottom - top, 1.0), kRateColour, kRateColour));
+            band = true;
+        }
+    }
+    if (band) {
+        canvas.Raw(Format("<polygon points=\"%s%s\" fill=\"%s\" fill-opacity=\"0.12\"/>\n",
+                          upper.c_str(), lower.c_str(), kRateColour));
+    }
 
     // The curves through the passes that have a rate.
     std::string ratePoints;
@@ -127,7 +154,11 @@ Canvas SweepChart(const std::vector<ChartRun>& passes) {
     }
 
     Legend legend(canvas, frame.left, frame.bottom + 76);
-    legend.Add(Symbol::Line, kRateColour, "rate of the pass's operations");
+    legend.Add(Symbol::Line, kRateColour,
+               band ? "rate of all clients together" : "rate of the pass's operations");
+    if (band) {
+        legend.Add(Symbol::Band, kRateColour, "the clients' own rates, lowest to highest");
+    }
     legend.Add(Symbol::DashedLine, kOpsColour, "operations per second");
     legend.Add(Symbol::Cross, kFailColour, "pass not passed");
     return canvas;

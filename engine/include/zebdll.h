@@ -86,6 +86,13 @@ ZEB_EXPORT int SQL_Test(const char* path, unsigned buffer, unsigned upper, unsig
 #define ZEB_CACHE_DROP 2
 ZEB_EXPORT int SetFileCacheMode(int mode);
 
+// The random patterns (Random Read, Write, R & W) draw their offsets from a generator seeded
+// at the start of each pass with the time in seconds; offset is added to that seed for the
+// passes that follow (0, the default, is the dialog's seeding; the dialog never calls this).
+// Processes that run passes in the same second at once give each a different offset so that
+// they do not draw the same offsets. Returns the offset in force before.
+ZEB_EXPORT unsigned SetRandomSeedOffset(unsigned offset);
+
 // What the engine tells an observer (SetEventObserver), one record per event; the dialog never
 // sets one. Transfers, timed on CLOCK_MONOTONIC:
 //   ZEB_EVENT_READ, ZEB_EVENT_WRITE  every read and write that a file I/O pass makes of its test

@@ -11,6 +11,10 @@ namespace zebtext {
 inline constexpr char kFileIoPassed[] = "File I/O Passed";
 inline constexpr char kFileIoFailed[] = "File I/O Failed";
 
+// The heading of a file I/O pass begins so; it comes once the test file is checked and open,
+// before the pass's first transfer.
+inline constexpr char kPassHeadingPrefix[] = "Test File: ";
+
 // A file I/O pass creates its test file; the engine then writes "Checking test file..." to
 // standard output itself, past the board.
 inline constexpr char kCreatingTestFile[] = "Creating TESTFILE..";

@@ -8,9 +8,9 @@ using namespace zebtest;
 TEST(EngineLibrary, ExportsItsEntryPointsAndNothingInternal) {
     void* lib = dlopen(ZEBDLL_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name :
-         {"PassSaveResult", "PassDynaResult", "GetHWND", "GetMsgBuffer", "GetRetCode", "SQL_Test",
-          "SSendMain", "SRecvMain", "SetFileCacheMode", "SetEventObserver", "EventClockName"}) {
+    for (const char* name : {"PassSaveResult", "PassDynaResult", "GetHWND", "GetMsgBuffer",
+                             "GetRetCode", "SQL_Test", "SSendMain", "SRecvMain", "SetFileCacheMode",
+                             "SetEventObserver", "EventClockName", "SetRandomSeedOffset"}) {
         EXPECT_NE(dlsym(lib, name), nullptr) << name;
     }
     for (const char* name : {"PostStatus", "MessageBuffer", "CompatLogWrite", "CheckPairs"}) {

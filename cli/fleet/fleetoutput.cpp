@@ -1,0 +1,225 @@
+#include "fleet/fleetoutput.h"
+
+#include "endsummary.h"
+#include "runjson.h"
+#include "textutil.h"
+
+#include <cstdio>
+
+namespace zebcli::fleet {
+
+namespace {
+
+Json SpreadJson(const Spread& s) {
+    return {{"clients", s.count},
+            {"min", s.min},
+            {"max", s.max},
+            {"mean", s.mean},
+            {"stddev", s.stddev}};
+}
+
+template <typename T> void Put(Json& object, const char* name, const std::optional<T>& value) {
+    if (value) {
+        object[name] = *value;
+    }
+}
+
+Json PassJson(const MergedPass& pass) {
+    Json p = RunJson(pass.all);
+    p["clients"] = pass.clients;
+    p["clients_passed"] = pass.clientsPassed;
+    Json window = Json::object();
+    window["first_done_seconds"] = pass.firstDoneSeconds;
+    window["last_done_seconds"] = pass.lastDoneSeconds;
+    window["bytes"] = pass.windowBytes;
+    window["operations"] = pass.windowOperations;
+    Put(window, "bytes_per_second", pass.WindowBytesPerSecond());
+    Put(window, "operations_per_second", pass.WindowOperationsPerSecond());
+    p["all_running"] = window;
+    p["spread"] = {{"bytes_per_second", SpreadJson(pass.bytesPerSecond)},
+                   {"operations_per_second", SpreadJson(pass.operationsPerSecond)}};
+    if (pass.firstTransferMin) {
+        p["release_to_first_transfer"] = {{"min_seconds", *pass.firstTransferMin},
+                                          {"max_seconds", *pass.firstTransferMax}};
+    }
+    return p;
+}
+
+std::string Rate(const std::optional<double>& value) {
+    if (!value) {
+        return "";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", *value);
+    return text;
+}
+
+// The row of run under the header of ResultsCsv, without its line end.
+std::string RowOf(const RunRecord& run) {
+    const std::string table = ResultsCsv(Command::FileIo, {run});
+    std::string row = table.substr(table.find('\n') + 1);
+    while (!row.empty() && (row.back() == '\n' || row.back() == '\r')) {
+        row.pop_back();
+    }
+    return row;
+}
+
+std::string MegabytesPerSecond(const std::optional<double>& rate) {
+    if (!rate) {
+        return "-";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", *rate / 1e6);
+    return text;
+}
+
+} // namespace
+
+std::vector<RunRecord> AllRuns(const MergedResult& merged) {
+    std::vector<RunRecord> runs;
+    for (const MergedPass& pass : merged.passes) {
+        runs.push_back(pass.all);
+    }
+    return runs;
+}
+
+RunContext ChartContext(RunContext context, const MergedResult& merged) {
+    context.clients = merged.clients.size();
+    context.clientRates.clear();
+    for (const MergedPass& pass : merged.passes) {
+        context.clientRates.push_back(
+            pass.bytesPerSecond.count > 0
+                ? std::optional(std::pair(pass.bytesPerSecond.min, pass.bytesPerSecond.max))
+                : std::nullopt);
+    }
+    return context;
+}
+
+std::string MergedJson(const Options& options, const RunContext& context,
+                       const MergedResult& merged) {
+    Json doc = Json::object();
+    doc["version"] = ZEB_VERSION;
+    doc["host"] = BoardUtf8(context.host);
+    doc["start"] = context.start;
+    Json commandLine = Json::array();
+    for (const std::string& arg : context.commandLine) {
+        commandLine.push_back(BoardUtf8(arg));
+    }
+    doc["command_line"] = commandLine;
+    doc["command"] = CommandName(options.command);
+    if (options.command == Command::FileIo) {
+        Json parameters = ParametersJson(options);
+        parameters["clients_dir"] = BoardUtf8(options.clientsDirectory);
+        parameters["client_timeout_seconds"] = options.clientTimeoutSeconds;
+        parameters["stop_on_failure"] = options.stopOnFailure;
+        doc["parameters"] = parameters;
+        doc["target"] = TargetJson(options);
+    } else {
+        Json files = Json::array();
+        for (const std::string& path : options.mergePaths) {
+            files.push_back(BoardUtf8(path));
+        }
+        doc["parameters"] = {{"files", files}};
+    }
+    doc["interval_seconds"] = merged.intervalSeconds;
+    doc["histogram"] = {
+        {"scheme", "log-linear"}, {"sub_buckets", histogram::kSubBuckets}, {"unit", "ns"}};
+    Json clients = Json::array();
+    for (const ClientResult& client : merged.clients) {
+        Json c = Json::object();
+        c["name"] = BoardUtf8(client.name);
+        c["host"] = BoardUtf8(client.host);
+        c["path"] = BoardUtf8(client.path);
+        c["directory"] = BoardUtf8(client.directory);
+        c["outcome"] = client.Failed() ? "failed" : "passed";
+        if (client.Failed()) {
+            c["failure"] = BoardUtf8(client.Failure());
+        }
+        Json runs = Json::array();
+        for (const RunRecord& run : client.runs) {
+            runs.push_back(RunJson(run));
+        }
+        c["runs"] = runs;
+        clients.push_back(c);
+    }
+    doc["clients"] = clients;
+    Json passes = Json::array();
+    for (const MergedPass& pass : merged.passes) {
+        passes.push_back(PassJson(pass));
+    }
+    doc["all"] = passes;
+    Json failed = Json::array();
+    for (const std::string& name : merged.FailedClients()) {
+        failed.push_back(BoardUtf8(name));
+    }
+    doc["failed_clients"] = failed;
+    doc["outcome"] = failed.empty() ? "passed" : "failed";
+    return doc.dump(2) + "\n";
+}
+
+std::string MergedCsv(const MergedResult& merged) {
+    const std::string header = ResultsCsv(Command::FileIo, {});
+    std::string out = CsvRow({"client", "pass"});
+    out.erase(out.find_last_not_of("\r\n") + 1);
+    out += "," + header.substr(0, header.find_last_not_of("\r\n") + 1) +
+           ",all_running_bytes_per_second,clients,clients_passed\n";
+    for (const ClientResult& client : merged.clients) {
+        for (std::size_t i = 0; i < client.runs.size(); ++i) {
+            out += CsvText(BoardUtf8(client.name)) + "," + std::to_string(i + 1) + "," +
+                   RowOf(client.runs[i]) + ",,,\n";
+        }
+    }
+    for (std::size_t i = 0; i < merged.passes.size(); ++i) {
+        const MergedPass& pass = merged.passes[i];
+        out += "all," + std::to_string(i + 1) + "," + RowOf(pass.all) + "," +
+               Rate(pass.WindowBytesPerSecond()) + "," + std::to_string(pass.clients) + "," +
+               std::to_string(pass.clientsPassed) + "\n";
+    }
+    return out;
+}
+
+std::vector<std::string> MergedSummary(const MergedResult& merged) {
+    std::vector<std::string> lines;
+    char line[512];
+    std::snprintf(line, sizeof line, "%-6s %-7s %8s %10s %12s %11s %10s   %s", "pass", "buffer",
+                  "clients", "bytes", "MB/s (all)", "MB/s whole", "p99 us",
+                  "client MB/s: min mean max stddev");
+    lines.emplace_back(line);
+    for (std::size_t i = 0; i < merged.passes.size(); ++i) {
+        const MergedPass& pass = merged.passes[i];
+        histogram::Histogram all;
+        for (const auto& [kind, h] : pass.all.latency) {
+            all.Merge(h);
+        }
+        const Spread& s = pass.bytesPerSecond;
+        std::snprintf(line, sizeof line,
+                      "%-6zu %-7u %4zu/%-3zu %10s %12s %11s %10.1f   %.2f %.2f %.2f %.2f", i + 1,
+                      pass.all.bufferSize.value_or(0), pass.clientsPassed, pass.clients,
+                      HumanBytes(pass.all.transferBytes.value_or(0)).c_str(),
+                      MegabytesPerSecond(pass.WindowBytesPerSecond()).c_str(),
+                      MegabytesPerSecond(pass.all.BytesPerSecond()).c_str(),
+                      static_cast<double>(all.Percentile(99)) / 1e3, s.min / 1e6, s.mean / 1e6,
+                      s.max / 1e6, s.stddev / 1e6);
+        lines.emplace_back(line);
+    }
+    for (const ClientResult& client : merged.clients) {
+        std::uint64_t bytes = 0;
+        std::uint64_t operations = 0;
+        for (const RunRecord& run : client.runs) {
+            bytes += run.transferBytes.value_or(0);
+            operations += run.operations.value_or(0);
+        }
+        std::snprintf(line, sizeof line, "%s: %s, %zu %s, %llu operations, %s", client.name.c_str(),
+                      client.Failed() ? ("FAILED: " + client.Failure()).c_str() : "passed",
+                      client.runs.size(), client.runs.size() == 1 ? "pass" : "passes",
+                      static_cast<unsigned long long>(operations), HumanBytes(bytes).c_str());
+        lines.emplace_back(line);
+    }
+    const std::vector<std::string> failed = merged.FailedClients();
+    std::snprintf(line, sizeof line, "%zu clients, %zu failed", merged.clients.size(),
+                  failed.size());
+    lines.emplace_back(line);
+    return lines;
+}
+
+} // namespace zebcli::fleet
