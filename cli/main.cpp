@@ -409,7 +409,9 @@ int RunClients(const Options& options, const std::vector<std::string>& commandLi
             result.ended = "ended by zebcli: " + end.ended;
         } else if (!end.exited) {
             result.ended = "ended by signal " + std::to_string(end.signal);
-        } else if (end.status != kExitPassed && result.ended.empty()) {
+        } else if (end.status != kExitPassed && result.ended.empty() && !result.runs.empty() &&
+                   result.Failed() == false) {
+            // Its passes passed, yet it said it failed (a results file not written, say).
             result.ended = "exit status " + std::to_string(end.status);
         }
         clients.push_back(std::move(result));
