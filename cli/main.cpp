@@ -324,34 +324,67 @@ int RunClient(const Options& options, const std::vector<std::string>& commandLin
     return RunOne(own, commandLine, &released);
 }
 
-// The results of the merge, as one process's are written; the exit status.
+// The results of the merge (of each number of clients run), as one process's are written;
+// the exit status.
 int WriteMerged(const Options& options, const RunContext& context,
-                const fleet::MergedResult& merged) {
-    for (const std::string& line : fleet::MergedSummary(merged)) {
-        std::printf("%s\n", line.c_str());
+                const std::vector<fleet::MergedResult>& points) {
+    bool failed = points.empty();
+    for (const fleet::MergedResult& merged : points) {
+        if (points.size() > 1) {
+            std::printf("%zu clients:\n", merged.clients.size());
+        }
+        for (const std::string& line : fleet::MergedSummary(merged)) {
+            std::printf("%s\n", line.c_str());
+        }
+        for (const fleet::ClientResult& client : merged.clients) {
+            if (client.Failed()) {
+                std::fprintf(stderr, "zebcli: %s%s failed: %s\n",
+                             points.size() > 1
+                                 ? (std::to_string(merged.clients.size()) + " clients: ").c_str()
+                                 : "",
+                             client.name.c_str(), client.Failure().c_str());
+            }
+        }
+        failed = failed || merged.clients.empty() || !merged.FailedClients().empty();
     }
-    const std::vector<std::string> failed = merged.FailedClients();
-    for (const fleet::ClientResult& client : merged.clients) {
-        if (client.Failed()) {
-            std::fprintf(stderr, "zebcli: %s failed: %s\n", client.name.c_str(),
-                         client.Failure().c_str());
+    if (points.size() > 1) {
+        for (const std::string& line : fleet::LoadSummary(points)) {
+            std::printf("%s\n", line.c_str());
         }
     }
     std::fflush(stdout);
-    const std::vector<RunRecord> all = fleet::AllRuns(merged);
-    const RunContext charts = fleet::ChartContext(context, merged);
-    bool written = Write(options.jsonPath, fleet::MergedJson(options, context, merged));
-    written = Write(options.csvPath, fleet::MergedCsv(merged)) && written;
+    // The charts and the report: the load points, then the run of the most clients.
+    const auto most =
+        std::max_element(points.begin(), points.end(), [](const auto& a, const auto& b) {
+            return a.clients.size() < b.clients.size();
+        });
+    const fleet::MergedResult none;
+    const fleet::MergedResult& shown = most == points.end() ? none : *most;
+    const std::vector<RunRecord> all = fleet::AllRuns(shown);
+    RunContext charts = fleet::ChartContext(context, shown);
+    if (points.size() > 1) {
+        for (const fleet::MergedResult& merged : points) {
+            charts.loadPoints.push_back(fleet::LoadPointOf(merged));
+        }
+    }
+    bool written =
+        Write(options.jsonPath, points.size() == 1 ? fleet::MergedJson(options, context, points[0])
+                                                   : fleet::LoadJson(options, context, points));
+    written = Write(options.csvPath, fleet::MergedCsv(points)) && written;
     written = Write(options.plotPath, ResultsSvg(options, charts, all)) && written;
-    written = Write(options.reportPath,
-                    ResultsHtml(options, charts, all,
-                                failed.empty() ? ZEB_RESULT_PASSED : ZEB_RESULT_FAILED)) &&
-              written;
+    written =
+        Write(options.reportPath,
+              ResultsHtml(options, charts, all, failed ? ZEB_RESULT_FAILED : ZEB_RESULT_PASSED)) &&
+        written;
     if (!written) {
         return kExitNotWritten;
     }
-    return failed.empty() && !merged.clients.empty() ? kExitPassed : kExitFailed;
+    return failed ? kExitFailed : kExitPassed;
 }
+
+std::optional<fleet::MergedResult> RunClientsOnce(const Options& options,
+                                                  const std::vector<std::string>& commandLine,
+                                                  std::uint32_t count);
 
 // fileio --clients N: N clients forked before anything touches the engine, released together
 // at every pass, their results merged.
@@ -359,19 +392,38 @@ int RunClients(const Options& options, const std::vector<std::string>& commandLi
     if (const int status = PrepareResults(options); status >= 0) {
         return status;
     }
-    const std::uint32_t count = options.clientCounts.front();
+    const RunContext context = CurrentContext(commandLine);
+    std::vector<fleet::MergedResult> points;
+    for (const std::uint32_t count : options.clientCounts) {
+        std::optional<fleet::MergedResult> merged = RunClientsOnce(options, commandLine, count);
+        if (!merged) {
+            return kExitNotWritten;
+        }
+        points.push_back(std::move(*merged));
+        // Asked to stop (Ctrl-C reached the clients too): no further number of clients.
+        if (fleet::Interrupted()) {
+            break;
+        }
+    }
+    return WriteMerged(options, context, points);
+}
+
+// One run of count clients, merged; nothing when their directories cannot be made.
+std::optional<fleet::MergedResult> RunClientsOnce(const Options& options,
+                                                  const std::vector<std::string>& commandLine,
+                                                  std::uint32_t count) {
     std::vector<std::string> directories;
     for (std::uint32_t client = 1; client <= count; ++client) {
         const std::string directory = fleet::ClientDirectory(options.clientsDirectory, client);
         if (const std::string error = fleet::PrepareClientDirectory(directory); !error.empty()) {
-            std::fprintf(stderr, "zebcli: --clients-dir: %s; nothing was run\n", error.c_str());
-            return kExitNotWritten;
+            std::fprintf(stderr, "zebcli: --clients-dir: %s\n", error.c_str());
+            return std::nullopt;
         }
         char* real = ::realpath(directory.c_str(), nullptr);
         directories.emplace_back(real != nullptr ? real : directory);
         std::free(real);
     }
-    const RunContext context = CurrentContext(commandLine);
+    const std::string host = CurrentContext(commandLine).host;
     fleet::ForkSettings settings;
     settings.clients = count;
     settings.bound =
@@ -403,7 +455,7 @@ int RunClients(const Options& options, const std::vector<std::string>& commandLi
         result.directory = directory;
         result.path = fleet::ClientOptions(options, end.client, directory).path;
         if (result.host.empty()) {
-            result.host = context.host;
+            result.host = host;
         }
         if (!end.ended.empty()) {
             result.ended = "ended by zebcli: " + end.ended;
@@ -416,7 +468,7 @@ int RunClients(const Options& options, const std::vector<std::string>& commandLi
         }
         clients.push_back(std::move(result));
     }
-    return WriteMerged(options, context, fleet::Merge(std::move(clients)));
+    return fleet::Merge(std::move(clients));
 }
 
 // zebcli merge: the clients' results files as one result.
@@ -444,7 +496,7 @@ int RunMerge(const Options& options, const std::vector<std::string>& commandLine
         shown.iteration = first.iterations.value_or(0);
         shown.path = clients.front().path;
     }
-    return WriteMerged(shown, CurrentContext(commandLine), fleet::Merge(std::move(clients)));
+    return WriteMerged(shown, CurrentContext(commandLine), {fleet::Merge(std::move(clients))});
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "charts/frame.h"
 #include "charts/latencychart.h"
+#include "charts/loadchart.h"
 #include "charts/sessionchart.h"
 #include "charts/sweepchart.h"
 #include "charts/timechart.h"
@@ -109,6 +110,9 @@ RunCharts ChartsOf(const Options& options, const RunContext& context,
             (runs.size() == 1 ? " pass" : " passes") +
             (context.clients > 0 ? " of " + std::to_string(context.clients) + " clients together"
                                  : "");
+        if (!context.loadPoints.empty()) {
+            result.charts.emplace_back("The load points", charts::LoadChart(context.loadPoints));
+        }
         result.charts.emplace_back("The sweep", charts::SweepChart(chartRuns));
     } else {
         const bool sending = options.command == Command::Send;

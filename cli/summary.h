@@ -4,6 +4,7 @@
 #ifndef ZEBCLI_SUMMARY_H
 #define ZEBCLI_SUMMARY_H
 
+#include "charts/chartdata.h"
 #include "options.h"
 #include "records.h"
 #include "testfs.h"
@@ -35,6 +36,9 @@ struct RunContext {
     // highest of the clients' own rates; 0 and empty for one process.
     std::size_t clients = 0;
     std::vector<std::optional<std::pair<double, double>>> clientRates;
+    // Several numbers of clients run one after the other: each one's figures (the charts
+    // draw them first).
+    std::vector<charts::LoadPoint> loadPoints;
 };
 RunContext CurrentContext(const std::vector<std::string>& commandLine);
 

@@ -55,6 +55,15 @@ struct ChartRun {
     std::optional<Latency> latency;
 };
 
+// A number of clients run together, over all its passes.
+struct LoadPoint {
+    std::uint32_t clients = 0;
+    std::optional<double> allRunningBytesPerSecond; // from the release to the first verdict
+    std::optional<double> wholeBytesPerSecond;      // to the last verdict
+    std::uint64_t p99Ns = 0;
+    bool passed = true; // no client failed
+};
+
 } // namespace zebcli::charts
 
 #endif

@@ -155,7 +155,8 @@ Canvas SweepChart(const std::vector<ChartRun>& passes) {
 
     Legend legend(canvas, frame.left, frame.bottom + 76);
     legend.Add(Symbol::Line, kRateColour,
-               band ? "rate of all clients together" : "rate of the pass's operations");
+               band ? "rate of all clients together, over the whole"
+                    : "rate of the pass's operations");
     if (band) {
         legend.Add(Symbol::Band, kRateColour, "the clients' own rates, lowest to highest");
     }

@@ -95,8 +95,10 @@ RunContext ChartContext(RunContext context, const MergedResult& merged) {
     return context;
 }
 
-std::string MergedJson(const Options& options, const RunContext& context,
-                       const MergedResult& merged) {
+namespace {
+
+// What every document of a merge begins with.
+Json Header(const Options& options, const RunContext& context, double intervalSeconds) {
     Json doc = Json::object();
     doc["version"] = ZEB_VERSION;
     doc["host"] = BoardUtf8(context.host);
@@ -121,9 +123,14 @@ std::string MergedJson(const Options& options, const RunContext& context,
         }
         doc["parameters"] = {{"files", files}};
     }
-    doc["interval_seconds"] = merged.intervalSeconds;
+    doc["interval_seconds"] = intervalSeconds;
     doc["histogram"] = {
         {"scheme", "log-linear"}, {"sub_buckets", histogram::kSubBuckets}, {"unit", "ns"}};
+    return doc;
+}
+
+// The clients, the passes of them all and the verdict, into doc.
+void Body(Json& doc, const MergedResult& merged) {
     Json clients = Json::array();
     for (const ClientResult& client : merged.clients) {
         Json c = Json::object();
@@ -153,27 +160,106 @@ std::string MergedJson(const Options& options, const RunContext& context,
         failed.push_back(BoardUtf8(name));
     }
     doc["failed_clients"] = failed;
+    doc["outcome"] = failed.empty() && !merged.clients.empty() ? "passed" : "failed";
+}
+
+} // namespace
+
+std::string MergedJson(const Options& options, const RunContext& context,
+                       const MergedResult& merged) {
+    Json doc = Header(options, context, merged.intervalSeconds);
+    Body(doc, merged);
+    return doc.dump(2) + "\n";
+}
+
+charts::LoadPoint LoadPointOf(const MergedResult& merged) {
+    charts::LoadPoint point;
+    point.clients = static_cast<std::uint32_t>(merged.clients.size());
+    point.passed = merged.FailedClients().empty() && !merged.clients.empty();
+    double bytes = 0;
+    double whole = 0;
+    double window = 0;
+    double windowBytes = 0;
+    histogram::Histogram all;
+    for (const MergedPass& pass : merged.passes) {
+        bytes += static_cast<double>(pass.all.transferBytes.value_or(0));
+        whole += pass.lastDoneSeconds;
+        window += pass.firstDoneSeconds;
+        windowBytes += pass.windowBytes;
+        for (const auto& [kind, h] : pass.all.latency) {
+            all.Merge(h);
+        }
+    }
+    if (whole > 0) {
+        point.wholeBytesPerSecond = bytes / whole;
+    }
+    if (window > 0) {
+        point.allRunningBytesPerSecond = windowBytes / window;
+    }
+    point.p99Ns = all.Percentile(99);
+    return point;
+}
+
+std::string LoadJson(const Options& options, const RunContext& context,
+                     const std::vector<MergedResult>& points) {
+    Json doc = Header(options, context, points.empty() ? 1 : points.front().intervalSeconds);
+    Json list = Json::array();
+    Json failed = Json::array();
+    for (const MergedResult& merged : points) {
+        const charts::LoadPoint point = LoadPointOf(merged);
+        Json p = Json::object();
+        p["client_count"] = point.clients;
+        Put(p, "all_running_bytes_per_second", point.allRunningBytesPerSecond);
+        Put(p, "whole_bytes_per_second", point.wholeBytesPerSecond);
+        p["p99_ns"] = point.p99Ns;
+        Body(p, merged);
+        for (const std::string& name : merged.FailedClients()) {
+            failed.push_back(BoardUtf8(std::to_string(point.clients) + " clients: " + name));
+        }
+        list.push_back(p);
+    }
+    doc["load_points"] = list;
+    doc["failed_clients"] = failed;
     doc["outcome"] = failed.empty() ? "passed" : "failed";
     return doc.dump(2) + "\n";
 }
 
-std::string MergedCsv(const MergedResult& merged) {
-    const std::string header = ResultsCsv(Command::FileIo, {});
-    std::string out = CsvRow({"client", "pass"});
-    out.erase(out.find_last_not_of("\r\n") + 1);
-    out += "," + header.substr(0, header.find_last_not_of("\r\n") + 1) +
-           ",all_running_bytes_per_second,clients,clients_passed\n";
-    for (const ClientResult& client : merged.clients) {
-        for (std::size_t i = 0; i < client.runs.size(); ++i) {
-            out += CsvText(BoardUtf8(client.name)) + "," + std::to_string(i + 1) + "," +
-                   RowOf(client.runs[i]) + ",,,\n";
-        }
+std::vector<std::string> LoadSummary(const std::vector<MergedResult>& points) {
+    std::vector<std::string> lines;
+    char line[256];
+    std::snprintf(line, sizeof line, "%8s %16s %12s %10s  %s", "clients", "MB/s (all ran)",
+                  "MB/s whole", "p99 us", "failed");
+    lines.emplace_back(line);
+    for (const MergedResult& merged : points) {
+        const charts::LoadPoint point = LoadPointOf(merged);
+        std::snprintf(line, sizeof line, "%8u %16s %12s %10.1f  %zu", point.clients,
+                      MegabytesPerSecond(point.allRunningBytesPerSecond).c_str(),
+                      MegabytesPerSecond(point.wholeBytesPerSecond).c_str(),
+                      static_cast<double>(point.p99Ns) / 1e3, merged.FailedClients().size());
+        lines.emplace_back(line);
     }
-    for (std::size_t i = 0; i < merged.passes.size(); ++i) {
-        const MergedPass& pass = merged.passes[i];
-        out += "all," + std::to_string(i + 1) + "," + RowOf(pass.all) + "," +
-               Rate(pass.WindowBytesPerSecond()) + "," + std::to_string(pass.clients) + "," +
-               std::to_string(pass.clientsPassed) + "\n";
+    return lines;
+}
+
+std::string MergedCsv(const std::vector<MergedResult>& points) {
+    const std::string header = ResultsCsv(Command::FileIo, {});
+    std::string out = "client_count,client,pass," +
+                      header.substr(0, header.find_last_not_of("\r\n") + 1) +
+                      ",all_running_bytes_per_second,clients,clients_passed\n";
+    for (const MergedResult& merged : points) {
+        const std::string count = std::to_string(merged.clients.size()) + ",";
+        for (const ClientResult& client : merged.clients) {
+            for (std::size_t i = 0; i < client.runs.size(); ++i) {
+                out += count + CsvText(BoardUtf8(client.name)) + "," + std::to_string(i + 1) + "," +
+                       RowOf(client.runs[i]) + ",,,\n";
+            }
+        }
+        for (std::size_t i = 0; i < merged.passes.size(); ++i) {
+            const MergedPass& pass = merged.passes[i];
+            out += count + "all," + std::to_string(i + 1) + "," + RowOf(pass.all) + "," +
+                   Rate(pass.WindowBytesPerSecond()) + "," + std::to_string(pass.clients) + "," +
+                   std::to_string(pass.clientsPassed) + "\n";
+        }
     }
     return out;
 }

@@ -30,9 +30,11 @@ constexpr int kReapPollMs = 20;
 
 // The clients' process groups, for the SIGINT handler (0: none).
 std::array<std::atomic<pid_t>, kMaxClients> g_groups{};
+volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) {
     const int saved = errno;
+    g_interrupted = 1;
     for (const auto& group : g_groups) {
         if (const pid_t pid = group.load(); pid > 0) {
             ::kill(-pid, SIGINT);
@@ -200,6 +202,10 @@ bool ReadSome(int fd, std::string& into, const std::function<void(const std::str
 }
 
 } // namespace
+
+bool Interrupted() {
+    return g_interrupted != 0;
+}
 
 void ForwardInterrupts() {
     struct sigaction action = {};

@@ -42,8 +42,10 @@ struct ForkSettings {
 std::vector<ClientEnd> RunForked(const ForkSettings& settings,
                                  const std::function<int(std::uint32_t, Release&)>& client);
 
-// Forwards SIGINT to the clients' process groups while RunForked runs (installed by it).
+// Forwards SIGINT to the clients' process groups while RunForked runs (installed by it), and
+// whether one came.
 void ForwardInterrupts();
+bool Interrupted();
 
 } // namespace zebcli::fleet
 

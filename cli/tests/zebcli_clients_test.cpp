@@ -222,7 +222,7 @@ pid_t ProcessIn(const fs::path& directory) {
 
 // A client stopped in the middle of its passes is ended after the bound and named; the others
 // go on to the end and pass.
-TEST(ClientsBound, HungClientIsEndedAfterTheBound) {
+TEST(ClientsLocal, HungClientIsEndedAfterTheBound) {
     zebtest::Scratch scratch;
     const fs::path clients = scratch.path() / "clients";
     zebtest::ProcessOptions options;
@@ -254,6 +254,27 @@ TEST(ClientsBound, HungClientIsEndedAfterTheBound) {
     EXPECT_TRUE(doc["clients"][1]["runs"].empty());
     EXPECT_EQ(::kill(client, 0), -1); // ended with its process group
     std::printf("[ bound ] the run ended %.1f s after client 2 stopped\n", seconds);
+}
+
+// Load points: the run at each number of clients, each with its own clients and sums.
+TEST(ClientsLocal, LoadPointsRunEachNumberOfClients) {
+    zebtest::Scratch scratch;
+    const zebtest::Outcome run =
+        zebtest::Run({ZEBCLI_PATH, "fileio", (scratch.path() / "T.TST").string(), "--clients",
+                      "1,3", "-q", "--from", "4000", "--to", "4000", "--iterations", "50", "--json",
+                      (scratch.path() / "load.json").string()});
+    ASSERT_TRUE(zebtest::ExitedWith(run, 0)) << run.errors;
+    const nlohmann::json doc =
+        nlohmann::json::parse(zebtest::ReadFile(scratch.path() / "load.json"));
+    ASSERT_EQ(doc["load_points"].size(), 2u);
+    for (const auto& [index, clients] : {std::pair{0, 1}, {1, 3}}) {
+        const nlohmann::json& point = doc["load_points"][index];
+        EXPECT_EQ(point["client_count"], clients);
+        EXPECT_EQ(point["clients"].size(), static_cast<std::size_t>(clients));
+        EXPECT_EQ(point["all"][0]["operations"], clients * 50);
+        EXPECT_GT(point["whole_bytes_per_second"].get<double>(), 0);
+    }
+    EXPECT_EQ(doc["outcome"], "passed");
 }
 
 } // namespace

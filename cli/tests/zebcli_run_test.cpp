@@ -540,7 +540,10 @@ TEST(CommandLine, ExitStatusesAndMessages) {
         "an argument holds an URL with a password (user:password@), which is never taken: give "
         "it in PASSWD or --authentication-file\n";
     const std::vector<Row> rows = {
-        {{}, 64, "", "zebcli: no command given (fileio, send, recv or log); see zebcli --help\n"},
+        {{},
+         64,
+         "",
+         "zebcli: no command given (fileio, send, recv, merge or log); see zebcli --help\n"},
         {{"fileio", "T.TST", "--inc", "0"},
          64,
          "",

@@ -49,6 +49,8 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
     };
     const std::string longest(kMaxPathBytes, 'p');
     const std::string tooLong(kMaxPathBytes + 1, 'p');
+    // 200 bytes, and 202 once client 10's number is in it.
+    const std::string numbered = "/" + std::string(kMaxPathBytes - 3, 'a') + ".T";
     const std::vector<Row> rows = {
         {{"fileio", "f", "--from=4096", "--to", "8192", "--mode=3"}, -1, ""},
         {{"fileio", "--from", "2", "--", "--odd"}, -1, ""},
@@ -61,8 +63,8 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
         {{"fileio", "f", "--duration", "1.5m"}, 64, "--duration '1.5m': a whole number of s"},
         {{"--version"}, 0, "zebcli 1.0 (ZEB LAN stress kit)\n"},
         {{"fileio", "f", "--from", "0", "--help"}, 0, "file I/O stress on the test file PATH"},
-        {{}, 64, "no command given (fileio, send, recv or log)"},
-        {{"copy"}, 64, "unknown command 'copy' (fileio, send, recv or log)"},
+        {{}, 64, "no command given (fileio, send, recv, merge or log)"},
+        {{"copy"}, 64, "unknown command 'copy' (fileio, send, recv, merge or log)"},
         {{"fileio"}, 64, "PATH is required"},
         {{"fileio", ""}, 64, "the test file's path is empty"},
         {{"fileio", tooLong}, 64, "the test file's path is longer than 200 bytes"},
@@ -107,6 +109,19 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
          64,
          "--json and --json-stream cannot both go to standard output (-)"},
         {{"send", "--series", "x", "--csv", "./x"}, 64, "--csv and --series name the same file"},
+        {{"fileio", "f", "--clients", "1,2,128", "--stop-on-failure", "--client-timeout", "86400"},
+         -1,
+         ""},
+        {{"fileio", "f", "--clients", "129"}, 64, "--clients '129': a number of clients from 1 to"},
+        {{"fileio", "f", "--clients", "2,,4"}, 64, "--clients '2,,4': a number of clients"},
+        {{"fileio", "f", "--clients", "0"}, 64, "--clients '0': a number of clients"},
+        {{"fileio", "f", "--clients", "2", "--client-timeout", "0"},
+         64,
+         "--client-timeout '0': whole seconds from 1 to 86400"},
+        {{"fileio", "f", "--stop-on-failure"}, 64, "--stop-on-failure needs --clients"},
+        {{"fileio", "f", "--clients", "2", "--json-stream", "s"}, 64, "--json-stream is for one"},
+        {{"fileio", numbered, "--clients", "10"}, 64, "client 10's test file"},
+        {{"merge"}, 64, "FILE is required"},
     };
     for (const Row& row : rows) {
         const ParseResult result = Parse(row.args);
