@@ -111,6 +111,7 @@ Json Header(const Options& options, const RunContext& context, double intervalSe
     doc["command"] = CommandName(options.command);
     if (options.command == Command::FileIo) {
         Json parameters = ParametersJson(options);
+        parameters["clients"] = options.clientCounts;
         parameters["clients_dir"] = BoardUtf8(options.clientsDirectory);
         parameters["client_timeout_seconds"] = options.clientTimeoutSeconds;
         parameters["stop_on_failure"] = options.stopOnFailure;

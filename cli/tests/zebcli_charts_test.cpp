@@ -2,6 +2,7 @@
 // file system named by its mount, and a report that escapes what it shows.
 #include "charts/axis.h"
 #include "charts/latencychart.h"
+#include "charts/loadchart.h"
 #include "charts/sweepchart.h"
 #include "charts/timechart.h"
 #include "plot.h"
@@ -81,6 +82,7 @@ TEST(Charts, NoTwoTextsOverlap) {
         pass.outcome = "passed";
         pass.bytesPerSecond = size * 1.6e3;
         pass.operationsPerSecond = 8000 - size / 8.0;
+        pass.clientRates = std::pair(*pass.bytesPerSecond / 5, *pass.bytesPerSecond / 3);
         pass.startSeconds = (size / 1024 - 1) * 0.5;
         for (int i = 0; i < 5; ++i) {
             Interval interval{i * 0.1, 0.1, 100, 100ull * size, 0, 20000, 90000, 200000};
@@ -101,7 +103,20 @@ TEST(Charts, NoTwoTextsOverlap) {
     std::vector<Canvas> canvases = {SweepChart(passes)};
     canvases.push_back(*TimeChart(passes));
     canvases.push_back(*LatencyChart(passes));
+    std::vector<LoadPoint> points;
+    for (std::uint32_t clients : {1u, 2u, 4u, 8u, 16u, 32u}) {
+        points.push_back(
+            {clients, clients * 3e7, clients * 2e7, clients * 100000ull, clients != 8});
+    }
+    canvases.push_back(LoadChart(points));
     for (const Canvas& canvas : canvases) {
+        // Every curve whole, however many points it has: its attribute closes before the
+        // next element.
+        const std::string svg = canvas.Group(0, 0);
+        for (std::size_t at = svg.find("points=\""); at != std::string::npos;
+             at = svg.find("points=\"", at + 1)) {
+            EXPECT_LT(svg.find('"', at + 8), svg.find('<', at)) << svg.substr(at, 80);
+        }
         const std::vector<Box>& boxes = canvas.TextBoxes();
         EXPECT_GT(boxes.size(), 10u);
         for (std::size_t i = 0; i < boxes.size(); ++i) {
