@@ -452,6 +452,7 @@ std::optional<fleet::MergedResult> RunClientsOnce(const Options& options,
             }
         }
         result.name = "client " + std::to_string(end.client);
+        result.stopped = end.stopped;
         result.directory = directory;
         result.path = fleet::ClientOptions(options, end.client, directory).path;
         if (result.host.empty()) {

@@ -140,6 +140,9 @@ void Body(Json& doc, const MergedResult& merged) {
         c["path"] = BoardUtf8(client.path);
         c["directory"] = BoardUtf8(client.directory);
         c["outcome"] = client.Failed() ? "failed" : "passed";
+        if (client.stopped) {
+            c["stopped"] = true;
+        }
         if (client.Failed()) {
             c["failure"] = BoardUtf8(client.Failure());
         }
@@ -297,7 +300,9 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
             operations += run.operations.value_or(0);
         }
         std::snprintf(line, sizeof line, "%s: %s, %zu %s, %llu operations, %s", client.name.c_str(),
-                      client.Failed() ? ("FAILED: " + client.Failure()).c_str() : "passed",
+                      client.Failed()  ? ("FAILED: " + client.Failure()).c_str()
+                      : client.stopped ? "stopped at a release (another client failed)"
+                                       : "passed",
                       client.runs.size(), client.runs.size() == 1 ? "pass" : "passes",
                       static_cast<unsigned long long>(operations), HumanBytes(bytes).c_str());
         lines.emplace_back(line);

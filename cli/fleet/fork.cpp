@@ -289,6 +289,7 @@ std::vector<ClientEnd> RunForked(const ForkSettings& settings,
             for (Child& child : children) {
                 if (child.state == State::Ready) {
                     Send(child, stop ? kStopLine : kGoLine);
+                    child.end.stopped = stop;
                     child.state = stop ? State::Exiting : State::Running;
                     child.deadline = now + settings.bound;
                 }

@@ -26,6 +26,7 @@ struct ClientEnd {
     // (preparing pass 1)", ...; empty when it ended by itself.
     std::string ended;
     std::size_t passesReleased = 0;
+    bool stopped = false; // told to stop at a release (--stop-on-failure)
 };
 
 struct ForkSettings {

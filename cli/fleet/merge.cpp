@@ -190,7 +190,7 @@ std::string ClientResult::Failure() const {
     if (!ended.empty()) {
         return ended;
     }
-    if (runs.empty()) {
+    if (runs.empty() && !stopped) {
         return "no pass ran";
     }
     for (std::size_t i = 0; i < runs.size(); ++i) {

@@ -28,6 +28,8 @@ struct ClientResult {
     // Why it failed beyond its passes: ended by the parent, no results, an exit status of
     // failure; empty when none of that.
     std::string ended;
+    // Told to stop before a pass because another client failed: what it ran is its result.
+    bool stopped = false;
     bool Failed() const;
     // Why it counts as failed, in words; empty when it passed.
     std::string Failure() const;

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -254,6 +255,46 @@ TEST(ClientsLocal, HungClientIsEndedAfterTheBound) {
     EXPECT_TRUE(doc["clients"][1]["runs"].empty());
     EXPECT_EQ(::kill(client, 0), -1); // ended with its process group
     std::printf("[ bound ] the run ended %.1f s after client 2 stopped\n", seconds);
+}
+
+// A client that cannot prepare (its test file a FIFO, which the engine cannot open) is
+// reported and the others go on, or with --stop-on-failure are ended at their next release.
+TEST(ClientsLocal, ClientThatCannotPrepareIsReportedAndTheOthersGoOnOrStop) {
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "--stop-on-failure" : "going on");
+        zebtest::Scratch scratch;
+        ASSERT_EQ(::mkfifo((scratch.path() / "T2.TST").c_str(), 0600), 0);
+        std::vector<std::string> command = {ZEBCLI_PATH,
+                                            "fileio",
+                                            (scratch.path() / "T.TST").string(),
+                                            "--clients",
+                                            "3",
+                                            "-q",
+                                            "--from",
+                                            "4000",
+                                            "--to",
+                                            "4016",
+                                            "--inc",
+                                            "8",
+                                            "--json",
+                                            (scratch.path() / "all.json").string()};
+        if (stop) {
+            command.emplace_back("--stop-on-failure");
+        }
+        const zebtest::Outcome run = zebtest::Run(command);
+        EXPECT_TRUE(zebtest::ExitedWith(run, 1));
+        EXPECT_NE(run.errors.find("client 2 failed: pass 1 test file not opened"),
+                  std::string::npos)
+            << run.errors;
+        const nlohmann::json doc =
+            nlohmann::json::parse(zebtest::ReadFile(scratch.path() / "all.json"));
+        EXPECT_EQ(doc["failed_clients"], nlohmann::json::array({"client 2"}));
+        for (const int other : {0, 2}) {
+            EXPECT_EQ(doc["clients"][other]["outcome"], "passed");
+            EXPECT_EQ(doc["clients"][other]["runs"].size(), stop ? 0u : 3u);
+            EXPECT_EQ(doc["clients"][other].contains("stopped"), stop);
+        }
+    }
 }
 
 // Load points: the run at each number of clients, each with its own clients and sums.
