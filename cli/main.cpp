@@ -448,7 +448,8 @@ std::optional<fleet::MergedResult> RunClientsOnce(const Options& options,
             if (std::optional<fleet::ClientResult> read = fleet::ClientFromFile(file, error)) {
                 result = std::move(*read);
             } else {
-                result.ended = "no results (" + file + ": " + error + ")";
+                result.ended = "no results (" + file;
+                result.ended.append(": ").append(error).append(")");
             }
         }
         result.name = "client " + std::to_string(end.client);

@@ -235,6 +235,11 @@ std::optional<std::string> OutputsRefusal(const Options& o) {
             SameFile(*path, o.path)) {
             return std::string(option) + " names the test file";
         }
+        for (const std::string& input : o.mergePaths) {
+            if (o.command == Command::Merge && SameFile(*path, input)) {
+                return std::string(option) + " names " + input + ", one of the files to merge";
+            }
+        }
         if (o.save && SameFile(*path, "report.txt")) {
             return std::string(option) + " names report.txt, where --save appends every message";
         }

@@ -76,7 +76,7 @@ Canvas SweepChart(const std::vector<ChartRun>& passes) {
             const double top = frame.Y(pass.clientRates->second, rate.top);
             const double bottom = frame.Y(pass.clientRates->first, rate.top);
             upper += Format("%.1f,%.1f ", px, top);
-            lower = Format("%.1f,%.1f ", px, bottom) + lower;
+            lower.insert(0, Format("%.1f,%.1f ", px, bottom));
             canvas.Raw(Format("<rect class=\"clients\" x=\"%.1f\" y=\"%.1f\" width=\"10\" "
                               "height=\"%.1f\" fill=\"%s\" fill-opacity=\"0.18\" stroke=\"%s\" "
                               "stroke-opacity=\"0.5\"/>\n",

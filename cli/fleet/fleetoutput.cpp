@@ -271,8 +271,8 @@ std::string MergedCsv(const std::vector<MergedResult>& points) {
 std::vector<std::string> MergedSummary(const MergedResult& merged) {
     std::vector<std::string> lines;
     char line[512];
-    std::snprintf(line, sizeof line, "%-6s %-7s %8s %10s %12s %11s %10s   %s", "pass", "buffer",
-                  "clients", "bytes", "MB/s (all)", "MB/s whole", "p99 us",
+    std::snprintf(line, sizeof line, "%-6s %-7s %8s %10s %13s %11s %10s   %s", "pass", "buffer",
+                  "clients", "bytes", "MB/s all ran", "MB/s whole", "p99 us",
                   "client MB/s: min mean max stddev");
     lines.emplace_back(line);
     for (std::size_t i = 0; i < merged.passes.size(); ++i) {
@@ -283,7 +283,7 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
         }
         const Spread& s = pass.bytesPerSecond;
         std::snprintf(line, sizeof line,
-                      "%-6zu %-7u %4zu/%-3zu %10s %12s %11s %10.1f   %.2f %.2f %.2f %.2f", i + 1,
+                      "%-6zu %-7u %4zu/%-3zu %10s %13s %11s %10.1f   %.2f %.2f %.2f %.2f", i + 1,
                       pass.all.bufferSize.value_or(0), pass.clientsPassed, pass.clients,
                       HumanBytes(pass.all.transferBytes.value_or(0)).c_str(),
                       MegabytesPerSecond(pass.WindowBytesPerSecond()).c_str(),

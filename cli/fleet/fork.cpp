@@ -387,6 +387,7 @@ std::vector<ClientEnd> RunForked(const ForkSettings& settings,
     }
     std::signal(SIGINT, SIG_DFL);
     std::vector<ClientEnd> ends;
+    ends.reserve(children.size());
     for (Child& child : children) {
         ends.push_back(child.end);
     }

@@ -122,6 +122,9 @@ TEST(Arguments, SyntaxRangesAndUsageErrors) {
         {{"fileio", "f", "--clients", "2", "--json-stream", "s"}, 64, "--json-stream is for one"},
         {{"fileio", numbered, "--clients", "10"}, 64, "client 10's test file"},
         {{"merge"}, 64, "FILE is required"},
+        {{"merge", "a.json", "./b.json", "--json", "b.json"},
+         64,
+         "--json names ./b.json, one of the files to merge"},
     };
     for (const Row& row : rows) {
         const ParseResult result = Parse(row.args);
