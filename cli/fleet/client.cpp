@@ -105,8 +105,11 @@ std::string PrepareClientDirectory(const std::string& directory) {
             return error;
         }
     }
-    if (std::string error = MakeDirectory(directory); !error.empty()) {
-        return error;
+    // ctlogs/ too: the engine writes the compatibility log only where that folder is.
+    for (const std::string& path : {directory, directory + "/" + kCompatLogFolder}) {
+        if (std::string error = MakeDirectory(path); !error.empty()) {
+            return error;
+        }
     }
     const std::string results = directory + "/" + kClientResults;
     if (::unlink(results.c_str()) != 0 && errno != ENOENT) {

@@ -20,8 +20,9 @@ inline constexpr double kMaxClientTimeoutSeconds = 86400;
 
 // What a client's number replaces in the test file's path or URL.
 inline constexpr char kClientMark[] = "{client}";
-// Each client's results in its directory.
+// Each client's results in its directory, and the folder of its compatibility log there.
 inline constexpr char kClientResults[] = "results.json";
+inline constexpr char kCompatLogFolder[] = "ctlogs";
 
 // The test file of client (1, 2, ...): every {client} in path replaced by its number; without
 // one, the number before the file name's extension (T.TST: T3.TST), or after a name that has
@@ -44,8 +45,9 @@ std::uint32_t SeedOffset(std::uint32_t client);
 // results of the whole run (the parent writes those).
 Options ClientOptions(const Options& run, std::uint32_t client, const std::string& directory);
 
-// Makes directory (and its parent) if missing, removes the results a client left there
-// before, so that none is taken for this run's; empty, or what failed.
+// Makes directory (its parent, and its ctlogs/ for the compatibility log) if missing, removes
+// the results a client left there before, so that none is taken for this run's; empty, or
+// what failed.
 std::string PrepareClientDirectory(const std::string& directory);
 
 // In the client's process: goes into its directory and points WINDIR at it; empty, or what

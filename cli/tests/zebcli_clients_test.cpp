@@ -147,6 +147,12 @@ TEST_P(Clients, FourClientsReleasedTogetherEachWithItsOwnFile) {
         for (std::size_t other = 0; other + 1 < files.size(); ++other) {
             EXPECT_FALSE(files[other] == copy) << "client " << other + 1;
         }
+        // Its compatibility log its own, in its WINDIR.
+        const zebtest::Outcome log =
+            zebtest::Run({ZEBCLI_PATH, "log", (ClientDirectory(client) / "ctlogs" / "PLV.log")});
+        EXPECT_NE(log.output.find(name_ + std::to_string(client) + ".TST, Buffer: 4000 To 32000"),
+                  std::string::npos)
+            << log.output << log.errors;
         const std::string report = zebtest::ReadFile(ClientDirectory(client) / "report.txt");
         EXPECT_NE(report.find(name_ + std::to_string(client) + ".TST, Buffer: 4000"),
                   std::string::npos)
