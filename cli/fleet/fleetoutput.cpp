@@ -4,6 +4,7 @@
 #include "runjson.h"
 #include "textutil.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zebcli::fleet {
@@ -97,8 +98,21 @@ RunContext ChartContext(RunContext context, const MergedResult& merged) {
 
 namespace {
 
+std::vector<std::string> Clocks(const std::vector<MergedResult>& points) {
+    std::vector<std::string> clocks;
+    for (const MergedResult& merged : points) {
+        for (const ClientResult& client : merged.clients) {
+            if (!client.clock.empty()) {
+                clocks.push_back(client.clock);
+            }
+        }
+    }
+    return clocks;
+}
+
 // What every document of a merge begins with.
-Json Header(const Options& options, const RunContext& context, double intervalSeconds) {
+Json Header(const Options& options, const RunContext& context, double intervalSeconds,
+            const std::vector<std::string>& clientClocks) {
     Json doc = Json::object();
     doc["version"] = ZEB_VERSION;
     doc["host"] = BoardUtf8(context.host);
@@ -125,6 +139,14 @@ Json Header(const Options& options, const RunContext& context, double intervalSe
         doc["parameters"] = {{"files", files}};
     }
     doc["interval_seconds"] = intervalSeconds;
+    // Each client's own clock, as its results name it (the clients of one host share theirs).
+    Json clocks = Json::array();
+    for (const std::string& clock : clientClocks) {
+        if (std::find(clocks.begin(), clocks.end(), clock) == clocks.end()) {
+            clocks.push_back(clock);
+        }
+    }
+    doc["clocks"] = clocks;
     doc["histogram"] = {
         {"scheme", "log-linear"}, {"sub_buckets", histogram::kSubBuckets}, {"unit", "ns"}};
     return doc;
@@ -171,7 +193,7 @@ void Body(Json& doc, const MergedResult& merged) {
 
 std::string MergedJson(const Options& options, const RunContext& context,
                        const MergedResult& merged) {
-    Json doc = Header(options, context, merged.intervalSeconds);
+    Json doc = Header(options, context, merged.intervalSeconds, Clocks({merged}));
     Body(doc, merged);
     return doc.dump(2) + "\n";
 }
@@ -206,7 +228,8 @@ charts::LoadPoint LoadPointOf(const MergedResult& merged) {
 
 std::string LoadJson(const Options& options, const RunContext& context,
                      const std::vector<MergedResult>& points) {
-    Json doc = Header(options, context, points.empty() ? 1 : points.front().intervalSeconds);
+    Json doc = Header(options, context, points.empty() ? 1 : points.front().intervalSeconds,
+                      Clocks(points));
     Json list = Json::array();
     Json failed = Json::array();
     for (const MergedResult& merged : points) {

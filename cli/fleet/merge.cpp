@@ -280,6 +280,7 @@ std::optional<ClientResult> ClientFromJson(const std::string& text, std::string&
         client.host = doc.value("host", "");
         client.path = doc.at("parameters").value("path", "");
         client.intervalSeconds = doc.value("interval_seconds", 1.0);
+        client.clock = doc.value("clock", "");
         if (!(client.intervalSeconds > 0)) {
             error = "an interval_seconds that is not above 0";
             return std::nullopt;

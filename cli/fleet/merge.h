@@ -24,6 +24,7 @@ struct ClientResult {
     std::string path;      // its test file
     std::string directory; // its directory, or its results file
     double intervalSeconds = 1;
+    std::string clock; // the engine's clock of its durations, as its results name it
     std::vector<RunRecord> runs;
     // Why it failed beyond its passes: ended by the parent, no results, an exit status of
     // failure; empty when none of that.
