@@ -1,15 +1,26 @@
-// The merge of clients run together, without a run: the sums, the histograms added, the
-// window in which all ran (to the first verdict) and the whole (to the last), the spread of
-// the clients' rates, the time line, the failed clients; the same from the clients' JSON as
-// zebcli merge reads it; and the clients' test files.
+// The pieces of clients run together, without the engine: the release of forked clients
+// (none goes before all have prepared, one that leaves does not hold the others, one that
+// hangs is ended after the bound); the merge (the sums, the histograms added, the window in
+// which all ran and the whole, the spread of the clients' rates, the time line, the failed
+// clients), the same from the clients' JSON as zebcli merge reads it; the clients' test files.
 #include "fleet/client.h"
+#include "fleet/fork.h"
 #include "fleet/merge.h"
 #include "runjson.h"
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -172,6 +183,76 @@ TEST(FleetMerge, FailedClientsAreNamedAndTheirPassesFailTheWhole) {
     EXPECT_FALSE(merged.passes[1].all.Passed());
     EXPECT_EQ(merged.passes[1].clients, 2u);
     EXPECT_EQ(merged.passes[1].clientsPassed, 1u);
+}
+
+std::uint64_t NowNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000U +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// Five forked clients prepare one after the other (client k after k x 40 ms) and note when
+// they prepared and when they were released (one clock: one host); client 4 leaves without
+// preparing, client 5 hangs while preparing. Every client released goes after the last one
+// prepared, and after client 5 was ended at the bound; client 4 holds nobody.
+TEST(FleetRelease, NoneGoesBeforeAllHavePreparedAndAHungOneIsEndedAtTheBound) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("zebcli-release-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    ForkSettings settings;
+    settings.clients = 5;
+    settings.bound = std::chrono::milliseconds(1000);
+    std::vector<std::string> lines;
+    settings.line = [&](std::uint32_t client, const std::string& line) {
+        lines.push_back(std::to_string(client) + ": " + line);
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const std::uint64_t startedNs = NowNs();
+    const std::vector<ClientEnd> ends =
+        RunForked(settings, [&](std::uint32_t client, Release& release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40 * client));
+            if (client == 4) {
+                return 3;
+            }
+            if (client == 5) {
+                std::this_thread::sleep_for(std::chrono::hours(1));
+            }
+            std::printf("preparing\n");
+            const std::uint64_t prepared = NowNs();
+            const bool go = release.Prepared(0);
+            const std::uint64_t released = NowNs();
+            release.Ended(0, true);
+            std::ofstream(dir / std::to_string(client)) << prepared << " " << released << " " << go;
+            return 0;
+        });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_EQ(ends.size(), 5u);
+    std::uint64_t lastPrepared = 0;
+    std::uint64_t firstReleased = UINT64_MAX;
+    for (std::uint32_t client = 1; client <= 3; ++client) {
+        SCOPED_TRACE(client);
+        EXPECT_TRUE(ends[client - 1].exited);
+        EXPECT_EQ(ends[client - 1].status, 0);
+        EXPECT_TRUE(ends[client - 1].ended.empty()) << ends[client - 1].ended;
+        EXPECT_EQ(ends[client - 1].passesReleased, 1u);
+        std::uint64_t prepared = 0;
+        std::uint64_t released = 0;
+        int go = 0;
+        std::ifstream(dir / std::to_string(client)) >> prepared >> released >> go;
+        EXPECT_EQ(go, 1);
+        lastPrepared = std::max(lastPrepared, prepared);
+        firstReleased = std::min(firstReleased, released);
+    }
+    EXPECT_GT(firstReleased, lastPrepared);
+    EXPECT_GE(firstReleased - startedNs, 1'000'000'000u); // client 5's bound
+    EXPECT_EQ(ends[3].status, 3);
+    EXPECT_FALSE(ends[4].exited);
+    EXPECT_EQ(ends[4].ended, "no word within 1 s (preparing pass 1)");
+    EXPECT_LT(seconds, 10);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "1: preparing"), 1);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(FleetClient, EachClientHasItsOwnTestFile) {
