@@ -25,7 +25,7 @@ template <typename T> void Put(Json& object, const char* name, const std::option
     }
 }
 
-Json PassJson(const MergedPass& pass) {
+Json PassJson(const MergedPass& pass, double intervalSeconds) {
     Json p = RunJson(pass.all);
     p["clients"] = pass.clients;
     p["clients_passed"] = pass.clientsPassed;
@@ -36,6 +36,7 @@ Json PassJson(const MergedPass& pass) {
     window["operations"] = pass.windowOperations;
     Put(window, "bytes_per_second", pass.WindowBytesPerSecond());
     Put(window, "operations_per_second", pass.WindowOperationsPerSecond());
+    window["within_two_intervals"] = pass.Coarse(intervalSeconds);
     p["all_running"] = window;
     p["spread"] = {{"bytes_per_second", SpreadJson(pass.bytesPerSecond)},
                    {"operations_per_second", SpreadJson(pass.operationsPerSecond)}};
@@ -178,7 +179,7 @@ void Body(Json& doc, const MergedResult& merged) {
     doc["clients"] = clients;
     Json passes = Json::array();
     for (const MergedPass& pass : merged.passes) {
-        passes.push_back(PassJson(pass));
+        passes.push_back(PassJson(pass, merged.intervalSeconds));
     }
     doc["all"] = passes;
     Json failed = Json::array();
@@ -309,11 +310,19 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
                       "%-6zu %-7u %4zu/%-3zu %10s %13s %11s %10.1f   %.2f %.2f %.2f %.2f", i + 1,
                       pass.all.bufferSize.value_or(0), pass.clientsPassed, pass.clients,
                       HumanBytes(pass.all.transferBytes.value_or(0)).c_str(),
-                      MegabytesPerSecond(pass.WindowBytesPerSecond()).c_str(),
+                      ((pass.Coarse(merged.intervalSeconds) ? "~" : "") +
+                       MegabytesPerSecond(pass.WindowBytesPerSecond()))
+                          .c_str(),
                       MegabytesPerSecond(pass.all.BytesPerSecond()).c_str(),
                       static_cast<double>(all.Percentile(99)) / 1e3, s.min / 1e6, s.mean / 1e6,
                       s.max / 1e6, s.stddev / 1e6);
         lines.emplace_back(line);
+    }
+    if (std::any_of(merged.passes.begin(), merged.passes.end(),
+                    [&](const MergedPass& pass) { return pass.Coarse(merged.intervalSeconds); })) {
+        lines.emplace_back("~ the window in which all ran is shorter than two intervals: what "
+                           "they moved in it is taken pro rata (a shorter --interval measures it "
+                           "closer)");
     }
     for (const ClientResult& client : merged.clients) {
         std::uint64_t bytes = 0;

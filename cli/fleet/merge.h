@@ -61,6 +61,9 @@ struct MergedPass {
     double windowBytes = 0;
     double windowOperations = 0;
     std::optional<double> WindowBytesPerSecond() const;
+    // Whether the window is shorter than two of the intervals it is counted from, so that
+    // most of what it holds is taken pro rata.
+    bool Coarse(double intervalSeconds) const { return firstDoneSeconds < 2 * intervalSeconds; }
     std::optional<double> WindowOperationsPerSecond() const;
     Spread bytesPerSecond;
     Spread operationsPerSecond;
