@@ -89,7 +89,8 @@ RunRecord RunFromJson(const Json& r) {
             {i.at("start_seconds").get<double>(), i.at("seconds").get<double>(),
              i.at("operations").get<std::uint64_t>(), i.at("bytes").get<std::uint64_t>(),
              i.at("failures").get<std::uint64_t>(), i.at("p50_ns").get<std::uint64_t>(),
-             i.at("p99_ns").get<std::uint64_t>(), i.at("max_ns").get<std::uint64_t>()});
+             i.at("p99_ns").get<std::uint64_t>(), i.at("max_ns").get<std::uint64_t>(),
+             std::nullopt});
     }
     run.intervalsNotKept = Optional<std::uint64_t>(r, "intervals_not_kept").value_or(0);
     for (const Json& f : r.at("failures")) {

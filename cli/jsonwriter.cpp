@@ -74,14 +74,19 @@ Json Latency(const histogram::Histogram& h) {
 }
 
 Json Interval(const IntervalRecord& i) {
-    return {{"start_seconds", i.startSeconds},
-            {"seconds", i.seconds},
-            {"operations", i.operations},
-            {"bytes", i.bytes},
-            {"failures", i.failures},
-            {"p50_ns", i.p50Ns},
-            {"p99_ns", i.p99Ns},
-            {"max_ns", i.maxNs}};
+    Json interval = {{"start_seconds", i.startSeconds},
+                     {"seconds", i.seconds},
+                     {"operations", i.operations},
+                     {"bytes", i.bytes},
+                     {"failures", i.failures},
+                     {"p50_ns", i.p50Ns},
+                     {"p99_ns", i.p99Ns},
+                     {"max_ns", i.maxNs}};
+    if (i.clientRates) {
+        interval["client_bytes_per_second"] = {{"min", i.clientRates->first},
+                                               {"max", i.clientRates->second}};
+    }
+    return interval;
 }
 
 Json Failure(const FailureRecord& f) {

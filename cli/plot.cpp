@@ -74,7 +74,7 @@ std::vector<charts::ChartRun> ChartRuns(const Options& options,
         for (const IntervalRecord& interval : run.intervals) {
             chart.intervals.push_back({interval.startSeconds, interval.seconds, interval.operations,
                                        interval.bytes, interval.failures, interval.p50Ns,
-                                       interval.p99Ns, interval.maxNs});
+                                       interval.p99Ns, interval.maxNs, interval.clientRates});
         }
         // Reads and writes (or the blocks) together: the latency of the run's operations.
         histogram::Histogram all;

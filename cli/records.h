@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zebcli {
@@ -59,6 +60,9 @@ struct IntervalRecord {
     std::uint64_t p50Ns = 0;
     std::uint64_t p99Ns = 0;
     std::uint64_t maxNs = 0;
+    // An interval of clients merged: the lowest and highest of the clients' own rates in it
+    // (bytes per second; a client whose pass spans it and that moved nothing in it counts 0).
+    std::optional<std::pair<double, double>> clientRates;
 };
 
 // The failures of one kind that the engine posted during a pass.

@@ -21,6 +21,8 @@ struct Interval {
     std::uint64_t p50Ns = 0;
     std::uint64_t p99Ns = 0;
     std::uint64_t maxNs = 0;
+    // Of several clients: the lowest and highest of their own rates in the interval.
+    std::optional<std::pair<double, double>> clientRates;
 };
 
 // The latency of all the operations of a pass (reads and writes) or blocks of a session.

@@ -28,6 +28,9 @@ std::optional<Canvas> TimeChart(const std::vector<ChartRun>& runs) {
             any = true;
             end = std::max(end, run.startSeconds + interval.startSeconds + interval.seconds);
             maxRate = std::max(maxRate, Rate(interval));
+            if (interval.clientRates) {
+                maxRate = std::max(maxRate, interval.clientRates->second);
+            }
             maxP99 = std::max(maxP99, static_cast<double>(interval.p99Ns));
         }
     }
@@ -80,6 +83,7 @@ std::optional<Canvas> TimeChart(const std::vector<ChartRun>& runs) {
                 {{(frame.left + frame.right) / 2, frame.bottom + 44}});
 
     // Each run: where it starts, and its intervals as steps.
+    bool band = false;
     for (const ChartRun& run : runs) {
         if (run.intervals.empty()) {
             continue;
@@ -90,6 +94,27 @@ std::optional<Canvas> TimeChart(const std::vector<ChartRun>& runs) {
                           start, frame.top, start, frame.bottom));
         canvas.Text(run.name, {11, Anchor::Start, run.passed ? "#555" : kFailColour},
                     {{start + 3, frame.top + 13}, {start + 3, frame.top + 27}});
+        // Of several clients: the band of their own rates, lowest to highest, under the rate
+        // of them all.
+        std::string upper;
+        std::string lower;
+        for (const Interval& interval : run.intervals) {
+            if (!interval.clientRates) {
+                continue;
+            }
+            const double from = x(run.startSeconds + interval.startSeconds);
+            const double to = x(run.startSeconds + interval.startSeconds + interval.seconds);
+            const double top = frame.Y(interval.clientRates->second, rate.top);
+            const double bottom = frame.Y(interval.clientRates->first, rate.top);
+            upper += Format("%.1f,%.1f %.1f,%.1f ", from, top, to, top);
+            lower.insert(0, Format("%.1f,%.1f %.1f,%.1f ", to, bottom, from, bottom));
+        }
+        if (!upper.empty()) {
+            band = true;
+            canvas.Raw(Format("<polygon class=\"clients\" points=\"%s%s\" fill=\"%s\" "
+                              "fill-opacity=\"0.15\"/>\n",
+                              upper.c_str(), lower.c_str(), kRateColour));
+        }
         std::string ratePoints;
         // The latency line breaks over an interval without operations (the check after a
         // pass): it has no latency, not one of 0.
@@ -119,7 +144,11 @@ std::optional<Canvas> TimeChart(const std::vector<ChartRun>& runs) {
     }
 
     Legend legend(canvas, frame.left, frame.bottom + 76);
-    legend.Add(Symbol::Line, kRateColour, "rate in the interval");
+    legend.Add(Symbol::Line, kRateColour,
+               band ? "rate of all clients in the interval" : "rate in the interval");
+    if (band) {
+        legend.Add(Symbol::Band, kRateColour, "the clients' own, lowest to highest");
+    }
     legend.Add(Symbol::DashedLine, kP99Colour, "99th percentile latency");
     legend.Add(Symbol::Band, kFailColour, "interval with failures");
     if (stalls) {

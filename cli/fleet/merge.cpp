@@ -57,14 +57,43 @@ void AddFailures(std::vector<FailureRecord>& into, const std::vector<FailureReco
     }
 }
 
+// The interval of the whole that the middle of a client's interval lies in.
+long long BinOf(const IntervalRecord& i, double origin, double intervalSeconds) {
+    const double middle = i.startSeconds - origin + i.seconds / 2;
+    return static_cast<long long>(std::max(0.0, std::floor(middle / intervalSeconds)));
+}
+
+// The lowest and highest of the clients' rates in each interval of the whole: every client
+// counts in every interval its pass spans (from its release to its verdict), with 0 where it
+// moved nothing.
+void AddClientRates(std::map<long long, IntervalRecord>& bins,
+                    const std::vector<const RunRecord*>& runs, double intervalSeconds) {
+    for (auto& [bin, interval] : bins) {
+        for (const RunRecord* run : runs) {
+            if (static_cast<double>(bin) * intervalSeconds >= DoneSeconds(*run)) {
+                continue;
+            }
+            std::uint64_t bytes = 0;
+            for (const IntervalRecord& i : run->intervals) {
+                if (BinOf(i, OriginSeconds(*run), intervalSeconds) == bin) {
+                    bytes += i.bytes;
+                }
+            }
+            const double rate = static_cast<double>(bytes) / intervalSeconds;
+            interval.clientRates = interval.clientRates
+                                       ? std::pair(std::min(interval.clientRates->first, rate),
+                                                   std::max(interval.clientRates->second, rate))
+                                       : std::pair(rate, rate);
+        }
+    }
+}
+
 // The clients' intervals in the intervals of the whole, by where their middle lies.
 void AddIntervals(std::map<long long, IntervalRecord>& bins, const RunRecord& run,
                   double intervalSeconds) {
     const double origin = OriginSeconds(run);
     for (const IntervalRecord& i : run.intervals) {
-        const double middle = i.startSeconds - origin + i.seconds / 2;
-        const auto bin =
-            static_cast<long long>(std::max(0.0, std::floor(middle / intervalSeconds)));
+        const long long bin = BinOf(i, origin, intervalSeconds);
         IntervalRecord& b = bins[bin];
         b.startSeconds = static_cast<double>(bin) * intervalSeconds;
         b.seconds = intervalSeconds;
@@ -161,6 +190,7 @@ MergedPass MergePass(const std::vector<const RunRecord*>& runs, double intervalS
         pass.windowBytes += bytes;
         pass.windowOperations += operations;
     }
+    AddClientRates(bins, runs, intervalSeconds);
     for (auto& [bin, interval] : bins) {
         all.intervals.push_back(interval);
     }

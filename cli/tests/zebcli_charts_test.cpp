@@ -85,7 +85,9 @@ TEST(Charts, NoTwoTextsOverlap) {
         pass.clientRates = std::pair(*pass.bytesPerSecond / 5, *pass.bytesPerSecond / 3);
         pass.startSeconds = (size / 1024 - 1) * 0.5;
         for (int i = 0; i < 5; ++i) {
-            Interval interval{i * 0.1, 0.1, 100, 100ull * size, 0, 20000, 90000, 200000};
+            Interval interval{i * 0.1,       0.1,    100,
+                              100ull * size, 0,      20000,
+                              90000,         200000, std::pair(size * 1e4, size * 2e4)};
             if (size == 8192 && i == 2) {
                 interval.p99Ns = 2'000'000'000; // a stall of the server
                 interval.failures = 3;

@@ -50,7 +50,7 @@ RunRecord PassOf(const PassPlan& plan) {
     run.transferSeconds = plan.done;
     std::uint64_t bytes = 0;
     for (const auto& [start, b] : plan.intervals) {
-        run.intervals.push_back({start, 1.0, b / 10, b, 0, 0, 0, 0});
+        run.intervals.push_back({start, 1.0, b / 10, b, 0, 0, 0, 0, std::nullopt});
         bytes += b;
     }
     run.transferBytes = bytes;
@@ -77,6 +77,8 @@ struct MergeCase {
     double windowBytes;
     double minRate, maxRate, meanRate, stddevRate;
     std::vector<std::uint64_t> binBytes; // the time line of the whole, per second
+    // and in each of its intervals the lowest and highest of the clients' rates
+    std::vector<std::pair<double, double>> binRates;
 };
 
 TEST(FleetMerge, SumsHistogramsWindowAndSpread) {
@@ -92,7 +94,8 @@ TEST(FleetMerge, SumsHistogramsWindowAndSpread) {
          80,
          65,
          15,
-         {140, 40}},
+         {140, 40},
+         {{60, 80}, {40, 40}}},
         // Released 0.25 s into the first interval: it counts from the release, so the window
         // (0.5 s) takes two thirds of it; the time line counts from each client's release.
         {"released inside an interval",
@@ -104,7 +107,8 @@ TEST(FleetMerge, SumsHistogramsWindowAndSpread) {
          120,
          110,
          10,
-         {140}},
+         {140},
+         {{50, 90}}},
     };
     for (const MergeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,10 +156,13 @@ TEST(FleetMerge, SumsHistogramsWindowAndSpread) {
             EXPECT_DOUBLE_EQ(pass.bytesPerSecond.mean, c.meanRate);
             EXPECT_NEAR(pass.bytesPerSecond.stddev, c.stddevRate, 1e-9);
             std::vector<std::uint64_t> bins;
+            std::vector<std::pair<double, double>> rates;
             for (const IntervalRecord& i : pass.all.intervals) {
                 bins.push_back(i.bytes);
+                rates.push_back(i.clientRates.value_or(std::pair(-1.0, -1.0)));
             }
             EXPECT_EQ(bins, c.binBytes);
+            EXPECT_EQ(rates, c.binRates);
             EXPECT_TRUE(merged.FailedClients().empty());
         }
     }
