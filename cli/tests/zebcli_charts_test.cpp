@@ -83,7 +83,7 @@ TEST(Charts, NoTwoTextsOverlap) {
         pass.bytesPerSecond = size * 1.6e3;
         pass.operationsPerSecond = 8000 - size / 8.0;
         pass.clientRates = std::pair(*pass.bytesPerSecond / 5, *pass.bytesPerSecond / 3);
-        pass.startSeconds = (size / 1024 - 1) * 0.5;
+        pass.startSeconds = (static_cast<double>(size) / 1024 - 1) * 0.5;
         for (int i = 0; i < 5; ++i) {
             Interval interval{i * 0.1,       0.1,    100,
                               100ull * size, 0,      20000,
