@@ -91,8 +91,7 @@ std::vector<std::string> EndSummary(const Options& options, const std::vector<Ru
                   totals.runs,
                   fileIo ? (totals.runs == 1 ? "pass" : "passes")
                          : (totals.runs == 1 ? "session" : "sessions"),
-                  totals.notPassed,
-                  HumanBytes(totals.bytes).c_str(), totals.transferSeconds,
+                  totals.notPassed, HumanBytes(totals.bytes).c_str(), totals.transferSeconds,
                   MegabytesPerSecond(totals.BytesPerSecond()).c_str());
     lines.emplace_back(line);
     return lines;
