@@ -15,11 +15,20 @@ namespace zebcli::charts {
 // quotes escaped, control characters (not allowed in XML) replaced by '?'.
 std::string Xml(std::string_view text);
 
-// printf into a string (up to 511 bytes, cut beyond).
+// printf into a string, whole however long (a curve's points can run to many kilobytes).
 template <typename... Values> std::string Format(const char* format, Values... values) {
     char text[512];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
+    const int n = std::snprintf(text, sizeof text, format, values...);
+    if (n < 0) {
+        return {};
+    }
+    if (static_cast<std::size_t>(n) < sizeof text) {
+        return text;
+    }
+    std::string whole(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(whole.data(), whole.size(), format, values...);
+    whole.resize(static_cast<std::size_t>(n));
+    return whole;
 }
 
 // The width of text at a font size in the charts' sans-serif font, estimated from above.

@@ -81,9 +81,12 @@ TEST(Charts, NoTwoTextsOverlap) {
         pass.outcome = "passed";
         pass.bytesPerSecond = size * 1.6e3;
         pass.operationsPerSecond = 8000 - size / 8.0;
-        pass.startSeconds = (size / 1024 - 1) * 0.5;
-        for (int i = 0; i < 5; ++i) {
-            Interval interval{i * 0.1, 0.1, 100, 100ull * size, 0, 20000, 90000, 200000};
+        pass.startSeconds = static_cast<double>(size / 1024 - 1) * 0.5;
+        // The first pass cut fine: its curves run to kilobytes.
+        const int count = size == 1024 ? 60 : 5;
+        const double step = 0.5 / count;
+        for (int i = 0; i < count; ++i) {
+            Interval interval{i * step, step, 100, 100ull * size, 0, 20000, 90000, 200000};
             if (size == 8192 && i == 2) {
                 interval.p99Ns = 2'000'000'000; // a stall of the server
                 interval.failures = 3;
@@ -102,6 +105,13 @@ TEST(Charts, NoTwoTextsOverlap) {
     canvases.push_back(*TimeChart(passes));
     canvases.push_back(*LatencyChart(passes));
     for (const Canvas& canvas : canvases) {
+        // Every curve whole, however many points it has: its attribute closes before the
+        // next element.
+        const std::string svg = canvas.Group(0, 0);
+        for (std::size_t at = svg.find("points=\""); at != std::string::npos;
+             at = svg.find("points=\"", at + 1)) {
+            EXPECT_LT(svg.find('"', at + 8), svg.find('<', at)) << svg.substr(at, 80);
+        }
         const std::vector<Box>& boxes = canvas.TextBoxes();
         EXPECT_GT(boxes.size(), 10u);
         for (std::size_t i = 0; i < boxes.size(); ++i) {
