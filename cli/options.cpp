@@ -145,55 +145,46 @@ std::optional<std::string> StoreInterval(const std::string& text, double& second
     return std::nullopt;
 }
 
+// An option naming a results file: FILE in the help, an empty name refused.
+void AddFileOption(CLI::App* command, const std::string& name, std::string& path,
+                   const std::string& help) {
+    command->add_option(name, path, help)->type_name("FILE")->check([](const std::string& v) {
+        return v.empty() ? "needs a file name" : "";
+    });
+}
+
 void AddOutputs(CLI::App* command, Options& o, Texts& t, bool sweep) {
     command->add_flag("-q,--quiet", o.quiet,
                       "no line per engine message and no progress; the end summary, failures "
                       "and errors still print");
     command->add_flag("--save", o.save, "append every message to report.txt");
-    command
-        ->add_option("--json", o.jsonPath, "write the results to FILE as JSON (-: standard output)")
-        ->type_name("FILE")
-        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
-    command
-        ->add_option("--csv", o.csvPath,
-                     std::string("write one row per ") + (sweep ? "pass" : "session") +
-                         " to FILE as CSV, with a header row (-: standard output)")
-        ->type_name("FILE")
-        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
-    command
-        ->add_option("--plot", o.plotPath,
-                     sweep ? "draw the sweep (MB/s and operations per second against the buffer "
-                             "size), the rate and latency over time and the latency percentiles "
-                             "of each pass as SVG charts in FILE"
-                           : "draw the session's figures, its rate and latency over time and its "
-                             "latency percentiles as SVG charts in FILE")
-        ->type_name("FILE")
-        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
-    command
-        ->add_option("--report", o.reportPath,
-                     std::string("write a self-contained HTML page to FILE: the parameters, the "
-                                 "target, a row per ") +
-                         (sweep ? "pass" : "session") +
-                         " with its latency percentiles, the failures and the charts")
-        ->type_name("FILE")
-        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    AddFileOption(command, "--json", o.jsonPath,
+                  "write the results to FILE as JSON (-: standard output)");
+    AddFileOption(command, "--csv", o.csvPath,
+                  std::string("write one row per ") + (sweep ? "pass" : "session") +
+                      " to FILE as CSV, with a header row (-: standard output)");
+    AddFileOption(command, "--plot", o.plotPath,
+                  sweep ? "draw the sweep (MB/s and operations per second against the buffer "
+                          "size), the rate and latency over time and the latency percentiles "
+                          "of each pass as SVG charts in FILE"
+                        : "draw the session's figures, its rate and latency over time and its "
+                          "latency percentiles as SVG charts in FILE");
+    AddFileOption(command, "--report", o.reportPath,
+                  std::string("write a self-contained HTML page to FILE: the parameters, the "
+                              "target, a row per ") +
+                      (sweep ? "pass" : "session") +
+                      " with its latency percentiles, the failures and the charts");
     command
         ->add_option("--interval", t.interval,
                      std::string("cut each ") + (sweep ? "pass" : "session") +
                          " into intervals of SECONDS for the time line, 0.01..3600 (1)")
         ->type_name("SECONDS");
-    command
-        ->add_option("--json-stream", o.jsonStreamPath,
-                     "write each interval to FILE as a JSON line as it ends, then the whole "
-                     "result as the last line (-: standard output)")
-        ->type_name("FILE")
-        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
-    command
-        ->add_option("--series", o.seriesPath,
-                     std::string("write every interval of every ") + (sweep ? "pass" : "session") +
-                         " to FILE as CSV (-: standard output)")
-        ->type_name("FILE")
-        ->check([](const std::string& v) { return v.empty() ? "needs a file name" : ""; });
+    AddFileOption(command, "--json-stream", o.jsonStreamPath,
+                  "write each interval to FILE as a JSON line as it ends, then the whole "
+                  "result as the last line (-: standard output)");
+    AddFileOption(command, "--series", o.seriesPath,
+                  std::string("write every interval of every ") + (sweep ? "pass" : "session") +
+                      " to FILE as CSV (-: standard output)");
 }
 
 // Two results in one file, standard output for two documents, or a results file over the test

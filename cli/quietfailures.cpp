@@ -16,8 +16,8 @@ std::vector<std::string> QuietLines(const std::vector<FailureRecord>& tallies) {
             " [" + t.kind + ": " + std::to_string(t.count) + (t.count == 1 ? " time" : " times");
         if (t.firstOffset >= 0) {
             line += t.count == 1 || t.firstOffset == t.lastOffset
-                        ? ", offset " + std::to_string(t.firstOffset)
-                        : ", offsets " + std::to_string(t.firstOffset) + " to " +
+                        ? ", at offset " + std::to_string(t.firstOffset)
+                        : ", first at offset " + std::to_string(t.firstOffset) + ", last at " +
                               std::to_string(t.lastOffset);
         }
         lines.push_back(line + "]");

@@ -247,59 +247,60 @@ bool Lost(TestFileHandle* file) {
 // bytes where the server does not say.
 constexpr std::size_t NFS_READ_REQUEST = 65536;
 
-ssize_t ReadAt(TestFileHandle* file, void* buf, std::size_t size, off_t at) {
-    const std::uint64_t serverMax = nfs_get_readmax(file->nfs);
-    const std::size_t request =
-        serverMax > 0 ? static_cast<std::size_t>(serverMax) : NFS_READ_REQUEST;
-    std::size_t done = 0;
-    while (done < size) {
-        if (Lost(file)) {
-            return done > 0 ? static_cast<ssize_t>(done) : -1;
-        }
-        const std::size_t count = size - done < request ? size - done : request;
-        const int n = nfs_pread(file->nfs, file->file, static_cast<std::uint64_t>(at) + done, count,
-                                static_cast<char*>(buf) + done);
-        if (Result(file, n) < 0) {
-            return done > 0 ? static_cast<ssize_t>(done) : -1;
-        }
-        if (n == 0) {
-            break; // the end of the file
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
 // libnfs 4.0 encodes an NFSv4 request into a buffer of 4096 bytes and does not say how much
 // the server takes in one write (its writemax is 0 then): a write goes out in requests of at
 // most this many bytes, which leave the buffer room for the call's header, credentials and
 // file handle. NFSv3 writes go out in requests of the server's size.
 constexpr std::size_t NFS4_WRITE_REQUEST = 3072;
 
-ssize_t WriteAt(TestFileHandle* file, const void* buf, std::size_t size, off_t at) {
-    const std::uint64_t serverMax = nfs_get_writemax(file->nfs);
-    const std::size_t request =
-        serverMax > 0 ? static_cast<std::size_t>(serverMax) : NFS4_WRITE_REQUEST;
+// One transfer of size bytes at `at` as requests of at most the server's size (fallback where
+// it says none), each by call(offset, count, bytes done so far): the bytes moved, or -1 when
+// the first request failed. A transfer cut by a failure or by the end of the file returns what
+// moved before it.
+template <typename Call>
+ssize_t InRequests(TestFileHandle* file, std::size_t size, off_t at, std::uint64_t serverMax,
+                   std::size_t fallback, Call call) {
+    const std::size_t request = serverMax > 0 ? static_cast<std::size_t>(serverMax) : fallback;
     std::size_t done = 0;
     while (done < size) {
         if (Lost(file)) {
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         }
         const std::size_t count = size - done < request ? size - done : request;
-        const int n = nfs_pwrite(file->nfs, file->file, static_cast<std::uint64_t>(at) + done,
-                                 count, static_cast<const char*>(buf) + done);
+        const int n = call(static_cast<std::uint64_t>(at) + done, count, done);
         if (Result(file, n) < 0) {
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         }
         if (n == 0) {
-            break;
+            break; // the end of the file, or a write the server took nothing of
         }
         done += static_cast<std::size_t>(n);
     }
-    if (done < size) {
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t ReadAt(TestFileHandle* file, void* buf, std::size_t size, off_t at) {
+    return InRequests(file, size, at, nfs_get_readmax(file->nfs), NFS_READ_REQUEST,
+                      [&](std::uint64_t offset, std::size_t count, std::size_t done) {
+                          return nfs_pread(file->nfs, file->file, offset, count,
+                                           static_cast<char*>(buf) + done);
+                      });
+}
+
+ssize_t WriteAt(TestFileHandle* file, const void* buf, std::size_t size, off_t at) {
+    bool tookNothing = false; // a request the server took no byte of: its disk is full
+    const ssize_t done =
+        InRequests(file, size, at, nfs_get_writemax(file->nfs), NFS4_WRITE_REQUEST,
+                   [&](std::uint64_t offset, std::size_t count, std::size_t moved) {
+                       const int n = nfs_pwrite(file->nfs, file->file, offset, count,
+                                                static_cast<const char*>(buf) + moved);
+                       tookNothing = n == 0;
+                       return n;
+                   });
+    if (tookNothing) {
         errno = ENOSPC;
     }
-    return static_cast<ssize_t>(done);
+    return done;
 }
 
 off_t Size(TestFileHandle* file) {

@@ -15,20 +15,25 @@
 namespace {
 
 // Runs body in a child process whose root is a plain directory holding the host's programs,
-// as in a chroot: "/" is no mount point there. Returns what body wrote.
+// as in a chroot: "/" is no mount point there. Returns what body wrote. The root's empty
+// mount points are removed afterwards, one by one (rmdir, never a recursive removal).
 std::string InChroot(const std::function<std::string()>& body) {
+    static constexpr const char* kDirs[] = {"usr",  "bin", "sbin", "lib", "lib64", "etc",
+                                            "proc", "sys", "dev",  "run", "tmp",   "var"};
+    char root[] = "/tmp/zebchroot-XXXXXX";
+    if (mkdtemp(root) == nullptr) {
+        return "mkdtemp";
+    }
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0) {
+        rmdir(root);
         return "pipe";
     }
     pid_t pid = fork();
     if (pid == 0) {
-        char root[] = "/tmp/zebchroot-XXXXXX";
         bool ok = unshare(CLONE_NEWNS) == 0 &&
-                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                  mkdtemp(root) != nullptr;
-        for (const char* dir : {"usr", "bin", "sbin", "lib", "lib64", "etc", "proc", "sys", "dev",
-                                "run", "tmp", "var"}) {
+                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        for (const char* dir : kDirs) {
             const std::string inside = std::string(root) + "/" + dir;
             if (ok && std::filesystem::exists(std::string("/") + dir)) {
                 std::filesystem::create_directory(inside);
@@ -50,6 +55,11 @@ std::string InChroot(const std::function<std::string()>& body) {
     }
     close(pipe[0]);
     waitpid(pid, nullptr, 0);
+    // The child's mounts ended with its mount namespace: what is left here are empty folders.
+    for (const char* dir : kDirs) {
+        rmdir((std::string(root) + "/" + dir).c_str());
+    }
+    rmdir(root);
     return text;
 }
 

@@ -41,7 +41,7 @@ bool Append(const std::string& path, std::uint32_t from, std::uint32_t count) {
             std::memcpy(Buffer.data() + 4 * std::size_t{k}, &cell, 4);
         }
         value += cells;
-        if (write(fd, Buffer.data(), cells * 4) != static_cast<ssize_t>(cells * 4)) {
+        if (write(fd, Buffer.data(), std::size_t{cells} * 4) != static_cast<ssize_t>(cells) * 4) {
             close(fd);
             return Fail("cannot write", path);
         }

@@ -83,9 +83,12 @@ TEST(Charts, NoTwoTextsOverlap) {
         pass.bytesPerSecond = size * 1.6e3;
         pass.operationsPerSecond = 8000 - size / 8.0;
         pass.clientRates = std::pair(*pass.bytesPerSecond / 5, *pass.bytesPerSecond / 3);
-        pass.startSeconds = (static_cast<double>(size) / 1024 - 1) * 0.5;
-        for (int i = 0; i < 5; ++i) {
-            Interval interval{i * 0.1,       0.1,    100,
+        pass.startSeconds = static_cast<double>(size / 1024 - 1) * 0.5;
+        // The first pass cut fine: its curves run to kilobytes.
+        const int count = size == 1024 ? 60 : 5;
+        const double step = 0.5 / count;
+        for (int i = 0; i < count; ++i) {
+            Interval interval{i * step,      step,   100,
                               100ull * size, 0,      20000,
                               90000,         200000, std::pair(size * 1e4, size * 2e4)};
             if (size == 8192 && i == 2) {
