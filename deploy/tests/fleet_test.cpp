@@ -155,12 +155,15 @@ TEST_F(Lan, MpirunRunsTwoRanksOnEachHost) {
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
 }
 
-// The playbook against the hosts: the hostfile from the inventory, the job from the first
-// host, the result and every host's report fetched back.
-TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
-    const std::filesystem::path& d = hosts_->Directory();
-    const std::filesystem::path fetched = d / "fetched";
-    const std::string cfg = hosts_->SshConfig().string();
+// ansible-playbook with site.yml on the hosts (hostA with three slots, hostB with one) as
+// the kit's test would have it: the hosts share one file system, so nothing is installed.
+struct Play {
+    zebtest::Outcome outcome;
+    long long ms = 0;
+};
+Play RunPlaybook(const TestHosts& lan, const std::string& job, int timeoutSeconds) {
+    const std::filesystem::path& d = lan.Directory();
+    const std::string cfg = lan.SshConfig().string();
     zebtest::WriteFile(d / "ansible.cfg", "");
     zebtest::WriteFile(
         d / "inventory.yml",
@@ -170,8 +173,9 @@ TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
             "\"\n    ansible_python_interpreter: /usr/bin/python3\n"
             "    zeb_install: false\n    zeb_mpi_as_root: true\n    zeb_ssh: \"ssh -F " +
             cfg + "\"\n    zeb_subnet: \"" + TestHosts::kSubnet + "\"\n    zeb_work_dir: \"" +
-            hosts_->WorkPath().string() + "\"\n    zeb_job: \"" + ZEB_FLEET_PROBE +
-            "\"\n    zeb_job_timeout: 60\n    zeb_fetch_dir: \"" + fetched.string() + "\"\n");
+            lan.WorkPath().string() + "\"\n    zeb_job: \"" + job +
+            "\"\n    zeb_job_timeout: " + std::to_string(timeoutSeconds) +
+            "\n    zeb_fetch_dir: \"" + (d / "fetched").string() + "\"\n");
     // Ansible's own files in the fixture's directory; one ssh connection per task, none left
     // running after the play.
     const zebtest::ProcessOptions options = zebtest::JoinedOutput(
@@ -180,11 +184,22 @@ TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
          "ANSIBLE_SSH_ARGS=-o ControlMaster=no", "ANSIBLE_PIPELINING=1", "ANSIBLE_NOCOLOR=1",
          "ANSIBLE_RETRY_FILES_ENABLED=0"});
     const auto start = std::chrono::steady_clock::now();
-    const zebtest::Outcome played =
+    Play play;
+    play.outcome =
         zebtest::Run({"ansible-playbook", "-i", (d / "inventory.yml").string(), ZEB_PLAYBOOK},
                      options, 2 * kJobMs);
-    const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(zebtest::ExitedWith(played, 0));
+    play.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count();
+    return play;
+}
+
+// The hostfile from the inventory, the job from the first host, the result and every host's
+// report fetched back.
+TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
+    const std::filesystem::path fetched = hosts_->Directory() / "fetched";
+    const Play play = RunPlaybook(*hosts_, ZEB_FLEET_PROBE, 60);
+    ASSERT_TRUE(zebtest::ExitedWith(play.outcome, 0));
     EXPECT_EQ(zebtest::ReadFile(hosts_->WorkOf(0) / "hostfile"), "hostA slots=3\nhostB slots=1\n");
     std::map<std::string, int> hosts;
     ASSERT_TRUE(RanksOf(zebtest::ReadFile(fetched / "hostA" / "result.txt"), &hosts));
@@ -192,8 +207,19 @@ TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
     EXPECT_EQ(zebtest::ReadFile(fetched / "hostA" / "report.txt"), "host hostA ranks 0 1 2\n");
     EXPECT_EQ(zebtest::ReadFile(fetched / "hostB" / "report.txt"), "host hostB ranks 3\n");
     EXPECT_FALSE(std::filesystem::exists(fetched / "hostB" / "result.txt"));
-    std::cout << "the playbook took "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+    std::cout << "the playbook took " << play.ms << " ms\n";
+}
+
+// A job that outlives its limit fails the play, and none of its clients is left on a host.
+TEST_F(Lan, PlaybookEndsAJobAtItsLimit) {
+    const std::string job = "sleep 1234.5"; // a command line no other program has
+    const Play play = RunPlaybook(*hosts_, "/bin/" + job, 3);
+    EXPECT_EQ(play.outcome.Status(), 2) << play.outcome.output; // a task failed
+    EXPECT_LT(play.ms, 45000);
+    EXPECT_TRUE(zebtest::WaitUntil(
+        [&] { return zebtest::Shell("pgrep -f '^/bin/" + job + "'").status != 0; }, 10000))
+        << "clients left: " << zebtest::Shell("pgrep -a -f '" + job + "'").text;
+    std::cout << "the play of a job killed after 3 s took " << play.ms << " ms\n";
 }
 
 } // namespace
