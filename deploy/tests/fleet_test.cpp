@@ -61,6 +61,13 @@ testing::AssertionResult RanksOf(const std::string& output, std::map<std::string
     return testing::AssertionSuccess();
 }
 
+// Why a case cannot run for want of program ("" when it is installed).
+std::string Missing(const std::string& program) {
+    return zebtest::FindProgram(program).empty()
+               ? program + " is not installed (scripts/deps.sh test); skipped"
+               : "";
+}
+
 std::string ThisHost() {
     std::string name(256, '\0');
     gethostname(name.data(), name.size() - 1);
@@ -70,8 +77,11 @@ std::string ThisHost() {
 
 // mpirun alone on this host: four ranks on two cores, their traffic on loopback only.
 TEST(MpiOnThisHost, FourRanksRunHere) {
+    if (std::string why = Missing("mpirun"); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
     zebtest::TempDir work("zebmpi");
-    std::vector<std::string> argv = {ZEB_MPIEXEC, "--oversubscribe", "-np", "4"};
+    std::vector<std::string> argv = {"mpirun", "--oversubscribe", "-np", "4"};
     if (geteuid() == 0) {
         argv.emplace_back("--allow-run-as-root"); // Open MPI refuses root without it
     }
@@ -111,29 +121,46 @@ TestHosts* Lan::hosts_ = nullptr;
 std::string Lan::whyNot_;
 
 // Each host answers by ssh under its own name and address, has no route off the LAN, and
-// reaches an SMB server in a namespace of its own on the LAN.
+// runs zebcli against an SMB server in a namespace of its own on the LAN (its password in a
+// file, never on a command line).
 TEST_F(Lan, SshReachesEachHostAndEachReachesTheSmbServer) {
     std::string why;
     std::unique_ptr<zebtest::SmbServer> server =
         zebtest::SmbServer::Start(&why, {.lan = hosts_->ServerPort(0)});
     ASSERT_NE(server, nullptr) << why; // the hosts are up, so the server can come up too
+    const std::filesystem::path credentials = hosts_->Directory() / "smb.auth";
+    zebtest::WriteFile(credentials,
+                       "username = root\npassword = " + zebtest::SmbServer::Password() + "\n");
+    std::filesystem::permissions(credentials, std::filesystem::perms::owner_read);
     for (int i = 0; i < hosts_->Count(); ++i) {
+        const std::string name = hosts_->Name(i);
         const zebtest::Outcome seen = hosts_->Run(
-            i,
-            "hostname; ip -4 -o addr show dev eth0; echo routes; ip route; echo smb; nc -z -w 5 " +
-                TestHosts::ServerAddress(0) + " 445 && echo reached");
+            i, "hostname; ip -4 -o addr show dev eth0; echo routes; ip route; echo smb; " +
+                   std::string(ZEBCLI_PATH) +
+                   " fileio -q --mode 0 --from 4096 --to 4096 --iterations 20 "
+                   "--authentication-file " +
+                   credentials.string() + " smb://" + TestHosts::ServerAddress(0) + "/share/T" +
+                   name + ".TST && echo passed");
         ASSERT_TRUE(zebtest::ExitedWith(seen, 0));
-        EXPECT_TRUE(seen.output.starts_with(hosts_->Name(i) + "\n")) << seen.output;
+        EXPECT_TRUE(seen.output.starts_with(name + "\n")) << seen.output;
         EXPECT_NE(seen.output.find(" inet " + TestHosts::AddressOf(i) + "/24 "), std::string::npos)
             << seen.output;
         EXPECT_EQ(seen.output.find("default"), std::string::npos) << seen.output;
-        EXPECT_TRUE(seen.output.ends_with("smb\nreached\n")) << seen.output;
+        EXPECT_TRUE(seen.output.ends_with("passed\n")) << seen.output;
+        // The server holds the test file the host made (a read pass leaves it as made).
+        const std::string file =
+            zebtest::ReadFile(server->BackingDirectory() / ("T" + name + ".TST"));
+        EXPECT_EQ(file.size(), zebtest::EngineTestFile().size()) << name;
+        EXPECT_TRUE(file == zebtest::EngineTestFile()) << name << ": not the engine's test file";
     }
 }
 
 // The job from the first host, its ranks on both: two on each, each host's report in its own
 // work directory.
 TEST_F(Lan, MpirunRunsTwoRanksOnEachHost) {
+    if (std::string why = Missing("mpirun"); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
     const std::string ssh = "ssh -F " + hosts_->SshConfig().string();
     const std::string subnet = TestHosts::kSubnet;
     const std::string mpirun = "cd " + hosts_->WorkPath().string() +
@@ -197,6 +224,9 @@ Play RunPlaybook(const TestHosts& lan, const std::string& job, int timeoutSecond
 // The hostfile from the inventory, the job from the first host, the result and every host's
 // report fetched back.
 TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
+    if (std::string why = Missing("ansible-playbook") + Missing("mpirun"); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
     const std::filesystem::path fetched = hosts_->Directory() / "fetched";
     const Play play = RunPlaybook(*hosts_, ZEB_FLEET_PROBE, 60);
     ASSERT_TRUE(zebtest::ExitedWith(play.outcome, 0));
@@ -212,6 +242,9 @@ TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
 
 // A job that outlives its limit fails the play, and none of its clients is left on a host.
 TEST_F(Lan, PlaybookEndsAJobAtItsLimit) {
+    if (std::string why = Missing("ansible-playbook") + Missing("mpirun"); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
     const std::string job = "sleep 1234.5"; // a command line no other program has
     const Play play = RunPlaybook(*hosts_, "/bin/" + job, 3);
     EXPECT_EQ(play.outcome.Status(), 2) << play.outcome.output; // a task failed

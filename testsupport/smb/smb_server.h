@@ -32,7 +32,7 @@ struct SmbServerOptions {
     bool kernelCache = false;
     // Where set, the server's namespace also joins this bridge (testsupport/hosts/) and smbd
     // listens on the port's address too, so that the LAN's hosts reach the share.
-    std::optional<BridgePort> lan;
+    std::optional<BridgePort> lan = std::nullopt;
 };
 
 class SmbServer {
