@@ -13,8 +13,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kBridge = "br0";
-constexpr const char* kSwitchAddress = "10.231.7.254/24"; // where the ssh client's nc starts
-constexpr const char* kAddressPrefix = "10.231.7.";
+constexpr const char* kAddressPrefix = "10.231.7."; // the LAN's addresses
+constexpr const char* kPrefixLength = "/24";
+constexpr int kSwitchHost = 254; // where the ssh client's nc starts
 constexpr int kMaxHosts = 26;
 constexpr int kUpMs = 15000;
 
@@ -39,6 +40,10 @@ std::string PublicKey(const fs::path& path) {
 
 } // namespace
 
+std::string TestHosts::Subnet() {
+    return kAddressPrefix + std::string("0") + kPrefixLength;
+}
+
 std::string TestHosts::AddressOf(int host) {
     return kAddressPrefix + std::to_string(host + 1);
 }
@@ -48,7 +53,7 @@ std::string TestHosts::ServerAddress(int k) {
 }
 
 BridgePort TestHosts::ServerPort(int k) const {
-    return {switch_, kBridge, ServerAddress(k) + "/24"};
+    return {switch_, kBridge, ServerAddress(k) + kPrefixLength};
 }
 
 std::unique_ptr<TestHosts> TestHosts::Start(std::string* whyNot, int count) {
@@ -88,8 +93,9 @@ bool TestHosts::Begin(std::string* whyNot, int count) {
     std::string knownHosts;
     std::string config;
     std::string setup = "ip -n " + switch_ + " link add " + kBridge + " type bridge && ip -n " +
-                        switch_ + " addr add " + kSwitchAddress + " dev " + kBridge + " && ip -n " +
-                        switch_ + " link set " + kBridge + " up";
+                        switch_ + " addr add " + kAddressPrefix + std::to_string(kSwitchHost) +
+                        kPrefixLength + " dev " + kBridge + " && ip -n " + switch_ + " link set " +
+                        kBridge + " up";
     std::vector<std::string> all = {switch_};
     for (int i = 0; i < count; ++i) {
         const std::string name = std::string("host") + static_cast<char>('A' + i);
@@ -116,9 +122,9 @@ bool TestHosts::Begin(std::string* whyNot, int count) {
             *whyNot = "cannot write " + (home / "sshd_config").string();
             return false;
         }
-        setup +=
-            " && " + JoinBridgeCommand(namespaces_.back(), {switch_, kBridge, AddressOf(i) + "/24"},
-                                       Unique("vzh") + n + static_cast<char>('a' + i));
+        setup += " && " + JoinBridgeCommand(namespaces_.back(),
+                                            {switch_, kBridge, AddressOf(i) + kPrefixLength},
+                                            Unique("vzh") + n + static_cast<char>('a' + i));
     }
     config += "Host *\n  User root\n  IdentityFile " + (d / "client_key").string() +
               "\n  IdentitiesOnly yes\n  UserKnownHostsFile " + (d / "known_hosts").string() +

@@ -26,7 +26,7 @@ class TestHosts {
   public:
     // The LAN's subnet (each LAN has a switch of its own, so tests that run at once do not
     // meet) and its hosts' addresses: the first host .1, the next .2, ...
-    static constexpr const char* kSubnet = "10.231.7.0/24";
+    static std::string Subnet(); // 10.231.7.0/24
     static std::string AddressOf(int host);
     // The address of another namespace on the LAN, a server (.100 + k), and its port on the
     // switch, for SmbServerOptions::lan.
