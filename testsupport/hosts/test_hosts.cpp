@@ -154,15 +154,17 @@ bool TestHosts::Begin(std::string* whyNot, int count) {
 bool TestHosts::StartSshd(std::string* whyNot, int host) {
     const std::string& name = Name(host);
     const fs::path home = Directory() / name;
-    // The host's own name and work directory, then sshd in the foreground: every session and
-    // every program started from it stays in the host's namespaces. A session of its own, as
-    // sshd signals its process group.
+    // The host's own name, work directory and /tmp (where Open MPI keeps its session files,
+    // which a job killed at its limit leaves behind), then sshd in the foreground: every
+    // session and every program started from it stays in the host's namespaces. A session of
+    // its own, as sshd signals its process group.
     ProcessOptions daemon;
     daemon.newSession = true;
     daemon.outputFile = home / "sshd.log";
     daemon.errorsToOutput = true;
     const std::string script =
-        "mount --bind \"$1\" \"$2\" && hostname \"$3\" && exec \"$4\" -D -e -f \"$5\"";
+        "mount --bind \"$1\" \"$2\" && mount -t tmpfs -o size=64m,mode=1777 zebhost /tmp && "
+        "hostname \"$3\" && exec \"$4\" -D -e -f \"$5\"";
     sshd_.push_back(std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec",
                                  namespaces_.at(static_cast<std::size_t>(host)), "unshare", "--uts",
