@@ -62,7 +62,7 @@ std::unique_ptr<TestHosts> TestHosts::Start(std::string* whyNot, int count) {
         return nullptr;
     }
     if (count < 1 || count > kMaxHosts) {
-        *whyNot = "between 1 and 26 hosts";
+        *whyNot = "between 1 and " + std::to_string(kMaxHosts) + " hosts";
         return nullptr;
     }
     for (const char* program : {"sshd", "ssh", "ssh-keygen", "nc", "unshare", "hostname"}) {
