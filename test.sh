@@ -83,7 +83,7 @@ if [[ $STAGES == *" lint "* ]]; then
   # compile_commands.json then gives clang-tidy the flags of every one of our sources
   # (generated sources under the build directory are not ours and are left out).
   build "$BUILD-clang" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-  parts="bench|cli|common|copystress|engine|fileaccess|frontend|fuzz|netbios|tools"
+  parts="bench|cli|common|copystress|deploy|engine|fileaccess|frontend|fuzz|netbios|tools"
   run-clang-tidy -p "$BUILD-clang" -quiet -j"$JOBS" "^$PWD/($parts)/.*\.(c|cc|cpp)\$" \
     >"$BUILD-clang/clang-tidy.log" 2>&1 || {
     grep -E 'warning:|error:' -A3 "$BUILD-clang/clang-tidy.log" >&2

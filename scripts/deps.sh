@@ -6,6 +6,8 @@
 #   package  the package stage of ./test.sh: the Debian packages built, checked and installed
 #            in a fresh Debian root
 #   bench    the peers and tools of the benchmarks (bench/), beside the run and test lists
+#   fleet    what running clients across hosts needs (deploy/ansible/): on every host of the
+#            inventory and on the controller that runs the playbook
 #   scripts/deps.sh [LIST...]      no list: all of them
 # Each list says why each package is in it; a new list is one more array and its name below.
 # Idempotent: does nothing when all of them are already installed.
@@ -44,6 +46,16 @@ TEST=(
   nfs-ganesha nfs-ganesha-vfs
   # vor32's system call tests.
   strace
+  # The hosts of the across-hosts tests (testsupport/hosts/): an sshd of their own in each
+  # namespace, reached with ssh, which is also mpirun's launcher there; netcat carries the
+  # test's own ssh connections into the namespaces (the ssh client's ProxyCommand), so that
+  # this host's namespace needs no address or route of theirs.
+  openssh-server openssh-client netcat-openbsd
+  # The MPI test program (find_package(MPI) needs the headers and mpicxx) and mpirun, run on
+  # this host alone and across the namespace hosts.
+  openmpi-bin libopenmpi-dev
+  # The test of the playbook in deploy/ansible/ (ansible-playbook against the namespace hosts).
+  ansible-core
 )
 
 PACKAGE=(
@@ -68,8 +80,15 @@ BENCH=(
   libbenchmark-dev
 )
 
+FLEET=(
+  # Every host: mpirun starts the ranks of a job through ssh, and the hosts' sshd answers it.
+  openmpi-bin openssh-server openssh-client
+  # The controller: the playbook (deploy/ansible/site.yml) runs with ansible-playbook.
+  ansible-core
+)
+
 LISTS=("$@")
-((${#LISTS[@]})) || LISTS=(run test package bench)
+((${#LISTS[@]})) || LISTS=(run test package bench fleet)
 PACKAGES=()
 for list in "${LISTS[@]}"; do
   case $list in
@@ -77,8 +96,9 @@ for list in "${LISTS[@]}"; do
   test) PACKAGES+=("${TEST[@]}") ;;
   package) PACKAGES+=("${PACKAGE[@]}") ;;
   bench) PACKAGES+=("${BENCH[@]}") ;;
+  fleet) PACKAGES+=("${FLEET[@]}") ;;
   *)
-    echo "scripts/deps.sh: no list '$list' (run, test, package or bench)" >&2
+    echo "scripts/deps.sh: no list '$list' (run, test, package, bench or fleet)" >&2
     exit 64
     ;;
   esac
@@ -96,30 +116,32 @@ if ((${#missing[@]})); then
   SUDO=""
   if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
   export DEBIAN_FRONTEND=noninteractive
-  # The samba and nfs-ganesha packages start their daemons on every interface as they
-  # install; the tests only need the programs and start them themselves in namespaces. Keep
-  # the packages' own services from starting (policy-rc.d, for this install only) and from
-  # starting at boot.
-  installs_samba=0
-  policy=""
+  # The samba, nfs-ganesha and openssh-server packages start their daemons on every interface
+  # as they install; the tests only need the programs and start them themselves in
+  # namespaces. Keep the packages' own services from starting (policy-rc.d, for this install
+  # only) and from starting at boot; sshd stays enabled on a host of the fleet list, which
+  # the playbook and mpirun reach through it (such a host runs it already).
+  services=()
   if [[ " ${missing[*]} " == *" samba "* || " ${missing[*]} " == *" nfs-ganesha "* ]]; then
-    installs_samba=1
-    if [[ ! -e /usr/sbin/policy-rc.d ]]; then
-      policy=/usr/sbin/policy-rc.d
-      printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
-      $SUDO chmod 755 "$policy"
-      trap '$SUDO rm -f "$policy"' EXIT
-    fi
+    services+=(nmbd smbd samba-ad-dc nfs-ganesha nfs-ganesha-lock rpcbind rpcbind.socket)
+  fi
+  if [[ " ${missing[*]} " == *" openssh-server "* && " ${LISTS[*]} " != *" fleet "* ]]; then
+    services+=(ssh ssh.socket)
+  fi
+  policy=""
+  if ((${#services[@]})) && [[ ! -e /usr/sbin/policy-rc.d ]]; then
+    policy=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    trap '$SUDO rm -f "$policy"' EXIT
   fi
   $SUDO apt-get update -qq
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-  if ((installs_samba)); then
-    for service in nmbd smbd samba-ad-dc nfs-ganesha nfs-ganesha-lock rpcbind rpcbind.socket; do
-      if command -v systemctl >/dev/null; then
-        $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
-      fi
-    done
-  fi
+  for service in "${services[@]}"; do
+    if command -v systemctl >/dev/null; then
+      $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
+    fi
+  done
   if [[ -n $policy ]]; then
     $SUDO rm -f "$policy"
     trap - EXIT

@@ -8,8 +8,10 @@
 
 namespace zebtest {
 
-TempDir::TempDir(const std::string& tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (tag + "-XXXXXX")).string();
+TempDir::TempDir(const std::string& tag, const std::filesystem::path& parent) {
+    const std::filesystem::path under =
+        parent.empty() ? std::filesystem::temp_directory_path() : parent;
+    std::string pattern = (under / (tag + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp");
     }

@@ -29,10 +29,11 @@ inline std::string EngineTestFile() {
     return file;
 }
 
-// A fresh directory under the system's temporary folder, removed with its content.
+// A fresh directory under the system's temporary folder (or under parent), removed with its
+// content.
 class TempDir {
   public:
-    explicit TempDir(const std::string& tag = "zebtest");
+    explicit TempDir(const std::string& tag = "zebtest", const std::filesystem::path& parent = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -153,6 +153,16 @@ void Namespaces::Remove() {
     names_.clear();
 }
 
+std::string JoinBridgeCommand(const std::string& ns, const BridgePort& port,
+                              const std::string& link) {
+    const std::string peer = link + "p";
+    return "ip link add " + link + " netns " + ns + " type veth peer name " + peer + " netns " +
+           port.switchNamespace + " && ip -n " + ns + " link set " + link + " name eth0 && ip -n " +
+           ns + " addr add " + port.address + " dev eth0 && ip -n " + ns +
+           " link set eth0 up && ip -n " + port.switchNamespace + " link set " + peer + " master " +
+           port.bridge + " up";
+}
+
 std::vector<std::string> InNamespace(const std::string& ns) {
     return {"ip", "netns", "exec", ns};
 }

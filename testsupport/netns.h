@@ -61,6 +61,19 @@ class Namespaces {
     std::vector<std::string> names_;
 };
 
+// A port on a bridge that lives in a namespace of its own (a LAN's switch): a namespace
+// joined there gets a veth link with this address.
+struct BridgePort {
+    std::string switchNamespace;
+    std::string bridge;
+    std::string address; // with its prefix length, 10.231.0.9/24
+};
+// The shell commands that join namespace ns to the bridge: a veth pair named link (at most
+// 15 characters) and link + "p", its end in ns called eth0 with the port's address and up, the
+// other end on the bridge. Nothing else: no route beyond the subnet.
+std::string JoinBridgeCommand(const std::string& ns, const BridgePort& port,
+                              const std::string& link);
+
 // The command prefix that runs a program in namespace ns.
 std::vector<std::string> InNamespace(const std::string& ns);
 // A name unique to this test process: prefix and its process id.

@@ -83,7 +83,8 @@ std::unique_ptr<SmbServer> SmbServer::Start(std::string* whyNot, SmbServerOption
 
 bool SmbServer::Begin(std::string* whyNot, SmbServerOptions options) {
     static std::atomic<int> serial{0};
-    netns_ = Unique("zebsmb") + "-" + std::to_string(serial++);
+    const std::string n = std::to_string(serial++);
+    netns_ = Unique("zebsmb") + "-" + n;
     backing_ = scratch_ / "share";
     conf_ = scratch_ / "smb.conf";
     scratch_.Make({"share", "state", "lock", "cache", "pid", "priv", "ncalrpc"});
@@ -96,7 +97,8 @@ bool SmbServer::Begin(std::string* whyNot, SmbServerOptions options) {
     const std::string s = scratch_.path().string();
     const Account other = OtherUser();
     std::string config =
-        "[global]\n  interfaces = lo\n  bind interfaces only = yes\n"
+        "[global]\n  interfaces = lo" + (options.lan ? " " + options.lan->address : "") +
+        "\n  bind interfaces only = yes\n"
         "  smb ports = 445\n  disable netbios = yes\n  server min protocol = SMB2\n";
     for (const char* dir : {"state", "lock", "cache", "pid"}) {
         config += std::string("  ") + dir + " directory = " + s + "/" + dir + "\n";
@@ -113,7 +115,9 @@ bool SmbServer::Begin(std::string* whyNot, SmbServerOptions options) {
         *whyNot = "cannot write the configuration in " + s;
         return false;
     }
-    if (*whyNot = namespaces_.Create({netns_}); !whyNot->empty()) {
+    const std::string join =
+        options.lan ? JoinBridgeCommand(netns_, *options.lan, Unique("vzs") + "s" + n) : "";
+    if (*whyNot = namespaces_.Create({netns_}, join); !whyNot->empty()) {
         return false;
     }
     // The passwords go in through the same configuration, inside the namespace.

@@ -4,7 +4,8 @@
 // is not the login user (the Samba user OtherUser(), who works on the server as the system
 // user nobody). The tests run their programs in the server's namespace through Launcher().
 // Where a test asks for it, the share is also mounted through smbnetfs (FUSE) in a private
-// mount namespace that lives as long as the server, at SharePath(). A test can kill, freeze
+// mount namespace that lives as long as the server, at SharePath(), and the namespace joins a
+// test LAN (testsupport/hosts/), so that its hosts reach the share. A test can kill, freeze
 // and restart the server in the middle of a pass.
 #ifndef ZEBTEST_SMB_SMB_SERVER_H
 #define ZEBTEST_SMB_SMB_SERVER_H
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@ struct SmbServerOptions {
     // With the mount: smbnetfs mounted with -o kernel_cache, so that the kernel keeps the
     // pages of the share's files across opens, as the kernel's SMB and NFS clients do.
     bool kernelCache = false;
+    // Where set, the server's namespace also joins this bridge (testsupport/hosts/) and smbd
+    // listens on the port's address too, so that the LAN's hosts reach the share.
+    std::optional<BridgePort> lan = std::nullopt;
 };
 
 class SmbServer {
