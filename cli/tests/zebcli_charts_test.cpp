@@ -81,7 +81,7 @@ TEST(Charts, NoTwoTextsOverlap) {
         pass.outcome = "passed";
         pass.bytesPerSecond = size * 1.6e3;
         pass.operationsPerSecond = 8000 - size / 8.0;
-        pass.startSeconds = static_cast<double>(size / 1024 - 1) * 0.5;
+        pass.startSeconds = (static_cast<double>(size) / 1024 - 1) * 0.5;
         // The first pass cut fine: its curves run to kilobytes.
         const int count = size == 1024 ? 60 : 5;
         const double step = 0.5 / count;
