@@ -87,6 +87,8 @@ struct TestFile {
     int error = 0;        // errno of the last failed transfer or size query
     std::uint64_t began = 0;
     std::uint64_t ended = 0;
+    std::uint64_t sizeBegan = 0; // the last size query asked of the file system, when observed
+    std::uint64_t sizeEnded = 0;
     char cause[128] = "";
     char shownCause[128] = "";      // the last cause shown on standard error
     std::int64_t failingSince = -1; // when the transfers began to fail, one after another
@@ -116,7 +118,13 @@ struct TestFile {
         if (knownSize >= 0 && pos < knownSize) {
             return End::No;
         }
+        if (observed) {
+            sizeBegan = EventNanoseconds();
+        }
         const off_t size = access.size(handle);
+        if (observed) {
+            sizeEnded = EventNanoseconds();
+        }
         if (size < 0) {
             error = errno;
             knownSize = -1;
@@ -231,10 +239,13 @@ bool Check(unsigned b, const char* text, off_t offset) {
 }
 
 // After a sequential block: back to the start at the end of the file. A size that cannot be
-// read is a failure at r (false); the read starts over then too.
+// read is a failure at r (false); the read starts over then too. That size query is a request
+// of the pass that failed, so the observer is told of it as a failed read that asked nothing.
 bool RewindAtEnd(TestFile& file, off_t& r, const char* text) {
     const End end = file.AtEnd();
     if (end == End::Unknown) {
+        ObserveTransfer(ZEB_EVENT_READ, 0, -1, false, file.pos, file.sizeBegan, file.sizeEnded,
+                        file.error, file.cause);
         file.Show("size query", file.pos);
         ReportDetail(READ_ERROR, text, static_cast<long>(r));
     }

@@ -96,7 +96,10 @@ ZEB_EXPORT unsigned SetRandomSeedOffset(unsigned offset);
 // What the engine tells an observer (SetEventObserver), one record per event; the dialog never
 // sets one. Transfers, timed on CLOCK_MONOTONIC:
 //   ZEB_EVENT_READ, ZEB_EVENT_WRITE  every read and write that a file I/O pass makes of its test
-//                                    file (not the checks before and after the pass);
+//                                    file (not the checks before and after the pass), and a
+//                                    size query of it that failed where a sequential read
+//                                    looks for the file's end, as a failed read with asked
+//                                    and moved 0;
 //   ZEB_EVENT_SEND                   every block the session sender sends: asked and moved are
 //                                    the block's data bytes (moved 0 when the send failed);
 //   ZEB_EVENT_RECEIVE                every block the session receiver receives: asked is the

@@ -2,6 +2,7 @@
 // of what was read or cut a read short, as a failing drive or network would.
 #include <dlfcn.h>
 #include <regex>
+#include <sys/stat.h>
 
 #include "engine_test_util.h"
 #include "fileio.h"
@@ -19,6 +20,7 @@ struct Fault {
     bool cutShort = false;     // return half of what was read
     int cutFileAt = 0;         // the file cut to length 0 by another writer before this read
     bool refuseWrites = false; // every write of `size` bytes fails as O_DIRECT refuses it
+    int failSizeFrom = 0;      // from this read of `size` bytes on, every fstat fails with EIO
 };
 Fault Active;
 int ReadsSeen = 0;
@@ -56,6 +58,17 @@ extern "C" ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
         return -1;
     }
     return real(fd, buf, count, offset);
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" int fstat(int fd, struct stat* st) {
+    using Fn = int (*)(int, struct stat*);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fstat"));
+    if (Active.failSizeFrom > 0 && ReadsSeen >= Active.failSizeFrom) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd, st);
 }
 
 namespace {
@@ -106,6 +119,47 @@ TEST(FaultDuringPass, FileCutByAnotherWriterFailsASequentialRead) {
     Scratch scratch;
     const Texts lines = RunPass(scratch, 4096, 0, 10, {.cutFileAt = 3}).report;
     EXPECT_NE(std::ranges::find(lines, "READ_ERROR at offset 8192"), lines.end());
+    EXPECT_EQ(lines.back(), "File I/O Failed");
+}
+
+// The server goes away between two blocks of a sequential read, so that the size query at
+// the end of the file fails while every read so far was good: the failure is a failed
+// operation of the pass in the observer's record too, not only a line of the report.
+TEST(FaultDuringPass, FailedSizeQueryAtTheEndIsAFailedOperation) {
+    Scratch scratch;
+    const std::string path = scratch.Path("f").string();
+    constexpr unsigned kBlock = 4832; // 217 blocks make the file exactly
+    EXPECT_TRUE(InChildPasses([&] {
+        PassSaveResult(1);
+        PrepareTestFile(path.c_str());
+        std::remove("report.txt");
+        struct Seen {
+            int failedReads = 0;
+            unsigned asked = 1;
+        } seen;
+        SetEventObserver(
+            [](void* context, const ZebEvent* event) {
+                auto* s = static_cast<Seen*>(context);
+                if (event->kind == ZEB_EVENT_READ && event->ok == 0) {
+                    ++s->failedReads;
+                    s->asked = event->asked;
+                }
+            },
+            &seen);
+        Active = {.size = kBlock, .failSizeFrom = 2};
+        SQL_Test(path.c_str(), kBlock, kBlock, 2, 0, 220);
+        SetEventObserver(nullptr, nullptr);
+        Active = {};
+        // Each block after the first failed query asks again, and fails again.
+        const Texts report = ReadLines(scratch.Path("report.txt"));
+        EXPECT_EQ(seen.failedReads, std::ranges::count_if(report, [](const std::string& line) {
+                      return line.starts_with("READ_ERROR");
+                  }));
+        EXPECT_GE(seen.failedReads, 1);
+        EXPECT_EQ(seen.asked, 0U);
+    }));
+    const Texts lines = ReadLines(scratch.Path("report.txt"));
+    EXPECT_NE(std::ranges::find(lines, "READ_ERROR at offset 1048544"), lines.end());
     EXPECT_EQ(lines.back(), "File I/O Failed");
 }
 
