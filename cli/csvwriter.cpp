@@ -7,16 +7,6 @@ namespace zebcli {
 
 namespace {
 
-// A rate with three decimals, never in exponent form.
-std::string Rate(const std::optional<double>& value) {
-    if (!value) {
-        return "";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", *value);
-    return text;
-}
-
 template <typename T> std::string Cell(const std::optional<T>& value) {
     if (!value) {
         return "";
@@ -64,7 +54,7 @@ std::string ResultsCsv(Command command, const std::vector<RunRecord>& runs) {
                                   CsvNumber(r.elapsedSeconds), Cell(r.processBytesRead),
                                   Cell(r.processBytesWritten), Cell(r.operations),
                                   Cell(r.transferBytes), Cell(r.transferSeconds),
-                                  Rate(r.BytesPerSecond()), Rate(r.OperationsPerSecond()),
+                                  CsvRate(r.BytesPerSecond()), CsvRate(r.OperationsPerSecond()),
                                   Cell(r.failedOperations), CsvText(r.engineVerdict)},
                                  LatencyCells(r)));
         }
@@ -77,7 +67,7 @@ std::string ResultsCsv(Command command, const std::vector<RunRecord>& runs) {
         out += CsvRow(Joined({r.kind, r.start, CsvText(r.OutcomeText()),
                               std::to_string(r.resultCode), CsvNumber(r.elapsedSeconds),
                               Cell(r.blocks), Cell(r.transferBytes), Cell(r.transferSeconds),
-                              Rate(r.BytesPerSecond()), CsvText(BoardUtf8(r.engineRate))},
+                              CsvRate(r.BytesPerSecond()), CsvText(BoardUtf8(r.engineRate))},
                              LatencyCells(r)));
     }
     return out;

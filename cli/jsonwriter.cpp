@@ -201,8 +201,7 @@ Json TargetJson(const Options& options) {
     return t;
 }
 
-std::string ResultsJson(const Options& options, const RunContext& context,
-                        const std::vector<RunRecord>& runs, int resultCode, bool oneLine) {
+Json DocumentJson(const Options& options, const RunContext& context) {
     Json doc = Json::object();
     doc["version"] = ZEB_VERSION;
     doc["host"] = BoardUtf8(context.host);
@@ -213,6 +212,12 @@ std::string ResultsJson(const Options& options, const RunContext& context,
     }
     doc["command_line"] = commandLine;
     doc["command"] = CommandName(options.command);
+    return doc;
+}
+
+std::string ResultsJson(const Options& options, const RunContext& context,
+                        const std::vector<RunRecord>& runs, int resultCode, bool oneLine) {
+    Json doc = DocumentJson(options, context);
     doc["parameters"] = ParametersJson(options);
     if (options.command == Command::FileIo) {
         doc["target"] = TargetJson(options);

@@ -6,6 +6,7 @@
 
 #include "options.h"
 #include "records.h"
+#include "summary.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +19,9 @@ using Json = nlohmann::ordered_json;
 Json RunJson(const RunRecord& run);
 Json ParametersJson(const Options& options);
 Json TargetJson(const Options& options);
+// What every results document begins with: the version, host, start, command line and
+// command of the run.
+Json DocumentJson(const Options& options, const RunContext& context);
 
 // A pass read back from what RunJson wrote; throws std::runtime_error naming what is missing
 // or does not fit (nlohmann's own errors are std::exception too).

@@ -51,4 +51,13 @@ std::string CsvNumber(double value) {
     return text;
 }
 
+std::string CsvRate(const std::optional<double>& value) {
+    if (!value) {
+        return "";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", *value);
+    return text;
+}
+
 } // namespace zebcli

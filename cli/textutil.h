@@ -2,6 +2,7 @@
 #ifndef ZEBCLI_TEXTUTIL_H
 #define ZEBCLI_TEXTUTIL_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,9 @@ std::string CsvRow(const std::vector<std::string>& cells);
 
 // A number as the CSV writes it: up to nine significant digits.
 std::string CsvNumber(double value);
+
+// A rate as the CSV writes it: three decimals, never in exponent form; "" when there is none.
+std::string CsvRate(const std::optional<double>& value);
 
 } // namespace zebcli
 

@@ -47,15 +47,6 @@ Json PassJson(const MergedPass& pass, double intervalSeconds) {
     return p;
 }
 
-std::string Rate(const std::optional<double>& value) {
-    if (!value) {
-        return "";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", *value);
-    return text;
-}
-
 // The row of run under the header of ResultsCsv, without its line end.
 std::string RowOf(const RunRecord& run) {
     const std::string table = ResultsCsv(Command::FileIo, {run});
@@ -114,16 +105,7 @@ std::vector<std::string> Clocks(const std::vector<MergedResult>& points) {
 // What every document of a merge begins with.
 Json Header(const Options& options, const RunContext& context, double intervalSeconds,
             const std::vector<std::string>& clientClocks) {
-    Json doc = Json::object();
-    doc["version"] = ZEB_VERSION;
-    doc["host"] = BoardUtf8(context.host);
-    doc["start"] = context.start;
-    Json commandLine = Json::array();
-    for (const std::string& arg : context.commandLine) {
-        commandLine.push_back(BoardUtf8(arg));
-    }
-    doc["command_line"] = commandLine;
-    doc["command"] = CommandName(options.command);
+    Json doc = DocumentJson(options, context);
     if (options.command == Command::FileIo) {
         Json parameters = ParametersJson(options);
         parameters["clients"] = options.clientCounts;
@@ -285,7 +267,7 @@ std::string MergedCsv(const std::vector<MergedResult>& points) {
         for (std::size_t i = 0; i < merged.passes.size(); ++i) {
             const MergedPass& pass = merged.passes[i];
             out += count + "all," + std::to_string(i + 1) + "," + RowOf(pass.all) + "," +
-                   Rate(pass.WindowBytesPerSecond()) + "," + std::to_string(pass.clients) + "," +
+                   CsvRate(pass.WindowBytesPerSecond()) + "," + std::to_string(pass.clients) + "," +
                    std::to_string(pass.clientsPassed) + "\n";
         }
     }
