@@ -1,5 +1,6 @@
 #include "testfs.h"
 
+#include "filesystems.h"
 #include "modes.h"
 
 #include <cerrno>
@@ -23,34 +24,10 @@ namespace {
 constexpr std::uint32_t kCreationChunk = 65534;
 constexpr std::uint32_t kOverlayPosition = 0x7FFE0;
 
-struct Magic {
-    long number;
-    const char* name;
-};
-constexpr Magic kTypeNames[] = {
-    {0xEF53, "ext2/ext3"},    {0x01021994, "tmpfs"},    {0x858458F6, "ramfs"},
-    {0x65735546, "fuseblk"},  {0x65735543, "fusectl"},  {0x9123683E, "btrfs"},
-    {0x58465342, "xfs"},      {0x6969, "nfs"},          {0xFF534D42, "cifs"},
-    {0xFE534D42, "smb2"},     {0x517B, "smb"},          {0x794C7630, "overlayfs"},
-    {0x9FA0, "proc"},         {0x62656572, "sysfs"},    {0x4D44, "msdos"},
-    {0x2011BAB0, "exfat"},    {0x5346544E, "ntfs"},     {0xF2F52010, "f2fs"},
-    {0x01161970, "gfs/gfs2"}, {0x2FC12FC1, "zfs"},      {0x00C36400, "ceph"},
-    {0x6E667364, "nfsd"},     {0x73717368, "squashfs"}, {0x9660, "isofs"},
-};
-
-// The directory that holds path ("." for a bare name).
-std::string Directory(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The test file when it is there, else the directory that will hold it.
 std::string Existing(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? path : Directory(path);
+    return ::stat(path.c_str(), &st) == 0 ? path : filesystems::DirectoryOf(path);
 }
 
 // A mountinfo field with its octal escapes (\040 for a blank) undone.
@@ -71,17 +48,6 @@ std::string Unescaped(const std::string& field) {
 }
 
 } // namespace
-
-std::string FileSystemTypeName(long magic) {
-    for (const Magic& known : kTypeNames) {
-        if (known.number == magic) {
-            return known.name;
-        }
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(magic));
-    return text;
-}
 
 std::optional<MountEntry> MountHolding(std::string_view mountinfo, const std::string& path) {
     std::optional<MountEntry> best;
@@ -122,7 +88,7 @@ std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path) {
         return std::nullopt;
     }
     TestedFileSystem tested;
-    tested.type = FileSystemTypeName(static_cast<long>(fs.f_type));
+    tested.type = filesystems::TypeName(static_cast<long>(fs.f_type));
     char* real = ::realpath(existing.c_str(), nullptr);
     const std::string canonical = real != nullptr ? real : existing;
     std::free(real);

@@ -34,9 +34,6 @@ std::optional<MountEntry> MountHolding(std::string_view mountinfo, const std::st
 // when neither can be looked at.
 std::optional<TestedFileSystem> DescribeFileSystem(const std::string& path);
 
-// The name statfs's type number goes by (as stat -f names it), else "0x" and the number.
-std::string FileSystemTypeName(long magic);
-
 // Everything this process has read and written so far (rchar and wchar of /proc/self/io).
 struct ProcessBytes {
     std::uint64_t read = 0;

@@ -1,6 +1,7 @@
 #include "serverreads.h"
 
 #include "datafile.h"
+#include "filesystems.h"
 #include "log.h"
 #include "state.h"
 #include "url.h"
@@ -18,45 +19,14 @@ namespace vor32 {
 
 namespace {
 
-// The magic numbers of statfs(2) for the file systems whose data lies on a server.
-struct NetworkMagic {
-    std::uint32_t magic;
-    const char* name;
-};
-constexpr NetworkMagic kNetworkMagics[] = {
-    {0x6969, "NFS"},      // NFS_SUPER_MAGIC
-    {0x517B, "SMB"},      // SMB_SUPER_MAGIC
-    {0xFF534D42, "SMB"},  // CIFS_SUPER_MAGIC
-    {0xFE534D42, "SMB"},  // SMB2_SUPER_MAGIC
-    {0x65735546, "FUSE"}, // FUSE_SUPER_MAGIC
-};
-
-const char* NetworkName(const struct statfs& status) {
-    const auto magic = static_cast<std::uint32_t>(status.f_type);
-    for (const NetworkMagic& known : kNetworkMagics) {
-        if (known.magic == magic) {
-            return known.name;
-        }
-    }
-    return nullptr;
-}
-
-// The directory that holds a data file path: all before its last "/", "." for none.
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 constexpr std::size_t kProbeSize = 64 * 1024;
 
 } // namespace
 
 const char* NetworkFileSystemAt(const char* path) {
     struct statfs status {};
-    return statfs(path, &status) == 0 ? NetworkName(status) : nullptr;
+    return statfs(path, &status) == 0 ? filesystems::NetworkKind(static_cast<long>(status.f_type))
+                                      : nullptr;
 }
 
 bool ReadsGoToServer(int fd) {
@@ -69,7 +39,8 @@ bool ReadsGoToServer(int fd) {
         break;
     }
     struct statfs status {};
-    return fstatfs(fd, &status) == 0 && NetworkName(status) != nullptr;
+    return fstatfs(fd, &status) == 0 &&
+           filesystems::NetworkKind(static_cast<long>(status.f_type)) != nullptr;
 }
 
 bool MakeDurable(int fd) {
@@ -123,7 +94,7 @@ void ReportServerReads() {
     PathBuffer path;
     for (std::size_t t = 0; t < RunSettings.TargetList.size(); ++t) {
         BuildDataFilePath(path, t);
-        const char* kind = NetworkFileSystemAt(DirectoryOf(path).c_str());
+        const char* kind = NetworkFileSystemAt(filesystems::DirectoryOf(path).c_str());
         const char* target = RunSettings.TargetList[t].c_str();
         if (url::SchemeOf(target) != url::Scheme::Local) {
             // The kit's own clients keep no cache: every read goes to the server.
