@@ -61,7 +61,8 @@ struct ChartRun {
 struct LoadPoint {
     std::uint32_t clients = 0;
     std::optional<double> allRunningBytesPerSecond; // from the release to the first verdict
-    std::optional<double> wholeBytesPerSecond;      // to the last verdict
+    bool allRunningCoarse = false; // a pass's window shorter than two intervals (pro rata)
+    std::optional<double> wholeBytesPerSecond; // to the last verdict
     std::uint64_t p99Ns = 0;
     bool passed = true; // no client failed
 };

@@ -11,6 +11,10 @@ namespace zebcli::fleet {
 
 namespace {
 
+constexpr char kCoarseNote[] =
+    "~ the window in which all ran is shorter than two intervals: what they moved in it is "
+    "taken pro rata (a shorter --interval measures it closer)";
+
 Json SpreadJson(const Spread& s) {
     return {{"clients", s.count},
             {"min", s.min},
@@ -195,6 +199,7 @@ charts::LoadPoint LoadPointOf(const MergedResult& merged) {
         whole += pass.lastDoneSeconds;
         window += pass.firstDoneSeconds;
         windowBytes += pass.windowBytes;
+        point.allRunningCoarse = point.allRunningCoarse || pass.Coarse(merged.intervalSeconds);
         for (const auto& [kind, h] : pass.all.latency) {
             all.Merge(h);
         }
@@ -220,6 +225,7 @@ std::string LoadJson(const Options& options, const RunContext& context,
         Json p = Json::object();
         p["client_count"] = point.clients;
         Put(p, "all_running_bytes_per_second", point.allRunningBytesPerSecond);
+        p["all_running_within_two_intervals"] = point.allRunningCoarse;
         Put(p, "whole_bytes_per_second", point.wholeBytesPerSecond);
         p["p99_ns"] = point.p99Ns;
         Body(p, merged);
@@ -243,10 +249,16 @@ std::vector<std::string> LoadSummary(const std::vector<MergedResult>& points) {
     for (const MergedResult& merged : points) {
         const charts::LoadPoint point = LoadPointOf(merged);
         std::snprintf(line, sizeof line, "%8u %16s %12s %10.1f  %zu", point.clients,
-                      MegabytesPerSecond(point.allRunningBytesPerSecond).c_str(),
+                      ((point.allRunningCoarse ? "~" : "") +
+                       MegabytesPerSecond(point.allRunningBytesPerSecond))
+                          .c_str(),
                       MegabytesPerSecond(point.wholeBytesPerSecond).c_str(),
                       static_cast<double>(point.p99Ns) / 1e3, merged.FailedClients().size());
         lines.emplace_back(line);
+    }
+    if (std::any_of(points.begin(), points.end(),
+                    [](const MergedResult& m) { return LoadPointOf(m).allRunningCoarse; })) {
+        lines.emplace_back(kCoarseNote);
     }
     return lines;
 }
@@ -302,9 +314,7 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
     }
     if (std::any_of(merged.passes.begin(), merged.passes.end(),
                     [&](const MergedPass& pass) { return pass.Coarse(merged.intervalSeconds); })) {
-        lines.emplace_back("~ the window in which all ran is shorter than two intervals: what "
-                           "they moved in it is taken pro rata (a shorter --interval measures it "
-                           "closer)");
+        lines.emplace_back(kCoarseNote);
     }
     for (const ClientResult& client : merged.clients) {
         std::uint64_t bytes = 0;
