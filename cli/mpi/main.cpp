@@ -123,14 +123,16 @@ std::vector<fleet::ClientResult> Clients(const Options& options,
         fleet::ClientResult result;
         const std::string where =
             "rank " + std::to_string(end.rank) + " on host " + end.host + ": ";
-        std::string error;
-        if (!end.hasResults) {
-            result.ended = "no results (" + where + end.error + ")";
-        } else if (std::optional<fleet::ClientResult> read =
-                       fleet::ClientFromJson(end.results, error)) {
+        std::string error = end.error;
+        std::optional<fleet::ClientResult> read;
+        if (end.hasResults) {
+            read = fleet::ClientFromJson(end.results, error);
+        }
+        if (read) {
             result = std::move(*read);
         } else {
-            result.ended = "no results (" + where + error + ")";
+            result.ended = "no results (" + where;
+            result.ended.append(error).append(")");
         }
         const auto client = static_cast<std::uint32_t>(end.rank);
         result.name = "client " + std::to_string(client);
