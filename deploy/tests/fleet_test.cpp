@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -211,6 +212,76 @@ TEST(MpiOnThisHost, ZebcliMpiClientsAgainstSmbAndABrokenFile) {
     EXPECT_TRUE(Merged(work / "all.json", here, {2}));
 }
 
+// The process whose working directory is directory (a client goes into its own).
+pid_t ProcessIn(const std::filesystem::path& directory) {
+    for (const std::filesystem::directory_entry& entry :
+         std::filesystem::directory_iterator("/proc")) {
+        std::error_code error;
+        const std::filesystem::path cwd =
+            std::filesystem::read_symlink(entry.path() / "cwd", error);
+        if (!error && cwd == directory) {
+            return static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        }
+    }
+    return -1;
+}
+
+// A rank stopped in the middle of its passes does not hold the job: once the bound (and the
+// grace of a wait at a release) has run out it is aborted, with a line that names a rank and
+// its host, and no rank is left.
+TEST(MpiOnThisHost, ZebcliMpiAbortsAJobWhoseRankHangs) {
+    if (std::string why = Missing("mpirun"); !why.empty() || std::string(ZEBCLI_MPI).empty()) {
+        GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
+    }
+    zebtest::TempDir work("zebmpi-hang");
+    std::vector<std::string> argv = {"mpirun", "--oversubscribe", "-np", "3"};
+    if (geteuid() == 0) {
+        argv.emplace_back("--allow-run-as-root");
+    }
+    argv.insert(argv.end(), {"--mca",
+                             "oob_tcp_if_include",
+                             "lo",
+                             "--mca",
+                             "btl",
+                             "self,vader",
+                             "--mca",
+                             "pml",
+                             "ob1",
+                             ZEBCLI_MPI,
+                             "fileio",
+                             (work / "T.TST").string(),
+                             "--client-timeout",
+                             "1",
+                             "--from",
+                             "4000",
+                             "--to",
+                             "4000",
+                             "--iterations",
+                             "2000",
+                             "--repeat",
+                             "5000"});
+    zebtest::ProcessOptions options;
+    options.cwd = work.path();
+    options.errorsToOutput = true;
+    zebtest::Process run(argv, options);
+    ASSERT_TRUE(run.ReadUntil("File I/O Passed", kJobMs)) << run.Output();
+    const pid_t rank = ProcessIn(std::filesystem::canonical(work / "zebcli-clients" / "client-1"));
+    ASSERT_GT(rank, 0);
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(rank, SIGSTOP), 0);
+    const zebtest::Outcome outcome = run.Finish(kJobMs);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+    EXPECT_TRUE(outcome.exited && outcome.code != 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("zebcli-mpi: rank "), std::string::npos) << outcome.output;
+    EXPECT_NE(outcome.output.find(" on host " + ThisHost() + ": no word within "),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_LT(seconds, 30);
+    EXPECT_TRUE(zebtest::WaitUntil([&] { return ::kill(rank, 0) != 0; }, 10000));
+    std::printf("[ bound ] the job ended %.1f s after rank 1 stopped\n", seconds);
+}
+
 // Two hosts of a test LAN, shared by the cases (each sshd takes a second to come up).
 class Lan : public ::testing::Test {
   protected:
@@ -317,7 +388,7 @@ TEST_F(Lan, MpirunRunsTwoRanksOnEachHost) {
 // zebcli-mpi's clients two on each host against smbd on the LAN, the password in a file: the
 // merged result names each client's host, and each client's directory is on its own host. With
 // ZEB_KEEP_MPI_JSON set, the merged result is copied there.
-TEST_F(Lan, ZebcliMpiRunsTwoClientsOnEachHost) {
+TEST_F(Lan, ZebcliMpiRunsTwoClientsOnEachHostAgainstSmb) {
     if (std::string why = Missing("mpirun"); !why.empty() || std::string(ZEBCLI_MPI).empty()) {
         GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
     }
@@ -405,7 +476,7 @@ TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
 }
 
 // A zebcli-mpi job from the playbook: the merged result of its four clients comes back.
-TEST_F(Lan, PlaybookRunsAZebcliMpiJobAndFetchesTheMergedResult) {
+TEST_F(Lan, PlaybookRunsAZebcliMpiJobAgainstSmbAndFetchesTheMergedResult) {
     if (std::string why = Missing("ansible-playbook") + Missing("mpirun");
         !why.empty() || std::string(ZEBCLI_MPI).empty()) {
         GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
