@@ -13,6 +13,7 @@
 #include "mpi/mpirelease.h"
 #include "options.h"
 #include "processrun.h"
+#include "resultsfile.h"
 #include "standardfds.h"
 #include "summary.h"
 
@@ -29,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 using namespace zebcli;
@@ -79,6 +81,17 @@ int Check(const ParseResult& parsed, std::string& directory) {
     const Options& options = parsed.options;
     if (options.command != Command::FileIo) {
         return Refuse("only fileio runs as a job of ranks; zebcli runs the other commands");
+    }
+    for (const auto& [option, path] :
+         {std::pair<const char*, const std::string&>{"--json", options.jsonPath},
+          {"--csv", options.csvPath},
+          {"--plot", options.plotPath},
+          {"--report", options.reportPath}}) {
+        if (path == kStandardOutput) {
+            return Refuse(std::string(option) +
+                          " -: mpirun's standard output carries every rank's lines too; name a "
+                          "file");
+        }
     }
     if (const std::string why =
             fleet::ClientPathRefusal(options.path, {static_cast<std::uint32_t>(g_rank.size - 1)});
@@ -192,7 +205,9 @@ int RunRank(const std::vector<std::string>& commandLine) {
     });
     // Parsed as one client of several, so that the options of clients (--stop-on-failure,
     // --client-timeout, --clients-dir) are taken and those of one process alone refused.
-    args.insert(args.end(), {kClientsOption, "1"});
+    if (!args.empty() && args.front() == "fileio") {
+        args.insert(args.end(), {kClientsOption, "1"});
+    }
     const ParseResult parsed = ParseArguments(args);
     std::string directory;
     const int checked =
