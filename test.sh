@@ -91,7 +91,7 @@ if [[ $STAGES == *" lint "* ]]; then
     exit 1
   }
 fi
-# The package stage: both packages built with dpkg-buildpackage (ccache keeps a rebuild
+# The package stage: the packages built with dpkg-buildpackage (ccache keeps a rebuild
 # short), lintian with no error or warning, then installed with apt-get in a debootstrapped
 # Debian 12 root where the programs and their manual pages run (skipped with the reason
 # without root or without the mirror). See packaging/tests/installed-test.sh.

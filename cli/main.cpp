@@ -46,16 +46,8 @@ int main(int argc, char** argv) {
     }
 
     if (options.command == Command::FileIo) {
-        if (!options.authenticationFile.empty()) {
-            ::setenv("ZEB_AUTHENTICATION_FILE", options.authenticationFile.c_str(), 1);
-        }
-        if (options.cacheMode == ZEB_CACHE_DIRECT && DescribeTarget(options).backend == "posix") {
-            const std::string refusal =
-                DirectRefusal(options.path, SweepBufferSizes(options), options.ioMode);
-            if (!refusal.empty()) {
-                std::fprintf(stderr, "zebcli: %s\n", refusal.c_str());
-                return kExitUsage;
-            }
+        if (const int status = PrepareFileIo(options); status >= 0) {
+            return status;
         }
         if (!options.clientCounts.empty()) {
             return fleet::RunClients(options, commandLine);

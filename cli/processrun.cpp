@@ -267,6 +267,21 @@ void HandleCtrlC(const Options& options, RunContext& context, std::vector<RunRec
 
 } // namespace
 
+int PrepareFileIo(const Options& options) {
+    if (!options.authenticationFile.empty()) {
+        ::setenv("ZEB_AUTHENTICATION_FILE", options.authenticationFile.c_str(), 1);
+    }
+    if (options.cacheMode == ZEB_CACHE_DIRECT && DescribeTarget(options).backend == "posix") {
+        const std::string refusal =
+            DirectRefusal(options.path, SweepBufferSizes(options), options.ioMode);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "zebcli: %s\n", refusal.c_str());
+            return kExitUsage;
+        }
+    }
+    return -1;
+}
+
 int RunProcess(const Options& options, const std::vector<std::string>& commandLine,
                Released* released) {
     if (const int status = PrepareResults(options); status >= 0) {
@@ -281,7 +296,7 @@ int RunProcess(const Options& options, const std::vector<std::string>& commandLi
     }
     if (released != nullptr) {
         // Told to stop at a release: the passes completed are the result.
-        released->stop = [&options, &context, &runs] {
+        released->stop = [&options, &context, &runs, released] {
             std::vector<RunRecord> done;
             {
                 const std::lock_guard lock(RunsMutex());
@@ -295,6 +310,7 @@ int RunProcess(const Options& options, const std::vector<std::string>& commandLi
             const int status = Finish(options, context, done);
             std::fflush(stdout);
             std::fflush(stderr);
+            released->release->Stopped(status);
             ::_exit(status);
         };
     }

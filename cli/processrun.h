@@ -17,6 +17,11 @@ namespace zebcli {
 // standard output ("-") has it to itself: the exit status to end with, or -1 to run.
 int PrepareResults(const Options& options);
 
+// Before a file I/O run: the authentication file handed to the engine (through the
+// environment, never a command line) and a direct-I/O sweep the local file system cannot take
+// refused: the exit status to end with (the refusal on standard error), or -1 to run.
+int PrepareFileIo(const Options& options);
+
 // Writes one results file (or the document for standard output) whole; false, and a message
 // on standard error, when it could not be written.
 bool WriteResult(const std::string& path, const std::string& text);

@@ -68,6 +68,8 @@ PACKAGE=(
   debootstrap
   # Keeps a rebuild of the packages short.
   ccache
+  # The MPI client's package (zeb-lan-stress-mpi) builds against Open MPI's headers.
+  libopenmpi-dev
 )
 
 BENCH=(

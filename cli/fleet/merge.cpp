@@ -325,7 +325,7 @@ std::optional<ClientResult> ClientFromJson(const std::string& text, std::string&
     }
 }
 
-std::optional<ClientResult> ClientFromFile(const std::string& path, std::string& error) {
+std::optional<std::string> ResultsText(const std::string& path, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -356,7 +356,15 @@ std::optional<ClientResult> ClientFromFile(const std::string& path, std::string&
         error = std::strerror(errno);
         return std::nullopt;
     }
-    std::optional<ClientResult> client = ClientFromJson(text, error);
+    return text;
+}
+
+std::optional<ClientResult> ClientFromFile(const std::string& path, std::string& error) {
+    const std::optional<std::string> text = ResultsText(path, error);
+    if (!text) {
+        return std::nullopt;
+    }
+    std::optional<ClientResult> client = ClientFromJson(*text, error);
     if (client) {
         client->directory = path;
     }

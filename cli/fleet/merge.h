@@ -88,6 +88,9 @@ inline constexpr std::size_t kMaxResultsBytes = 512u << 20;
 std::optional<ClientResult> ClientFromJson(const std::string& text, std::string& error);
 // The same, read from a file.
 std::optional<ClientResult> ClientFromFile(const std::string& path, std::string& error);
+// A results file's text, at most kMaxResultsBytes; nothing, and why in error, when it cannot
+// be read whole.
+std::optional<std::string> ResultsText(const std::string& path, std::string& error);
 
 } // namespace zebcli::fleet
 

@@ -21,6 +21,10 @@ class Release {
     virtual bool Prepared(std::size_t round) = 0;
     // This client's pass number round has ended, passed or not.
     virtual void Ended(std::size_t round, bool passed) = 0;
+    // This client was told to stop at a release and has written its results; its process ends
+    // with status once this returns. A release that has more to do before the process ends
+    // (a parallel job's remaining barriers and its gathering of results) does it here.
+    virtual void Stopped(int status) { (void)status; }
 };
 
 // A forked client's side of the release: it writes "ready R" and "ended R passed|failed"

@@ -1,15 +1,22 @@
 // mpirun on this host and across hosts that are network namespaces (testsupport/hosts/), and
 // the playbook of deploy/ansible/ against those hosts: where the ranks ran, what each host's
-// report says, what came back to the controller.
+// report says, what came back to the controller; zebcli-mpi's clients against an SMB server
+// on this host and across the hosts, their merged result, and a client's broken file.
 #include "files.h"
 #include "netns.h"
 #include "process.h"
 #include "smb_server.h"
 #include "test_hosts.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -75,6 +82,66 @@ std::string ThisHost() {
     return name;
 }
 
+// A short zebcli-mpi job of the tests: one pass that reads each client's file, the merged
+// result in json.
+std::vector<std::string> ZebcliMpiJob(const std::string& url, const std::string& json) {
+    return {ZEBCLI_MPI, "fileio",       "-q",
+            url,        "--mode",       "Sequential Read",
+            "--from",   "4000",         "--to",
+            "4000",     "--iterations", "20",
+            "--json",   json,           "--client-timeout",
+            "60"};
+}
+
+// The words as a shell's command line (a word with a space in single quotes).
+std::string Words(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        line += (line.empty() ? "" : " ") +
+                (word.find(' ') == std::string::npos ? word : "'" + word + "'");
+    }
+    return line;
+}
+
+// A merged result of clients that each ran one pass, all passed but those named in failed:
+// the clients in rank order on hosts, and the sums of them all their clients' sums.
+testing::AssertionResult Merged(const std::filesystem::path& json,
+                                const std::vector<std::string>& hosts,
+                                const std::vector<int>& failed = {}) {
+    const nlohmann::json doc = nlohmann::json::parse(zebtest::ReadFile(json), nullptr, false);
+    if (doc.is_discarded() || !doc.contains("clients") || doc["clients"].size() != hosts.size() ||
+        doc["all"].size() != 1) {
+        return testing::AssertionFailure() << "not a merged result of " << hosts.size()
+                                           << " clients and one pass: " << doc.dump();
+    }
+    std::uint64_t operations = 0;
+    std::uint64_t bytes = 0;
+    nlohmann::json named = nlohmann::json::array();
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const nlohmann::json& client = doc["clients"][i];
+        const bool fails = std::find(failed.begin(), failed.end(), i) != failed.end();
+        if (client["name"] != "client " + std::to_string(i) || client["host"] != hosts[i] ||
+            client["outcome"] != (fails ? "failed" : "passed")) {
+            return testing::AssertionFailure() << "client " << i << ": " << client.dump();
+        }
+        if (fails) {
+            named.push_back("client " + std::to_string(i));
+        }
+        operations += client["runs"][0]["operations"].get<std::uint64_t>();
+        bytes += client["runs"][0]["bytes"].get<std::uint64_t>();
+    }
+    const nlohmann::json& all = doc["all"][0];
+    if (operations != hosts.size() * 20 || all["operations"] != operations ||
+        all["bytes"] != bytes || bytes != hosts.size() * 20 * 4000 ||
+        all["clients_passed"] != hosts.size() - failed.size() || doc["failed_clients"] != named ||
+        doc["outcome"] != (failed.empty() ? "passed" : "failed")) {
+        return testing::AssertionFailure() << "the sums or the verdict of them all are not their "
+                                           << "clients' (" << operations << " operations, " << bytes
+                                           << " bytes): " << all.dump();
+    }
+    return testing::AssertionSuccess();
+}
+
 // mpirun alone on this host: four ranks on two cores, their traffic on loopback only.
 TEST(MpiOnThisHost, FourRanksRunHere) {
     if (std::string why = Missing("mpirun"); !why.empty()) {
@@ -97,13 +164,155 @@ TEST(MpiOnThisHost, FourRanksRunHere) {
     EXPECT_EQ(zebtest::ReadFile(work / "report.txt"), "host " + ThisHost() + " ranks 0 1 2 3\n");
 }
 
+// zebcli-mpi's four clients on this host against smbd: each client's file made on the share
+// and read back exact; then with a byte of client 2's file broken there, client 2 alone fails
+// and the job ends with 1.
+TEST(MpiOnThisHost, ZebcliMpiClientsAgainstSmbAndABrokenFile) {
+    if (std::string why = Missing("mpirun"); !why.empty() || std::string(ZEBCLI_MPI).empty()) {
+        GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
+    }
+    std::string why;
+    const std::unique_ptr<zebtest::SmbServer> server = zebtest::SmbServer::Start(&why);
+    if (server == nullptr) {
+        GTEST_SKIP() << "no SMB server: " << why;
+    }
+    zebtest::TempDir work("zebmpi-smb");
+    const auto run = [&] {
+        std::vector<std::string> argv = server->Launcher();
+        argv.insert(argv.end(), {"mpirun", "--allow-run-as-root", "--oversubscribe", "-np", "4",
+                                 "--mca", "oob_tcp_if_include", "lo", "--mca", "btl", "self,vader",
+                                 "--mca", "pml", "ob1"});
+        const std::vector<std::string> job =
+            ZebcliMpiJob("smb://root@127.0.0.1/share/M{client}.TST", (work / "all.json").string());
+        argv.insert(argv.end(), job.begin(), job.end());
+        zebtest::ProcessOptions options;
+        options.cwd = work.path();
+        options.env = {"PASSWD=" + zebtest::SmbServer::Password()}; // the ranks inherit it
+        return zebtest::Run(argv, options, kJobMs);
+    };
+    const std::vector<std::string> here(4, ThisHost());
+    const zebtest::Outcome made = run();
+    ASSERT_TRUE(zebtest::ExitedWith(made, 0)) << made.errors;
+    EXPECT_TRUE(Merged(work / "all.json", here));
+    for (int client = 0; client < 4; ++client) {
+        const std::string file =
+            zebtest::ReadFile(server->BackingDirectory() / ("M" + std::to_string(client) + ".TST"));
+        EXPECT_TRUE(file == zebtest::EngineTestFile()) << "client " << client;
+    }
+    {
+        std::fstream file(server->BackingDirectory() / "M2.TST",
+                          std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(4001);
+        file.put('\x07');
+    }
+    const zebtest::Outcome broken = run();
+    EXPECT_TRUE(zebtest::ExitedWith(broken, 1));
+    EXPECT_NE(broken.errors.find("zebcli: client 2 failed: pass 1 failed"), std::string::npos)
+        << broken.errors;
+    EXPECT_TRUE(Merged(work / "all.json", here, {2}));
+}
+
+// The process whose working directory is directory (a client goes into its own).
+pid_t ProcessIn(const std::filesystem::path& directory) {
+    for (const std::filesystem::directory_entry& entry :
+         std::filesystem::directory_iterator("/proc")) {
+        std::error_code error;
+        const std::filesystem::path cwd =
+            std::filesystem::read_symlink(entry.path() / "cwd", error);
+        if (!error && cwd == directory) {
+            return static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        }
+    }
+    return -1;
+}
+
+// A rank stopped in the middle of its passes does not hold the job: once the bound (and the
+// grace of a wait at a release) has run out it is aborted, with a line that names a rank and
+// its host, and no rank is left.
+TEST(MpiOnThisHost, ZebcliMpiAbortsAJobWhoseRankHangs) {
+    if (std::string why = Missing("mpirun"); !why.empty() || std::string(ZEBCLI_MPI).empty()) {
+        GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
+    }
+    zebtest::TempDir work("zebmpi-hang");
+    std::vector<std::string> argv = {"mpirun", "--oversubscribe", "-np", "3"};
+    if (geteuid() == 0) {
+        argv.emplace_back("--allow-run-as-root");
+    }
+    argv.insert(argv.end(), {"--mca",
+                             "oob_tcp_if_include",
+                             "lo",
+                             "--mca",
+                             "btl",
+                             "self,vader",
+                             "--mca",
+                             "pml",
+                             "ob1",
+                             ZEBCLI_MPI,
+                             "fileio",
+                             (work / "T.TST").string(),
+                             "--client-timeout",
+                             "1",
+                             "--from",
+                             "4000",
+                             "--to",
+                             "4000",
+                             "--iterations",
+                             "2000",
+                             "--repeat",
+                             "5000"});
+    zebtest::ProcessOptions options;
+    options.cwd = work.path();
+    options.errorsToOutput = true;
+    zebtest::Process run(argv, options);
+    ASSERT_TRUE(run.ReadUntil("File I/O Passed", kJobMs)) << run.Output();
+    const pid_t rank = ProcessIn(std::filesystem::canonical(work / "zebcli-clients" / "client-1"));
+    ASSERT_GT(rank, 0);
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(rank, SIGSTOP), 0);
+    const zebtest::Outcome outcome = run.Finish(kJobMs);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+    EXPECT_TRUE(outcome.exited && outcome.code != 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("zebcli-mpi: rank "), std::string::npos) << outcome.output;
+    EXPECT_NE(outcome.output.find(" on host " + ThisHost() + ": no word within "),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_LT(seconds, 30);
+    EXPECT_TRUE(zebtest::WaitUntil([&] { return ::kill(rank, 0) != 0; }, 10000));
+    std::printf("[ bound ] the job ended %.1f s after rank 1 stopped\n", seconds);
+}
+
 // Two hosts of a test LAN, shared by the cases (each sshd takes a second to come up).
 class Lan : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { hosts_ = TestHosts::Start(&whyNot_).release(); }
     static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
         delete hosts_;
         hosts_ = nullptr;
+    }
+    // smbd on the LAN, shared by the cases that need it, and the password file the hosts read
+    // (never a command line); nullptr, with the reason in *why, where it cannot come up.
+    static zebtest::SmbServer* Server(std::string* why) {
+        if (server_ == nullptr) {
+            server_ = zebtest::SmbServer::Start(why, {.lan = hosts_->ServerPort(0)}).release();
+            zebtest::WriteFile(Credentials(), "username = root\npassword = " +
+                                                  zebtest::SmbServer::Password() + "\n");
+            std::filesystem::permissions(Credentials(), std::filesystem::perms::owner_read);
+        }
+        return server_;
+    }
+    static std::filesystem::path Credentials() { return hosts_->Directory() / "smb.auth"; }
+    // The mpirun of the job from the first host: np ranks as hosts says (hostA:2,hostB:2).
+    static std::string Mpirun(const std::string& hosts, const std::string& job) {
+        const std::string ssh = "ssh -F " + hosts_->SshConfig().string();
+        const std::string subnet = TestHosts::Subnet();
+        return "cd " + hosts_->WorkPath().string() +
+               " && mpirun --allow-run-as-root --oversubscribe -np 4 --host " + hosts +
+               " --mca plm_rsh_agent '" + ssh + "' --mca oob_tcp_if_include " + subnet +
+               " --mca btl_tcp_if_include " + subnet + " --mca btl tcp,vader,self --mca pml ob1 " +
+               job;
     }
     void SetUp() override {
         if (hosts_ == nullptr) {
@@ -114,10 +323,12 @@ class Lan : public ::testing::Test {
         }
     }
     static TestHosts* hosts_;
+    static zebtest::SmbServer* server_;
     static std::string whyNot_;
 };
 
 TestHosts* Lan::hosts_ = nullptr;
+zebtest::SmbServer* Lan::server_ = nullptr;
 std::string Lan::whyNot_;
 
 // Each host answers by ssh under its own name and address, has no route off the LAN, and
@@ -125,15 +336,11 @@ std::string Lan::whyNot_;
 // file, never on a command line).
 TEST_F(Lan, SshReachesEachHostAndEachReachesTheSmbServer) {
     std::string why;
-    std::unique_ptr<zebtest::SmbServer> server =
-        zebtest::SmbServer::Start(&why, {.lan = hosts_->ServerPort(0)});
+    const zebtest::SmbServer* server = Server(&why);
     if (server == nullptr) {
         GTEST_SKIP() << "no SMB server on the LAN: " << why;
     }
-    const std::filesystem::path credentials = hosts_->Directory() / "smb.auth";
-    zebtest::WriteFile(credentials,
-                       "username = root\npassword = " + zebtest::SmbServer::Password() + "\n");
-    std::filesystem::permissions(credentials, std::filesystem::perms::owner_read);
+    const std::filesystem::path credentials = Credentials();
     for (int i = 0; i < hosts_->Count(); ++i) {
         const std::string& name = hosts_->Name(i);
         const zebtest::Outcome seen = hosts_->Run(
@@ -163,14 +370,8 @@ TEST_F(Lan, MpirunRunsTwoRanksOnEachHost) {
     if (std::string why = Missing("mpirun"); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    const std::string ssh = "ssh -F " + hosts_->SshConfig().string();
-    const std::string subnet = TestHosts::Subnet();
-    const std::string mpirun = "cd " + hosts_->WorkPath().string() +
-                               " && mpirun --allow-run-as-root --oversubscribe -np 4 --host " +
-                               hosts_->Name(0) + ":2," + hosts_->Name(1) +
-                               ":2 --mca plm_rsh_agent '" + ssh + "' --mca oob_tcp_if_include " +
-                               subnet + " --mca btl_tcp_if_include " + subnet +
-                               " --mca btl tcp,vader,self --mca pml ob1 " + ZEB_FLEET_PROBE;
+    const std::string mpirun =
+        Mpirun(hosts_->Name(0) + ":2," + hosts_->Name(1) + ":2", ZEB_FLEET_PROBE);
     const auto start = std::chrono::steady_clock::now();
     const zebtest::Outcome ran = hosts_->Run(0, mpirun, kJobMs);
     const auto took = std::chrono::steady_clock::now() - start;
@@ -184,13 +385,44 @@ TEST_F(Lan, MpirunRunsTwoRanksOnEachHost) {
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
 }
 
+// zebcli-mpi's clients two on each host against smbd on the LAN, the password in a file: the
+// merged result names each client's host, and each client's directory is on its own host. With
+// ZEB_KEEP_MPI_JSON set, the merged result is copied there.
+TEST_F(Lan, ZebcliMpiRunsTwoClientsOnEachHostAgainstSmb) {
+    if (std::string why = Missing("mpirun"); !why.empty() || std::string(ZEBCLI_MPI).empty()) {
+        GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
+    }
+    std::string why;
+    if (Server(&why) == nullptr) {
+        GTEST_SKIP() << "no SMB server on the LAN: " << why;
+    }
+    const std::vector<std::string> job =
+        ZebcliMpiJob("smb://" + TestHosts::ServerAddress(0) + "/share/L{client}.TST", "all.json");
+    const std::string mpirun =
+        Mpirun(hosts_->Name(0) + ":2," + hosts_->Name(1) + ":2",
+               Words(job) + " --authentication-file " + Credentials().string());
+    const zebtest::Outcome ran = hosts_->Run(0, mpirun, kJobMs);
+    ASSERT_TRUE(zebtest::ExitedWith(ran, 0)) << mpirun;
+    const std::filesystem::path json = hosts_->WorkOf(0) / "all.json";
+    EXPECT_TRUE(Merged(json, {"hostA", "hostA", "hostB", "hostB"}));
+    for (int client = 0; client < 4; ++client) {
+        EXPECT_TRUE(std::filesystem::exists(hosts_->WorkOf(client / 2) / "zebcli-clients" /
+                                            ("client-" + std::to_string(client)) / "results.json"))
+            << "client " << client;
+    }
+    if (const char* keep = std::getenv("ZEB_KEEP_MPI_JSON"); keep != nullptr && *keep != '\0') {
+        std::filesystem::copy_file(json, keep, std::filesystem::copy_options::overwrite_existing);
+    }
+}
+
 // ansible-playbook with site.yml on the hosts (hostA with three slots, hostB with one) as
 // the kit's test would have it: the hosts share one file system, so nothing is installed.
 struct Play {
     zebtest::Outcome outcome;
     long long ms = 0;
 };
-Play RunPlaybook(const TestHosts& lan, const std::string& job, int timeoutSeconds) {
+Play RunPlaybook(const TestHosts& lan, const std::string& job, int timeoutSeconds,
+                 const std::string& results = "[]") {
     const std::filesystem::path& d = lan.Directory();
     const std::string cfg = lan.SshConfig().string();
     std::filesystem::remove_all(d / "fetched"); // nothing of an earlier play is taken as this one's
@@ -203,9 +435,9 @@ Play RunPlaybook(const TestHosts& lan, const std::string& job, int timeoutSecond
             "\"\n    ansible_python_interpreter: /usr/bin/python3\n"
             "    zeb_install: false\n    zeb_mpi_as_root: true\n    zeb_ssh: \"ssh -F " +
             cfg + "\"\n    zeb_subnet: \"" + TestHosts::Subnet() + "\"\n    zeb_work_dir: \"" +
-            lan.WorkPath().string() + "\"\n    zeb_job: \"" + job +
-            "\"\n    zeb_job_timeout: " + std::to_string(timeoutSeconds) +
-            "\n    zeb_fetch_dir: \"" + (d / "fetched").string() + "\"\n");
+            lan.WorkPath().string() + "\"\n    zeb_job: \"" + job + "\"\n    zeb_job_timeout: " +
+            std::to_string(timeoutSeconds) + "\n    zeb_fetch_dir: \"" + (d / "fetched").string() +
+            "\"\n    zeb_results: " + results + "\n");
     // Ansible's own files in the fixture's directory; one ssh connection per task, none left
     // running after the play.
     const zebtest::ProcessOptions options = zebtest::JoinedOutput(
@@ -241,6 +473,26 @@ TEST_F(Lan, PlaybookRunsTheJobAndFetchesTheReports) {
     EXPECT_EQ(zebtest::ReadFile(fetched / "hostB" / "report.txt"), "host hostB ranks 3\n");
     EXPECT_FALSE(std::filesystem::exists(fetched / "hostB" / "result.txt"));
     std::cout << "the playbook took " << play.ms << " ms\n";
+}
+
+// A zebcli-mpi job from the playbook: the merged result of its four clients comes back.
+TEST_F(Lan, PlaybookRunsAZebcliMpiJobAgainstSmbAndFetchesTheMergedResult) {
+    if (std::string why = Missing("ansible-playbook") + Missing("mpirun");
+        !why.empty() || std::string(ZEBCLI_MPI).empty()) {
+        GTEST_SKIP() << why << " (or no zebcli-mpi in this build)";
+    }
+    std::string why;
+    if (Server(&why) == nullptr) {
+        GTEST_SKIP() << "no SMB server on the LAN: " << why;
+    }
+    const std::vector<std::string> job =
+        ZebcliMpiJob("smb://" + TestHosts::ServerAddress(0) + "/share/P{client}.TST", "all.json");
+    const Play play = RunPlaybook(
+        *hosts_, Words(job) + " --authentication-file " + Credentials().string(), 60, "[all.json]");
+    ASSERT_TRUE(zebtest::ExitedWith(play.outcome, 0));
+    EXPECT_TRUE(Merged(hosts_->Directory() / "fetched" / "hostA" / "all.json",
+                       {"hostA", "hostA", "hostA", "hostB"}));
+    std::cout << "the play of a zebcli-mpi job took " << play.ms << " ms\n";
 }
 
 // A job that outlives its limit fails the play, and none of its clients is left on a host.

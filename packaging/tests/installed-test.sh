@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The packages as an administrator meets them: builds both (packaging/build-packages.sh, with
+# The packages as an administrator meets them: builds all three (packaging/build-packages.sh, with
 # lintian), makes a fresh minimal Debian 12 root with debootstrap, installs them there with
 # apt-get, and runs the programs and their manual pages as installed; then purges them and
 # checks that nothing of theirs is left.
@@ -19,12 +19,13 @@ packaging/build-packages.sh "$OUT"
 # through their RUNPATH alone, not the build tree's.
 UNPACKED=$OUT/unpacked
 rm -rf "$UNPACKED"
-for deb in "$OUT"/zeb-lan-stress_*.deb "$OUT"/zeb-lan-stress-gui_*.deb; do
+for deb in "$OUT"/zeb-lan-stress_*.deb "$OUT"/zeb-lan-stress-gui_*.deb \
+  "$OUT"/zeb-lan-stress-mpi_*.deb; do
   dpkg-deb -x "$deb" "$UNPACKED"
 done
 help=$(env -u LD_LIBRARY_PATH "$UNPACKED/usr/bin/zebcli" --help) && [[ $help == *fileio* ]] ||
   { echo "FAILED: the unpacked zebcli --help" >&2; exit 1; }
-for program in zebcli zebwin; do
+for program in zebcli zebwin zebcli-mpi; do
   found=$(env -u LD_LIBRARY_PATH ldd "$UNPACKED/usr/bin/$program" | grep libzebdll)
   [[ $found == *"=> $UNPACKED/usr/bin/../lib/"*"/zeb-lan-stress/libzebdll.so"* ]] ||
     { echo "FAILED: the unpacked $program finds the engine as: $found" >&2; exit 1; }
@@ -52,7 +53,8 @@ cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
 # Nothing installed here may start a service.
 printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
 chmod 755 "$ROOT/usr/sbin/policy-rc.d"
-cp "$OUT"/zeb-lan-stress_*.deb "$OUT"/zeb-lan-stress-gui_*.deb "$ROOT/tmp/"
+cp "$OUT"/zeb-lan-stress_*.deb "$OUT"/zeb-lan-stress-gui_*.deb "$OUT"/zeb-lan-stress-mpi_*.deb \
+  "$ROOT/tmp/"
 
 # Everything inside runs in a mount namespace of its own, so /proc and the package cache
 # mounted into the root go away with it, whatever happens.
@@ -67,12 +69,19 @@ export DEBIAN_FRONTEND=noninteractive
 in_root apt-get update -qq
 # man-db to read the pages; the packages bring every other dependency themselves.
 in_root env DEBIAN_FRONTEND=noninteractive sh -c 'apt-get install -y -q --no-install-recommends \
-  man-db /tmp/zeb-lan-stress_*.deb /tmp/zeb-lan-stress-gui_*.deb' >"$ROOT/tmp/apt.log" 2>&1 ||
+  man-db /tmp/zeb-lan-stress_*.deb /tmp/zeb-lan-stress-gui_*.deb /tmp/zeb-lan-stress-mpi_*.deb' \
+  >"$ROOT/tmp/apt.log" 2>&1 ||
   { tail -20 "$ROOT/tmp/apt.log"; fail "apt-get install"; }
-echo "installed: $(in_root dpkg-query -W -f='${Package} ${Version}; ' zeb-lan-stress zeb-lan-stress-gui)"
+echo "installed: $(in_root dpkg-query -W -f='${Package} ${Version}; ' zeb-lan-stress zeb-lan-stress-gui \
+  zeb-lan-stress-mpi)"
+# The MPI client's package brought Open MPI's mpirun with it.
+in_root sh -c 'command -v mpirun' >/dev/null || fail "zeb-lan-stress-mpi brought no mpirun"
 
 in_root zebcli --help >"$ROOT/tmp/help.txt" || fail "zebcli --help"
 grep -q "fileio" "$ROOT/tmp/help.txt" || fail "zebcli --help does not name fileio"
+# zebcli-mpi as a job of one rank without mpirun (MPI's singleton start).
+in_root zebcli-mpi --help >"$ROOT/tmp/help.txt" 2>&1 || { cat "$ROOT/tmp/help.txt"; fail "zebcli-mpi --help"; }
+grep -q "fileio" "$ROOT/tmp/help.txt" || fail "zebcli-mpi --help does not name fileio"
 
 # A short sweep on a test file in a temporary directory: two passes, no failure (exit 0).
 mkdir "$ROOT/tmp/fileio"
@@ -97,7 +106,7 @@ largest=$(stat -c %s "$ROOT"/tmp/vor32/[ab]/"VOR32's data file.DATA" | sort -n |
 [[ -s $ROOT/tmp/vor32/VOR32.LOG ]] || fail "vor32 wrote no log"
 
 # The engine and the provider are found through RUNPATH alone: no ldconfig, no search path.
-for program in /usr/bin/zebcli /usr/bin/zebwin; do
+for program in /usr/bin/zebcli /usr/bin/zebwin /usr/bin/zebcli-mpi; do
   in_root ldd "$program" >"$ROOT/tmp/ldd.txt" || fail "ldd $program"
   if grep -q "not found" "$ROOT/tmp/ldd.txt"; then
     cat "$ROOT/tmp/ldd.txt"
@@ -110,7 +119,7 @@ fi
 
 # Every manual page, as man shows it.
 for page in "1 vor32:data copy stress" "1 zebcli:without a window" "1 zebwin:control dialog" \
-  "7 zeb-netbios:NETBIOS_NODE_TYPE"; do
+  "1 zebcli-mpi:ranks of an MPI job" "7 zeb-netbios:NETBIOS_NODE_TYPE"; do
   section=${page%% *}
   rest=${page#* }
   name=${rest%%:*}
@@ -123,10 +132,12 @@ in_root test -f /usr/share/doc/zeb-lan-stress/README.md.gz || fail "no README"
 in_root test -f /usr/share/doc/zeb-lan-stress-gui/zebwin-help.html || fail "no help page in doc"
 
 # Purged, the packages leave nothing of theirs behind.
-in_root dpkg --purge zeb-lan-stress-gui zeb-lan-stress >/dev/null || fail "dpkg --purge"
-for path in /usr/bin/zebcli /usr/bin/vor32 /usr/bin/zebwin /usr/share/zebwin \
+in_root dpkg --purge zeb-lan-stress-mpi zeb-lan-stress-gui zeb-lan-stress >/dev/null ||
+  fail "dpkg --purge"
+for path in /usr/bin/zebcli /usr/bin/vor32 /usr/bin/zebwin /usr/bin/zebcli-mpi /usr/share/zebwin \
   /usr/share/doc/zeb-lan-stress /usr/share/doc/zeb-lan-stress-gui /usr/lib/*/zeb-lan-stress \
-  /usr/share/man/man1/vor32.1.gz /usr/share/man/man7/zeb-netbios.7.gz; do
+  /usr/share/man/man1/vor32.1.gz /usr/share/man/man1/zebcli-mpi.1.gz \
+  /usr/share/man/man7/zeb-netbios.7.gz; do
   in_root sh -c "test ! -e $path" || fail "$path is left after the purge"
 done
 umount "$ROOT/var/cache/apt/archives" "$ROOT/proc"
