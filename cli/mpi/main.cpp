@@ -27,6 +27,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,14 @@ namespace {
 // waits for it.
 std::atomic<bool> g_ending{false};
 mpi::Rank g_rank;
+
+constexpr char kUsageOf[] = "Usage: zebcli ";
+constexpr char kUsageOfMpi[] = "Usage: mpirun [MPI OPTIONS] zebcli-mpi ";
+
+// The number of the client a rank runs: rank 0 runs client 1.
+std::uint32_t ClientOf(int rank) {
+    return static_cast<std::uint32_t>(rank) + 1;
+}
 // The directory the job started in, where the merged results go (a client enters its own).
 std::string g_startDirectory;
 
@@ -72,7 +81,13 @@ int Check(const ParseResult& parsed, std::string& directory) {
     const bool root = g_rank.rank == 0;
     if (!parsed.run) {
         if (root && parsed.exitStatus == kExitPassed) {
-            std::fputs(parsed.message.c_str(), stdout);
+            // zebcli's help, for this program's name.
+            std::string help = parsed.message;
+            for (std::size_t at = help.find(kUsageOf); at != std::string::npos;
+                 at = help.find(kUsageOf, at + 1)) {
+                help.replace(at, std::strlen(kUsageOf), kUsageOfMpi);
+            }
+            std::fputs(help.c_str(), stdout);
         } else if (root) {
             std::fprintf(stderr, "zebcli-mpi: %s\n", parsed.message.c_str());
         }
@@ -94,7 +109,7 @@ int Check(const ParseResult& parsed, std::string& directory) {
         }
     }
     if (const std::string why =
-            fleet::ClientPathRefusal(options.path, {static_cast<std::uint32_t>(g_rank.size - 1)});
+            fleet::ClientPathRefusal(options.path, {static_cast<std::uint32_t>(g_rank.size)});
         !why.empty()) {
         return Refuse(why);
     }
@@ -106,8 +121,7 @@ int Check(const ParseResult& parsed, std::string& directory) {
             return status;
         }
     }
-    directory =
-        fleet::ClientDirectory(options.clientsDirectory, static_cast<std::uint32_t>(g_rank.rank));
+    directory = fleet::ClientDirectory(options.clientsDirectory, ClientOf(g_rank.rank));
     if (const std::string error = fleet::PrepareClientDirectory(directory); !error.empty()) {
         std::fprintf(stderr, "zebcli-mpi: rank %d on host %s: --clients-dir: %s\n", g_rank.rank,
                      g_rank.host.c_str(), error.c_str());
@@ -147,7 +161,7 @@ std::vector<fleet::ClientResult> Clients(const Options& options,
             result.ended = "no results (" + where;
             result.ended.append(error).append(")");
         }
-        const auto client = static_cast<std::uint32_t>(end.rank);
+        const std::uint32_t client = ClientOf(end.rank);
         result.name = "client " + std::to_string(client);
         result.host = end.host;
         result.stopped = end.stopped;
@@ -238,8 +252,8 @@ int RunRank(const std::vector<std::string>& commandLine) {
         ::_exit(exitStatus);
     });
     stopping = &release;
-    const int status = fleet::RunClient(
-        options, commandLine, static_cast<std::uint32_t>(g_rank.rank), directory, release);
+    const int status =
+        fleet::RunClient(options, commandLine, ClientOf(g_rank.rank), directory, release);
     return EndJob(options, commandLine, directory, release, watchdog, status);
 }
 
@@ -253,6 +267,12 @@ int main(int argc, char** argv) {
     int provided = 0;
     MPI_Init_thread(&argc, &argv, MPI_THREAD_MULTIPLE, &provided);
     g_rank = mpi::ThisRank();
+    if (provided < MPI_THREAD_MULTIPLE && g_rank.rank == 0) {
+        std::fprintf(stderr,
+                     "zebcli-mpi: warning: this MPI grants thread level %d, not "
+                     "MPI_THREAD_MULTIPLE: a rank past --client-timeout may not end the job\n",
+                     provided);
+    }
     const int status = RunRank(std::vector<std::string>(argv, argv + argc));
     g_ending = true;
     MPI_Finalize();

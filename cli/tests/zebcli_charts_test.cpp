@@ -110,8 +110,13 @@ TEST(Charts, NoTwoTextsOverlap) {
     canvases.push_back(*LatencyChart(passes));
     std::vector<LoadPoint> points;
     for (std::uint32_t clients : {1u, 2u, 4u, 8u, 16u, 32u}) {
-        points.push_back(
-            {clients, clients * 3e7, clients * 2e7, clients * 100000ull, clients != 8});
+        LoadPoint point;
+        point.clients = clients;
+        point.allRunningBytesPerSecond = clients * 3e7;
+        point.wholeBytesPerSecond = clients * 2e7;
+        point.p99Ns = clients * 100000ULL;
+        point.passed = clients != 8;
+        points.push_back(point);
     }
     canvases.push_back(LoadChart(points));
     for (const Canvas& canvas : canvases) {

@@ -119,13 +119,13 @@ testing::AssertionResult Merged(const std::filesystem::path& json,
     nlohmann::json named = nlohmann::json::array();
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         const nlohmann::json& client = doc["clients"][i];
-        const bool fails = std::find(failed.begin(), failed.end(), i) != failed.end();
-        if (client["name"] != "client " + std::to_string(i) || client["host"] != hosts[i] ||
+        const bool fails = std::find(failed.begin(), failed.end(), i + 1) != failed.end();
+        if (client["name"] != "client " + std::to_string(i + 1) || client["host"] != hosts[i] ||
             client["outcome"] != (fails ? "failed" : "passed")) {
             return testing::AssertionFailure() << "client " << i << ": " << client.dump();
         }
         if (fails) {
-            named.push_back("client " + std::to_string(i));
+            named.push_back("client " + std::to_string(i + 1));
         }
         operations += client["runs"][0]["operations"].get<std::uint64_t>();
         bytes += client["runs"][0]["bytes"].get<std::uint64_t>();
@@ -194,7 +194,7 @@ TEST(MpiOnThisHost, ZebcliMpiClientsAgainstSmbAndABrokenFile) {
     const zebtest::Outcome made = run();
     ASSERT_TRUE(zebtest::ExitedWith(made, 0)) << made.errors;
     EXPECT_TRUE(Merged(work / "all.json", here));
-    for (int client = 0; client < 4; ++client) {
+    for (int client = 1; client <= 4; ++client) {
         const std::string file =
             zebtest::ReadFile(server->BackingDirectory() / ("M" + std::to_string(client) + ".TST"));
         EXPECT_TRUE(file == zebtest::EngineTestFile()) << "client " << client;
@@ -405,8 +405,8 @@ TEST_F(Lan, ZebcliMpiRunsTwoClientsOnEachHostAgainstSmb) {
     ASSERT_TRUE(zebtest::ExitedWith(ran, 0)) << mpirun;
     const std::filesystem::path json = hosts_->WorkOf(0) / "all.json";
     EXPECT_TRUE(Merged(json, {"hostA", "hostA", "hostB", "hostB"}));
-    for (int client = 0; client < 4; ++client) {
-        EXPECT_TRUE(std::filesystem::exists(hosts_->WorkOf(client / 2) / "zebcli-clients" /
+    for (int client = 1; client <= 4; ++client) {
+        EXPECT_TRUE(std::filesystem::exists(hosts_->WorkOf((client - 1) / 2) / "zebcli-clients" /
                                             ("client-" + std::to_string(client)) / "results.json"))
             << "client " << client;
     }
