@@ -124,8 +124,8 @@ class SmbReader final : public Reader {
         return true;
     }
     long Read(std::uint64_t offset, char* buffer, std::size_t size) override {
-        if (smbc_getFunctionLseek(context_)(context_, file_, static_cast<off_t>(offset),
-                                            SEEK_SET) < 0) {
+        if (smbc_getFunctionLseek(context_)(context_, file_, static_cast<off_t>(offset), SEEK_SET) <
+            0) {
             return -1;
         }
         std::size_t done = 0;
@@ -224,8 +224,8 @@ int RunClient(unsigned client, unsigned clients, unsigned long iterations, unsig
         if (n != static_cast<long>(block)) {
             return Fail(client, "read failed",
                         n < 0 ? std::strerror(errno)
-                              : std::to_string(n) + " of " + std::to_string(block) +
-                                    " bytes at " + std::to_string(offset));
+                              : std::to_string(n) + " of " + std::to_string(block) + " bytes at " +
+                                    std::to_string(offset));
         }
         mine.done.fetch_add(1, std::memory_order_relaxed);
     }
@@ -272,13 +272,14 @@ int main(int argc, char** argv) {
         block < 1 || block > MAX_BUFFER || (mode != "3" && mode != "6") ||
         pattern.size() > kMaxUrl ||
         !(pattern.starts_with("smb://") || pattern.starts_with("nfs://"))) {
-        std::fprintf(stderr, "fleet_limit: CLIENTS 1-%u, ITERATIONS 1-%lu, BLOCK 1-%u, MODE 3 "
-                             "or 6, an smb:// or nfs:// URL of at most %zu bytes\n",
+        std::fprintf(stderr,
+                     "fleet_limit: CLIENTS 1-%u, ITERATIONS 1-%lu, BLOCK 1-%u, MODE 3 "
+                     "or 6, an smb:// or nfs:// URL of at most %zu bytes\n",
                      kMaxClients, kMaxIterations, MAX_BUFFER, kMaxUrl);
         return 2;
     }
-    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    void* memory =
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     int ready[2];
     int release[2];
     if (memory == MAP_FAILED || pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) {
@@ -293,8 +294,8 @@ int main(int argc, char** argv) {
             close(ready[0]);
             close(release[1]);
             _exit(RunClient(c, static_cast<unsigned>(clients), iterations,
-                            static_cast<unsigned>(block), mode == "3", pattern, ready[1], release[0],
-                            shared));
+                            static_cast<unsigned>(block), mode == "3", pattern, ready[1],
+                            release[0], shared));
         }
         if (pid < 0) {
             std::perror("fleet_limit: fork");
