@@ -14,10 +14,11 @@
 #          one 1,048,544-byte file per job, on the share's FUSE mount (smbnetfs), time-based for
 #          as long as our window took in that round. The NFS fixture has no mount (its clients
 #          are libnfs's), so fio has no NFS cell.
-# Every round's figures are printed, then per server a table of the medians over the rounds:
-# clients, ours, the limit, ours / limit, fio, ours / fio. A peer's median far below its
-# 1-client median scaled by the clients this machine can run at once is marked suspect (see
-# bench_suspect in bench/lib.sh), and so is its ratio.
+# Every round's figures are printed (ours with its window, each peer with ours / it), then per
+# server a table of the medians over the rounds: clients, ours, the limit, ours / limit, fio,
+# ours / fio. A peer's median far below its median at the fewest clients scaled by the clients
+# this machine can run at once is marked suspect, " !" (bench_suspect in bench/lib.sh), and
+# so is its ratio.
 #   bench/fleet/run.sh [BUILD_DIR]
 #   ROUNDS (3), COUNTS ("1 2 4 8"; each 1 to 16, at most 8 numbers), MODE (3 = Random Read, or
 #   6 = Overlay Read: the limit is a loop of reads), BLOCK (32000), ITERATIONS (20000 per
@@ -139,9 +140,11 @@ for round in $(seq "$ROUNDS"); do
     FIG[smb,ours,$n]+="$smb"$'\n' FIG[smb,limit,$n]+="$smb_limit"$'\n'
     FIG[smb,fio,$n]+="$smb_fio"$'\n'
     FIG[nfs,ours,$n]+="$nfs"$'\n' FIG[nfs,limit,$n]+="$nfs_limit"$'\n'
-    printf 'round %d  %2d clients  smb:// %8.0f ops/s (%.2f s)  limit %8.0f  fio %8.0f' \
-      "$round" "$n" "$smb" "$seconds" "$smb_limit" "$smb_fio"
-    printf '  nfs:// %8.0f ops/s (%.2f s)  limit %8.0f\n' "$nfs" "$nfs_seconds" "$nfs_limit"
+    printf 'round %d %2d clients  smb:// %8.0f ops/s (%5.2f s)  limit %8.0f (%s)' "$round" \
+      "$n" "$smb" "$seconds" "$smb_limit" "$(bench_ratio "$smb" "$smb_limit")"
+    printf '  fio %8.0f (%s)\n' "$smb_fio" "$(bench_ratio "$smb" "$smb_fio")"
+    printf 'round %d %2d clients  nfs:// %8.0f ops/s (%5.2f s)  limit %8.0f (%s)\n' \
+      "$round" "$n" "$nfs" "$nfs_seconds" "$nfs_limit" "$(bench_ratio "$nfs" "$nfs_limit")"
   done
 done
 
