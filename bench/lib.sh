@@ -30,6 +30,22 @@ bench_check_load() {
   fi
 }
 
+# A figure of many clients that is far below its scaling: the figure at the first count of
+# clients times the clients this machine runs at once (no more than its CPUs), and SUSPECT_SHARE
+# (0.5) of that. On 2 CPUs a peer's figure at 2 to 8 clients is suspect below its 1-client
+# figure: something beside it took the machine, or the peer stalled. Prints " !" then, else
+# nothing; bench_suspect_note says what the mark means.
+SUSPECT_SHARE=0.5
+bench_suspect() { # figure first-figure first-clients clients
+  awk -v v="$1" -v f="$2" -v a="$3" -v n="$4" -v c="$(nproc)" -v s="$SUSPECT_SHARE" 'BEGIN {
+    ca = a < c ? a : c; cn = n < c ? n : c
+    if (v < s * f * cn / ca) print " !" }'
+}
+bench_suspect_note() {
+  echo "! suspect: below $SUSPECT_SHARE x the figure at the fewest clients x the clients" \
+    "this machine runs at once (at most $(nproc), its CPUs); the figure and its ratio may be void"
+}
+
 # The median of the numbers on standard input, one a line.
 bench_median() {
   sort -g | awk '{ v[NR] = $1 } END {

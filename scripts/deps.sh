@@ -76,6 +76,8 @@ BENCH=(
   # The peers: fio for the file I/O stress, iperf3 for the session stress and the provider,
   # smbclient for the copy stress on an SMB share (bench/copystress/run.sh).
   fio iperf3 smbclient
+  # bench/fleet/run.sh reads zebcli's merged JSON.
+  jq
   # bench/profile.sh: instruction counts under callgrind.
   valgrind
   # bench_pairscan (Google Benchmark).
