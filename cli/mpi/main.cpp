@@ -238,19 +238,22 @@ int RunRank(const std::vector<std::string>& commandLine) {
     options.clientCounts.clear();
     const std::chrono::milliseconds bound(
         static_cast<long long>(options.clientTimeoutSeconds * 1000));
+    std::vector<std::string> hosts = mpi::HostsOfRanks(g_rank);
     mpi::Watchdog watchdog(g_rank);
     std::atexit(AbortAtEarlyExit);
     watchdog.Arm("preparing pass 1", bound);
     // Told to stop at a release, the client has written its results and its process ends
     // from inside the pass: the job's end is done there.
     mpi::MpiRelease* stopping = nullptr;
-    mpi::MpiRelease release(watchdog, bound, options.stopOnFailure, [&](int status) {
-        const int exitStatus = EndJob(options, commandLine, directory, *stopping, watchdog, status);
-        MPI_Finalize();
-        std::fflush(stdout);
-        std::fflush(stderr);
-        ::_exit(exitStatus);
-    });
+    mpi::MpiRelease release(
+        watchdog, g_rank, std::move(hosts), bound, options.stopOnFailure, [&](int status) {
+            const int exitStatus =
+                EndJob(options, commandLine, directory, *stopping, watchdog, status);
+            MPI_Finalize();
+            std::fflush(stdout);
+            std::fflush(stderr);
+            ::_exit(exitStatus);
+        });
     stopping = &release;
     const int status =
         fleet::RunClient(options, commandLine, ClientOf(g_rank.rank), directory, release);
@@ -263,7 +266,7 @@ int main(int argc, char** argv) {
     ReopenClosedStandardDescriptors();
     std::setlocale(LC_NUMERIC, "C");
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    // The watchdog's thread may abort the job while the main one waits in a release.
+    // The watchdog's thread may abort the job while the main one is in a pass.
     int provided = 0;
     MPI_Init_thread(&argc, &argv, MPI_THREAD_MULTIPLE, &provided);
     g_rank = mpi::ThisRank();
