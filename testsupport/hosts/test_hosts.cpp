@@ -104,7 +104,7 @@ bool TestHosts::Begin(std::string* whyNot, int count) {
         namespaces_.push_back(Unique("zebh") + "-");
         namespaces_.back() += n + name;
         all.push_back(namespaces_.back());
-        dir_.Make({name + "/work"});
+        dir_.Make({name + "/work", name + "/tmp"});
         if (std::string why = MakeKey(home / "host_key"); !why.empty()) {
             *whyNot = why;
             return false;
@@ -117,7 +117,12 @@ bool TestHosts::Begin(std::string* whyNot, int count) {
             "\nPermitRootLogin prohibit-password\nPubkeyAuthentication yes\n"
             "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
             "StrictModes yes\nX11Forwarding no\nPrintMotd no\n"
-            "Subsystem sftp internal-sftp\n";
+            "Subsystem sftp internal-sftp\n"
+            // The host's own temporary directory (Open MPI keeps its session files there,
+            // which a job killed at its limit leaves behind); /tmp itself stays the machine's,
+            // where the kit under test may be.
+            "SetEnv TMPDIR=" +
+            (home / "tmp").string() + "\n";
         if (!WriteText(home / "sshd_config", sshd, 0600)) {
             *whyNot = "cannot write " + (home / "sshd_config").string();
             return false;
@@ -154,17 +159,15 @@ bool TestHosts::Begin(std::string* whyNot, int count) {
 bool TestHosts::StartSshd(std::string* whyNot, int host) {
     const std::string& name = Name(host);
     const fs::path home = Directory() / name;
-    // The host's own name, work directory and /tmp (where Open MPI keeps its session files,
-    // which a job killed at its limit leaves behind), then sshd in the foreground: every
-    // session and every program started from it stays in the host's namespaces. A session of
-    // its own, as sshd signals its process group.
+    // The host's own name and work directory, then sshd in the foreground: every session and
+    // every program started from it stays in the host's namespaces. A session of its own, as
+    // sshd signals its process group.
     ProcessOptions daemon;
     daemon.newSession = true;
     daemon.outputFile = home / "sshd.log";
     daemon.errorsToOutput = true;
     const std::string script =
-        "mount --bind \"$1\" \"$2\" && mount -t tmpfs -o size=64m,mode=1777 zebhost /tmp && "
-        "hostname \"$3\" && exec \"$4\" -D -e -f \"$5\"";
+        "mount --bind \"$1\" \"$2\" && hostname \"$3\" && exec \"$4\" -D -e -f \"$5\"";
     sshd_.push_back(std::make_unique<Process>(
         std::vector<std::string>{"ip", "netns", "exec",
                                  namespaces_.at(static_cast<std::size_t>(host)), "unshare", "--uts",

@@ -1,9 +1,9 @@
 // Hosts of a test LAN, for the tests of running clients across hosts: each host a network
 // namespace joined by veth to a bridge (in a namespace of its own, the LAN's switch), with an
 // address of the private subnet below, no route beyond it, a host name of its own (a UTS
-// namespace), a work directory of its own at the same path on every host and a /tmp of its
-// own (a mount namespace), and its own sshd on port 22 that takes root's login by a key the
-// fixture made, and no password. An ssh client configuration (SshConfig()) names the hosts,
+// namespace), a work directory of its own at the same path on every host (a mount
+// namespace) and a TMPDIR of its own, and its own sshd on port 22 that takes root's login by a
+// key the fixture made, and no password. An ssh client configuration (SshConfig()) names the hosts,
 // holds their host keys and reaches them from this process through the switch's namespace,
 // so that `ssh -F SshConfig() hostA true` works here, on each host and for mpirun and Ansible
 // alike. The hosts share the file system otherwise: they run the same programs. Everything
