@@ -97,8 +97,8 @@ RunCharts ChartsOf(const Options& options, const RunContext& context,
                    const std::vector<RunRecord>& runs) {
     RunCharts result;
     std::vector<charts::ChartRun> chartRuns = ChartRuns(options, runs);
-    for (std::size_t i = 0; i < chartRuns.size() && i < context.clientRates.size(); ++i) {
-        chartRuns[i].clientRates = context.clientRates[i];
+    for (std::size_t i = 0; i < chartRuns.size() && i < context.clientPasses.size(); ++i) {
+        chartRuns[i].clientRates = context.clientPasses[i].clientRates;
     }
     const std::string count = std::to_string(runs.size());
     if (options.command == Command::FileIo) {

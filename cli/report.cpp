@@ -111,13 +111,29 @@ std::optional<std::uint64_t> Failed(const RunRecord& run) {
     return count;
 }
 
+std::string Rate(std::optional<double> bytesPerSecond) {
+    return bytesPerSecond ? charts::ScaledText(*bytesPerSecond, charts::kRateUnits) : "-";
+}
+
+// "1.44 to 3.23 GB/s", or "980 MB/s to 1.02 GB/s" where the units differ.
+std::string RateRange(double low, double high) {
+    const std::string from = Rate(low);
+    const std::string to = Rate(high);
+    const std::size_t space = from.rfind(' ');
+    if (space != std::string::npos && to.size() > from.size() - space &&
+        to.ends_with(std::string_view(from).substr(space))) {
+        return from.substr(0, space) + " to " + to;
+    }
+    return from + " to " + to;
+}
+
 std::string RunTable(const Options& options, const std::vector<RunRecord>& runs) {
     const bool sweep = options.command == Command::FileIo;
     const std::vector<charts::ChartRun> chartRuns = ChartRuns(options, runs);
     std::string out =
         "<div class=\"scroll\"><table>\n<tr><th>" + std::string(sweep ? "buffer size" : "session") +
-        "</th><th>outcome</th><th>" + (sweep ? "operations" : "blocks") +
-        "</th><th>failed</th><th>bytes</th><th>seconds</th><th>rate</th>" +
+        "</th><th>outcome</th><th>" + (sweep ? "operations" : "blocks") + "</th><th>" +
+        (sweep ? "failed I/O" : "failures") + "</th><th>bytes</th><th>seconds</th><th>rate</th>" +
         (sweep ? "<th>operations/s</th>" : "") + "<th>p50</th><th>p99</th><th>max</th></tr>\n";
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const RunRecord& run = runs[i];
@@ -128,10 +144,7 @@ std::string RunTable(const Options& options, const std::vector<RunRecord>& runs)
                Cell(Optional(sweep ? run.operations : run.blocks), true) +
                Cell(Optional(Failed(run)), true) + Cell(Optional(run.transferBytes), true) +
                Cell(run.transferSeconds ? Format("%.3f", *run.transferSeconds) : "-", true) +
-               Cell(run.BytesPerSecond()
-                        ? charts::ScaledText(*run.BytesPerSecond(), charts::kRateUnits)
-                        : "-",
-                    true);
+               Cell(Rate(run.BytesPerSecond()), true);
         if (sweep) {
             out += Cell(
                 run.OperationsPerSecond() ? Format("%.0f", *run.OperationsPerSecond()) : "-", true);
@@ -140,6 +153,50 @@ std::string RunTable(const Options& options, const std::vector<RunRecord>& runs)
                Cell(Duration(latency ? latency->At(99) : std::nullopt), true) +
                Cell(Duration(latency ? std::optional(latency->maxNs) : std::nullopt), true) +
                "</tr>\n";
+    }
+    return out + "</table></div>\n";
+}
+
+// The passes of clients run together: how many passed, the rate of them all while all ran
+// ("~" where that window is taken pro rata) and over the whole, and the spread of the
+// clients' own rates.
+std::string ClientsPassTable(const std::vector<RunRecord>& runs, const RunContext& context) {
+    std::string out = "<div class=\"scroll\"><table>\n<tr><th>buffer size</th><th>clients "
+                      "passed</th><th>rate while all ran</th><th>rate over the whole</th>"
+                      "<th>clients' rates, lowest to highest</th><th>mean</th><th>stddev</th>"
+                      "</tr>\n";
+    bool coarse = false;
+    for (std::size_t i = 0; i < runs.size() && i < context.clientPasses.size(); ++i) {
+        const RunRecord& run = runs[i];
+        const ClientsPass& pass = context.clientPasses[i];
+        const bool marked = pass.allRunningCoarse && pass.allRunningBytesPerSecond;
+        coarse = coarse || marked;
+        out += std::string("<tr class=\"") + (run.Passed() ? "passed" : "failed") + "\">" +
+               Cell(Optional(run.bufferSize), true) +
+               Cell(Format("%zu of %zu", pass.clientsPassed, pass.clients)) +
+               Cell((marked ? "~" : "") + Rate(pass.allRunningBytesPerSecond), true) +
+               Cell(Rate(run.BytesPerSecond()), true) +
+               Cell(pass.clientRates ? RateRange(pass.clientRates->first, pass.clientRates->second)
+                                     : "-",
+                    true) +
+               Cell(pass.clientRates ? Rate(pass.meanRate) : "-", true) +
+               Cell(pass.clientRates ? Rate(pass.stddevRate) : "-", true) + "</tr>\n";
+    }
+    return out + "</table></div>\n" + (coarse ? "<p>" + Xml(kCoarseNote) + "</p>\n" : "");
+}
+
+// Each client of several run together, over all its passes.
+std::string ClientTable(const std::vector<ClientRow>& rows) {
+    std::string out = "<div class=\"scroll\"><table>\n<tr><th>client</th><th>outcome</th>"
+                      "<th>host</th><th>passes</th><th>operations</th><th>failed I/O</th>"
+                      "<th>bytes</th><th>rate</th><th>p99</th></tr>\n";
+    for (const ClientRow& row : rows) {
+        out += std::string("<tr class=\"") + (row.passed ? "passed" : "failed") + "\">" +
+               Cell(row.name) + Cell(row.outcome) + Cell(row.host.empty() ? "-" : row.host) +
+               Cell(std::to_string(row.passes), true) + Cell(std::to_string(row.operations), true) +
+               Cell(std::to_string(row.failedOperations), true) +
+               Cell(std::to_string(row.bytes), true) + Cell(Rate(row.bytesPerSecond), true) +
+               Cell(Duration(row.p99Ns), true) + "</tr>\n";
     }
     return out + "</table></div>\n";
 }
@@ -212,6 +269,10 @@ std::string ResultsHtml(const Options& options, const RunContext& context,
     }
     html +=
         std::string("<h2>") + (sweep ? "Passes" : "Sessions") + "</h2>\n" + RunTable(options, runs);
+    if (!context.clientRows.empty()) {
+        html += "<h2>Clients together</h2>\n" + ClientsPassTable(runs, context) +
+                "<h2>Clients</h2>\n" + ClientTable(context.clientRows);
+    }
     html += "<h2>Failures</h2>\n" + Failures(options, runs);
     for (const auto& [name, chart] : all.charts) {
         html += "<h2>" + Xml(name) + "</h2>\n<figure class=\"scroll\">" +

@@ -11,10 +11,6 @@ namespace zebcli::fleet {
 
 namespace {
 
-constexpr char kCoarseNote[] =
-    "~ the window in which all ran is shorter than two intervals: what they moved in it is "
-    "taken pro rata (a shorter --interval measures it closer)";
-
 Json SpreadJson(const Spread& s) {
     return {{"clients", s.count},
             {"min", s.min},
@@ -80,14 +76,62 @@ std::vector<RunRecord> AllRuns(const MergedResult& merged) {
     return runs;
 }
 
+namespace {
+
+std::string ClientOutcome(const ClientResult& client) {
+    return client.Failed()  ? "FAILED: " + client.Failure()
+           : client.stopped ? "stopped at a release (another client failed)"
+                            : "passed";
+}
+
+ClientRow ClientRowOf(const ClientResult& client) {
+    ClientRow row;
+    row.name = client.name;
+    row.host = client.host;
+    row.passed = !client.Failed();
+    row.outcome = ClientOutcome(client);
+    row.passes = client.runs.size();
+    double seconds = 0;
+    histogram::Histogram all;
+    for (const RunRecord& run : client.runs) {
+        row.bytes += run.transferBytes.value_or(0);
+        row.operations += run.operations.value_or(0);
+        row.failedOperations += run.failedOperations.value_or(0);
+        seconds += run.transferSeconds.value_or(0);
+        for (const auto& [kind, h] : run.latency) {
+            all.Merge(h);
+        }
+    }
+    if (seconds > 0) {
+        row.bytesPerSecond = static_cast<double>(row.bytes) / seconds;
+    }
+    if (all.Count() > 0) {
+        row.p99Ns = all.Percentile(99);
+    }
+    return row;
+}
+
+} // namespace
+
 RunContext ChartContext(RunContext context, const MergedResult& merged) {
     context.clients = merged.clients.size();
-    context.clientRates.clear();
+    context.clientPasses.clear();
     for (const MergedPass& pass : merged.passes) {
-        context.clientRates.push_back(
-            pass.bytesPerSecond.count > 0
-                ? std::optional(std::pair(pass.bytesPerSecond.min, pass.bytesPerSecond.max))
-                : std::nullopt);
+        ClientsPass figures;
+        figures.clients = pass.clients;
+        figures.clientsPassed = pass.clientsPassed;
+        figures.meanRate = pass.bytesPerSecond.mean;
+        figures.stddevRate = pass.bytesPerSecond.stddev;
+        figures.allRunningBytesPerSecond = pass.WindowBytesPerSecond();
+        figures.allRunningCoarse = pass.Coarse(merged.intervalSeconds);
+        if (pass.bytesPerSecond.count > 0) {
+            figures.clientRates = std::pair(pass.bytesPerSecond.min, pass.bytesPerSecond.max);
+        }
+        context.clientPasses.push_back(figures);
+    }
+    context.clientRows.clear();
+    for (const ClientResult& client : merged.clients) {
+        context.clientRows.push_back(ClientRowOf(client));
     }
     return context;
 }
@@ -324,10 +368,8 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
             operations += run.operations.value_or(0);
         }
         std::snprintf(line, sizeof line, "%s: %s, %zu %s, %llu operations, %s", client.name.c_str(),
-                      client.Failed()  ? ("FAILED: " + client.Failure()).c_str()
-                      : client.stopped ? "stopped at a release (another client failed)"
-                                       : "passed",
-                      client.runs.size(), client.runs.size() == 1 ? "pass" : "passes",
+                      ClientOutcome(client).c_str(), client.runs.size(),
+                      client.runs.size() == 1 ? "pass" : "passes",
                       static_cast<unsigned long long>(operations), HumanBytes(bytes).c_str());
         lines.emplace_back(line);
     }

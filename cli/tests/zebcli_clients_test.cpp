@@ -197,10 +197,28 @@ TEST_P(Clients, BrokenFileFailsThatClientAlone) {
         file.seekp(4001);
         file.put('\x07');
     }
-    const zebtest::Outcome run = Run(pass);
+    std::vector<std::string> reported = pass;
+    reported.insert(reported.end(), {"--report", (scratch_.path() / "all.html").string()});
+    const zebtest::Outcome run = Run(reported);
     EXPECT_TRUE(zebtest::ExitedWith(run, 1));
     EXPECT_NE(run.errors.find("zebcli: client 3 failed: pass 1 failed"), std::string::npos)
         << run.errors;
+    // The report's row of each client, and of the pass of them all.
+    const std::string html = zebtest::ReadFile(scratch_.path() / "all.html");
+    for (int client = 1; client <= kClients; ++client) {
+        EXPECT_NE(html.find(client == 3
+                                ? "<tr class=\"failed\"><td>client 3</td><td>FAILED: pass 1 "
+                                  "failed</td>"
+                                : "<tr class=\"passed\"><td>client " + std::to_string(client) +
+                                      "</td><td>passed</td>"),
+                  std::string::npos)
+            << client << "\n"
+            << html;
+    }
+    EXPECT_NE(html.find("<td>" + std::to_string(kClients - 1) + " of " + std::to_string(kClients) +
+                        "</td>"),
+              std::string::npos)
+        << html;
     const nlohmann::json doc = Results();
     EXPECT_EQ(doc["failed_clients"], nlohmann::json::array({"client 3"}));
     EXPECT_EQ(doc["outcome"], "failed");
