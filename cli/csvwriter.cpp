@@ -20,10 +20,7 @@ template <typename T> std::string Cell(const std::optional<T>& value) {
 
 // The p50, p99 and maximum of every operation of a run; empty cells when it timed none.
 std::vector<std::string> LatencyCells(const RunRecord& run) {
-    histogram::Histogram all;
-    for (const auto& [name, h] : run.latency) {
-        all.Merge(h);
-    }
+    const histogram::Histogram all = run.AllLatency();
     if (all.Count() == 0) {
         return {"", "", ""};
     }

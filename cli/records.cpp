@@ -67,6 +67,14 @@ std::optional<double> RunRecord::BytesPerSecond() const {
     return static_cast<double>(*transferBytes) / *transferSeconds;
 }
 
+histogram::Histogram RunRecord::AllLatency() const {
+    histogram::Histogram all;
+    for (const auto& [kind, h] : latency) {
+        all.Merge(h);
+    }
+    return all;
+}
+
 std::optional<double> RunRecord::OperationsPerSecond() const {
     if (!operations || !transferSeconds || *transferSeconds <= 0) {
         return std::nullopt;

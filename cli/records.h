@@ -145,6 +145,8 @@ struct RunRecord {
     std::string OutcomeText() const { return zebcli::OutcomeText(outcome, engineResult); }
     std::optional<double> BytesPerSecond() const;
     std::optional<double> OperationsPerSecond() const;
+    // Every operation of the run, whatever its kind, in one histogram.
+    histogram::Histogram AllLatency() const;
 };
 
 // The runs taken together, as every output shows them: the bytes and transfer time of the runs

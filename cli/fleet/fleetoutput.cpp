@@ -78,18 +78,15 @@ std::vector<RunRecord> AllRuns(const MergedResult& merged) {
 
 namespace {
 
-std::string ClientOutcome(const ClientResult& client) {
-    return client.Failed()  ? "FAILED: " + client.Failure()
-           : client.stopped ? "stopped at a release (another client failed)"
-                            : "passed";
-}
-
+// A client over all its passes, as the report's table and the end summary show it.
 ClientRow ClientRowOf(const ClientResult& client) {
     ClientRow row;
     row.name = client.name;
     row.host = client.host;
     row.passed = !client.Failed();
-    row.outcome = ClientOutcome(client);
+    row.outcome = client.Failed()  ? "FAILED: " + client.Failure()
+                  : client.stopped ? "stopped at a release (another client failed)"
+                                   : "passed";
     row.passes = client.runs.size();
     double seconds = 0;
     histogram::Histogram all;
@@ -98,9 +95,7 @@ ClientRow ClientRowOf(const ClientResult& client) {
         row.operations += run.operations.value_or(0);
         row.failedOperations += run.failedOperations.value_or(0);
         seconds += run.transferSeconds.value_or(0);
-        for (const auto& [kind, h] : run.latency) {
-            all.Merge(h);
-        }
+        all.Merge(run.AllLatency());
     }
     if (seconds > 0) {
         row.bytesPerSecond = static_cast<double>(row.bytes) / seconds;
@@ -244,9 +239,7 @@ charts::LoadPoint LoadPointOf(const MergedResult& merged) {
         window += pass.firstDoneSeconds;
         windowBytes += pass.windowBytes;
         point.allRunningCoarse = point.allRunningCoarse || pass.Coarse(merged.intervalSeconds);
-        for (const auto& [kind, h] : pass.all.latency) {
-            all.Merge(h);
-        }
+        all.Merge(pass.all.AllLatency());
     }
     if (whole > 0) {
         point.wholeBytesPerSecond = bytes / whole;
@@ -339,10 +332,7 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
     lines.emplace_back(line);
     for (std::size_t i = 0; i < merged.passes.size(); ++i) {
         const MergedPass& pass = merged.passes[i];
-        histogram::Histogram all;
-        for (const auto& [kind, h] : pass.all.latency) {
-            all.Merge(h);
-        }
+        const histogram::Histogram all = pass.all.AllLatency();
         const Spread& s = pass.bytesPerSecond;
         std::snprintf(line, sizeof line,
                       "%-6zu %-7u %4zu/%-3zu %10s %13s %11s %10.1f   %.2f %.2f %.2f %.2f", i + 1,
@@ -361,16 +351,11 @@ std::vector<std::string> MergedSummary(const MergedResult& merged) {
         lines.emplace_back(kCoarseNote);
     }
     for (const ClientResult& client : merged.clients) {
-        std::uint64_t bytes = 0;
-        std::uint64_t operations = 0;
-        for (const RunRecord& run : client.runs) {
-            bytes += run.transferBytes.value_or(0);
-            operations += run.operations.value_or(0);
-        }
-        std::snprintf(line, sizeof line, "%s: %s, %zu %s, %llu operations, %s", client.name.c_str(),
-                      ClientOutcome(client).c_str(), client.runs.size(),
-                      client.runs.size() == 1 ? "pass" : "passes",
-                      static_cast<unsigned long long>(operations), HumanBytes(bytes).c_str());
+        const ClientRow row = ClientRowOf(client);
+        std::snprintf(line, sizeof line, "%s: %s, %zu %s, %llu operations, %s", row.name.c_str(),
+                      row.outcome.c_str(), row.passes, row.passes == 1 ? "pass" : "passes",
+                      static_cast<unsigned long long>(row.operations),
+                      HumanBytes(row.bytes).c_str());
         lines.emplace_back(line);
     }
     const std::vector<std::string> failed = merged.FailedClients();
